@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <sys/time.h>
+
+// The machine's time. Waits and stopwatches run on a monotonic clock so that
+// setting the wall clock (start-up moves it ten years ahead, time sync moves
+// it back) never stretches or cuts them. Setting the wall clock goes through
+// here as well, so tests and the simulator record it instead of touching the
+// host. The simulator installs a clock that runs faster than real time.
+class Clock
+{
+public:
+    virtual ~Clock();
+
+    // The clock in use: the system clock unless another one was installed.
+    static Clock& instance();
+    // Installs a clock (not owned); nullptr puts the system clock back.
+    static void install(Clock* clock);
+
+    // Monotonic machine time.
+    virtual timespec now() const;
+    // The CLOCK_MONOTONIC instant at which `ms` milliseconds of machine time
+    // will have passed; every timed wait of the system sleeps until such an instant.
+    virtual timespec deadlineAfterMs(int64_t ms) const;
+    // Wall-clock time.
+    virtual timeval wallTime() const;
+    // Sets the wall clock; 0 or a negative errno. Refused with -EPERM under a
+    // scratch root, so that no test moves the host's clock.
+    virtual int setWallTime(const timeval& tv);
+};
+
+int64_t timespecToNs(const timespec& ts);
+timespec nsToTimespec(int64_t ns);
+
+// Reads CLOCK_MONOTONIC as the kernel sees it (not scaled by any installed clock).
+timespec kernelMonotonicNow();
+
+// Sleeps until a CLOCK_MONOTONIC instant, resuming after every signal.
+void sleepUntil(const timespec& deadline);

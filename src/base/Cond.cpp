@@ -1,0 +1,101 @@
+#include "Cond.h"
+
+#include "Assert.h"
+#include "Clock.h"
+#include "LogWriter.h"
+
+#include <cerrno>
+
+namespace {
+
+void reportCheck(const char* signature, int line)
+{
+    LogWriter::instance()->write(1, "%s: H %d", signature, line);
+}
+
+} // namespace
+
+Cond::Cond(Mutex& mutex) : _mutex(mutex)
+{
+    init();
+}
+
+Cond::~Cond()
+{
+    destory();
+}
+
+int Cond::init()
+{
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    const int rc = pthread_cond_init(&m_cond, &attr);
+    pthread_condattr_destroy(&attr);
+    if (rc != 0)
+        reportCheck("void Cond::init()", __LINE__);
+    m_destroyed = false;
+    return rc;
+}
+
+int Cond::signal()
+{
+    const int rc = pthread_cond_signal(&m_cond);
+    if (rc != 0)
+        reportCheck("void Cond::signal()", __LINE__);
+    return rc;
+}
+
+int Cond::broadcast()
+{
+    const int rc = pthread_cond_broadcast(&m_cond);
+    if (rc != 0)
+        reportCheck("void Cond::broadcast()", __LINE__);
+    return rc;
+}
+
+int Cond::wait()
+{
+    TALVIKS_ASSERT(_mutex.isLock());
+    return waitUntil(nullptr);
+}
+
+int Cond::wait(int ms)
+{
+    TALVIKS_ASSERT(ms >0);
+    TALVIKS_ASSERT(_mutex.isLock());
+    const timespec deadline = Clock::instance().deadlineAfterMs(ms);
+    return waitUntil(&deadline);
+}
+
+// A thread cancelled inside the wait gets the mutex back; this hands it on
+// again so that the cancelled thread does not keep it locked forever.
+void Cond::releaseOnCancel(void* arg)
+{
+    static_cast<Mutex*>(arg)->unlock();
+}
+
+int Cond::waitUntil(const timespec* deadline)
+{
+    int rc;
+    pthread_mutex_t* mutex = &_mutex.m_mutex;
+    pthread_cleanup_push(releaseOnCancel, &_mutex);
+    rc = deadline ? pthread_cond_timedwait(&m_cond, mutex, deadline) : pthread_cond_wait(&m_cond, mutex);
+    pthread_cleanup_pop(0);
+    _mutex.m_isLock = true;
+    if (rc != 0 && rc != ETIMEDOUT)
+        reportCheck("void Cond::wait()", __LINE__);
+    return rc;
+}
+
+int Cond::destory()
+{
+    if (m_destroyed)
+        return 0;
+    const int rc = pthread_cond_destroy(&m_cond);
+    if (rc != 0)
+        reportCheck("void Cond::destory()", __LINE__);
+    else
+        m_destroyed = true;
+    return rc;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "Mutex.h"
+#include "noncopyable.h"
+
+#include <pthread.h>
+
+// A condition variable tied to one Mutex, which the caller holds while waiting.
+class Cond : noncopyable
+{
+public:
+    explicit Cond(Mutex& mutex);
+    ~Cond();
+
+    int init();
+    int signal();
+    int broadcast();
+    // Waits until signalled; the mutex is held again on return.
+    int wait();
+    // Waits until signalled (0) or ms milliseconds have passed (ETIMEDOUT); ms > 0.
+    int wait(int ms);
+    int destory();
+
+private:
+    int waitUntil(const timespec* deadline);
+    static void releaseOnCancel(void* mutex);
+
+    pthread_cond_t m_cond;
+    Mutex& _mutex;
+    bool m_destroyed = false;
+};

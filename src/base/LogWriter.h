@@ -1,0 +1,72 @@
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+class QString;
+
+// Log levels: 0 debug, 1 information, 2 warning, 3 error, 4 test.
+typedef int LogLevel;
+
+// The process log: one time-stamped line per write, appended to a file in the
+// log directory that rotates by size into numbered files (1 is the newest).
+// Every thread writes through the one instance.
+class LogWriter
+{
+public:
+    static LogWriter* instance();
+
+    // Opens the log; throws std::runtime_error when the directory cannot be
+    // made or written, or the file cannot be opened. `dir` is a board path.
+    int init(const std::string& dir, const std::string& name, int level, int maxSize, int maxFiles,
+             bool console);
+
+    // Each returns 0 when the level is filtered out, 1 when the line reached
+    // the file, 0 when writing failed and a negative errno when rotation failed.
+    int write(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    int write(int level, const std::string& message);
+    int write(int level, const QString& message);
+
+    static const char* levelName(int level);
+    bool isEnabled(int level) const { return level >= m_level.load(std::memory_order_relaxed); }
+
+    LogWriter(const LogWriter&) = delete;
+    LogWriter& operator=(const LogWriter&) = delete;
+
+private:
+    LogWriter();
+    ~LogWriter() = delete; // lives to the very end: late writers from other threads stay safe
+    static void closeAtExit();
+
+    int openLog();
+    void closeLog();
+    void checkDir();
+    int shiftFiles();
+    long fileSize();
+    bool fileLeftItsPlace();
+    void watchFile();
+    static size_t makePrefix(char* buffer, int level);
+    int append(const char* line, size_t length);
+
+    std::string m_dir;
+    std::string m_name;
+    std::string m_path;
+    std::atomic<int> m_level{1};
+    FILE* m_file = nullptr;
+    int m_maxSize = 0x100000;
+    int m_maxFiles = 10;
+    bool m_console = false;
+    pthread_mutex_t m_mutex;
+
+    std::string m_fsDir;  // m_dir under the root prefix
+    std::string m_fsPath; // m_path under the root prefix
+    bool m_closed = false; // set at exit; later lines are dropped
+    long m_size = 0;       // bytes in the open file
+    int m_notifyFd = -1;   // inotify: tells when the open file is deleted or moved
+    std::atomic<int> m_watch{-1};
+    std::atomic<bool> m_fileMoved{false};
+};

@@ -1,0 +1,146 @@
+#include "PThread.h"
+
+#include "Clock.h"
+#include "LogWriter.h"
+
+#include <semaphore.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+struct StartBlock
+{
+    PThread* self;
+    sem_t started;
+};
+
+struct EndMark
+{
+    std::shared_ptr<std::atomic<int>> state;
+    int ended;
+    ~EndMark() { state->store(ended); }
+};
+
+void reportError(int error, const char* what)
+{
+    errno = error;
+    perror(what);
+}
+
+} // namespace
+
+PThread::PThread() : m_state(std::make_shared<std::atomic<int>>(Idle)) {}
+
+PThread::~PThread() = default;
+
+int PThread::start(bool detached, size_t stackSize)
+{
+    if (m_state->load() == Running) {
+        LogWriter::instance()->write(2, "PThread::start: the thread is still running");
+        return -1;
+    }
+    pthread_attr_t attr;
+    int rc = pthread_attr_init(&attr);
+    if (rc != 0) {
+        reportError(rc, "pthread_attr_init");
+        return -1;
+    }
+    rc = pthread_attr_setstacksize(&attr, stackSize);
+    if (rc != 0) {
+        reportError(rc, "pthread_attr_setstacksize");
+        pthread_attr_destroy(&attr);
+        return -ESRCH;
+    }
+    size_t size = 0;
+    rc = pthread_attr_getstacksize(&attr, &size);
+    if (rc != 0)
+        reportError(rc, "pthread_attr_getstacksize");
+    printf("[***stack_size = %dk\n", static_cast<int>(size / 1024));
+    size_t guard = 0;
+    pthread_attr_getguardsize(&attr, &guard);
+    printf("[***guard_size = %dk\n", static_cast<int>(guard / 1024));
+
+    if (m_started && !m_detached && !m_joined)
+        pthread_detach(m_tid); // the previous run was never joined: let the system reap it
+    m_detached = detached;
+    if (detached)
+        pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    m_started = true;
+    m_joined = false;
+    m_state->store(Running);
+
+    StartBlock block{this, {}};
+    sem_init(&block.started, 0, 0);
+    sigset_t timerSignal, previous;
+    sigemptyset(&timerSignal);
+    sigaddset(&timerSignal, SIGRTMAX);
+    pthread_sigmask(SIG_BLOCK, &timerSignal, &previous);
+    pthread_t tid;
+    rc = pthread_create(&tid, &attr, &PThread::threadEntry, &block);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (rc != 0) {
+        m_state->store(Idle);
+        m_started = false;
+        reportError(rc, "pthread_create");
+        sem_destroy(&block.started);
+        pthread_attr_destroy(&attr);
+        return -ECHILD;
+    }
+    // The thread has stored its id once it posts. From here on nothing of the
+    // object is touched: a detached thread and its object may be gone already.
+    while (sem_wait(&block.started) != 0 && errno == EINTR) {
+    }
+    sem_destroy(&block.started);
+    return pthread_attr_destroy(&attr);
+}
+
+void* PThread::threadEntry(void* arg)
+{
+    auto* block = static_cast<StartBlock*>(arg);
+    PThread* self = block->self;
+    self->m_tid = pthread_self();
+    EndMark mark{self->m_state, Ended}; // runs on return, pthread_exit and cancellation alike
+    sem_post(&block->started);
+    return self->threadMain();
+}
+
+void* PThread::join()
+{
+    if (!m_started || m_detached || m_joined)
+        return nullptr;
+    void* result = nullptr;
+    if (pthread_join(m_tid, &result) != 0) {
+        LogWriter::instance()->write(1, "%s: H %d", "void* PThread::join()", __LINE__);
+        return nullptr;
+    }
+    m_joined = true;
+    return result;
+}
+
+void PThread::cancel()
+{
+    // A joined thread's id, or an ended detached thread's, may name another thread by now.
+    if (!m_started || m_joined || (m_detached && m_state->load() != Running))
+        return;
+    if (pthread_cancel(m_tid) != 0)
+        LogWriter::instance()->write(1, "%s: H %d", "void PThread::cancel()", __LINE__);
+}
+
+bool PThread::isAlive() const
+{
+    return m_state->load() == Running;
+}
+
+int PThread::msleep(int ms)
+{
+    if (ms < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (ms > 0)
+        sleepUntil(Clock::instance().deadlineAfterMs(ms));
+    return 0;
+}

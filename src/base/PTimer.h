@@ -1,0 +1,54 @@
+#pragma once
+
+#include "noncopyable.h"
+
+#include <signal.h>
+#include <ctime>
+
+typedef void (*TimerSignalFunc)(int signalNumber);
+typedef void (*TimerThreadFunc)(union sigval value);
+
+// A POSIX interval timer with a millisecond interface. In signal mode (0) an
+// expiry raises SIGRTMAX and runs this timer's own handler in signal context;
+// in thread mode (2) it runs the notification function in a new thread.
+// Expiries that arrive after the timer was deleted are dropped.
+class PTimer : noncopyable
+{
+public:
+    enum Mode { SignalMode = SIGEV_SIGNAL, ThreadMode = SIGEV_THREAD };
+
+    PTimer();
+    ~PTimer();
+
+    void setCallback(TimerSignalFunc handler);
+    void setCallbackI(TimerThreadFunc function);
+    void setSingleShot(bool singleShot) { m_singleShot = singleShot; }
+    bool isSingleShot() const { return m_singleShot; }
+
+    // Creates the kernel timer; the callback of the mode must be set first.
+    void create(int mode);
+    // Arms the timer ms milliseconds from now; 0 or less disarms it.
+    void start(int ms);
+    void stop();
+    void restart();
+    bool isActive() const;
+    // Milliseconds until the next expiry; 0 when disarmed.
+    int remaining() const;
+
+    int interval() const { return m_interval; }
+    void setInterval(int ms) { m_interval = ms; }
+    timer_t timerId() const { return m_timerId; }
+
+private:
+    void release();
+    void arm(int ms);
+
+    int m_interval = 0;
+    bool m_singleShot = false;
+    TimerSignalFunc m_callbackFunc = nullptr;
+    TimerThreadFunc m_callbackFuncI = nullptr;
+    timer_t m_timerId{};
+    sigevent m_event{};
+    struct sigaction m_action{};
+    int m_slot = -1; // entry in the expiry table, -1 until created
+};

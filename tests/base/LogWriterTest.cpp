@@ -1,0 +1,329 @@
+#include "base/LogWriter.h"
+#include "base/PThread.h"
+#include "base/RootPath.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <map>
+#include <regex>
+#include <thread>
+#include <vector>
+
+using testsupport::fileExists;
+using testsupport::readFile;
+using testsupport::splitLines;
+
+namespace {
+
+// Board directory of the log in these tests, and its place under the scratch root.
+const std::string kDir = "/data/var";
+
+std::string fsLog(const std::string& file)
+{
+    return rootPath(kDir + "/" + file);
+}
+
+LogWriter* openLog(int level, int maxSize = 0x100000, int maxFiles = 10, bool console = false)
+{
+    testsupport::makeDirs(rootPath("/data"));
+    LogWriter* log = LogWriter::instance();
+    log->init(kDir, "TalvikS", level, maxSize, maxFiles, console);
+    return log;
+}
+
+std::vector<std::string> logLines(const std::string& file = "TalvikS.log")
+{
+    return splitLines(readFile(fsLog(file)));
+}
+
+const std::regex kLine(R"(^\[(\d+)-(\d+)-(\d+) (\d{2}):(\d{2}):(\d{2})\.(\d{6})\]\[([A-Z]*)\] \[(\d{4})\](.*)$)");
+
+} // namespace
+
+TEST(LogWriter, LinesCarryTimeLevelWordThreadAndMessage)
+{
+    LogWriter* log = openLog(0);
+    const time_t before = time(nullptr);
+    for (int level : {0, 1, 2, 3, 4, 7})
+        EXPECT_EQ(1, log->write(level, "level %d says %s", level, "hi"));
+    EXPECT_EQ(0, log->write(-1, "below every threshold"));
+    const time_t after = time(nullptr);
+
+    const auto lines = logLines();
+    ASSERT_EQ(7u, lines.size());
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[0], m, kLine)) << lines[0];
+    EXPECT_EQ("Log File Initialize Success: Level (DBUG), No-STD-Output", m[10].str());
+
+    const char* words[] = {"DBUG", "INFO", "WARN", "ERRO", "TEST", ""};
+    const int levels[] = {0, 1, 2, 3, 4, 7};
+    char thread[8];
+    snprintf(thread, sizeof thread, "%04d", static_cast<int>(static_cast<unsigned long>(pthread_self()) % 10000));
+    for (int i = 0; i < 6; ++i) {
+        const std::string& line = lines[i + 1];
+        ASSERT_TRUE(std::regex_match(line, m, kLine)) << line;
+        EXPECT_EQ(words[i], m[8].str());
+        EXPECT_EQ(thread, m[9].str());
+        EXPECT_EQ("level " + std::to_string(levels[i]) + " says hi", m[10].str());
+        // Local date without leading zeros, from one reading of the clock.
+        tm local{};
+        const time_t stamp = before;
+        localtime_r(&stamp, &local);
+        EXPECT_EQ(std::to_string(local.tm_year + 1900), m[1].str());
+        EXPECT_EQ(std::to_string(local.tm_mon + 1), m[2].str());
+        EXPECT_EQ(std::to_string(local.tm_mday), m[3].str());
+        const int seconds = std::stoi(m[4]) * 3600 + std::stoi(m[5]) * 60 + std::stoi(m[6]);
+        const int lo = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+        EXPECT_GE(seconds, lo);
+        EXPECT_LE(seconds, lo + static_cast<int>(after - before) + 1);
+    }
+    EXPECT_NE(std::string::npos, lines[6].find("[] ["));
+}
+
+TEST(LogWriter, LevelIsAThreshold)
+{
+    LogWriter* log = openLog(1);
+    EXPECT_EQ(0, log->write(0, "dropped"));
+    EXPECT_EQ(0, log->write(0, std::string("dropped too")));
+    EXPECT_EQ(1, log->write(1, "kept"));
+
+    log = openLog(4);
+    EXPECT_EQ(0, log->write(3, "below test"));
+    EXPECT_EQ(1, log->write(4, "test passes"));
+    const auto lines = logLines();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find("Level (TEST), No-STD-Output"));
+    EXPECT_NE(std::string::npos, lines[1].find("[TEST]"));
+    // The previous run's file moved to number 1 when init ran again.
+    EXPECT_NE(std::string::npos, readFile(fsLog("TalvikS_1.log")).find("kept"));
+}
+
+TEST(LogWriter, FormattedLinesAreCutAt1023BytesStringLinesAreNot)
+{
+    LogWriter* log = openLog(0);
+    const std::string longText(3000, 'x');
+    EXPECT_EQ(1, log->write(1, "%s", longText.c_str()));
+    EXPECT_EQ(1, log->write(1, longText));
+    const std::string file = readFile(fsLog("TalvikS.log"));
+    const auto lines = splitLines(file);
+    ASSERT_EQ(3u, lines.size());
+    const size_t prefix = lines[1].find('x');
+    EXPECT_EQ(1022u, lines[1].size()); // plus its newline: 1023
+    EXPECT_EQ(std::string(1022 - prefix, 'x'), lines[1].substr(prefix));
+    EXPECT_EQ(longText, lines[2].substr(prefix));
+
+    // A message that just fits is not cut.
+    const std::string fits(1022 - prefix, 'y');
+    EXPECT_EQ(1, log->write(1, "%s", fits.c_str()));
+    EXPECT_EQ(1, log->write(1, "%sz", fits.c_str()));
+    const auto after = logLines();
+    EXPECT_EQ(fits, after[3].substr(prefix));
+    EXPECT_EQ(fits, after[4].substr(prefix));
+}
+
+TEST(LogWriter, RotationKeepsTheNewestFilesInOrder)
+{
+    LogWriter* log = openLog(1, 200, 3);
+    // Each line is about 60 bytes: a file is rotated once it is past 200 bytes,
+    // so it holds the line that crossed the limit too.
+    for (int i = 0; i < 40; ++i)
+        log->write(1, "line %02d of the rotation test", i);
+
+    EXPECT_TRUE(fileExists(fsLog("TalvikS_1.log")));
+    EXPECT_TRUE(fileExists(fsLog("TalvikS_2.log")));
+    EXPECT_TRUE(fileExists(fsLog("TalvikS_3.log")));
+    EXPECT_FALSE(fileExists(fsLog("TalvikS_4.log")));
+
+    // Newest last in the current file, then 1, 2, 3 going back in time, with
+    // no gap between them.
+    std::vector<int> numbers;
+    for (const char* name : {"TalvikS_3.log", "TalvikS_2.log", "TalvikS_1.log", "TalvikS.log"}) {
+        const auto lines = logLines(name);
+        struct stat st{};
+        stat(fsLog(name).c_str(), &st);
+        if (std::string(name) != "TalvikS.log") {
+            EXPECT_GT(st.st_size, 200) << name;
+            EXPECT_LE(st.st_size - static_cast<long>(lines.back().size() + 1), 200) << name;
+        }
+        for (const auto& line : lines) {
+            const size_t at = line.find("line ");
+            if (at != std::string::npos)
+                numbers.push_back(std::stoi(line.substr(at + 5, 2)));
+        }
+    }
+    ASSERT_FALSE(numbers.empty());
+    EXPECT_EQ(39, numbers.back());
+    for (size_t i = 1; i < numbers.size(); ++i)
+        EXPECT_EQ(numbers[i - 1] + 1, numbers[i]);
+}
+
+TEST(LogWriter, ZeroFilesBehavesAsOneAndInitShiftsTheOldFile)
+{
+    testsupport::makeDirs(rootPath(kDir));
+    testsupport::writeFile(fsLog("TalvikS.log"), "previous run\n");
+    LogWriter* log = openLog(1, 100, 0);
+    EXPECT_EQ("previous run\n", readFile(fsLog("TalvikS_1.log")));
+    EXPECT_EQ(1u, logLines().size());
+    for (int i = 0; i < 10; ++i)
+        log->write(1, "filling the file with line %d", i);
+    EXPECT_TRUE(fileExists(fsLog("TalvikS_1.log")));
+    EXPECT_FALSE(fileExists(fsLog("TalvikS_2.log")));
+    EXPECT_EQ(std::string::npos, readFile(fsLog("TalvikS_1.log")).find("previous run"));
+}
+
+TEST(LogWriter, ConsoleEchoesLinesVerbatim)
+{
+    LogWriter* log = openLog(1, 0x100000, 10, true);
+    testing::internal::CaptureStdout();
+    log->write(1, std::string("100% done, %s %d %n"));
+    log->write(2, "%s", "50%% %d");
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, out.find("]100% done, %s %d %n\n"));
+    EXPECT_NE(std::string::npos, out.find("]50%% %d\n"));
+    EXPECT_NE(std::string::npos, logLines()[0].find("Level (INFO), STD-Output"));
+}
+
+TEST(LogWriter, EmptyDirectoryPutsTheFileAtTheRoot)
+{
+    LogWriter* log = LogWriter::instance();
+    log->init("", "rootlog", 1, 0x100000, 2, false);
+    log->write(1, "at the root");
+    EXPECT_NE(std::string::npos, readFile(rootPath("/rootlog.log")).find("at the root"));
+}
+
+TEST(LogWriter, SurvivesWritesBeforeInitAndDeletedFiles)
+{
+    LogWriter* log = LogWriter::instance();
+    EXPECT_EQ(0, log->write(1, "before init"));
+    EXPECT_EQ(0, log->write(1, std::string("before init")));
+
+    log = openLog(1);
+    for (const bool moved : {false, true}) {
+        if (moved)
+            ASSERT_EQ(0, rename(fsLog("TalvikS.log").c_str(), fsLog("elsewhere.log").c_str()));
+        else
+            ASSERT_EQ(0, unlink(fsLog("TalvikS.log").c_str()));
+        // The writer learns of it from the kernel within moments; then the
+        // file is there again, holding the lines written since.
+        for (int i = 0; i < 200 && !fileExists(fsLog("TalvikS.log")); ++i) {
+            EXPECT_EQ(1, log->write(1, "after the delete"));
+            PThread::msleep(5);
+        }
+        EXPECT_EQ(1, log->write(1, "and the next line, %s", moved ? "moved" : "deleted"));
+        const auto lines = logLines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_NE(std::string::npos, lines.back().find(moved ? "next line, moved" : "next line, deleted"));
+    }
+    EXPECT_EQ(std::string::npos, readFile(fsLog("elsewhere.log")).find("next line, moved"));
+}
+
+TEST(LogWriter, InitFailuresThrowWithTheirTexts)
+{
+    LogWriter* log = LogWriter::instance();
+    try {
+        log->init("/no/such/parent", "x", 1, 100, 1, false);
+        FAIL() << "init should throw";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ("LogWriter: create folder(/no/such/parent) failed\n", e.what());
+    }
+    testsupport::makeDirs(rootPath(kDir));
+    EXPECT_THROW(
+        {
+            try {
+                log->init(kDir, "missing/blocked", 1, 100, 1, false); // no such subfolder
+            } catch (const std::runtime_error& e) {
+                EXPECT_STREQ("Open Log File Error", e.what());
+                throw;
+            }
+        },
+        std::runtime_error);
+}
+
+TEST(LogWriter, FailedRotationReportsTheErrorAndKeepsGoingLater)
+{
+    LogWriter* log = openLog(1, 100, 3);
+    // The oldest file is a folder with something in it: it cannot be unlinked.
+    testsupport::writeFile(fsLog("TalvikS_1.log"), "one\n");
+    testsupport::makeDirs(fsLog("TalvikS_3.log/inside"));
+    log->write(1, "%s", std::string(150, 'a').c_str());
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(-EISDIR, log->write(1, "lost"));
+    fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, out.find("LogWriter, unlink file (/data/var/TalvikS_3.log) error")) << out;
+    EXPECT_NE(std::string::npos, out.find("LogWrite, Shift Log File Fail")) << out;
+
+    ASSERT_EQ(0, system(("rm -r '" + fsLog("TalvikS_3.log") + "'").c_str()));
+    EXPECT_EQ(1, log->write(1, "kept again"));
+    EXPECT_NE(std::string::npos, readFile(fsLog("TalvikS.log")).find("kept again"));
+    EXPECT_EQ("one\n", readFile(fsLog("TalvikS_2.log")));
+    EXPECT_EQ(std::string::npos, readFile(fsLog("TalvikS_1.log")).find("lost"));
+}
+
+TEST(LogWriter, EightThreadsThroughRotationsLoseAndMixNothing)
+{
+    constexpr int kThreads = 8;
+    constexpr int kLines = 3000;
+    LogWriter* log = openLog(1, 64 * 1024, 1000);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([log, t] {
+            for (int i = 0; i < kLines; ++i)
+                log->write(1, "thread %d line %d %s", t, i, "payload-payload-payload");
+        });
+    for (auto& thread : threads)
+        thread.join();
+
+    std::vector<std::string> files;
+    for (int i = 999; i >= 1; --i)
+        if (fileExists(fsLog("TalvikS_" + std::to_string(i) + ".log")))
+            files.push_back("TalvikS_" + std::to_string(i) + ".log");
+    files.push_back("TalvikS.log");
+    EXPECT_GT(files.size(), 10u);
+
+    std::vector<int> next(kThreads, 0);
+    const std::regex body(R"(thread (\d) line (\d+) payload-payload-payload)");
+    for (const auto& file : files)
+        for (const auto& line : logLines(file)) {
+            std::smatch m;
+            ASSERT_TRUE(std::regex_match(line, m, kLine)) << line;
+            const std::string text = m[10];
+            if (text.rfind("Log File", 0) == 0)
+                continue;
+            ASSERT_TRUE(std::regex_match(text, m, body)) << line;
+            const int t = std::stoi(m[1]);
+            EXPECT_EQ(next[t], std::stoi(m[2]));
+            next[t] = std::stoi(m[2]) + 1;
+        }
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(kLines, next[t]) << "thread " << t;
+}
+
+TEST(LogWriter, CancellingAWriterNeverLeavesTheLockHeld)
+{
+    LogWriter* log = openLog(1, 4096, 5);
+    for (int round = 0; round < 20; ++round) {
+        std::atomic<bool> running{false};
+        pthread_t writer;
+        auto body = [](void* arg) -> void* {
+            auto* flag = static_cast<std::atomic<bool>*>(arg);
+            for (;;) {
+                LogWriter::instance()->write(1, "writing until cancelled");
+                flag->store(true);
+                pthread_testcancel();
+            }
+            return nullptr;
+        };
+        ASSERT_EQ(0, pthread_create(&writer, nullptr, body, &running));
+        while (!running)
+            std::this_thread::yield();
+        pthread_cancel(writer);
+        pthread_join(writer, nullptr);
+        EXPECT_EQ(1, log->write(1, "main thread still writes"));
+    }
+}

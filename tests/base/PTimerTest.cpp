@@ -1,0 +1,174 @@
+#include "base/PThread.h"
+#include "base/PTimer.h"
+#include "support/Sanitizers.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+using testsupport::monotonicMs;
+
+namespace {
+
+std::atomic<int> g_firstFired{0};
+std::atomic<int> g_secondFired{0};
+std::atomic<int> g_threadValue{0};
+
+void firstHandler(int signalNumber)
+{
+    if (signalNumber == SIGRTMAX)
+        ++g_firstFired;
+}
+
+void secondHandler(int)
+{
+    ++g_secondFired;
+}
+
+void threadFunction(union sigval value)
+{
+    g_threadValue = value.sival_int;
+}
+
+bool waitFor(const std::atomic<int>& counter, int atLeast, int ms)
+{
+    const long long end = monotonicMs() + ms;
+    while (counter < atLeast && monotonicMs() < end)
+        PThread::msleep(2);
+    return counter >= atLeast;
+}
+
+void makeSignalTimer(PTimer& timer, TimerSignalFunc handler, bool singleShot)
+{
+    timer.setCallback(handler);
+    timer.setSingleShot(singleShot);
+    timer.create(PTimer::SignalMode);
+}
+
+} // namespace
+
+TEST(PTimer, SingleShotExpiresOnceAndPeriodicUntilStopped)
+{
+    PTimer timer;
+    makeSignalTimer(timer, firstHandler, true);
+    const long long start = monotonicMs();
+    timer.start(150);
+    EXPECT_TRUE(timer.isActive());
+    EXPECT_GT(timer.remaining(), 0);
+    EXPECT_LE(timer.remaining(), 150);
+    ASSERT_TRUE(waitFor(g_firstFired, 1, 3000));
+    EXPECT_GE(monotonicMs() - start, 150);
+    PThread::msleep(200);
+    EXPECT_EQ(1, g_firstFired);
+    EXPECT_FALSE(timer.isActive());
+
+    PTimer periodic;
+    makeSignalTimer(periodic, secondHandler, false);
+    periodic.start(20);
+    ASSERT_TRUE(waitFor(g_secondFired, 3, 3000));
+    EXPECT_TRUE(periodic.isActive());
+    periodic.stop();
+    EXPECT_FALSE(periodic.isActive());
+    const int fired = g_secondFired;
+    PThread::msleep(100);
+    EXPECT_EQ(fired, g_secondFired);
+}
+
+TEST(PTimer, ZeroOrNegativeDisarmsAndRestartReusesTheInterval)
+{
+    PTimer timer;
+    makeSignalTimer(timer, firstHandler, true);
+    timer.start(10000);
+    EXPECT_TRUE(timer.isActive());
+    timer.start(0);
+    EXPECT_FALSE(timer.isActive());
+    timer.start(10000);
+    timer.start(-5);
+    EXPECT_FALSE(timer.isActive());
+    EXPECT_EQ(-5, timer.interval());
+
+    timer.start(5000);
+    timer.stop();
+    EXPECT_FALSE(timer.isActive());
+    timer.restart();
+    EXPECT_TRUE(timer.isActive());
+    EXPECT_GT(timer.remaining(), 4000);
+    timer.setInterval(40);
+    timer.restart();
+    ASSERT_TRUE(waitFor(g_firstFired, 1, 3000));
+}
+
+TEST(PTimer, EachTimerRunsItsOwnHandler)
+{
+    PTimer first, second;
+    makeSignalTimer(first, firstHandler, true);
+    makeSignalTimer(second, secondHandler, true); // installed last
+    first.start(30);
+    ASSERT_TRUE(waitFor(g_firstFired, 1, 3000));
+    PThread::msleep(50);
+    EXPECT_EQ(0, g_secondFired);
+    second.start(30);
+    ASSERT_TRUE(waitFor(g_secondFired, 1, 3000));
+    PThread::msleep(50);
+    EXPECT_EQ(1, g_firstFired);
+}
+
+TEST(PTimer, ExpiryOfADeletedTimerIsDropped)
+{
+    sigset_t timerSignal, previous;
+    sigemptyset(&timerSignal);
+    sigaddset(&timerSignal, SIGRTMAX);
+    pthread_sigmask(SIG_BLOCK, &timerSignal, &previous);
+    {
+        PTimer timer;
+        makeSignalTimer(timer, firstHandler, true);
+        timer.start(1);
+        PThread::msleep(50); // expired; its signal waits, blocked
+    }
+    PTimer reused; // may take the same slot
+    makeSignalTimer(reused, secondHandler, true);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    PThread::msleep(50);
+    EXPECT_EQ(0, g_firstFired);
+    EXPECT_EQ(0, g_secondFired);
+}
+
+TEST(PTimer, NeverCreatedTimerIsHarmless)
+{
+    PTimer timer;
+    timer.stop();
+    timer.start(10);
+    timer.restart();
+    EXPECT_FALSE(timer.isActive());
+    EXPECT_EQ(0, timer.remaining());
+}
+
+TEST(PTimer, ThreadModeRunsTheFunctionWithItsValue)
+{
+    if (testsupport::kThreadSanitizer)
+        GTEST_SKIP() << "the C library's timer helper thread is unknown to ThreadSanitizer";
+    PTimer timer;
+    timer.setCallbackI(threadFunction);
+    timer.setSingleShot(true);
+    timer.create(PTimer::ThreadMode);
+    timer.start(20);
+    ASSERT_TRUE(waitFor(g_threadValue, 111, 3000));
+    EXPECT_EQ(111, g_threadValue);
+}
+
+TEST(PTimer, CreateWithoutItsCallbackStopsTheProcess)
+{
+    EXPECT_DEATH(
+        {
+            PTimer timer;
+            timer.create(PTimer::SignalMode);
+        },
+        "m_callbackFunc");
+    EXPECT_DEATH(
+        {
+            PTimer timer;
+            timer.create(PTimer::ThreadMode);
+        },
+        "m_callbackFuncI");
+}

@@ -1,0 +1,397 @@
+#include "base/ByteOrder.h"
+#include "base/Clock.h"
+#include "base/Cond.h"
+#include "base/Mutex.h"
+#include "base/PThread.h"
+#include "base/Semaphore.h"
+#include "base/Stopwatch.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+using testsupport::monotonicMs;
+
+namespace {
+
+class FunctionThread : public PThread
+{
+public:
+    explicit FunctionThread(std::function<void*()> body) : m_body(std::move(body)) {}
+
+protected:
+    void* threadMain() override { return m_body(); }
+
+private:
+    std::function<void*()> m_body;
+};
+
+// Sends a signal to one thread every few milliseconds while alive.
+class SignalStorm
+{
+public:
+    explicit SignalStorm(pthread_t target)
+    {
+        struct sigaction action{};
+        action.sa_handler = [](int) {};
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0; // no SA_RESTART: interrupted calls see EINTR
+        sigaction(SIGUSR1, &action, nullptr);
+        m_thread = std::thread([this, target] {
+            while (!m_stop) {
+                pthread_kill(target, SIGUSR1);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+    }
+    ~SignalStorm()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// Runs `wait` on a thread that is showered with signals; returns how long it took.
+long long timeUnderSignals(const std::function<void()>& wait)
+{
+    long long elapsed = 0;
+    std::atomic<bool> ready{false};
+    std::thread waiter([&] {
+        ready = true;
+        const long long start = monotonicMs();
+        wait();
+        elapsed = monotonicMs() - start;
+    });
+    while (!ready)
+        std::this_thread::yield();
+    {
+        SignalStorm storm(waiter.native_handle());
+        waiter.join();
+    }
+    return elapsed;
+}
+
+} // namespace
+
+TEST(PThread, StartsJoinsAndReportsTheStack)
+{
+    int value = 42;
+    FunctionThread thread([&] { return static_cast<void*>(&value); });
+    EXPECT_FALSE(thread.isAlive());
+    EXPECT_EQ(nullptr, thread.join());
+    thread.cancel(); // never started: nothing happens
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, thread.start(false, 524288));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, out.find("[***stack_size = 512k\n"));
+    EXPECT_NE(std::string::npos, out.find("[***guard_size = "));
+    EXPECT_EQ(&value, thread.join());
+    EXPECT_FALSE(thread.isAlive());
+    EXPECT_EQ(nullptr, thread.join()); // joined once only
+    thread.cancel();                   // its id is gone: nothing happens
+
+    // The print thread is started again for every print.
+    EXPECT_EQ(0, thread.start(false, 524288));
+    EXPECT_EQ(&value, thread.join());
+}
+
+TEST(PThread, RefusesATooSmallStack)
+{
+    std::atomic<bool> ran{false};
+    FunctionThread thread([&] {
+        ran = true;
+        return nullptr;
+    });
+    EXPECT_EQ(-ESRCH, thread.start(false, 1024));
+    EXPECT_FALSE(thread.isAlive());
+    EXPECT_EQ(nullptr, thread.join());
+    EXPECT_FALSE(ran);
+}
+
+TEST(PThread, AliveOnlyWhileTheBodyRuns)
+{
+    Semaphore release(0);
+    FunctionThread detached([&] {
+        release.wait();
+        return nullptr;
+    });
+    ASSERT_EQ(0, detached.start(true, 1 << 20));
+    EXPECT_TRUE(detached.isAlive());
+    const long long start = monotonicMs();
+    EXPECT_EQ(nullptr, detached.join()); // detached: returns at once
+    EXPECT_LT(monotonicMs() - start, 100);
+    release.post();
+    while (detached.isAlive())
+        PThread::msleep(1);
+    detached.cancel(); // ended detached thread: its id is not used again
+
+    FunctionThread joinable([] { return nullptr; });
+    ASSERT_EQ(0, joinable.start(false, 1 << 20));
+    joinable.join();
+    EXPECT_FALSE(joinable.isAlive());
+}
+
+namespace {
+
+class SelfDeletingThread : public PThread
+{
+public:
+    explicit SelfDeletingThread(std::atomic<int>& done) : m_done(done) {}
+
+protected:
+    void* threadMain() override
+    {
+        std::atomic<int>& done = m_done;
+        delete this;
+        ++done;
+        return nullptr;
+    }
+
+private:
+    std::atomic<int>& m_done;
+};
+
+} // namespace
+
+TEST(PThread, DetachedThreadMayDropItsObjectAtOnce)
+{
+    // The body deletes its own object: start must not touch it afterwards
+    // (the address sanitizer build reports any such touch).
+    std::atomic<int> done{0};
+    for (int i = 0; i < 50; ++i)
+        ASSERT_EQ(0, (new SelfDeletingThread(done))->start(true, 1 << 16));
+    while (done < 50)
+        PThread::msleep(1);
+}
+
+TEST(PThread, CancelInsideCondWaitReleasesTheMutex)
+{
+    Mutex mutex;
+    Cond cond(mutex);
+    std::atomic<bool> waiting{false};
+    FunctionThread thread([&] {
+        mutex.lock();
+        waiting = true;
+        cond.wait();
+        mutex.unlock();
+        return nullptr;
+    });
+    ASSERT_EQ(0, thread.start(false, 1 << 20));
+    while (!waiting)
+        PThread::msleep(1);
+    PThread::msleep(10);
+    thread.cancel();
+    EXPECT_EQ(PTHREAD_CANCELED, thread.join());
+    EXPECT_FALSE(thread.isAlive());
+    EXPECT_EQ(0, mutex.lock(1000));
+    mutex.unlock();
+}
+
+TEST(PThread, MsleepSleepsTheWholeTimeDespiteSignals)
+{
+    long long start = monotonicMs();
+    EXPECT_EQ(0, PThread::msleep(1500));
+    long long elapsed = monotonicMs() - start;
+    EXPECT_GE(elapsed, 1500);
+    EXPECT_LT(elapsed, 3000);
+
+    elapsed = timeUnderSignals([] { PThread::msleep(300); });
+    EXPECT_GE(elapsed, 300);
+    EXPECT_LT(elapsed, 2000);
+    EXPECT_EQ(-1, PThread::msleep(-5));
+}
+
+TEST(Mutex, LocksTryLocksAndTimesOut)
+{
+    Mutex mutex;
+    EXPECT_FALSE(mutex.isLock());
+    mutex.lock();
+    EXPECT_TRUE(mutex.isLock());
+
+    int tryResult = 0, timedResult = 0;
+    long long timedElapsed = 0;
+    testing::internal::CaptureStdout();
+    std::thread other([&] {
+        tryResult = mutex.tryLock();
+        const long long start = monotonicMs();
+        timedResult = mutex.lock(200);
+        timedElapsed = monotonicMs() - start;
+    });
+    other.join();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(EBUSY, tryResult);
+    EXPECT_EQ(ETIMEDOUT, timedResult);
+    EXPECT_GE(timedElapsed, 200);
+    EXPECT_LT(timedElapsed, 2000);
+    EXPECT_NE(std::string::npos, out.find("tryLock failed\n"));
+    EXPECT_NE(std::string::npos, out.find("File:Mutex.cpp, Line:"));
+    EXPECT_NE(std::string::npos, out.find(",error(110) ,(Connection timed out) \n"));
+
+    mutex.unlock();
+    EXPECT_FALSE(mutex.isLock());
+    EXPECT_EQ(0, mutex.tryLock());
+    EXPECT_TRUE(mutex.isLock());
+    mutex.unlock();
+}
+
+TEST(Mutex, TimedLockLastsItsTimeDespiteSignals)
+{
+    Mutex mutex;
+    mutex.lock();
+    const long long elapsed = timeUnderSignals([&] { EXPECT_EQ(ETIMEDOUT, mutex.lock(300)); });
+    EXPECT_GE(elapsed, 300);
+    mutex.unlock();
+}
+
+TEST(Cond, SignalWakesAndTimeoutExpires)
+{
+    Mutex mutex;
+    Cond cond(mutex);
+    bool ready = false;
+    std::thread waker([&] {
+        PThread::msleep(50);
+        mutex.lock();
+        ready = true;
+        cond.signal();
+        mutex.unlock();
+    });
+    mutex.lock();
+    while (!ready)
+        EXPECT_EQ(0, cond.wait());
+    EXPECT_TRUE(mutex.isLock());
+    mutex.unlock();
+    waker.join();
+
+    mutex.lock();
+    const long long start = monotonicMs();
+    EXPECT_EQ(ETIMEDOUT, cond.wait(100));
+    EXPECT_GE(monotonicMs() - start, 100);
+    EXPECT_TRUE(mutex.isLock());
+    mutex.unlock();
+
+    const long long elapsed = timeUnderSignals([&] {
+        mutex.lock();
+        EXPECT_EQ(ETIMEDOUT, cond.wait(300));
+        mutex.unlock();
+    });
+    EXPECT_GE(elapsed, 300);
+}
+
+TEST(Semaphore, CountsAndTimesOut)
+{
+    Semaphore sem(0);
+    int value = -1;
+    EXPECT_EQ(0, sem.getValue(value));
+    EXPECT_EQ(0, value);
+    EXPECT_EQ(-1, sem.tryWait());
+    EXPECT_EQ(EAGAIN, errno);
+    EXPECT_EQ(0, sem.post());
+    EXPECT_EQ(0, sem.post());
+    EXPECT_EQ(0, sem.getValue(value));
+    EXPECT_EQ(2, value);
+    EXPECT_EQ(0, sem.tryWait());
+    EXPECT_EQ(0, sem.wait());
+    EXPECT_EQ(0, sem.init(1));
+    EXPECT_EQ(0, sem.wait(10));
+
+    const long long start = monotonicMs();
+    EXPECT_EQ(-1, sem.wait(100));
+    EXPECT_EQ(ETIMEDOUT, errno);
+    const long long elapsed = monotonicMs() - start;
+    EXPECT_GE(elapsed, 100);
+    EXPECT_LT(elapsed, 2000);
+
+    EXPECT_GE(timeUnderSignals([&] { EXPECT_EQ(-1, sem.wait(300)); }), 300);
+}
+
+TEST(ContractViolations, StopTheProcessWithTheirAssertionTexts)
+{
+    EXPECT_DEATH(
+        {
+            Mutex mutex;
+            mutex.lock(0);
+        },
+        "ms > 0");
+    EXPECT_DEATH(
+        {
+            Mutex mutex;
+            Cond cond(mutex);
+            mutex.lock();
+            cond.wait(-1);
+        },
+        "ms >0");
+    EXPECT_DEATH(
+        {
+            Mutex mutex;
+            Cond cond(mutex);
+            cond.wait();
+        },
+        "_mutex.isLock\\(\\)");
+    EXPECT_DEATH(
+        {
+            Mutex mutex;
+            Cond cond(mutex);
+            cond.wait(100);
+        },
+        "_mutex.isLock\\(\\)");
+}
+
+namespace {
+
+// A machine clock the test moves by hand.
+class ManualClock : public Clock
+{
+public:
+    timespec now() const override { return nsToTimespec(m_ns); }
+    void set(int64_t ns) { m_ns = ns; }
+
+private:
+    int64_t m_ns = 0;
+};
+
+} // namespace
+
+TEST(Stopwatch, BorrowsASecondAndCountsWholeSeconds)
+{
+    ManualClock clock;
+    Clock::install(&clock);
+    clock.set(1000900000000LL); // x.9 s
+    Stopwatch watch;
+    clock.set(1002400000000LL); // 1.5 s later
+    EXPECT_EQ(1500, watch.elapsedMs());
+    EXPECT_EQ(2, watch.elapsedSec()); // whole-second fields: 1002 - 1000
+    clock.set(1002400999999LL);
+    EXPECT_EQ(1500, watch.elapsedMs());
+    watch.start();
+    EXPECT_EQ(0, watch.elapsedMs());
+    Clock::install(nullptr);
+
+    Stopwatch real;
+    PThread::msleep(30);
+    EXPECT_GE(real.elapsedMs(), 30);
+}
+
+TEST(ByteOrder, BigAndLittleEndian)
+{
+    unsigned char buffer[4];
+    putUint32(0x11223344u, buffer, false);
+    EXPECT_EQ(0x11, buffer[0]);
+    EXPECT_EQ(0x44, buffer[3]);
+    uint32_t value = 0;
+    getUint32BE(value, buffer);
+    EXPECT_EQ(0x11223344u, value);
+    putUint32(0x11223344u, buffer, true);
+    EXPECT_EQ(0x44, buffer[0]);
+    EXPECT_EQ(0x11, buffer[3]);
+    EXPECT_TRUE(isLittleEndian());
+}

@@ -1,0 +1,117 @@
+// Waits and stopwatches must not follow the wall clock: the board sets it ten
+// years ahead at start and time sync moves it back. A child process runs with
+// a preloaded shim that shifts every wall-clock reading, stepped by the test;
+// the host's clock is never touched.
+#include "base/Clock.h"
+#include "base/Cond.h"
+#include "base/Mutex.h"
+#include "base/PThread.h"
+#include "base/RootPath.h"
+#include "base/Semaphore.h"
+#include "base/Stopwatch.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <functional>
+#include <thread>
+
+using testsupport::monotonicMs;
+
+namespace {
+
+constexpr long kTenYears = 10L * 365 * 24 * 3600;
+
+using StepFunc = void (*)(long);
+
+StepFunc wallStep()
+{
+    return reinterpret_cast<StepFunc>(dlsym(RTLD_DEFAULT, "wallshift_step"));
+}
+
+// Steps the wall clock by `seconds` halfway through `wait`, returns how long the wait took.
+long long timedAcrossStep(long seconds, const std::function<void()>& wait)
+{
+    std::thread stepper([seconds] {
+        PThread::msleep(100);
+        wallStep()(seconds);
+    });
+    const long long start = monotonicMs();
+    wait();
+    const long long elapsed = monotonicMs() - start;
+    stepper.join();
+    return elapsed;
+}
+
+} // namespace
+
+// Runs only inside the child started below.
+TEST(WallClockStepChild, WaitsAndStopwatchesIgnoreTheStep)
+{
+    if (!getenv("TALVIKS_WALLSHIFT_CHILD"))
+        GTEST_SKIP() << "runs in the child process of WallClockStep";
+    ASSERT_NE(nullptr, wallStep());
+
+    for (long step : {kTenYears, -kTenYears}) {
+        const time_t before = time(nullptr);
+        Stopwatch watch;
+        EXPECT_GE(timedAcrossStep(step, [] { PThread::msleep(300); }), 300);
+        ASSERT_GT(std::labs(time(nullptr) - before), kTenYears / 2) << "the shim did not step the clock";
+        EXPECT_GE(watch.elapsedMs(), 300);
+        EXPECT_LT(watch.elapsedMs(), 5000);
+        EXPECT_LE(watch.elapsedSec(), 5);
+
+        Mutex mutex;
+        Cond cond(mutex);
+        const long long condMs = timedAcrossStep(step, [&] {
+            mutex.lock();
+            EXPECT_EQ(ETIMEDOUT, cond.wait(300));
+            mutex.unlock();
+        });
+        EXPECT_GE(condMs, 300);
+        EXPECT_LT(condMs, 5000);
+
+        Semaphore sem(0);
+        const long long semMs = timedAcrossStep(step, [&] { EXPECT_EQ(-1, sem.wait(300)); });
+        EXPECT_GE(semMs, 300);
+        EXPECT_LT(semMs, 5000);
+
+        mutex.lock();
+        long long lockMs = 0;
+        std::thread other([&] { lockMs = timedAcrossStep(step, [&] { EXPECT_EQ(ETIMEDOUT, mutex.lock(300)); }); });
+        other.join();
+        mutex.unlock();
+        EXPECT_GE(lockMs, 300);
+        EXPECT_LT(lockMs, 5000);
+    }
+}
+
+TEST(WallClockStep, TimedWaitsLastTheirTimeWhenTheWallClockJumps)
+{
+    const std::string command = std::string("TALVIKS_WALLSHIFT_CHILD=1 LD_PRELOAD=") + TALVIKS_WALLSHIFT_LIB +
+                                " ASAN_OPTIONS=verify_asan_link_order=0 /proc/" + std::to_string(getpid()) +
+                                "/exe --gtest_filter=WallClockStepChild.* 2>&1";
+    FILE* child = popen(command.c_str(), "r");
+    ASSERT_NE(nullptr, child);
+    std::string output;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, child)) > 0;)
+        output.append(buffer, n);
+    const int status = pclose(child);
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+    EXPECT_EQ(0, WEXITSTATUS(status)) << output;
+    EXPECT_NE(std::string::npos, output.find("[  PASSED  ] 1 test")) << output;
+}
+
+TEST(WallClockStep, SettingTheWallClockUnderAScratchRootIsRefused)
+{
+    ASSERT_FALSE(rootPrefix().empty());
+    timeval tv = Clock::instance().wallTime();
+    tv.tv_sec += kTenYears;
+    EXPECT_EQ(-EPERM, Clock::instance().setWallTime(tv));
+    EXPECT_LT(std::labs(time(nullptr) - (tv.tv_sec - kTenYears)), 60);
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+// Which sanitizer this test binary was built with.
+#if defined(__SANITIZE_THREAD__)
+#define TALVIKS_TEST_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TALVIKS_TEST_TSAN 1
+#endif
+#endif
+
+namespace testsupport {
+#ifdef TALVIKS_TEST_TSAN
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+} // namespace testsupport

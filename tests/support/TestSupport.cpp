@@ -1,0 +1,68 @@
+#include "support/TestSupport.h"
+
+#include "base/RootPath.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testsupport {
+
+const std::string& scratchRoot()
+{
+    return rootPrefix();
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void writeFile(const std::string& path, const std::string& content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<std::string> splitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool fileExists(const std::string& path)
+{
+    return access(path.c_str(), F_OK) == 0;
+}
+
+void makeDirs(const std::string& path)
+{
+    for (size_t pos = 1; pos != std::string::npos;) {
+        pos = path.find('/', pos + 1);
+        const std::string part = path.substr(0, pos);
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+            throw std::runtime_error("cannot make " + part);
+    }
+}
+
+long long monotonicMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+} // namespace testsupport

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// The scratch root of this test process (also in TALVIKS_ROOT).
+const std::string& scratchRoot();
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+std::vector<std::string> splitLines(const std::string& text);
+bool fileExists(const std::string& path);
+// mkdir -p
+void makeDirs(const std::string& path);
+
+// Monotonic milliseconds, read straight from the kernel.
+long long monotonicMs();
+
+} // namespace testsupport

@@ -1,0 +1,47 @@
+/* Preloaded into a child test process: every reading of the wall clock is
+ * shifted by an offset the test can step at will, while the monotonic clock
+ * and the kernel's own clocks stay untouched. Code that waits or measures on
+ * the wall clock then visibly misbehaves; the host's clock is never changed. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <stdatomic.h>
+#include <sys/time.h>
+#include <time.h>
+
+static _Atomic long g_shift;
+
+void wallshift_step(long seconds)
+{
+    atomic_fetch_add(&g_shift, seconds);
+}
+
+int clock_gettime(clockid_t id, struct timespec* ts)
+{
+    static int (*real)(clockid_t, struct timespec*);
+    if (!real)
+        real = (int (*)(clockid_t, struct timespec*))dlsym(RTLD_NEXT, "clock_gettime");
+    int rc = real(id, ts);
+    if (rc == 0 && (id == CLOCK_REALTIME || id == CLOCK_REALTIME_COARSE))
+        ts->tv_sec += atomic_load(&g_shift);
+    return rc;
+}
+
+int gettimeofday(struct timeval* tv, void* tz)
+{
+    static int (*real)(struct timeval*, void*);
+    if (!real)
+        real = (int (*)(struct timeval*, void*))dlsym(RTLD_NEXT, "gettimeofday");
+    int rc = real(tv, tz);
+    if (rc == 0)
+        tv->tv_sec += atomic_load(&g_shift);
+    return rc;
+}
+
+time_t time(time_t* out)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    if (out)
+        *out = ts.tv_sec;
+    return ts.tv_sec;
+}
