@@ -1,0 +1,147 @@
+#include "I2C.h"
+
+#include "Assert.h"
+#include "Mutex.h"
+#include "SysIo.h"
+
+#include <fcntl.h>
+#include <linux/i2c-dev.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <list>
+
+namespace HardwareInterface {
+
+namespace {
+
+// The descriptors of the open bus nodes, shared by every I2C object.
+class OpenDeviceTable
+{
+public:
+    static OpenDeviceTable& instance()
+    {
+        // Never destroyed: objects that outlive static destruction may still let go.
+        static OpenDeviceTable* table = new OpenDeviceTable;
+        return *table;
+    }
+
+    int acquire(const std::string& path)
+    {
+        MutexLocker locker(m_mutex);
+        for (Record& record : m_records) {
+            if (record.path != path)
+                continue;
+            if (record.fd > 0) {
+                ++record.count;
+                printf("I2C Device(%s Ref Count: %i\n", path.c_str(), record.count);
+                printf("I2C Device Handle: %i\n", record.fd);
+                return record.fd;
+            }
+            break;
+        }
+        const int fd = SysIo::instance().open(path.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 1) {
+            printf("Unable to Open Device(%s)\n", path.c_str());
+            return -1;
+        }
+        printf("Open Device(%s) Success\n", path.c_str());
+        m_records.push_back(Record{path, fd, 1});
+        printf("I2C Device Handle: %i\n", fd);
+        return fd;
+    }
+
+    void release(int fd)
+    {
+        MutexLocker locker(m_mutex);
+        printf("Close Handle: %i\n", fd);
+        if (fd < 1)
+            return;
+        for (auto it = m_records.begin(); it != m_records.end(); ++it) {
+            if (it->fd != fd)
+                continue;
+            --it->count;
+            printf("Close Device Ref Count: %i\n", it->count);
+            if (it->count > 0)
+                return;
+            printf("Close I2C Device Handle: %i\n", fd);
+            SysIo::instance().close(fd);
+            m_records.erase(it);
+            return;
+        }
+    }
+
+private:
+    struct Record
+    {
+        std::string path;
+        int fd;
+        int count;
+    };
+
+    Mutex m_mutex;
+    std::list<Record> m_records;
+};
+
+} // namespace
+
+I2C::I2C() = default;
+
+I2C::~I2C()
+{
+    if (m_fd != 0)
+        OpenDeviceTable::instance().release(m_fd);
+}
+
+int I2C::open(const std::string& path, uint16_t address)
+{
+    close();
+    m_messages[0].addr = address;
+    m_messages[0].flags = 0;
+    m_messages[1].addr = address;
+    m_messages[1].flags = I2C_M_RD;
+    const int fd = OpenDeviceTable::instance().acquire(path);
+    m_fd = fd > 0 ? fd : 0;
+    return fd;
+}
+
+int I2C::close()
+{
+    if (m_fd != 0)
+        OpenDeviceTable::instance().release(m_fd);
+    m_fd = 0;
+    return 0;
+}
+
+int I2C::read(const uint8_t* txBuf, uint16_t txLength, uint8_t* rxBuf, uint16_t rxLength)
+{
+    TALVIKS_ASSERT(txBuf && rxBuf);
+    m_messages[0].buf = const_cast<uint8_t*>(txBuf); // the kernel only reads a write message
+    m_messages[0].len = txLength;
+    m_messages[1].buf = rxBuf;
+    m_messages[1].len = rxLength;
+    i2c_rdwr_ioctl_data data{m_messages, 2};
+    if (!isOpen() || SysIo::instance().ioctl(m_fd, I2C_RDWR, &data) < 0) {
+        const int error = isOpen() ? errno : EBADF;
+        printf("I2C Read Fail: ERRNO (%i), MSG(%s)", error, strerror(error));
+        return -error;
+    }
+    return 0;
+}
+
+int I2C::write(const uint8_t* buf, int count)
+{
+    TALVIKS_ASSERT(buf && count > 0 && count < 64);
+    m_messages[0].buf = const_cast<uint8_t*>(buf);
+    m_messages[0].len = static_cast<uint16_t>(count);
+    i2c_rdwr_ioctl_data data{m_messages, 1};
+    if (!isOpen() || SysIo::instance().ioctl(m_fd, I2C_RDWR, &data) < 0) {
+        const int error = isOpen() ? errno : EBADF;
+        printf("I2C Write Fail: ERRNO (%i), MSG(%s)", error, strerror(error));
+        return -error;
+    }
+    return 0;
+}
+
+} // namespace HardwareInterface

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "noncopyable.h"
+
+#include <linux/i2c.h>
+
+#include <cstdint>
+#include <string>
+
+namespace HardwareInterface {
+
+// One device on an i2c-dev bus node. Objects on the same node share one
+// descriptor through a process-wide table with a reference count; the node is
+// closed when the last of them lets go. One thread at a time per object.
+class I2C : noncopyable
+{
+public:
+    I2C();
+    ~I2C();
+
+    // The shared descriptor (> 0), or -1. Opening again lets go of the previous node first.
+    int open(const std::string& path, uint16_t address);
+    int close();
+    bool isOpen() const { return m_fd > 0; }
+
+    // Writes txLength bytes, then reads rxLength bytes in the same transaction
+    // (a repeated start between them); 0 or the negative errno.
+    int read(const uint8_t* txBuf, uint16_t txLength, uint8_t* rxBuf, uint16_t rxLength);
+    // Writes 1 to 63 bytes, register address included; 0 or the negative errno.
+    int write(const uint8_t* buf, int count);
+
+private:
+    int m_fd = 0;
+    i2c_msg m_messages[2]{};
+};
+
+} // namespace HardwareInterface

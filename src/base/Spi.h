@@ -1,0 +1,41 @@
+#pragma once
+
+#include "noncopyable.h"
+
+#include <linux/spi/spidev.h>
+
+#include <cstdint>
+
+namespace HardwareInterface {
+
+// An spidev node: full-duplex messages at the mode, word size and clock set
+// at open. One thread at a time; the owner serialises access. The descriptor
+// is 0 while the node is closed.
+class Spi : noncopyable
+{
+public:
+    Spi();
+    ~Spi();
+
+    // 0, or -1 when the node cannot be opened or refuses a setting (it is then closed).
+    int open(const char* path, uint8_t mode, uint8_t bitsPerWord, uint32_t speedHz, uint8_t csChange);
+    int close();
+    bool isOpen() const { return m_fd > 0; }
+
+    // Each is one message; the byte count or the negative errno.
+    int write(const void* buffer, uint32_t length);
+    // Zeroes the buffer first, so the device is clocked with zeros.
+    int read(void* buffer, uint32_t length);
+    int transfer(const void* tx, void* rx, uint32_t length);
+
+    // Sends a fixed pattern and prints what came back; a wire with MOSI tied to MISO echoes it.
+    void loopbackTest();
+
+private:
+    int message(const void* tx, void* rx, uint32_t length);
+
+    int m_fd = 0;
+    spi_ioc_transfer m_transfer{};
+};
+
+} // namespace HardwareInterface
