@@ -88,6 +88,13 @@ std::string etc(const std::string& name)
     return scratchRoot() + "/data/etc/" + name;
 }
 
+// 0 when every file was saved.
+int saveAll(ConfigStore& store)
+{
+    return store.saveGeneral() | store.savePrinterConfig() | store.saveUsedTime() | store.savePrintingPara() |
+           store.savePrintingParaFast() | store.saveSerial() | store.saveWiFiConfig() | store.saveLightIntensity();
+}
+
 class ConfigFiles : public ::testing::Test
 {
 protected:
@@ -256,11 +263,7 @@ TEST_F(ConfigFiles, RandomRecordsRoundTrip)
         store.m_lightTable.Duty.assign(whole(5), std::to_string(whole(100)));
         store.m_lightTable.Lux.assign(whole(5), std::to_string(whole(100000)));
 
-        for (int (ConfigStore::*save)() : {&ConfigStore::saveGeneral, &ConfigStore::savePrinterConfig,
-                                            &ConfigStore::saveUsedTime, &ConfigStore::savePrintingPara,
-                                            &ConfigStore::savePrintingParaFast, &ConfigStore::saveSerial,
-                                            &ConfigStore::saveWiFiConfig, &ConfigStore::saveLightIntensity})
-            ASSERT_EQ(0, (store.*save)());
+        ASSERT_EQ(0, saveAll(store));
         ConfigStore reread;
         reread.load("/data/etc");
         for (int f = 0; f < ConfigStore::FILE_COUNT; ++f) {
