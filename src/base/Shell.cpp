@@ -47,20 +47,37 @@ bool isWordChar(char c)
     return !(isspace(static_cast<unsigned char>(c)) || strchr(";|&()<>`$'\"\\{}!*?", c));
 }
 
-std::vector<std::string> wordsOf(const std::string& command)
+struct Word
 {
-    std::vector<std::string> words;
+    std::string text;
+    bool isCommand; // where the shell looks for a program name
+};
+
+// The words of a command line, split wherever the shell might split them.
+std::vector<Word> wordsOf(const std::string& command)
+{
+    static const char* const kLaunchers[] = {"xargs", "sudo", "env",  "nohup", "exec", "busybox", "timeout",
+                                             "nice",  "time", "then", "do",    "else", "command"};
+    std::vector<Word> words;
     std::string word;
+    bool commandPosition = true;
+    auto finish = [&] {
+        if (word.empty())
+            return;
+        words.push_back({word, commandPosition});
+        commandPosition = std::find(std::begin(kLaunchers), std::end(kLaunchers), word) != std::end(kLaunchers);
+        word.clear();
+    };
     for (char c : command) {
         if (isWordChar(c)) {
             word += c;
-        } else if (!word.empty()) {
-            words.push_back(word);
-            word.clear();
+            continue;
         }
+        finish();
+        if (strchr(";|&()`'\"\n", c))
+            commandPosition = true;
     }
-    if (!word.empty())
-        words.push_back(word);
+    finish();
     return words;
 }
 
@@ -251,17 +268,22 @@ bool changesHost(const std::string& command, std::string* why)
 {
     if (writesKernelSettings(command, why))
         return true;
-    const std::vector<std::string> words = wordsOf(command);
+    const std::vector<Word> words = wordsOf(command);
     for (size_t i = 0; i < words.size(); ++i) {
-        const std::string name = baseName(words[i]);
+        const Word& word = words[i];
+        // A path names a program only where a program stands; a bare name
+        // anywhere may reach a program through "sh -c" or xargs.
+        if (word.text.find('/') != std::string::npos && !word.isCommand)
+            continue;
+        const std::string name = baseName(word.text);
         bool changer = std::find_if(std::begin(kHostChangers), std::end(kHostChangers),
                                     [&](const char* p) { return name == p; }) != std::end(kHostChangers);
         // date only changes the clock when asked to set it.
         if (name == "date")
-            changer = std::any_of(words.begin() + i + 1, words.end(), [](const std::string& w) {
-                return w == "-s" || w.compare(0, 5, "--set") == 0;
+            changer = std::any_of(words.begin() + i + 1, words.end(), [](const Word& w) {
+                return w.text == "-s" || w.text.compare(0, 5, "--set") == 0;
             });
-        if (changer && !isStubUnderRoot(words[i])) {
+        if (changer && !isStubUnderRoot(word.text)) {
             *why = name;
             return true;
         }

@@ -73,6 +73,8 @@ TEST(Shell, HostChangingCommandsAreRefusedUnderAScratchRoot)
         "date -s '2030-01-01 00:00:00'",
         "mount -t vfat /dev/sda1 /media/sda1",
         "sync; echo 3 > /proc/sys/vm/drop_caches",
+        "sh -c '/sbin/ip addr flush dev eth0'",
+        "nohup /usr/sbin/ntpd -q",
     };
     for (const std::string& command : refused) {
         EXPECT_EQ(-1, Shell::instance().run(command + "; touch " + marker)) << command;
@@ -83,7 +85,8 @@ TEST(Shell, HostChangingCommandsAreRefusedUnderAScratchRoot)
     EXPECT_FALSE(fileExists(marker));
 
     std::string why;
-    for (const char* harmless : {"date +%s", "ls /data", "cat /sys/class/net/eth0/carrier", "cp a b > /data/x"})
+    for (const char* harmless : {"date +%s", "ls /data", "cat /sys/class/net/eth0/carrier", "cp a b > /data/x",
+                                 "rm -rf /data/model/.thumb/kill", "cat /data/etc/ip"})
         EXPECT_FALSE(changesHost(harmless, &why)) << harmless << " (" << why << ")";
 }
 
