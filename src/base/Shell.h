@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Every external program of the system runs through here, so that tests and
+// the simulator can record commands instead of running them. The runner in
+// use is the real one unless another was installed.
+//
+// Under a scratch root (tests, simulator) the real runner refuses commands
+// that would change the host: its network, clock, processes, mounts or
+// kernel settings. It logs why and answers -1. A program of that kind found
+// under the scratch root itself (a stub script first on PATH) still runs.
+class Shell
+{
+public:
+    virtual ~Shell();
+
+    static Shell& instance();
+    // Installs a runner (not owned); nullptr puts the real one back.
+    static void install(Shell* shell);
+
+    // Runs a command line with "/bin/sh -c". The raw wait status (as from
+    // waitpid; 127 as exit code when the shell cannot start), or -1 when the
+    // command could not be started or waited for, or was refused.
+    virtual int run(const std::string& command);
+    // As run(), appending the command's standard output to `output`.
+    virtual int capture(const std::string& command, std::string* output);
+    // Runs a program found on PATH with the given arguments and no shell in
+    // between: names and passwords need no quoting. Standard output is
+    // appended to `output` when given. Results as run().
+    virtual int exec(const std::string& program, const std::vector<std::string>& args,
+                     std::string* output = nullptr);
+};
+
+// A word the shell reads back as exactly `text`, for command lines built from
+// names, passwords or paths that come from users, disks or peers.
+std::string shellQuote(const std::string& text);
+
+// Whether a command line would change the host (network, clock, processes,
+// mounts, kernel settings); `why` receives the word that gives it away.
+bool changesHost(const std::string& command, std::string* why);

@@ -1,0 +1,52 @@
+// Utils: disk space, time arithmetic and the shell.
+#include "Utils.h"
+
+#include "LogWriter.h"
+#include "RootPath.h"
+#include "Shell.h"
+
+#include <QDateTime>
+
+#include <sys/statfs.h>
+
+#include <cerrno>
+#include <cstring>
+
+int Utils::getDiskInfo(const std::string& path, uint64_t& total, uint64_t& free)
+{
+    total = 0;
+    free = 0;
+    struct statfs info{};
+    if (statfs(rootPath(path).c_str(), &info) != 0) {
+        const int error = errno;
+        LogWriter::instance()->write(3, std::string("statfs failed: ") + strerror(error));
+        return -error;
+    }
+    total = static_cast<uint64_t>(info.f_blocks) * static_cast<uint64_t>(info.f_bsize);
+    free = static_cast<uint64_t>(info.f_bfree) * static_cast<uint64_t>(info.f_bsize);
+    return 0;
+}
+
+void Utils::secondsToHourMin(int seconds, int& hours, int& minutes)
+{
+    hours = seconds / 3600;
+    minutes = (seconds / 60) % 60;
+}
+
+void Utils::secondsToHourMinSec(int seconds, int& hours, int& minutes, int& secs)
+{
+    secondsToHourMin(seconds, hours, minutes);
+    secs = seconds % 60;
+}
+
+qint64 Utils::todayNoonTime()
+{
+    return QDateTime(QDate::currentDate(), QTime(12, 0, 0, 0)).toSecsSinceEpoch();
+}
+
+int Utils::runShell(const std::string& command)
+{
+    if (command.empty())
+        return 1;
+    return Shell::instance().run(command);
+}

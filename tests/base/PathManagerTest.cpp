@@ -1,0 +1,138 @@
+// The path table: its values, and the folder work and clock setting of a start.
+#include "base/PathManager.h"
+#include "support/RecordingClock.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+using testsupport::fileExists;
+using testsupport::makeDirs;
+using testsupport::readFile;
+using testsupport::scratchRoot;
+using testsupport::writeFile;
+
+namespace {
+
+int entriesIn(const std::string& folder)
+{
+    int count = 0;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir))
+            count += strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0;
+        closedir(dir);
+    }
+    return count;
+}
+
+} // namespace
+
+TEST(PathManager, ValuesForAProgramInProjectBin)
+{
+    const PathManager::Table paths = PathManager::pathsFor("/project/bin");
+    const char* const expected[_PATH_COUNT] = {
+        "/project/bin",      // PATH_APP_DIR
+        "/project/bin",      // PATH_BIN_DIR
+        "/data/model",       // PATH_MODEL
+        "/image",            // PATH_IMAGE
+        "/var",              // PATH_VAR
+        "/data/var",         // PATH_LOG
+        "/data/tmp",         // PATH_TMP
+        "/data/TalvikS-package",
+        "/kernel",
+        "/kernel/ker",
+        "/control",
+        "/control/ctl",
+        "/library",
+        "/project/",         // PATH_PROJECT
+        "/software2",
+        "/data/timestamp",
+        "/data/etc",         // PATH_DATA_ETC
+        "/data/etc",         // PATH_CONFIG
+        "",                  // PATH_UDISK
+        "/data/etc/config",
+        "/data/etc/wifi.cfg",
+        "/etc/_config_",
+        "/data/etc/wifipass.cfg",
+        "/data/etc/serial",
+        "/data/model/.thumb/internal",
+        "/tmp/.thumb/udisk",
+    };
+    for (int id = 0; id < _PATH_COUNT; ++id)
+        EXPECT_EQ(expected[id], paths[id].toStdString()) << "id " << id;
+
+    const PathManager::Table deeper = PathManager::pathsFor("/opt/printer/app/bin");
+    EXPECT_EQ("/opt/printer/app/", deeper[PATH_PROJECT].toStdString());
+    EXPECT_EQ("/opt/printer/kernel/ker", deeper[PATH_KERNEL_FILE].toStdString());
+
+    EXPECT_EQ(0, entriesIn(scratchRoot())) << "computing the values touched the file system";
+}
+
+TEST(PathManager, StartPreparesTheFoldersAndSetsTheClockThroughTheSeam)
+{
+    const std::string root = scratchRoot();
+    makeDirs(root + "/data/TalvikS-package/old-update");
+    writeFile(root + "/data/TalvikS-package/old-update/pkg.tar.xz", "x");
+    writeFile(root + "/data/TalvikS-package/pkg.sig", "x");
+    makeDirs(root + "/data/model/.thumb/internal/sub");
+    writeFile(root + "/data/model/.thumb/internal/a.png", "x");
+    makeDirs(root + "/tmp/.thumb/udisk");
+    writeFile(root + "/tmp/.thumb/udisk/b.png", "x");
+    makeDirs(root + "/data");
+    writeFile(root + "/data/timestamp", "kept");
+
+    testsupport::RecordingClock clock;
+    PathManager paths("/project/bin");
+
+    for (const char* folder : {"/data/model", "/data/etc", "/data/var", "/data/tmp"})
+        EXPECT_TRUE(fileExists(root + folder)) << folder;
+    for (const char* emptied : {"/data/TalvikS-package", "/data/model/.thumb/internal", "/tmp/.thumb/udisk"}) {
+        EXPECT_TRUE(fileExists(root + emptied)) << emptied;
+        EXPECT_EQ(0, entriesIn(root + emptied)) << emptied;
+    }
+    EXPECT_EQ("kept", readFile(root + "/data/timestamp"));
+    EXPECT_EQ("", paths.get(PATH_UDISK).toStdString());
+    EXPECT_EQ("/data/etc/serial", paths.get(PATH_SERIAL).toStdString());
+
+    // One setting: ten years after the program was built.
+    const std::vector<timeval> settings = clock.settings();
+    ASSERT_EQ(1u, settings.size());
+    const time_t tenYears = 10L * 365 * 24 * 3600;
+    EXPECT_LE(settings[0].tv_sec - tenYears, time(nullptr) + 3 * 24 * 3600);
+    EXPECT_GT(settings[0].tv_sec - tenYears, 1577836800); // 2020
+    EXPECT_EQ(0, settings[0].tv_usec);
+}
+
+TEST(PathManager, BuildTimeIsReadAsTheCompilerWritesIt)
+{
+    testsupport::RecordingClock clock;
+    struct tm expected{};
+    expected.tm_year = 2023 - 1900;
+    expected.tm_mon = 5;
+    expected.tm_mday = 5;
+    expected.tm_hour = 19;
+    expected.tm_min = 30;
+    expected.tm_sec = 49;
+    struct tm later = expected;
+    const time_t built = mktime(&expected);
+    later.tm_year += 10;
+    later.tm_isdst = expected.tm_isdst;
+
+    EXPECT_EQ(built, PathManager::setClockFromBuildTime("Jun  5 2023", "19:30:49"));
+    ASSERT_EQ(1u, clock.settings().size());
+    EXPECT_EQ(mktime(&later), clock.settings()[0].tv_sec);
+
+    struct tm december{};
+    december.tm_year = 2024 - 1900;
+    december.tm_mon = 11;
+    december.tm_mday = 31;
+    EXPECT_EQ(mktime(&december), PathManager::setClockFromBuildTime("Dec 31 2024", "00:00:00"));
+}
+
+TEST(PathManagerDeathTest, AnIdBeyondTheTableStopsTheProcess)
+{
+    testsupport::RecordingClock clock;
+    PathManager paths("/project/bin");
+    EXPECT_DEATH(paths.get(PathId(_PATH_COUNT)), "id < _PATH_COUNT");
+}
