@@ -129,9 +129,11 @@ void StepperDriverModel::setSwitchFault(SwitchFault fault)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        advanceLocked(machineNowNs());
         m_switchFault = fault;
     }
     syncSwitchLine();
+    wake();
 }
 
 int StepperDriverModel::exchange(const spi_ioc_transfer& transfer, const uint8_t* tx, uint8_t* rx)
@@ -172,10 +174,11 @@ void StepperDriverModel::run()
         if (m_quit)
             break;
         // Real time between looks: the motion itself is stepped on machine time.
+        // Idle, it sleeps until a change under the lock makes the axis move.
         if (active)
             m_wake.wait_for(lock, std::chrono::milliseconds(1));
         else
-            m_wake.wait(lock);
+            m_wake.wait(lock, [this] { return m_quit || activeLocked(); });
     }
 }
 
@@ -213,7 +216,7 @@ bool StepperDriverModel::activeLocked() const
     if (heldLocked())
         return false;
     const double distance = static_cast<int32_t>(m_registers[Target]) - m_position;
-    if (distance < 0 && (m_registers[SwitchMode] & kStopOnSwitch) && physicalSwitchClosedLocked())
+    if (distance < 0 && (m_registers[SwitchMode] & kStopOnSwitch) && sensedSwitchClosedLocked())
         return false;
     return m_velocity != 0 || std::fabs(distance) >= 0.5;
 }
@@ -257,7 +260,7 @@ void StepperDriverModel::stepLocked(double dt)
         return;
     }
     const double direction = distance > 0 ? 1.0 : -1.0;
-    if (direction < 0 && (m_registers[SwitchMode] & kStopOnSwitch) && physicalSwitchClosedLocked()) {
+    if (direction < 0 && (m_registers[SwitchMode] & kStopOnSwitch) && sensedSwitchClosedLocked()) {
         m_velocity = 0;
         return;
     }
@@ -295,19 +298,18 @@ void StepperDriverModel::stepLocked(double dt)
         moveAxisLocked(direction * travel);
         m_velocity = direction * speed;
     }
-    const bool closed = physicalSwitchClosedLocked();
-    if (closed && m_velocity < 0 && (m_registers[SwitchMode] & kStopOnSwitch))
+    if (sensedSwitchClosedLocked() && m_velocity < 0 && (m_registers[SwitchMode] & kStopOnSwitch))
         m_velocity = 0;
 }
 
 void StepperDriverModel::moveAxisLocked(double microsteps)
 {
-    const bool wasClosed = physicalSwitchClosedLocked();
+    const bool wasClosed = sensedSwitchClosedLocked();
     m_position += microsteps;
     // The plate stops at the hard ends; the chip counts on (lost steps).
     m_physicalMm = std::min(std::max(m_physicalMm + microsteps * mmPerMicrostepLocked(), m_axis.lowerStopMm),
                             m_axis.upperStopMm);
-    if (!wasClosed && physicalSwitchClosedLocked() && (m_registers[SwitchMode] & kLatchOnSwitch))
+    if (!wasClosed && sensedSwitchClosedLocked() && (m_registers[SwitchMode] & kLatchOnSwitch))
         m_latched = static_cast<uint32_t>(static_cast<int32_t>(std::lround(m_position)));
 }
 
@@ -321,6 +323,15 @@ double StepperDriverModel::mmPerMicrostepLocked() const
 bool StepperDriverModel::physicalSwitchClosedLocked() const
 {
     return m_physicalMm <= m_axis.switchMm;
+}
+
+bool StepperDriverModel::sensedSwitchClosedLocked() const
+{
+    if (m_switchFault == SwitchFault::StuckOpen)
+        return false;
+    if (m_switchFault == SwitchFault::StuckClosed)
+        return true;
+    return physicalSwitchClosedLocked();
 }
 
 void StepperDriverModel::writeLocked(uint8_t address, uint32_t value)
@@ -360,7 +371,7 @@ uint8_t StepperDriverModel::statusLocked() const
         status |= kStatusStandstill;
     if (std::fabs(static_cast<int32_t>(m_registers[Target]) - m_position) < 0.5)
         status |= kStatusPositionReached;
-    if (physicalSwitchClosedLocked())
+    if (sensedSwitchClosedLocked())
         status |= kStatusSwitchClosed;
     return status;
 }
@@ -371,12 +382,7 @@ void StepperDriverModel::syncSwitchLine()
     int level;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_switchFault == SwitchFault::StuckOpen)
-            level = 1;
-        else if (m_switchFault == SwitchFault::StuckClosed)
-            level = 0;
-        else
-            level = physicalSwitchClosedLocked() ? 0 : 1;
+        level = sensedSwitchClosedLocked() ? 0 : 1;
     }
     if (level != m_lineLevel) {
         m_gpio->drive(m_axis.limitLine, level);

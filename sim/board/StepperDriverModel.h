@@ -102,7 +102,7 @@ public:
     double velocity() const;
     // The axis is on its way to a target it can reach (not held, stalled or stopped at the switch).
     bool isMoving() const;
-    // The switch as the mechanics close it (a stuck switch may tell the line otherwise).
+    // The switch as the mechanics close it (a stuck switch tells the chip and the line otherwise).
     bool switchClosed() const;
     const AxisConfig& axis() const { return m_axis; }
 
@@ -130,6 +130,8 @@ private:
     uint8_t statusLocked() const;
     double mmPerMicrostepLocked() const;
     bool physicalSwitchClosedLocked() const;
+    // What the chip and the line see: the mechanics, unless the switch is stuck.
+    bool sensedSwitchClosedLocked() const;
     // Drives the limit line to what the switch shows now.
     void syncSwitchLine();
     void wake();
