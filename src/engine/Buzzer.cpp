@@ -1,26 +1,12 @@
 #include "engine/Buzzer.h"
 
+#include "base/Clock.h"
 #include "base/ConfigStore.h"
 #include "base/Gpio.h"
 
-#include <set>
+#include <signal.h>
 
-namespace {
-
-// The timer's expiry carries no context: it finds the live buzzers here.
-std::mutex& registryMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::set<Buzzer*>& registry()
-{
-    static std::set<Buzzer*> buzzers;
-    return buzzers;
-}
-
-} // namespace
+#include <chrono>
 
 Buzzer* Buzzer::instance()
 {
@@ -33,50 +19,56 @@ Buzzer::Buzzer(unsigned int line) : m_line(line)
     gpio_export(m_line);
     gpio_set_dir(m_line, "out");
     gpio_set_value(m_line, 0);
-    {
-        std::lock_guard<std::mutex> lock(registryMutex());
-        registry().insert(this);
-    }
-    m_timer.setCallbackI(&Buzzer::expired);
-    m_timer.setSingleShot(true);
-    m_timer.create(PTimer::ThreadMode);
+    // The thread keeps the timer signal blocked, as every engine thread does.
+    sigset_t timerSignal, previous;
+    sigemptyset(&timerSignal);
+    sigaddset(&timerSignal, SIGRTMAX);
+    pthread_sigmask(SIG_BLOCK, &timerSignal, &previous);
+    m_thread = std::thread([this] { run(); });
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 Buzzer::~Buzzer()
 {
     {
-        std::lock_guard<std::mutex> lock(registryMutex());
-        registry().erase(this);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_quit = true;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_timer.stop();
+    m_wake.notify_all();
+    m_thread.join();
     gpio_set_value(m_line, 0);
     gpio_unexport(m_line);
 }
 
-void Buzzer::expired(union sigval)
+void Buzzer::run()
 {
-    std::lock_guard<std::mutex> lock(registryMutex());
-    for (Buzzer* buzzer : registry())
-        buzzer->endIfDue();
-}
-
-void Buzzer::endIfDue()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    // A beep that re-armed the timer after this expiry keeps the line on.
-    if (!m_timer.isActive())
-        gpio_set_value(m_line, 0);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_quit) {
+        if (!m_sounding) {
+            m_wake.wait(lock);
+            continue;
+        }
+        if (timespecToNs(kernelMonotonicNow()) >= m_endNs) {
+            gpio_set_value(m_line, 0);
+            m_sounding = false;
+            continue;
+        }
+        // steady_clock is CLOCK_MONOTONIC, the clock of the end instant.
+        m_wake.wait_until(lock, std::chrono::steady_clock::time_point(std::chrono::nanoseconds(m_endNs)));
+    }
 }
 
 void Buzzer::sound(int ms)
 {
     if (ms <= 0)
         return;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    // Line on before the timer runs: an expiry can only ever follow it.
-    gpio_set_value(m_line, 1);
-    m_timer.start(ms);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        gpio_set_value(m_line, 1);
+        m_sounding = true;
+        m_endNs = timespecToNs(Clock::instance().deadlineAfterMs(ms));
+    }
+    m_wake.notify_all();
 }
 
 void Buzzer::beep(int ms)

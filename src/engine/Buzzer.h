@@ -1,15 +1,18 @@
 #pragma once
 
-#include "base/PTimer.h"
 #include "base/noncopyable.h"
 
+#include <condition_variable>
+#include <cstdint>
 #include <mutex>
+#include <thread>
 
-// Short beeps on the buzzer line: the line goes to 1 and a single-shot timer
-// brings it back to 0. A beep during another re-arms the timer, so the line
-// stays on until the later end. The timer runs its expiry on a thread of its
-// own rather than as a signal, so no other thread's wait is interrupted and
-// the line is never written from signal context.
+// Short beeps on the buzzer line: the line goes to 1 and comes back to 0 when
+// the beep's time is up. A beep during another one moves the end, so the line
+// stays on until the later end. The end is kept by a small thread of the
+// buzzer's own waiting on machine time, not by a timer signal: no other
+// thread's wait is ever interrupted, and the line is never written from
+// signal context.
 class Buzzer : noncopyable
 {
 public:
@@ -36,10 +39,13 @@ public:
 private:
     // Lengths of 0 or less sound nothing.
     void sound(int ms);
-    static void expired(union sigval);
-    void endIfDue();
+    void run();
 
     const unsigned int m_line;
-    std::mutex m_mutex; // the line and the timer change together
-    PTimer m_timer;
+    std::mutex m_mutex; // the line and the end of the beep change together
+    std::condition_variable m_wake;
+    bool m_sounding = false;
+    int64_t m_endNs = 0; // CLOCK_MONOTONIC instant at which the line goes off
+    bool m_quit = false;
+    std::thread m_thread;
 };

@@ -515,7 +515,7 @@ int MotorControl::waitChanged(int fd)
 {
     if (fd < 0) {
         const int error = errno;
-        logger()->write(3, "%s, %d: %s", "waitChanged", __LINE__, strerror(error));
+        logger()->write(3, "%s, %d: %s", "waitChanged", 1134, strerror(error));
         return error;
     }
     const unsigned int generation = stopGeneration();

@@ -75,29 +75,33 @@ void PrinterMonitor::addMonitor(int type, int period)
 void PrinterMonitor::removeMonitor(int type)
 {
     {
+        // With the pass's lock held, so no pass still in flight stores a value afterwards.
         MutexLocker locker(m_lock);
         m_monitors &= ~static_cast<uint32_t>(type);
+        switch (type) {
+        case Reserved:
+            m_reservedPeriod = 0;
+            break;
+        case Door:
+            m_doorPeriod = 0;
+            break;
+        case ZLimit:
+            m_limitPeriod = 0;
+            break;
+        case AuxInput:
+            m_auxPeriod = 0;
+            m_auxValue = 0;
+            break;
+        default:
+            break;
+        }
     }
-    switch (type) {
-    case Reserved:
-        m_reservedPeriod = 0;
-        break;
-    case Door:
-        m_doorPeriod = 0;
+    if (type == Door)
         gpio_unexport(kDoorLine);
-        break;
-    case ZLimit:
-        m_limitPeriod = 0;
-        break;
-    case AuxInput:
-        m_auxPeriod = 0;
-        m_auxValue = 0;
+    else if (type == AuxInput)
         gpio_unexport(kAuxLine);
-        break;
-    default:
+    else if (type != Reserved && type != ZLimit)
         puts("Invalid Printer Monitor Type!");
-        break;
-    }
     LogWriter::instance()->write(1, "Remove Monitor (%i)", type);
 }
 
@@ -119,17 +123,17 @@ void* PrinterMonitor::threadMain()
 {
     LogWriter::instance()->write(1, "Start PrinterMonitor");
     for (long pass = 1; !m_stop.load(); ++pass) {
-        uint32_t monitors;
         {
+            // The bits and the values they govern change together: removeMonitor takes this lock too.
             MutexLocker locker(m_lock);
-            monitors = m_monitors;
+            if ((m_monitors & Door) && sample(kDoorLine, m_doorPeriod, pass, m_doorValue))
+                LogWriter::instance()->write(1, "Door Status: %d", m_doorValue.load());
+            if ((m_monitors & ZLimit) && sample(kLimitLine, m_limitPeriod, pass, m_limitValue) &&
+                m_limitValue.load() == 0)
+                LogWriter::instance()->write(2, "Limit Status: On , And Remove Motor Timer");
+            if (m_monitors & AuxInput)
+                sample(kAuxLine, m_auxPeriod, pass, m_auxValue);
         }
-        if ((monitors & Door) && sample(kDoorLine, m_doorPeriod, pass, m_doorValue))
-            LogWriter::instance()->write(1, "Door Status: %d", m_doorValue.load());
-        if ((monitors & ZLimit) && sample(kLimitLine, m_limitPeriod, pass, m_limitValue) && m_limitValue.load() == 0)
-            LogWriter::instance()->write(2, "Limit Status: On , And Remove Motor Timer");
-        if (monitors & AuxInput)
-            sample(kAuxLine, m_auxPeriod, pass, m_auxValue);
         msleep(1);
     }
     LogWriter::instance()->write(1, "Ended PrinterMonitor");

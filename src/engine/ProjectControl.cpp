@@ -67,7 +67,7 @@ int ProjectControl::connect()
         return 0;
     const int fd = SysIo::instance().open(m_device.c_str(), O_RDWR | O_CLOEXEC);
     if (fd <= 0) {
-        logger()->write(3, "%s, %d: %s", "connect", __LINE__, strerror(errno));
+        logger()->write(3, "%s, %d: %s", "connect", 40, strerror(errno));
         return -1;
     }
     m_fd = fd;

@@ -133,7 +133,7 @@ TEST_F(BuzzerTest, TheLineIsNeverLeftOn)
     EXPECT_FALSE(gpio->isExported(kLine));
 }
 
-TEST_F(BuzzerTest, ItsTimerDoesNotShortenOtherSleeps)
+TEST_F(BuzzerTest, ItsEndDoesNotShortenOtherSleeps)
 {
     Buzzer buzzer(kLine);
     const long long start = monotonicMs();

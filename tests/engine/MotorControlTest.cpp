@@ -338,32 +338,31 @@ TEST_F(MotorControlTest, HomingOnTheSwitchSkipsTheApproach)
     EXPECT_EQ(1920000u + 5 * 12800, targets.front());
 }
 
-TEST_F(MotorControlTest, HomingWithAStuckSwitchFailsAndStopsTheAxis)
+TEST_F(MotorControlTest, HomingWithASwitchStuckOpenFailsAndStopsTheAxis)
 {
     ASSERT_EQ(0, motor.initialize(nullptr, 2000, 128));
-    {
-        SCOPED_TRACE("stuck open: the change never comes");
-        printer.motor().setSwitchFault(Model::SwitchFault::StuckOpen);
-        const int64_t machineStart = machineMs();
-        const long long realStart = monotonicMs();
-        EXPECT_EQ(-1, motor.home());
-        EXPECT_GE(machineMs() - machineStart, 3 * MotorControl::kSwitchWaitMs);
-        EXPECT_LT(monotonicMs() - realStart, 10000);
-        EXPECT_FALSE(printer.motor().isMoving());
-        EXPECT_EQ(printer.motor().targetPosition(), printer.motor().actualPosition());
-    }
-    {
-        SCOPED_TRACE("stuck closed: still closed after the bounce up");
-        ASSERT_EQ(0, motor.initialize(nullptr, 2000, 128));
-        printer.motor().placeAxis(40);
-        printer.motor().setSwitchFault(Model::SwitchFault::StuckClosed);
-        const int64_t machineStart = machineMs();
-        EXPECT_EQ(-1, motor.home());
-        EXPECT_LT(machineMs() - machineStart, 3 * MotorControl::kSwitchWaitMs);
-        EXPECT_NEAR(45, printer.motor().physicalMm(), 0.01); // up by the bounce, never driven down
-        EXPECT_FALSE(printer.motor().isMoving());
-        EXPECT_EQ(printer.motor().targetPosition(), printer.motor().actualPosition());
-    }
+    printer.motor().setSwitchFault(Model::SwitchFault::StuckOpen);
+    const int64_t machineStart = machineMs();
+    const long long realStart = monotonicMs();
+    EXPECT_EQ(-1, motor.home());
+    EXPECT_GE(machineMs() - machineStart, 3 * MotorControl::kSwitchWaitMs);
+    EXPECT_LT(monotonicMs() - realStart, 10000);
+    EXPECT_FALSE(printer.motor().isMoving());
+    EXPECT_EQ(printer.motor().targetPosition(), printer.motor().actualPosition());
+}
+
+TEST_F(MotorControlTest, HomingWithASwitchStuckClosedFailsWithoutDrivingDown)
+{
+    printer.motor().placeAxis(40);
+    ASSERT_EQ(0, motor.initialize(nullptr, 2000, 128));
+    printer.motor().setSwitchFault(Model::SwitchFault::StuckClosed);
+    const int64_t machineStart = machineMs();
+    EXPECT_EQ(-1, motor.home());
+    // Still closed after the bounce up: no wait for a change that cannot come.
+    EXPECT_LT(machineMs() - machineStart, 3 * MotorControl::kSwitchWaitMs);
+    EXPECT_NEAR(45, printer.motor().physicalMm(), 0.01);
+    EXPECT_FALSE(printer.motor().isMoving());
+    EXPECT_EQ(printer.motor().targetPosition(), printer.motor().actualPosition());
 }
 
 TEST_F(MotorControlTest, StopEndsHomingAtOnce)
