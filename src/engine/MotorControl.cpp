@@ -447,9 +447,11 @@ int MotorControl::setHome()
     else
         logger()->write(3, "Invalid Z Length (%f): travel kept", static_cast<double>(printerConfig().ZLength));
     std::lock_guard<std::mutex> lock(m_moveMutex);
-    writeRegister32(RegActual, 0);
+    const int actual = writeRegister32(RegActual, 0);
+    const int target = writeRegister32(RegTarget, 0);
     m_target = 0;
-    return writeRegister32(RegTarget, 0);
+    // A position that was not set to 0 is no home, whatever the second write did.
+    return actual < 0 ? actual : target;
 }
 
 int MotorControl::readLimitSwitch()
