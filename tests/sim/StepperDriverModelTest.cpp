@@ -1,0 +1,185 @@
+#include "base/PThread.h"
+#include "board/GpioModel.h"
+#include "board/ScaledClock.h"
+#include "board/SimBoard.h"
+#include "board/StepperDriverModel.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/spi/spidev.h>
+
+#include <array>
+#include <cmath>
+
+namespace {
+
+using Model = sim::StepperDriverModel;
+
+// 128 microsteps per full step on a 2000 µm screw: 12800 microsteps per mm.
+constexpr double kStepsPerMm = 12800;
+
+class StepperDriverModelTest : public ::testing::Test
+{
+protected:
+    StepperDriverModelTest()
+    {
+        board.attach(sim::GpioModel::kPath, gpio);
+        board.attach(Model::kPath, motor);
+        fd = io.open(Model::kPath, O_RDWR);
+    }
+    ~StepperDriverModelTest() override { io.close(fd); }
+
+    std::array<uint8_t, 5> frame(uint8_t first, uint32_t value = 0)
+    {
+        std::array<uint8_t, 5> tx{first, uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
+                                  uint8_t(value)};
+        std::array<uint8_t, 5> rx{};
+        spi_ioc_transfer transfer{};
+        transfer.tx_buf = reinterpret_cast<uintptr_t>(tx.data());
+        transfer.rx_buf = reinterpret_cast<uintptr_t>(rx.data());
+        transfer.len = 5;
+        EXPECT_EQ(5, io.ioctl(fd, SPI_IOC_MESSAGE(1), &transfer));
+        return rx;
+    }
+    void write(uint8_t address, uint32_t value) { frame(address | 0x80, value); }
+    uint32_t read(uint8_t address)
+    {
+        frame(address);
+        const auto rx = frame(0);
+        return uint32_t(rx[1]) << 24 | uint32_t(rx[2]) << 16 | uint32_t(rx[3]) << 8 | rx[4];
+    }
+
+    // Run current, 128 microsteps, and a ramp of about 6.7 mm/s at 2.7 mm/s².
+    void setUpRamp()
+    {
+        write(Model::Currents, 0x00081F10);
+        write(Model::Chopper, 0x010100C5);
+        write(Model::StartVelocity, 2215);
+        write(Model::FirstAcceleration, 446);
+        write(Model::SwitchVelocity, 55380);
+        write(Model::MaxAcceleration, 446);
+        write(Model::MaxVelocity, 110760);
+        write(Model::MaxDeceleration, 446);
+        write(Model::FinalDeceleration, 446);
+        write(Model::StopVelocity, 2658);
+    }
+
+    double machineSeconds() { return timespecToNs(Clock::instance().now()) / 1e9; }
+
+    sim::ScaledClock clock{100};
+    sim::ScopedClock installedClock{&clock};
+    sim::SimBoard board;
+    ScopedSysIo installed{&board};
+    SysIo& io = SysIo::instance();
+    std::shared_ptr<sim::GpioModel> gpio = std::make_shared<sim::GpioModel>();
+    std::shared_ptr<Model> motor = std::make_shared<Model>(gpio);
+    int fd = -1;
+};
+
+} // namespace
+
+TEST_F(StepperDriverModelTest, ReadsArePipelinedOneFrameBehind)
+{
+    write(0x2C, 0x12345678);
+    // The read frame's reply carries what the write before it stored; its own value comes next.
+    const auto first = frame(0x2C);
+    EXPECT_EQ(0x12, first[1]);
+    EXPECT_EQ(0x78, first[4]);
+    const auto second = frame(0x11);
+    EXPECT_EQ((std::array<uint8_t, 4>{0x12, 0x34, 0x56, 0x78}), (std::array<uint8_t, 4>{second[1], second[2], second[3], second[4]}));
+    EXPECT_EQ(0u, read(0x11));
+    // Frames of another length change nothing.
+    uint8_t tx[4] = {0xAC, 0, 0, 1}, rx[4] = {};
+    spi_ioc_transfer transfer{};
+    transfer.tx_buf = reinterpret_cast<uintptr_t>(tx);
+    transfer.rx_buf = reinterpret_cast<uintptr_t>(rx);
+    transfer.len = 4;
+    io.ioctl(fd, SPI_IOC_MESSAGE(1), &transfer);
+    EXPECT_EQ(0x12345678u, read(0x2C));
+}
+
+TEST_F(StepperDriverModelTest, TrapezoidReachesTheTargetInTheRampTime)
+{
+    setUpRamp();
+    write(Model::SwitchVelocity, 0); // one acceleration stage
+    const double start = machineSeconds();
+    const double startMm = motor->physicalMm();
+    write(Model::Target, static_cast<uint32_t>(50 * kStepsPerMm));
+    ASSERT_TRUE(motor->waitForStandstill(5000));
+    const double took = machineSeconds() - start;
+    EXPECT_EQ(static_cast<int32_t>(50 * kStepsPerMm), motor->actualPosition());
+    EXPECT_NEAR(startMm + 50, motor->physicalMm(), 1e-6);
+    // Cruise distance / vmax + vmax / a, for vmax 85825 microsteps/s and a 34276 microsteps/s².
+    const double vMax = 110760 * Model::kVelocityUnit, a = 446 * Model::kAccelerationUnit;
+    const double expected = 50 * kStepsPerMm / vMax + vMax / a;
+    EXPECT_NEAR(expected, took, 0.03 * expected + 0.2);
+}
+
+TEST_F(StepperDriverModelTest, HeldModesAndZeroCurrentKeepTheAxisStill)
+{
+    setUpRamp();
+    write(Model::Mode, 3);
+    write(Model::Target, 12800);
+    PThread::msleep(500);
+    EXPECT_EQ(0, motor->actualPosition());
+    write(Model::Currents, 0x00000010);
+    write(Model::Mode, 0);
+    PThread::msleep(500);
+    EXPECT_EQ(0, motor->actualPosition());
+    write(Model::Currents, 0x00081F10);
+    ASSERT_TRUE(motor->waitForStandstill(2000));
+    EXPECT_EQ(12800, motor->actualPosition());
+}
+
+TEST_F(StepperDriverModelTest, TheSwitchDrivesItsLineLatchesAndStopsTheAxis)
+{
+    setUpRamp();
+    motor->placeAxis(2);
+    EXPECT_EQ(1, gpio->level(8));
+    write(Model::SwitchMode, 0x35);
+    write(Model::Target, static_cast<uint32_t>(-5 * 12800));
+    ASSERT_TRUE(motor->waitForStandstill(3000));
+    EXPECT_EQ(0, gpio->level(8));
+    EXPECT_TRUE(motor->switchClosed());
+    // Stopped at the switch, short of the target, with the crossing latched.
+    EXPECT_NEAR(0, motor->physicalMm(), 0.01);
+    EXPECT_NEAR(-2 * 12800, static_cast<int32_t>(read(Model::Latch)), 130);
+    EXPECT_NE(motor->targetPosition(), motor->actualPosition());
+    // Upwards the switch lets go.
+    write(Model::Target, static_cast<uint32_t>(motor->actualPosition() + 12800));
+    ASSERT_TRUE(motor->waitForStandstill(3000));
+    EXPECT_EQ(1, gpio->level(8));
+}
+
+TEST_F(StepperDriverModelTest, WithoutStopTheAxisRunsToTheHardEndAndLosesSteps)
+{
+    setUpRamp();
+    motor->placeAxis(1);
+    write(Model::Target, static_cast<uint32_t>(-10 * 12800));
+    ASSERT_TRUE(motor->waitForStandstill(5000));
+    EXPECT_EQ(-10 * 12800, motor->actualPosition());
+    EXPECT_DOUBLE_EQ(motor->axis().lowerStopMm, motor->physicalMm());
+}
+
+TEST_F(StepperDriverModelTest, StallAndStuckSwitchFaults)
+{
+    setUpRamp();
+    motor->setStall(true);
+    write(Model::Target, 12800);
+    PThread::msleep(1000);
+    EXPECT_EQ(0, motor->actualPosition());
+    EXPECT_FALSE(motor->isMoving());
+    EXPECT_TRUE(frame(0)[0] & Model::kStatusStall);
+    motor->setStall(false);
+    ASSERT_TRUE(motor->waitForStandstill(3000));
+    EXPECT_EQ(12800, motor->actualPosition());
+
+    motor->setSwitchFault(Model::SwitchFault::StuckClosed);
+    EXPECT_EQ(0, gpio->level(8));
+    motor->setSwitchFault(Model::SwitchFault::StuckOpen);
+    motor->placeAxis(-1);
+    EXPECT_EQ(1, gpio->level(8));
+    motor->setSwitchFault(Model::SwitchFault::None);
+    EXPECT_EQ(0, gpio->level(8));
+}
