@@ -248,7 +248,7 @@ int PrintFileParser::getNextPrintParam()
 uint64_t PrintFileParser::maxRasterSize() const
 {
     if (!m_haveGeneral)
-        return m_fileSize;
+        return UINT64_MAX; // the file's length still bounds it
     // The length field, then a zlib stream of at most two bytes per pixel
     // plus a stray final byte; deflate adds well under 1% to stored data.
     const uint64_t pairBytes = uint64_t{2} * m_general.xRes * m_general.yRes + 1;
@@ -270,6 +270,11 @@ const std::string& PrintFileParser::getLayerData(unsigned layer)
     }
     if (record.rasterSize != 0) {
         const uint32_t offset = static_cast<uint32_t>(record.rasterOffset);
+        if (offset > m_fileSize || record.rasterSize > m_fileSize - offset) {
+            ENGINE_LOG(LogError, "%s %d failed, raster of %llu bytes at %u is past the end of the file",
+                       "getLayerData", layer, static_cast<unsigned long long>(record.rasterSize), offset);
+            return m_layerData;
+        }
         if (record.rasterSize > maxRasterSize()) {
             ENGINE_LOG(LogError, "%s %d failed, raster of %llu bytes is larger than any valid one",
                        "getLayerData", layer, static_cast<unsigned long long>(record.rasterSize));

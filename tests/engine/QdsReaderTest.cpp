@@ -310,6 +310,16 @@ TEST_F(QdsReaderTest, OffsetsAndSizesPastTheFileAreRefused)
         EXPECT_TRUE(parser.getLayerData(1).empty()) << size;
     }
     {
+        QdsFileSpec wide = spec; // a resolution that allows huge blocks: the file's end still bounds them
+        wide.general.xRes = wide.general.yRes = 0xFFFFFFFF;
+        QdsLayout wideLayout;
+        std::string bytes = buildQds(wide, &wideLayout);
+        putU64(bytes, wideLayout.layerTable + 80 + 16, uint64_t{0x34} << 32);
+        PrintFileParser parser;
+        ASSERT_EQ(0, parser.checkFile(writeBytes(bytes), true));
+        EXPECT_TRUE(parser.getLayerData(1).empty());
+    }
+    {
         std::string bytes = good;
         putU64(bytes, record1 + 24, bytes.size() - 3);
         PrintFileParser parser;
