@@ -13,17 +13,19 @@
 
 namespace {
 
-// A 65535 field takes the machine's value, scaled to the file's unit.
-void resolve(uint16_t& field, double machineValue, double scale)
+// A 65535 field takes the machine's value in the file's unit: the product
+// computed in the setting's own type, then truncated. Settings past the
+// field's range are clamped rather than wrapped.
+void resolve(uint16_t& field, double product)
 {
     if (field == kQdsUseMachineValue)
-        field = saturatingCast<uint16_t>(machineValue * scale);
+        field = saturatingCast<uint16_t>(product);
 }
 
 void resolve(QdsStage& stage, const MotorPara& machine)
 {
-    resolve(stage.x, machine.X, 100);
-    resolve(stage.v, machine.V, 100);
+    resolve(stage.x, machine.X * 100.0f);
+    resolve(stage.v, machine.V * 100.0f);
 }
 
 uint16_t pick(uint16_t layerValue, uint16_t generalValue)
@@ -120,15 +122,15 @@ int PrintFileParser::readGeneralData()
 void PrintFileParser::applyMachineValues()
 {
     const PrintingPara& machine = ConfigStore::instance()->m_printingPara;
-    resolve(m_general.liftV, machine.Lift_V, 100);
-    resolve(m_general.dropV, machine.Drop_V, 100);
+    resolve(m_general.liftV, machine.Lift_V * 100);
+    resolve(m_general.dropV, machine.Drop_V * 100);
     resolve(m_general.liftI, machine.LiftI);
     resolve(m_general.liftII, machine.LiftII);
     resolve(m_general.dropI, machine.DropI);
     resolve(m_general.dropII, machine.DropII);
-    resolve(m_general.settleTime, machine.SettleTime, 0.1);
-    resolve(m_general.releaseTime, machine.ReleaseTime, 0.1);
-    resolve(m_general.breatheTime, machine.BreatheTime, 0.1);
+    resolve(m_general.settleTime, machine.SettleTime / 10);
+    resolve(m_general.releaseTime, machine.ReleaseTime / 10);
+    resolve(m_general.breatheTime, machine.BreatheTime / 10);
 }
 
 void PrintFileParser::fillWorkPara()

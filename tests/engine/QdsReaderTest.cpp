@@ -123,6 +123,7 @@ TEST_F(QdsReaderTest, MachineValueRuleTakesTheNormalSet)
     machine.Drop_V = 1.25;
     machine.LiftI = {1, 1, 2.5f, 3.25f};
     machine.DropII = {1, 1, 700.0f, -4.0f}; // past 16 bits and negative: clamped, never wrapped
+    machine.LiftII = {1, 1, 0.29f, 0.29f};  // a float product: 29, where a double one gives 28
 
     QdsFileSpec spec = threeLayers();
     QdsGeneralValues& g = spec.general;
@@ -130,6 +131,7 @@ TEST_F(QdsReaderTest, MachineValueRuleTakesTheNormalSet)
     g.liftV = g.dropV = kMachineValue;
     g.liftI = {kMachineValue, kMachineValue};
     g.dropII = {kMachineValue, kMachineValue};
+    g.liftII = {kMachineValue, 40};
 
     PrintFileParser parser;
     ASSERT_EQ(0, parser.checkFile(write(spec), true));
@@ -141,6 +143,8 @@ TEST_F(QdsReaderTest, MachineValueRuleTakesTheNormalSet)
     EXPECT_EQ(125, resolved.dropV);
     EXPECT_EQ(325, resolved.liftI.x);
     EXPECT_EQ(250, resolved.liftI.v);
+    EXPECT_EQ(29, resolved.liftII.x);
+    EXPECT_EQ(40, resolved.liftII.v);
     EXPECT_EQ(0, resolved.dropII.x);
     EXPECT_EQ(65535, resolved.dropII.v);
 
