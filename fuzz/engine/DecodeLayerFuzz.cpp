@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     std::vector<uint8_t> decoded(pixels), expected(pixels);
-    std::vector<uint8_t> scratch;
+    static std::vector<uint8_t> scratch; // kept between layers, as the image thread keeps it
     const int result = decodeLayerData(decoded.data(), pixels, scratch, block, static_cast<unsigned>(block.size()));
     const int reference = referenceDecode(expected.data(), pixels, block);
     if (result != reference || (result == 0 && decoded != expected))

@@ -23,19 +23,21 @@ const uint8_t* expandPairs(const uint8_t* p, const uint8_t* end, uint8_t*& out, 
                            bool& overflow)
 {
     while (end - p >= 2) {
+        // Lone pixels (noise, dithered edges): a tight loop, its bound taken
+        // once; no call per pixel.
+        const size_t fits = std::min(static_cast<size_t>(end - p) / 2, static_cast<size_t>(outEnd - out));
+        const uint8_t* const stop = p + 2 * fits;
+        while (p < stop && p[1] == 0) {
+            *out++ = p[0];
+            p += 2;
+        }
+        if (end - p < 2)
+            break;
+        // A run; neighbouring pairs of its value (long runs of the
+        // background) become one fill.
         const uint8_t value = p[0];
         size_t run = size_t{p[1]} + 1;
         p += 2;
-        if (run == 1 && (end - p < 2 || p[0] != value)) {
-            // Lone pixels (dithered edges, noise): no call per pixel.
-            if (out == outEnd) {
-                overflow = true;
-                return p;
-            }
-            *out++ = value;
-            continue;
-        }
-        // Neighbouring pairs of one value (long runs of the background) become one fill.
         while (end - p >= 2 && p[0] == value) {
             run += size_t{p[1]} + 1;
             p += 2;
