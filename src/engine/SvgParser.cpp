@@ -92,7 +92,7 @@ std::string SvgParser::readFailure(const char* reason)
 
 std::string SvgParser::findNodeText(const char* start, const char* end)
 {
-    if (m_reader.atEnd())
+    if (!m_file || m_reader.atEnd())
         return std::string();
     try {
         std::string text;
