@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QRect>
 
 #include <cstddef>
 #include <cstdint>
@@ -24,10 +25,18 @@ enum : int { kAllChannels = 0 };
 // Gray plane (width x height) to frame pixels.
 void writeGrayPlane(const uint8_t* plane, int width, int height, const FrameTarget& frame, int channel);
 // A 24-bit image (RGB32 or RGB888; the first byte of a pixel is its red) to
-// frame pixels, keeping all three bytes or only one channel.
-void writeRgbImage(const QImage& image, const FrameTarget& frame, int channel);
-// The first byte (red) of every pixel of a 24-bit image into a plane of its size.
-void grayFromRgb(const QImage& image, uint8_t* plane);
+// frame pixels, keeping all three bytes or only one channel. Pixels outside
+// `content` are known to be black and are not read.
+void writeRgbImage(const QImage& image, const QRect& content, const FrameTarget& frame, int channel);
+// The first byte (red) of every pixel of a 24-bit image into a plane of its
+// size; pixels outside `content` are known to be black.
+void grayFromRgb(const QImage& image, const QRect& content, uint8_t* plane);
+
+// The same for an RGB32 image that is to be black again afterwards: each row
+// is cleared right after it was read, while it is still in the cache, which
+// costs far less than painting the whole image black before the next use.
+void moveRgbImage(QImage& image, const QRect& content, const FrameTarget& frame, int channel);
+void moveGrayFromRgb(QImage& image, const QRect& content, uint8_t* plane);
 // Three neighbouring panel pixels to each frame pixel, in reverse order: frame
 // byte b of pixel k takes panel pixel 3k + 2 - b of the same row.
 void packSubPixels(const uint8_t* plane, int width, int height, const FrameTarget& frame);

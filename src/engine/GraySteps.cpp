@@ -3,10 +3,35 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+
+// t / 255 for every t below 65535, without a division.
+template <typename T>
+inline T divideBy255(T t)
+{
+    return (t + 1 + (t >> 8)) >> 8;
+}
+
+} // namespace
+
 void applyMask(uint8_t* plane, const uint8_t* mask, size_t count)
 {
-    for (size_t i = 0; i < count; ++i)
-        plane[i] = static_cast<uint8_t>((unsigned{plane[i]} * mask[i] + 254) / 255);
+    size_t i = 0;
+#if defined(__GNUC__)
+    // Eight pixels at a time in 16-bit lanes: the product and the rounding fit.
+    typedef uint8_t V8u8 __attribute__((vector_size(8)));
+    typedef uint16_t V8u16 __attribute__((vector_size(16)));
+    for (; i + 8 <= count; i += 8) {
+        V8u8 v, m;
+        memcpy(&v, plane + i, sizeof v);
+        memcpy(&m, mask + i, sizeof m);
+        const V8u16 product = __builtin_convertvector(v, V8u16) * __builtin_convertvector(m, V8u16) + 254;
+        const V8u8 q = __builtin_convertvector(divideBy255(product), V8u8);
+        memcpy(plane + i, &q, sizeof q);
+    }
+#endif
+    for (; i < count; ++i)
+        plane[i] = static_cast<uint8_t>(divideBy255(unsigned{plane[i]} * mask[i] + 254));
 }
 
 void reversePlane(uint8_t* plane, size_t count)

@@ -13,9 +13,11 @@
 
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QTransform>
 
 #include <endian.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -265,21 +267,32 @@ int ProjectView::showSvgLayer(const std::string& svg)
         return -1;
     }
 
-    m_renderImage.fill(Qt::black);
+    // Only what the last layer painted needs clearing, and only what this
+    // one paints needs sending: layers rarely cover the whole panel. Without
+    // a view box of its own a document's view box is the bounds of its content.
+    clearRenderImage(m_renderContent);
     QPainter painter(&m_renderImage);
     if (!painter.isActive())
         return -EIO;
     painter.setRenderHint(QPainter::Antialiasing, true);
     // Millimetres around the panel centre; Y points down unless mirrored.
-    painter.translate(m_width / 2, m_height / 2);
-    painter.scale(m_mirrorX * m_pixelsPerMmX * m_calibrationX * m_machineScaleX,
-                  m_mirrorY * m_pixelsPerMmY * m_calibrationY * m_machineScaleY);
-    painter.rotate(m_rotationDegrees);
+    QTransform transform;
+    transform.translate(m_width / 2, m_height / 2);
+    transform.scale(m_mirrorX * m_pixelsPerMmX * m_calibrationX * m_machineScaleX,
+                    m_mirrorY * m_pixelsPerMmY * m_calibrationY * m_machineScaleY);
+    transform.rotate(m_rotationDegrees);
+    QRect content = m_renderImage.rect();
+    if (!document.contains("viewBox")) {
+        content &= transform.mapRect(renderer.viewBoxF()).toAlignedRect().adjusted(-2, -2, 2, 2);
+        painter.setClipRect(content);
+    }
+    painter.setTransform(transform);
     renderer.render(&painter, renderer.viewBoxF());
     painter.end();
+    m_renderContent = content;
 
     m_processImage = true;
-    return sendImageData(m_renderImage);
+    return sendImageData(m_renderImage, content, true);
 }
 
 int ProjectView::decodeImageShow(const std::string& data, ComprFormat format)
@@ -333,7 +346,7 @@ int ProjectView::transDataImage(const uint8_t* pixels, size_t size, size_t bytes
     }
     const QImage image(pixels, m_width, m_height, static_cast<int>(stride), QImage::Format_RGB888);
     m_processImage = false;
-    return sendImageData(image);
+    return sendImageData(image, image.rect());
 }
 
 int ProjectView::showGrayImage(int level)
@@ -343,8 +356,9 @@ int ProjectView::showGrayImage(int level)
         return -EIO;
     const int v = std::max(0, std::min(level, 255));
     m_renderImage.fill(qRgb(v, v, v));
+    m_renderContent = m_renderImage.rect();
     m_processImage = true;
-    return sendImageData(m_renderImage);
+    return sendImageData(m_renderImage, m_renderContent);
 }
 
 int ProjectView::drawImage(const QImage& image)
@@ -356,8 +370,9 @@ int ProjectView::drawImage(const QImage& image)
         QPainter painter(&m_renderImage);
         painter.drawImage(0, 0, image);
     }
+    m_renderContent = m_renderImage.rect();
     m_processImage = true;
-    return sendImageData(m_renderImage);
+    return sendImageData(m_renderImage, m_renderContent);
 }
 
 int ProjectView::showImage(const std::string& path, uint32_t flag)
@@ -371,9 +386,10 @@ int ProjectView::showImage(const std::string& path, uint32_t flag)
     if (!image.isNull()) {
         QPainter painter(&m_renderImage);
         painter.drawImage(0, 0, image);
+        m_renderContent = m_renderImage.rect();
     }
     m_processImage = flag != 0;
-    return sendImageData(m_renderImage);
+    return sendImageData(m_renderImage, m_renderContent);
 }
 
 int ProjectView::clearScreen()
@@ -412,7 +428,24 @@ int ProjectView::imageChannel() const
     return channel;
 }
 
-int ProjectView::sendImageData(const QImage& image)
+void ProjectView::toGrayPlane(const QImage& image, const QRect& content, bool consumeLayer)
+{
+    if (consumeLayer) {
+        moveGrayFromRgb(m_renderImage, content, m_gray.data());
+        m_renderContent = QRect();
+    } else {
+        grayFromRgb(image, content, m_gray.data());
+    }
+}
+
+void ProjectView::clearRenderImage(const QRect& area)
+{
+    const QRect clear = area & m_renderImage.rect();
+    for (int y = clear.top(); y <= clear.bottom(); ++y)
+        std::fill_n(reinterpret_cast<QRgb*>(m_renderImage.scanLine(y)) + clear.left(), clear.width(), qRgb(0, 0, 0));
+}
+
+int ProjectView::sendImageData(const QImage& image, const QRect& content, bool consumeLayer)
 {
     if (!m_fb) {
         ENGINE_LOG(LogError, "%s: H %d", "void ProjectView::sendImageData(QImage&)", __LINE__);
@@ -423,7 +456,7 @@ int ProjectView::sendImageData(const QImage& image)
         return 0;
     if (kind == Panel::SubPixel) {
         m_stopwatch.start();
-        grayFromRgb(image, m_gray.data());
+        toGrayPlane(image, content, consumeLayer);
         ENGINE_LOG(LogInfo, "Reconstruction Image Time: %d ms, Data Count: %d",
                    static_cast<int>(m_stopwatch.elapsedMs()), static_cast<int>(m_workImage.sizeInBytes()));
         return sendGrayPlane();
@@ -433,7 +466,7 @@ int ProjectView::sendImageData(const QImage& image)
     // the image is its gray plane.
     const PrinterConfig& c = config();
     if (m_processImage && ((c.CorrectFlag && m_correction.isLoaded()) || c.MaskFlag || c.Reverse)) {
-        grayFromRgb(image, m_gray.data());
+        toGrayPlane(image, content, consumeLayer);
         return sendGrayPlane();
     }
     int channel = kAllChannels;
@@ -445,7 +478,13 @@ int ProjectView::sendImageData(const QImage& image)
         channel = imageChannel();
     }
     m_stopwatch.start();
-    writeRgbImage(image, FrameTarget{m_frameBits, m_frameStride, int(m_fb->xres()), int(m_fb->yres())}, channel);
+    const FrameTarget frame{m_frameBits, m_frameStride, int(m_fb->xres()), int(m_fb->yres())};
+    if (consumeLayer) {
+        moveRgbImage(m_renderImage, content, frame, channel);
+        m_renderContent = QRect();
+    } else {
+        writeRgbImage(image, content, frame, channel);
+    }
     ENGINE_LOG(LogInfo, "Draw Image Time: %d ms, Data Count: %d", static_cast<int>(m_stopwatch.elapsedMs()),
                m_width * m_height * 3);
     saveShownImage(false);

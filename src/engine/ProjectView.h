@@ -91,7 +91,12 @@ private:
     bool imagesReady() const;
 
     // The last step of every show: the image reaches the frame buffer.
-    int sendImageData(const QImage& image);
+    // Outside `content` the image is black. A layer drawn in the render
+    // image is consumed: the render image is black again afterwards.
+    int sendImageData(const QImage& image, const QRect& content, bool consumeLayer = false);
+    void toGrayPlane(const QImage& image, const QRect& content, bool consumeLayer);
+    // Paints a part of the render image black.
+    void clearRenderImage(const QRect& area);
     int sendGrayPlane();
     // Correction, mask, smoothing and inversion on the gray plane.
     void correctGrayPlane(bool subPixel);
@@ -116,6 +121,7 @@ private:
     uint8_t* m_frameBits = nullptr;
     size_t m_frameStride = 0;
     QImage m_renderImage; // panel-sized: layers and test images are drawn here
+    QRect m_renderContent; // the part of the render image that may not be black
     QImage m_workImage;   // gray at first; frame-buffer-sized once attached
     std::vector<uint8_t> m_gray;    // the panel's gray plane, with slack for the correction's reads
     std::vector<uint8_t> m_grayOut; // second plane for the steps that read neighbours

@@ -110,3 +110,23 @@ TEST_F(ProjectionTest, SvgOutlineOffsetGrowsTheRectangle)
     ASSERT_EQ(0, view->showSvgLayer(layerWithRect(-4, -2, 4, 4)));
     EXPECT_EQ(expectedFrame(QRectF(-5, -3, 6, 6), 1, 1, 0), grayFrame());
 }
+
+TEST_F(ProjectionTest, EachLayerShowsAloneWhateverCameBefore)
+{
+    normalMachine(kW, kH, kW, kH);
+    ASSERT_EQ(0, view->showSvgLayer(layerWithRect(-8, -4, 3, 2)));
+    ASSERT_EQ(0, view->showSvgLayer(layerWithRect(2, 1, 4, 2)));
+    EXPECT_EQ(expectedFrame(QRectF(2, 1, 4, 2), 1, 1, 0), grayFrame());
+
+    ASSERT_EQ(0, view->showGrayImage(255));
+    ASSERT_EQ(0, view->showSvgLayer(layerWithRect(-1, -1, 2, 2)));
+    EXPECT_EQ(expectedFrame(QRectF(-1, -1, 2, 2), 1, 1, 0), grayFrame());
+    ASSERT_EQ(0, view->showSvgLayer(layerWithRect(-8, -4, 1, 1)));
+    EXPECT_EQ(expectedFrame(QRectF(-8, -4, 1, 1), 1, 1, 0), grayFrame());
+
+    // A document with a view box of its own: content outside it still shows.
+    std::string boxed = layerWithRect(3, 1, 2, 2);
+    boxed.replace(boxed.find("version=\"1.1\""), 0, "viewBox=\"-1 -1 2 2\" ");
+    ASSERT_EQ(0, view->showSvgLayer(boxed));
+    EXPECT_EQ(expectedFrame(QRectF(3, 1, 2, 2), 1, 1, 0), grayFrame());
+}
