@@ -66,7 +66,8 @@ void smoothPlane(const uint8_t* src, uint8_t* dst, int width, int height)
         for (size_t x = 1; x + 1 < w; ++x) {
             const double v = centre * mid[x] + edge * (up[x] + down[x] + mid[x - 1] + mid[x + 1]) +
                              corner * (up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1]);
-            out[x] = v > 254 ? 255 : static_cast<uint8_t>(v);
+            const int truncated = static_cast<int>(v);
+            out[x] = static_cast<uint8_t>(truncated > 254 ? 255 : truncated);
         }
     }
 }

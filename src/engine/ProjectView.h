@@ -69,7 +69,8 @@ public:
     int transDataImage(const uint8_t* pixels, size_t size, size_t bytesPerLine = 0);
     int showGrayImage(int level);
     // Paints the image at the origin of the panel image (which keeps its
-    // other content) and shows that.
+    // other content: test images and gray levels; a layer is cleared from it
+    // as it is sent) and shows that.
     int drawImage(const QImage& image);
     // The same with an image file (board path); `flag` says whether the
     // correction steps apply.

@@ -293,10 +293,20 @@ TEST_F(ProjectionTest, SubPixelPanelPacksThreePanelPixelsPerFramePixel)
             auto s = [&](int dx, int dy) { return double(layer[size_t(y + dy) * kPanelW + x + dx]); };
             const double v = 0.147761 * s(0, 0) + 0.118318 * (s(0, -1) + s(0, 1) + s(-1, 0) + s(1, 0)) +
                              0.0947416 * (s(-1, -1) + s(1, -1) + s(-1, 1) + s(1, 1));
-            const int expected = v > 254 ? 255 : int(v);
+            const int expected = std::min(int(v), 255);
             EXPECT_EQ(expected, pixel(x / 3, y)[2 - x % 3]) << x << "," << y;
         }
     EXPECT_EQ((Rgb{0, 0, 0}), pixel(0, 0)); // the border is black
+
+    // An SVG layer takes the same way: a white panel keeps its border black
+    // and smooths to 254 inside (the weights add up to a little under one).
+    ASSERT_EQ(0, view->showSvgLayer("<svg xmlns=\"http://www.w3.org/2000/svg\"><path d=\"M -6 -2 L 6 -2 L 6 2 L -6 2 "
+                                    "Z\" fill=\"white\"/></svg>"));
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kPanelW; ++x) {
+            const bool border = x == 0 || y == 0 || x == kPanelW - 1 || y == kH - 1;
+            EXPECT_EQ(border ? 0 : 254, pixel(x / 3, y)[2 - x % 3]) << x << "," << y;
+        }
 }
 
 TEST_F(ProjectionTest, FrameBufferGeometryRefusals)
