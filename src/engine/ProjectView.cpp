@@ -110,6 +110,12 @@ bool ProjectView::imagesReady() const
     return !m_renderImage.isNull() && !m_gray.empty();
 }
 
+int ProjectView::unavailable() const
+{
+    // A damaged resolution is no shortage of memory.
+    return m_width > 0 ? -EIO : -1;
+}
+
 ProjectView::Panel ProjectView::panel() const
 {
     if (!m_fb || m_width <= 0)
@@ -253,7 +259,7 @@ int ProjectView::showSvgLayer(const std::string& svg)
         return -1;
     }
     if (!imagesReady())
-        return -EIO;
+        return unavailable();
 
     QByteArray document(svg.data(), static_cast<int>(std::min<size_t>(svg.size(), INT_MAX)));
     const int offsetUm = config().OutlineGrayOffset;
@@ -309,7 +315,7 @@ int ProjectView::decodeImageShow(const std::string& data, ComprFormat format)
         return -1;
     }
     if (!imagesReady())
-        return -EIO;
+        return unavailable();
 
     const int pixels = m_width * m_height;
     int result;
@@ -336,7 +342,7 @@ int ProjectView::transDataImage(const uint8_t* pixels, size_t size, size_t bytes
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!imagesReady())
-        return -EIO;
+        return unavailable();
     const size_t row = size_t(m_width) * 3;
     const size_t stride = bytesPerLine ? bytesPerLine : row;
     if (!pixels || stride < row || stride > INT_MAX || size < stride * (m_height - 1) + row) {
@@ -353,7 +359,7 @@ int ProjectView::showGrayImage(int level)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!imagesReady())
-        return -EIO;
+        return unavailable();
     const int v = std::max(0, std::min(level, 255));
     m_renderImage.fill(qRgb(v, v, v));
     m_renderContent = m_renderImage.rect();
@@ -365,7 +371,7 @@ int ProjectView::drawImage(const QImage& image)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!imagesReady())
-        return -EIO;
+        return unavailable();
     {
         QPainter painter(&m_renderImage);
         painter.drawImage(0, 0, image);
@@ -382,7 +388,7 @@ int ProjectView::showImage(const std::string& path, uint32_t flag)
         ENGINE_LOG(LogError, "showImage: cannot load %s", path.c_str());
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!imagesReady())
-        return -EIO;
+        return unavailable();
     if (!image.isNull()) {
         QPainter painter(&m_renderImage);
         painter.drawImage(0, 0, image);

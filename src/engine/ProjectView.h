@@ -90,6 +90,8 @@ private:
     enum class Panel { Normal, SubPixel, Other };
     Panel panel() const;
     bool imagesReady() const;
+    // The answer of a show without its images: -EIO when memory was short.
+    int unavailable() const;
 
     // The last step of every show: the image reaches the frame buffer.
     // Outside `content` the image is black. A layer drawn in the render

@@ -25,18 +25,7 @@
 namespace testsupport {
 
 // Painting and SVG rendering want an application object; one per process.
-inline void ensureGuiApplication()
-{
-    if (QCoreApplication::instance())
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "projection_tests";
-    static char* argv[] = {name, nullptr};
-    static QGuiApplication* app = new QGuiApplication(argc, argv);
-    (void)app;
-}
+void ensureGuiApplication();
 
 using Rgb = std::array<uint8_t, 3>;
 

@@ -393,6 +393,15 @@ TEST_F(ProjectionTest, LayerFailuresAndTheirCodes)
     EXPECT_EQ(-1, showLayer(std::vector<uint8_t>((kW + 1) * kH, 9)));
     EXPECT_EQ(0, view->showGrayImage(9));
     EXPECT_EQ(std::vector<uint8_t>(kW * kH * 3, 0), fbModel->visibleBytes());
+
+    // A damaged resolution shows nothing, and is no memory failure either.
+    view.reset();
+    config().XRes = 0;
+    view = std::make_unique<ProjectView>();
+    ASSERT_EQ(0, view->setFrameBuffer(fb.get()));
+    EXPECT_EQ(-1, view->showGrayImage(9));
+    EXPECT_EQ(-1, view->showSvgLayer("<svg xmlns=\"http://www.w3.org/2000/svg\"/>"));
+    EXPECT_EQ(std::vector<uint8_t>(kW * kH * 3, 0), fbModel->visibleBytes());
 }
 
 TEST_F(ProjectionTest, DebugSaveOnlyOntoAUsbDisk)
