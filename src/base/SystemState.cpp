@@ -3,6 +3,17 @@
 #include "ConfigStore.h"
 #include "LogWriter.h"
 
+namespace {
+
+// A string that shares its characters with no other: readers on other
+// threads get their own, and nothing a caller keeps points into the state.
+QString ownCopy(const QString& text)
+{
+    return QString(text.constData(), text.size());
+}
+
+} // namespace
+
 void registerNetMetaTypes()
 {
     qRegisterMetaType<NetResult>("NetResult");
@@ -32,19 +43,19 @@ SystemState::~SystemState()
 QString SystemState::usbPath() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_usbPath;
+    return ownCopy(m_usbPath);
 }
 
 QString SystemState::language() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_language;
+    return ownCopy(m_language);
 }
 
 QString SystemState::codePage() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_codePage;
+    return ownCopy(m_codePage);
 }
 
 void SystemState::setUsbPath(const QString& path)
@@ -53,21 +64,23 @@ void SystemState::setUsbPath(const QString& path)
         std::lock_guard<std::mutex> lock(m_mutex);
         if (path == m_usbPath)
             return;
-        m_usbPath = path;
+        m_usbPath = ownCopy(path);
     }
     emit sig_usbPathChanged(path);
 }
 
 void SystemState::setCodePage(const QString& codePage)
 {
+    QString copy = ownCopy(codePage);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_codePage = codePage;
+    m_codePage.swap(copy);
 }
 
 void SystemState::setLanguage(const QString& language)
 {
+    QString copy = ownCopy(language);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_language = language;
+    m_language.swap(copy);
 }
 
 NetStatus SystemState::exchangeNetStatus(NetStatus status)

@@ -20,7 +20,8 @@
 // stopping network services).
 //
 // Every accessor may be called from any thread: the strings are read under a
-// lock and handed out as copies, the status is a single atomic word.
+// lock and handed out as copies of their own (sharing no characters with the
+// state), the status is a single atomic word.
 class SystemState : public QObject
 {
     Q_OBJECT
