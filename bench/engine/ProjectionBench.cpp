@@ -4,7 +4,8 @@
 //   3840x2400, with the default configuration and with correction and mask
 //   on, next to inflating the same block plus one memcpy of a whole frame;
 // - an SVG layer next to a bare QSvgRenderer load and render of the same
-//   document onto an image of the panel's size.
+//   document onto a colour image of the panel's size; layers in grays (as
+//   slicers write them) and, for comparison, the same layer in a colour.
 #include "base/ConfigStore.h"
 #include "base/LogWriter.h"
 #include "base/RootPath.h"
@@ -142,11 +143,11 @@ void BM_FloorInflateAndFrameCopy(benchmark::State& state)
 }
 
 // A layer of 36 round parts of 64 corners across the default 144 x 81 mm area.
-std::string svgLayer()
+std::string svgLayer(const std::string& fill = "#ffffff")
 {
     std::string doc = "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"no\"?>\n"
                       "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:svg=\"http://www.w3.org/2000/svg\" "
-                      "version=\"1.1\">\n<g id=\"layer-12\" style=\"fill:#ffffff\">\n";
+                      "version=\"1.1\">\n<g id=\"layer-12\" style=\"fill:" + fill + "\">\n";
     std::mt19937 random(5);
     for (int i = 0; i < 36; ++i) {
         const double cx = -60 + (i % 9) * 15, cy = -30 + (i / 9) * 18;
@@ -155,14 +156,24 @@ std::string svgLayer()
     return doc + "</g>\n</svg>";
 }
 
-void BM_SvgLayer(benchmark::State& state)
+void svgLayerShown(benchmark::State& state, const std::string& fill)
 {
     const int width = int(state.range(0)), height = int(state.range(1));
     Machine machine(width, height, false);
-    const std::string doc = svgLayer();
+    const std::string doc = svgLayer(fill);
     for (auto _ : state)
         if (machine.view->showSvgLayer(doc) != 0)
             state.SkipWithError("layer not shown");
+}
+
+void BM_SvgLayer(benchmark::State& state)
+{
+    svgLayerShown(state, "#ffffff");
+}
+
+void BM_SvgLayerInColour(benchmark::State& state)
+{
+    svgLayerShown(state, "#ff8000");
 }
 
 void BM_FloorSvgRender(benchmark::State& state)
@@ -190,6 +201,7 @@ BENCHMARK(BM_QdsLayer)->Apply(resolutions);
 BENCHMARK(BM_QdsLayerCorrectMask)->Apply(resolutions);
 BENCHMARK(BM_FloorInflateAndFrameCopy)->Apply(resolutions);
 BENCHMARK(BM_SvgLayer)->Apply(resolutions);
+BENCHMARK(BM_SvgLayerInColour)->Apply(resolutions);
 BENCHMARK(BM_FloorSvgRender)->Apply(resolutions);
 
 const bool registered = [] {
@@ -198,6 +210,7 @@ const bool registered = [] {
         registerRatio("BM_QdsLayer" + suffix, "BM_FloorInflateAndFrameCopy" + suffix);
         registerRatio("BM_QdsLayerCorrectMask" + suffix, "BM_FloorInflateAndFrameCopy" + suffix);
         registerRatio("BM_SvgLayer" + suffix, "BM_FloorSvgRender" + suffix);
+        registerRatio("BM_SvgLayerInColour" + suffix, "BM_FloorSvgRender" + suffix);
     }
     return true;
 }();

@@ -9,6 +9,7 @@
 #include "engine/FramePixels.h"
 #include "engine/GraySteps.h"
 #include "engine/LayerDecoder.h"
+#include "engine/SvgGray.h"
 #include "engine/SvgOffset.h"
 
 #include <QPainter>
@@ -23,6 +24,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -273,6 +275,40 @@ int ProjectView::showSvgLayer(const std::string& svg)
         return -1;
     }
 
+    // Millimetres around the panel centre; Y points down unless mirrored.
+    QTransform transform;
+    transform.translate(m_width / 2, m_height / 2);
+    transform.scale(m_mirrorX * m_pixelsPerMmX * m_calibrationX * m_machineScaleX,
+                    m_mirrorY * m_pixelsPerMmY * m_calibrationY * m_machineScaleY);
+    transform.rotate(m_rotationDegrees);
+    m_processImage = true;
+    if (svgUsesOnlyGrays(document))
+        return showGrayLayer(renderer, transform);
+    return showColourLayer(renderer, transform, document);
+}
+
+// Layers in grays (as slicers write them) are drawn straight on the gray
+// plane: a quarter of the memory of a colour image to clear and to read.
+int ProjectView::showGrayLayer(QSvgRenderer& renderer, const QTransform& transform)
+{
+    memset(m_gray.data(), 0, size_t(m_width) * size_t(m_height));
+    QImage plane(m_gray.data(), m_width, m_height, m_width, QImage::Format_Grayscale8);
+    QPainter painter(&plane);
+    if (!painter.isActive())
+        return -EIO;
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setTransform(transform);
+    renderer.render(&painter, renderer.viewBoxF());
+    painter.end();
+    if (!m_fb) {
+        ENGINE_LOG(LogError, "%s: H %d", "void ProjectView::sendImageData(QImage&)", __LINE__);
+        return -1;
+    }
+    return panel() == Panel::Other ? 0 : sendGrayPlane();
+}
+
+int ProjectView::showColourLayer(QSvgRenderer& renderer, const QTransform& transform, const QByteArray& document)
+{
     // Only what the last layer painted needs clearing, and only what this
     // one paints needs sending: layers rarely cover the whole panel. Without
     // a view box of its own a document's view box is the bounds of its content.
@@ -281,12 +317,6 @@ int ProjectView::showSvgLayer(const std::string& svg)
     if (!painter.isActive())
         return -EIO;
     painter.setRenderHint(QPainter::Antialiasing, true);
-    // Millimetres around the panel centre; Y points down unless mirrored.
-    QTransform transform;
-    transform.translate(m_width / 2, m_height / 2);
-    transform.scale(m_mirrorX * m_pixelsPerMmX * m_calibrationX * m_machineScaleX,
-                    m_mirrorY * m_pixelsPerMmY * m_calibrationY * m_machineScaleY);
-    transform.rotate(m_rotationDegrees);
     QRect content = m_renderImage.rect();
     if (!document.contains("viewBox")) {
         content &= transform.mapRect(renderer.viewBoxF()).toAlignedRect().adjusted(-2, -2, 2, 2);
@@ -296,8 +326,6 @@ int ProjectView::showSvgLayer(const std::string& svg)
     renderer.render(&painter, renderer.viewBoxF());
     painter.end();
     m_renderContent = content;
-
-    m_processImage = true;
     return sendImageData(m_renderImage, content, true);
 }
 

@@ -14,6 +14,8 @@
 #include <vector>
 
 class FrameBuffer;
+class QSvgRenderer;
+class QTransform;
 
 // Turns every image that is to appear on the light engine into the bytes of
 // the projector frame buffer: SVG layers, decoded "qds" layers, test images,
@@ -29,7 +31,8 @@ class FrameBuffer;
 //
 // Every step that changes a shown image works on its gray level, so a
 // processed image is reduced to one plane of panel pixels, corrected there
-// and written into the frame buffer in one pass. On a sub-pixel panel the
+// and written into the frame buffer in one pass. SVG layers that paint in
+// grays only are drawn on that plane directly; others in colour. On a sub-pixel panel the
 // steps work per panel pixel, and channel selection does not apply (the three
 // bytes of a frame pixel are three panel pixels).
 //
@@ -93,6 +96,8 @@ private:
     // The answer of a show without its images: -EIO when memory was short.
     int unavailable() const;
 
+    int showGrayLayer(QSvgRenderer& renderer, const QTransform& transform);
+    int showColourLayer(QSvgRenderer& renderer, const QTransform& transform, const QByteArray& document);
     // The last step of every show: the image reaches the frame buffer.
     // Outside `content` the image is black. A layer drawn in the render
     // image is consumed: the render image is black again afterwards.

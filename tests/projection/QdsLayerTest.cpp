@@ -298,15 +298,18 @@ TEST_F(ProjectionTest, SubPixelPanelPacksThreePanelPixelsPerFramePixel)
         }
     EXPECT_EQ((Rgb{0, 0, 0}), pixel(0, 0)); // the border is black
 
-    // An SVG layer takes the same way: a white panel keeps its border black
-    // and smooths to 254 inside (the weights add up to a little under one).
-    ASSERT_EQ(0, view->showSvgLayer("<svg xmlns=\"http://www.w3.org/2000/svg\"><path d=\"M -6 -2 L 6 -2 L 6 2 L -6 2 "
-                                    "Z\" fill=\"white\"/></svg>"));
-    for (int y = 0; y < kH; ++y)
-        for (int x = 0; x < kPanelW; ++x) {
-            const bool border = x == 0 || y == 0 || x == kPanelW - 1 || y == kH - 1;
-            EXPECT_EQ(border ? 0 : 254, pixel(x / 3, y)[2 - x % 3]) << x << "," << y;
-        }
+    // An SVG layer takes the same way, drawn in gray or in colour: a lit
+    // panel keeps its border black and smooths to 254 inside (the weights
+    // add up to a little under one).
+    for (const char* fill : {"white", "red"}) {
+        ASSERT_EQ(0, view->showSvgLayer(std::string("<svg xmlns=\"http://www.w3.org/2000/svg\"><path d=\"M -6 -2 ") +
+                                        "L 6 -2 L 6 2 L -6 2 Z\" fill=\"" + fill + "\"/></svg>"));
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kPanelW; ++x) {
+                const bool border = x == 0 || y == 0 || x == kPanelW - 1 || y == kH - 1;
+                EXPECT_EQ(border ? 0 : 254, pixel(x / 3, y)[2 - x % 3]) << fill << " " << x << "," << y;
+            }
+    }
 }
 
 TEST_F(ProjectionTest, FrameBufferGeometryRefusals)

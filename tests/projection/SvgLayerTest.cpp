@@ -2,6 +2,8 @@
 // exact pixels, wherever scale, mirrors, calibration and rotation put it.
 #include "ProjectionFixture.h"
 
+#include "engine/SvgGray.h"
+
 #include <QRectF>
 #include <QTransform>
 
@@ -16,13 +18,15 @@ namespace {
 constexpr int kW = 16;
 constexpr int kH = 8;
 
-std::string layerWithRect(double x, double y, double w, double h)
+// A layer with one rectangle. White layers are drawn in gray, coloured ones
+// in colour: tests run both ways.
+std::string layerWithRect(double x, double y, double w, double h, const std::string& fill = "white")
 {
     auto n = [](double v) { return std::to_string(v); };
     return "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"no\"?>\n"
            "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\">\n"
            "<g id=\"layer-1\"><path d=\"M " + n(x) + " " + n(y) + " L " + n(x + w) + " " + n(y) + " L " + n(x + w) +
-           " " + n(y + h) + " L " + n(x) + " " + n(y + h) + " Z\" fill=\"white\"/></g>\n</svg>";
+           " " + n(y + h) + " L " + n(x) + " " + n(y + h) + " Z\" fill=\"" + fill + "\"/></g>\n</svg>";
 }
 
 // The frame the rectangle should give: millimetres around the panel centre,
@@ -40,6 +44,23 @@ std::vector<int> expectedFrame(const QRectF& rectMm, double sx, double sy, doubl
             if (pixels.contains(x + 0.5, y + 0.5))
                 frame[y * kW + x] = 255;
     return frame;
+}
+
+const char* const kFills[] = {"white", "#ff0000"};
+
+// The first byte of every pixel, which both a white and a red layer set
+// (the channel step keeps only it); the other two must be 0.
+std::vector<int> firstBytes(const sim::FrameBufferModel& model)
+{
+    std::vector<int> bytes;
+    const QImage frame = model.frame();
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x) {
+            const QRgb p = frame.pixel(x, y);
+            EXPECT_EQ(0, qGreen(p) | qBlue(p)) << x << "," << y;
+            bytes.push_back(qRed(p));
+        }
+    return bytes;
 }
 
 } // namespace
@@ -63,36 +84,47 @@ TEST_F(ProjectionTest, SvgRectangleOnExactPixels)
         {"rotation in degrees", false, false, 10000, 10000, 1, 1, 90},
     };
     const QRectF rect(-4, -3, 4, 2); // asymmetric about both axes
-    for (const Variant& v : variants) {
-        SCOPED_TRACE(v.name);
-        view.reset();
-        setPanel(kW, kH, kW, kH);
-        config().XMirror = v.mirrorX;
-        config().YMirror = v.mirrorY;
-        config().XScale = v.scaleX;
-        config().YScale = v.scaleY;
-        config().Rotate = v.rotate;
-        view = std::make_unique<ProjectView>();
-        if (!fbModel)
-            attach({kW, kH, 24, 0, 0});
-        else
-            ASSERT_EQ(0, view->setFrameBuffer(fb.get()));
-        view->setCalibrationFactor(v.calibrationX, v.calibrationY);
+    for (const Variant& v : variants)
+        for (const char* fill : kFills) {
+            SCOPED_TRACE(std::string(v.name) + ", " + fill);
+            view.reset();
+            setPanel(kW, kH, kW, kH);
+            config().XMirror = v.mirrorX;
+            config().YMirror = v.mirrorY;
+            config().XScale = v.scaleX;
+            config().YScale = v.scaleY;
+            config().Rotate = v.rotate;
+            config().ImageChannel = 1;
+            view = std::make_unique<ProjectView>();
+            if (!fbModel)
+                attach({kW, kH, 24, 0, 0});
+            else
+                ASSERT_EQ(0, view->setFrameBuffer(fb.get()));
+            view->setCalibrationFactor(v.calibrationX, v.calibrationY);
 
-        ASSERT_EQ(0, view->showSvgLayer(layerWithRect(rect.x(), rect.y(), rect.width(), rect.height())));
-        const double sx = (v.mirrorX ? -1 : 1) * v.calibrationX * v.scaleX / 10000.0;
-        const double sy = (v.mirrorY ? -1 : 1) * v.calibrationY * v.scaleY / 10000.0;
-        EXPECT_EQ(expectedFrame(rect, sx, sy, v.rotate), grayFrame());
-    }
+            ASSERT_EQ(0, view->showSvgLayer(layerWithRect(rect.x(), rect.y(), rect.width(), rect.height(), fill)));
+            const double sx = (v.mirrorX ? -1 : 1) * v.calibrationX * v.scaleX / 10000.0;
+            const double sy = (v.mirrorY ? -1 : 1) * v.calibrationY * v.scaleY / 10000.0;
+            EXPECT_EQ(expectedFrame(rect, sx, sy, v.rotate), firstBytes(*fbModel));
+        }
 }
 
 TEST_F(ProjectionTest, SvgLayerChannelAndFailures)
 {
     normalMachine(kW, kH, kW, kH);
-    config().ImageChannel = 2;
-    ASSERT_EQ(0, view->showSvgLayer(layerWithRect(-8, -4, 16, 8)));
-    EXPECT_EQ((Rgb{0, 255, 0}), pixel(0, 0));
-    EXPECT_EQ((Rgb{0, 255, 0}), pixel(kW - 1, kH - 1));
+    const struct
+    {
+        const char* fill;
+        int channel;
+        Rgb expected;
+    } cases[] = {{"white", 2, {0, 255, 0}},       {"#808080", 0, {128, 128, 128}}, {"#ff0000", 0, {255, 0, 0}},
+                 {"#ff0000", 2, {0, 0, 0}},        {"rgb(0,200,0)", 2, {0, 200, 0}}};
+    for (const auto& c : cases) {
+        config().ImageChannel = c.channel;
+        ASSERT_EQ(0, view->showSvgLayer(layerWithRect(-8, -4, 16, 8, c.fill)));
+        EXPECT_EQ(c.expected, pixel(0, 0)) << c.fill << ", channel " << c.channel;
+        EXPECT_EQ(c.expected, pixel(kW - 1, kH - 1)) << c.fill << ", channel " << c.channel;
+    }
 
     // The reader's failure text is the one "memory" answer; other faults are -1.
     EXPECT_EQ(-EIO, view->showSvgLayer("00000005"));
@@ -114,19 +146,46 @@ TEST_F(ProjectionTest, SvgOutlineOffsetGrowsTheRectangle)
 TEST_F(ProjectionTest, EachLayerShowsAloneWhateverCameBefore)
 {
     normalMachine(kW, kH, kW, kH);
-    ASSERT_EQ(0, view->showSvgLayer(layerWithRect(-8, -4, 3, 2)));
-    ASSERT_EQ(0, view->showSvgLayer(layerWithRect(2, 1, 4, 2)));
-    EXPECT_EQ(expectedFrame(QRectF(2, 1, 4, 2), 1, 1, 0), grayFrame());
+    config().ImageChannel = 1;
+    for (const char* fill : kFills) {
+        SCOPED_TRACE(fill);
+        ASSERT_EQ(0, view->showSvgLayer(layerWithRect(-8, -4, 3, 2, fill)));
+        ASSERT_EQ(0, view->showSvgLayer(layerWithRect(2, 1, 4, 2, fill)));
+        EXPECT_EQ(expectedFrame(QRectF(2, 1, 4, 2), 1, 1, 0), firstBytes(*fbModel));
 
-    ASSERT_EQ(0, view->showGrayImage(255));
-    ASSERT_EQ(0, view->showSvgLayer(layerWithRect(-1, -1, 2, 2)));
-    EXPECT_EQ(expectedFrame(QRectF(-1, -1, 2, 2), 1, 1, 0), grayFrame());
-    ASSERT_EQ(0, view->showSvgLayer(layerWithRect(-8, -4, 1, 1)));
-    EXPECT_EQ(expectedFrame(QRectF(-8, -4, 1, 1), 1, 1, 0), grayFrame());
+        ASSERT_EQ(0, view->showGrayImage(255));
+        ASSERT_EQ(0, view->showSvgLayer(layerWithRect(-1, -1, 2, 2, fill)));
+        EXPECT_EQ(expectedFrame(QRectF(-1, -1, 2, 2), 1, 1, 0), firstBytes(*fbModel));
+        ASSERT_EQ(0, view->showSvgLayer(layerWithRect(-8, -4, 1, 1, fill)));
+        EXPECT_EQ(expectedFrame(QRectF(-8, -4, 1, 1), 1, 1, 0), firstBytes(*fbModel));
 
-    // A document with a view box of its own: content outside it still shows.
-    std::string boxed = layerWithRect(3, 1, 2, 2);
-    boxed.replace(boxed.find("version=\"1.1\""), 0, "viewBox=\"-1 -1 2 2\" ");
-    ASSERT_EQ(0, view->showSvgLayer(boxed));
-    EXPECT_EQ(expectedFrame(QRectF(3, 1, 2, 2), 1, 1, 0), grayFrame());
+        // A document with a view box of its own: content outside it still shows.
+        std::string boxed = layerWithRect(3, 1, 2, 2, fill);
+        boxed.replace(boxed.find("version=\"1.1\""), 0, "viewBox=\"-1 -1 2 2\" ");
+        ASSERT_EQ(0, view->showSvgLayer(boxed));
+        EXPECT_EQ(expectedFrame(QRectF(3, 1, 2, 2), 1, 1, 0), firstBytes(*fbModel));
+    }
+}
+
+TEST(SvgGrayTest, OnlyDocumentsInGraysCountAsGray)
+{
+    const struct
+    {
+        const char* text;
+        bool gray;
+    } cases[] = {
+        {"<svg><path d=\"M 0 0 L 1 1\"/></svg>", true},
+        {"<svg><g style=\"fill:#FFFFFF; stroke : rgb( 9, 9, 9 )\"><path fill-rule=\"evenodd\"/></g></svg>", true},
+        {"<svg><path fill=\"#777\" stroke=\"none\" stroke-width=\"2\" fill-opacity=\"0.5\"/></svg>", true},
+        {"<svg><path fill=\"Silver\" color=\"black\"/><title>fill the vat</title></svg>", true},
+        {"<svg><path fill=\"#778\"/></svg>", false},
+        {"<svg><path style=\"FILL:red\"/></svg>", false},
+        {"<svg><path fill=\"currentColor\" color=\"#00ff00\"/></svg>", false},
+        {"<svg><path fill=\"url(#g)\"/></svg>", false},
+        {"<svg><image href=\"x.png\"/></svg>", false},
+        {"<svg><stop stop-color=\"rgb(1,2,3)\"/></svg>", false},
+        {"<svg><path fill=\"\"/></svg>", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.gray, svgUsesOnlyGrays(c.text)) << c.text;
 }
