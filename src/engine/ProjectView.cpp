@@ -1,14 +1,12 @@
 #include "engine/ProjectView.h"
 
-#include "base/ConfigStore.h"
 #include "base/PThread.h"
 #include "base/RootPath.h"
-#include "base/SystemState.h"
 #include "engine/EngineLog.h"
 #include "engine/FrameBuffer.h"
-#include "engine/FramePixels.h"
 #include "engine/GraySteps.h"
 #include "engine/LayerDecoder.h"
+#include "engine/ProjectViewConfig.h"
 #include "engine/SvgGray.h"
 #include "engine/SvgOffset.h"
 
@@ -16,41 +14,28 @@
 #include <QSvgRenderer>
 #include <QTransform>
 
-#include <endian.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
+
+using projectview::config;
 
 namespace {
 
-const char* const kSourcePath = "src/engine/ProjectView";
 const char* const kReaderFailure = "00000005";
 // A side longer than this is no panel of this machine: the configuration is damaged.
 constexpr uint32_t kMaxSide = 32768;
 // An unknown layer format waits this long, so that the print loop's image wait runs out first.
 constexpr int kUnknownFormatWaitMs = 16000;
 
-const PrinterConfig& config()
-{
-    return ConfigStore::instance()->m_printerConfig;
-}
-
 float pixelsPerMm(uint32_t pixels, float mm)
 {
     const float value = pixels / mm;
     return std::isfinite(value) && value > 0 ? value : 0.0f;
 }
-
-// Debug copies of shown images on the USB disk, numbered per panel kind for the whole process.
-std::atomic<int> g_normalSaves{0};
-std::atomic<int> g_subPixelSaves{0};
 
 } // namespace
 
@@ -167,86 +152,6 @@ int ProjectView::setCalibrationFactor(float x, float y)
     m_calibrationX = x;
     m_calibrationY = y;
     ENGINE_LOG(LogInfo, "ProjectView::setCalibrationFactor, X(%f), Y(%f)", x, y);
-    return 0;
-}
-
-int ProjectView::setDLPCorrectData(std::string path)
-{
-    ENGINE_LOG(LogInfo, "%s %s", kSourcePath, "setDLPCorrectData");
-    if (path.empty())
-        return -1;
-    ENGINE_LOG(LogInfo, "load correct File %s", path.c_str());
-    const char* const signature = "int ProjectView::setDLPCorrectData(std::string)";
-
-    const size_t count = size_t(m_width) * size_t(m_height);
-    std::vector<uint32_t> rawX, rawY;
-    try {
-        if (count == 0)
-            throw std::bad_alloc();
-        rawX.assign(count, 0);
-        rawY.assign(count, 0);
-    } catch (const std::bad_alloc&) {
-        ENGINE_LOG(LogInfo, "%s: H %d", signature, __LINE__);
-        return -ENOENT;
-    }
-
-    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(rootPath(path).c_str(), "rbe"), fclose);
-    if (!file) {
-        ENGINE_LOG(LogInfo, "open correct file failed, %s", path.c_str());
-        return -3;
-    }
-    const size_t bytes = count * sizeof(uint32_t);
-    size_t got = fread(rawX.data(), 1, bytes, file.get());
-    if (got < bytes) {
-        ENGINE_LOG(LogError, "read %i correctX", static_cast<int>(got));
-        return -4;
-    }
-    got = fread(rawY.data(), 1, bytes, file.get());
-    if (got < bytes) {
-        ENGINE_LOG(LogError, "read %i correctY", static_cast<int>(got));
-        return -4;
-    }
-    file.reset();
-    for (size_t i = 0; i < count; ++i) {
-        rawX[i] = le32toh(rawX[i]);
-        rawY[i] = le32toh(rawY[i]);
-    }
-
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const int result = m_correction.build(rawX.data(), rawY.data(), m_width, m_height);
-    if (result != 0) {
-        ENGINE_LOG(LogInfo, "%s: H %d", signature, __LINE__);
-        return result;
-    }
-    ENGINE_LOG(LogInfo, "%s successed", "setDLPCorrectData");
-    return 0;
-}
-
-int ProjectView::setMaskImage(const std::string& path)
-{
-    QImage image;
-    if (!image.load(QString::fromStdString(rootPath(path)), "PNG")) {
-        ENGINE_LOG(LogError, "Mask Image Load Fail: %s", path.c_str());
-        return -1;
-    }
-    if (image.format() == QImage::Format_Indexed8)
-        image = image.convertToFormat(QImage::Format_Grayscale8);
-
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (image.depth() != 8) {
-        ENGINE_LOG(LogError, "Invalid Mask Image: Not 8 Bit Depth (%i)", image.depth());
-        std::fill(m_mask.begin(), m_mask.end(), 255);
-        return -1;
-    }
-    if (image.width() != m_width || image.height() != m_height || m_mask.empty()) {
-        ENGINE_LOG(LogError, "Invalid Mask Image: width height");
-        std::fill(m_mask.begin(), m_mask.end(), 255);
-        return -1;
-    }
-    // Image rows are padded; the mask's are not.
-    for (int y = 0; y < m_height; ++y)
-        memcpy(m_mask.data() + size_t(m_width) * y, image.constScanLine(y), size_t(m_width));
-    ENGINE_LOG(LogInfo, "Load Mask Image(%s)", path.c_str());
     return 0;
 }
 
@@ -446,167 +351,4 @@ uint8_t* ProjectView::imageBits()
 size_t ProjectView::imageBytes() const
 {
     return m_workImage.isNull() ? 0 : static_cast<size_t>(m_workImage.sizeInBytes());
-}
-
-// ---- The way to the frame buffer ----
-
-int ProjectView::imageChannel() const
-{
-    const int channel = config().ImageChannel;
-    if (channel == 0)
-        return kAllChannels;
-    if (channel < 1 || channel > 3) {
-        ENGINE_LOG(LogWarn, "%s failed", "changeImageChannel");
-        return kAllChannels;
-    }
-    return channel;
-}
-
-void ProjectView::toGrayPlane(const QImage& image, const QRect& content, bool consumeLayer)
-{
-    if (consumeLayer) {
-        moveGrayFromRgb(m_renderImage, content, m_gray.data());
-        m_renderContent = QRect();
-    } else {
-        grayFromRgb(image, content, m_gray.data());
-    }
-}
-
-void ProjectView::clearRenderImage(const QRect& area)
-{
-    const QRect clear = area & m_renderImage.rect();
-    for (int y = clear.top(); y <= clear.bottom(); ++y)
-        std::fill_n(reinterpret_cast<QRgb*>(m_renderImage.scanLine(y)) + clear.left(), clear.width(), qRgb(0, 0, 0));
-}
-
-int ProjectView::sendImageData(const QImage& image, const QRect& content, bool consumeLayer)
-{
-    if (!m_fb) {
-        ENGINE_LOG(LogError, "%s: H %d", "void ProjectView::sendImageData(QImage&)", __LINE__);
-        return -1;
-    }
-    const Panel kind = panel();
-    if (kind == Panel::Other)
-        return 0;
-    if (kind == Panel::SubPixel) {
-        m_stopwatch.start();
-        toGrayPlane(image, content, consumeLayer);
-        ENGINE_LOG(LogInfo, "Reconstruction Image Time: %d ms, Data Count: %d",
-                   static_cast<int>(m_stopwatch.elapsedMs()), static_cast<int>(m_workImage.sizeInBytes()));
-        return sendGrayPlane();
-    }
-
-    // Each correction step leaves a gray image: from the first of them on,
-    // the image is its gray plane.
-    const PrinterConfig& c = config();
-    if (m_processImage && ((c.CorrectFlag && m_correction.isLoaded()) || c.MaskFlag || c.Reverse)) {
-        toGrayPlane(image, content, consumeLayer);
-        return sendGrayPlane();
-    }
-    int channel = kAllChannels;
-    if (!m_processImage) {
-        ENGINE_LOG(LogInfo, "%s disabled", "processImage");
-    } else {
-        if (c.CorrectFlag)
-            correctionStep(); // no table loaded: logs and leaves the image
-        channel = imageChannel();
-    }
-    m_stopwatch.start();
-    const FrameTarget frame{m_frameBits, m_frameStride, int(m_fb->xres()), int(m_fb->yres())};
-    if (consumeLayer) {
-        moveRgbImage(m_renderImage, content, frame, channel);
-        m_renderContent = QRect();
-    } else {
-        writeRgbImage(image, content, frame, channel);
-    }
-    ENGINE_LOG(LogInfo, "Draw Image Time: %d ms, Data Count: %d", static_cast<int>(m_stopwatch.elapsedMs()),
-               m_width * m_height * 3);
-    saveShownImage(false);
-    return 0;
-}
-
-int ProjectView::sendGrayPlane()
-{
-    const bool subPixel = panel() == Panel::SubPixel;
-    if (m_processImage)
-        correctGrayPlane(subPixel);
-    else
-        ENGINE_LOG(LogInfo, "%s disabled", "processImage");
-
-    const int fbWidth = static_cast<int>(m_fb->xres());
-    const int fbHeight = static_cast<int>(m_fb->yres());
-    m_stopwatch.start();
-    if (subPixel) {
-        // The packed image stays in the work image, where debug commands read it.
-        packSubPixels(m_gray.data(), m_width, m_height,
-                      FrameTarget{m_workImage.bits(), size_t(m_workImage.bytesPerLine()), fbWidth, fbHeight});
-        const int rows = std::min(m_height, fbHeight);
-        for (int y = 0; y < rows; ++y)
-            memcpy(m_frameBits + m_frameStride * y, m_workImage.constScanLine(y), size_t(fbWidth) * 3);
-    } else {
-        const int channel = m_processImage ? imageChannel() : kAllChannels;
-        writeGrayPlane(m_gray.data(), m_width, m_height, FrameTarget{m_frameBits, m_frameStride, fbWidth, fbHeight},
-                       channel);
-    }
-    ENGINE_LOG(LogInfo, "Draw Image Time: %d ms, Data Count: %d", static_cast<int>(m_stopwatch.elapsedMs()),
-               subPixel ? static_cast<int>(m_workImage.sizeInBytes()) : m_width * m_height * 3);
-    saveShownImage(subPixel);
-    return 0;
-}
-
-void ProjectView::correctionStep()
-{
-    m_stopwatch.start();
-    ENGINE_LOG(LogInfo, "%s %s start", kSourcePath, "correctImage");
-    if (!m_correction.isLoaded()) {
-        ENGINE_LOG(LogInfo, "%s: H %d", "void ProjectView::correctImage(QImage&)", __LINE__);
-    } else {
-        m_correction.apply(m_gray.data(), m_grayOut.data());
-        m_gray.swap(m_grayOut);
-        ENGINE_LOG(LogInfo, "%s %s end", kSourcePath, "correctImage");
-    }
-    ENGINE_LOG(LogInfo, "Correction Image Time: %i ms", static_cast<int>(m_stopwatch.elapsedMs()));
-}
-
-void ProjectView::correctGrayPlane(bool subPixel)
-{
-    const PrinterConfig& c = config();
-    const size_t pixels = size_t(m_width) * size_t(m_height);
-    const int format = QImage::Format_RGB888;
-    if (c.CorrectFlag)
-        correctionStep();
-    if (c.MaskFlag) {
-        m_stopwatch.start();
-        applyMask(m_gray.data(), m_mask.data(), pixels);
-        ENGINE_LOG(LogInfo, "Add Mask Image Time: %i ms, printImg format[%d] Xres[%d]",
-                   static_cast<int>(m_stopwatch.elapsedMs()), format, m_width);
-    }
-    if (subPixel) {
-        m_stopwatch.start();
-        smoothPlane(m_gray.data(), m_grayOut.data(), m_width, m_height);
-        m_gray.swap(m_grayOut);
-        ENGINE_LOG(LogInfo, "SmoothImage Image Time: %i ms, printImg format[%d] Xres[%d]",
-                   static_cast<int>(m_stopwatch.elapsedMs()), format, m_width);
-    }
-    if (c.Reverse) {
-        m_stopwatch.start();
-        reversePlane(m_gray.data(), pixels);
-        ENGINE_LOG(LogInfo, "Reverse Image Time: %i ms", static_cast<int>(m_stopwatch.elapsedMs()));
-    }
-}
-
-void ProjectView::saveShownImage(bool subPixel)
-{
-    const int number = (subPixel ? g_subPixelSaves : g_normalSaves).fetch_add(1);
-    // Without a USB disk the path would name the root file system.
-    const QString usbPath = SystemState::instance()->usbPath();
-    if (usbPath.isEmpty())
-        return;
-    const std::string path = rootPath(QString("%1/printTest/%2.png").arg(usbPath).arg(number).toUtf8().toStdString());
-    const int rows = std::min(m_height, static_cast<int>(m_fb->yres()));
-    const QImage shown = subPixel ? m_workImage
-                                  : QImage(m_frameBits, static_cast<int>(m_fb->xres()), rows,
-                                           static_cast<int>(m_frameStride), QImage::Format_RGB888);
-    // A disk without the folder simply gets no copy.
-    shown.save(QString::fromStdString(path), "PNG");
 }
