@@ -1,0 +1,187 @@
+// The way of a shown image to the frame buffer: the correction steps on the
+// gray plane, channel selection, sub-pixel packing and the debug copy.
+#include "engine/ProjectView.h"
+
+#include "base/RootPath.h"
+#include "base/SystemState.h"
+#include "engine/EngineLog.h"
+#include "engine/FrameBuffer.h"
+#include "engine/FramePixels.h"
+#include "engine/GraySteps.h"
+#include "engine/ProjectViewConfig.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+using projectview::config;
+using projectview::kSourcePath;
+
+namespace {
+
+// Debug copies of shown images on the USB disk, numbered per panel kind for the whole process.
+std::atomic<int> g_normalSaves{0};
+std::atomic<int> g_subPixelSaves{0};
+
+} // namespace
+
+int ProjectView::imageChannel() const
+{
+    const int channel = config().ImageChannel;
+    if (channel == 0)
+        return kAllChannels;
+    if (channel < 1 || channel > 3) {
+        ENGINE_LOG(LogWarn, "%s failed", "changeImageChannel");
+        return kAllChannels;
+    }
+    return channel;
+}
+
+void ProjectView::toGrayPlane(const QImage& image, const QRect& content, bool consumeLayer)
+{
+    if (consumeLayer) {
+        moveGrayFromRgb(m_renderImage, content, m_gray.data());
+        m_renderContent = QRect();
+    } else {
+        grayFromRgb(image, content, m_gray.data());
+    }
+}
+
+void ProjectView::clearRenderImage(const QRect& area)
+{
+    const QRect clear = area & m_renderImage.rect();
+    for (int y = clear.top(); y <= clear.bottom(); ++y)
+        std::fill_n(reinterpret_cast<QRgb*>(m_renderImage.scanLine(y)) + clear.left(), clear.width(), qRgb(0, 0, 0));
+}
+
+int ProjectView::sendImageData(const QImage& image, const QRect& content, bool consumeLayer)
+{
+    if (!m_fb) {
+        ENGINE_LOG(LogError, "%s: H %d", "void ProjectView::sendImageData(QImage&)", __LINE__);
+        return -1;
+    }
+    const Panel kind = panel();
+    if (kind == Panel::Other)
+        return 0;
+    if (kind == Panel::SubPixel) {
+        m_stopwatch.start();
+        toGrayPlane(image, content, consumeLayer);
+        ENGINE_LOG(LogInfo, "Reconstruction Image Time: %d ms, Data Count: %d",
+                   static_cast<int>(m_stopwatch.elapsedMs()), static_cast<int>(m_workImage.sizeInBytes()));
+        return sendGrayPlane();
+    }
+
+    // Each correction step leaves a gray image: from the first of them on,
+    // the image is its gray plane.
+    const PrinterConfig& c = config();
+    if (m_processImage && ((c.CorrectFlag && m_correction.isLoaded()) || c.MaskFlag || c.Reverse)) {
+        toGrayPlane(image, content, consumeLayer);
+        return sendGrayPlane();
+    }
+    int channel = kAllChannels;
+    if (!m_processImage) {
+        ENGINE_LOG(LogInfo, "%s disabled", "processImage");
+    } else {
+        if (c.CorrectFlag)
+            correctionStep(); // no table loaded: logs and leaves the image
+        channel = imageChannel();
+    }
+    m_stopwatch.start();
+    const FrameTarget frame{m_frameBits, m_frameStride, int(m_fb->xres()), int(m_fb->yres())};
+    if (consumeLayer) {
+        moveRgbImage(m_renderImage, content, frame, channel);
+        m_renderContent = QRect();
+    } else {
+        writeRgbImage(image, content, frame, channel);
+    }
+    ENGINE_LOG(LogInfo, "Draw Image Time: %d ms, Data Count: %d", static_cast<int>(m_stopwatch.elapsedMs()),
+               m_width * m_height * 3);
+    saveShownImage(false);
+    return 0;
+}
+
+int ProjectView::sendGrayPlane()
+{
+    const bool subPixel = panel() == Panel::SubPixel;
+    if (m_processImage)
+        correctGrayPlane(subPixel);
+    else
+        ENGINE_LOG(LogInfo, "%s disabled", "processImage");
+
+    const int fbWidth = static_cast<int>(m_fb->xres());
+    const int fbHeight = static_cast<int>(m_fb->yres());
+    m_stopwatch.start();
+    if (subPixel) {
+        // The packed image stays in the work image, where debug commands read it.
+        packSubPixels(m_gray.data(), m_width, m_height,
+                      FrameTarget{m_workImage.bits(), size_t(m_workImage.bytesPerLine()), fbWidth, fbHeight});
+        const int rows = std::min(m_height, fbHeight);
+        for (int y = 0; y < rows; ++y)
+            memcpy(m_frameBits + m_frameStride * y, m_workImage.constScanLine(y), size_t(fbWidth) * 3);
+    } else {
+        const int channel = m_processImage ? imageChannel() : kAllChannels;
+        writeGrayPlane(m_gray.data(), m_width, m_height, FrameTarget{m_frameBits, m_frameStride, fbWidth, fbHeight},
+                       channel);
+    }
+    ENGINE_LOG(LogInfo, "Draw Image Time: %d ms, Data Count: %d", static_cast<int>(m_stopwatch.elapsedMs()),
+               subPixel ? static_cast<int>(m_workImage.sizeInBytes()) : m_width * m_height * 3);
+    saveShownImage(subPixel);
+    return 0;
+}
+
+void ProjectView::correctionStep()
+{
+    m_stopwatch.start();
+    ENGINE_LOG(LogInfo, "%s %s start", kSourcePath, "correctImage");
+    if (!m_correction.isLoaded()) {
+        ENGINE_LOG(LogInfo, "%s: H %d", "void ProjectView::correctImage(QImage&)", __LINE__);
+    } else {
+        m_correction.apply(m_gray.data(), m_grayOut.data());
+        m_gray.swap(m_grayOut);
+        ENGINE_LOG(LogInfo, "%s %s end", kSourcePath, "correctImage");
+    }
+    ENGINE_LOG(LogInfo, "Correction Image Time: %i ms", static_cast<int>(m_stopwatch.elapsedMs()));
+}
+
+void ProjectView::correctGrayPlane(bool subPixel)
+{
+    const PrinterConfig& c = config();
+    const size_t pixels = size_t(m_width) * size_t(m_height);
+    const int format = QImage::Format_RGB888;
+    if (c.CorrectFlag)
+        correctionStep();
+    if (c.MaskFlag) {
+        m_stopwatch.start();
+        applyMask(m_gray.data(), m_mask.data(), pixels);
+        ENGINE_LOG(LogInfo, "Add Mask Image Time: %i ms, printImg format[%d] Xres[%d]",
+                   static_cast<int>(m_stopwatch.elapsedMs()), format, m_width);
+    }
+    if (subPixel) {
+        m_stopwatch.start();
+        smoothPlane(m_gray.data(), m_grayOut.data(), m_width, m_height);
+        m_gray.swap(m_grayOut);
+        ENGINE_LOG(LogInfo, "SmoothImage Image Time: %i ms, printImg format[%d] Xres[%d]",
+                   static_cast<int>(m_stopwatch.elapsedMs()), format, m_width);
+    }
+    if (c.Reverse) {
+        m_stopwatch.start();
+        reversePlane(m_gray.data(), pixels);
+        ENGINE_LOG(LogInfo, "Reverse Image Time: %i ms", static_cast<int>(m_stopwatch.elapsedMs()));
+    }
+}
+
+void ProjectView::saveShownImage(bool subPixel)
+{
+    const int number = (subPixel ? g_subPixelSaves : g_normalSaves).fetch_add(1);
+    // Without a USB disk the path would name the root file system.
+    const QString usbPath = SystemState::instance()->usbPath();
+    if (usbPath.isEmpty())
+        return;
+    const std::string path = rootPath(QString("%1/printTest/%2.png").arg(usbPath).arg(number).toUtf8().toStdString());
+    const int rows = std::min(m_height, static_cast<int>(m_fb->yres()));
+    const QImage shown = subPixel ? m_workImage
+                                  : QImage(m_frameBits, static_cast<int>(m_fb->xres()), rows,
+                                           static_cast<int>(m_frameStride), QImage::Format_RGB888);
+    // A disk without the folder simply gets no copy.
+    shown.save(QString::fromStdString(path), "PNG");
+}
