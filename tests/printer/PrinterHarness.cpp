@@ -56,7 +56,9 @@ bool pollFor(Predicate done, double seconds)
 Printer* startPrinter(double speed)
 {
     testsupport::makeDirs(rootPath("/data/var"));
+    testsupport::makeDirs(rootPath("/data/etc"));
     LogWriter::instance()->init("/data/var", "TalvikS", 0, 64 << 20, 3, false);
+    ConfigStore::instance()->load("/data/etc");
     configureMachine();
     sim::SimMachine::Options options;
     options.speed = speed;
@@ -101,6 +103,8 @@ std::string writeQds(const std::string& name, int layers, int corruptLayer)
     spec.general.yRes = kHeight;
     spec.general.bottomLayers = 1;
     spec.general.transitionLayers = 1;
+    spec.general.bottomExposure = 300; // 10 ms units
+    spec.general.exposure = 200;
     for (int n = 0; n < layers; ++n) {
         // Layer n: the first n + 1 rows lit.
         std::vector<uint8_t> pixels(kWidth * kHeight, 0);
