@@ -217,7 +217,7 @@ int main(int argc, char** argv)
     const Timeline timeline = buildTimeline(recorder.exposures(), rootPath("/data/var/TalvikS.log"));
     writeTimelineCsv(timeline, timelinePath);
     printf("Result: %s\n", exit ? exit : "aborted (no result)");
-    printTimelineSummary(timeline, stdout);
+    printTimelineSummary(timeline, exit == nullptr, stdout);
     if (abortAtNs >= 0) {
         const int64_t off = recorder.lightOffAfter(abortAtNs);
         if (off >= 0)

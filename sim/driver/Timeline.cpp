@@ -95,13 +95,15 @@ bool writeTimelineCsv(const Timeline& timeline, const std::string& path)
     return static_cast<bool>(out);
 }
 
-void printTimelineSummary(const Timeline& timeline, FILE* out)
+void printTimelineSummary(const Timeline& timeline, bool aborted, FILE* out)
 {
     const auto& rows = timeline.rows;
     fprintf(out, "Layers exposed: %zu\n", rows.size());
     double worstOver = 0, leastOver = 1e18;
     int shorter = 0, counted = 0;
-    for (const TimelineRow& r : rows) {
+    const size_t full = aborted && !rows.empty() ? rows.size() - 1 : rows.size();
+    for (size_t i = 0; i < full; ++i) {
+        const TimelineRow& r = rows[i];
         if (r.actualMs < 0 || r.requestedMs < 0)
             continue;
         const double over = r.actualMs - r.requestedMs;

@@ -27,5 +27,6 @@ struct Timeline
 // Joins the recorded exposures with the waits the print loop logged.
 Timeline buildTimeline(const std::vector<PrintRecorder::Exposure>& exposures, const std::string& logPath);
 bool writeTimelineCsv(const Timeline& timeline, const std::string& path);
-// Exposure accuracy and the time per layer beyond the configured waits and the motion.
-void printTimelineSummary(const Timeline& timeline, FILE* out);
+// Exposure accuracy and the time per layer beyond the configured waits and
+// the motion. After an abort the last exposure, cut short by it, is left out.
+void printTimelineSummary(const Timeline& timeline, bool aborted, FILE* out);
