@@ -49,7 +49,7 @@ private:
     std::deque<input_event> m_queue;
 };
 
-void InputEventModel::emit(uint16_t type, uint16_t code, int32_t value)
+void InputEventModel::queueEvent(uint16_t type, uint16_t code, int32_t value)
 {
     const timespec now = Clock::instance().now();
     input_event event{};
@@ -73,8 +73,8 @@ void InputEventModel::emit(uint16_t type, uint16_t code, int32_t value)
 
 void InputEventModel::key(uint16_t code, int32_t value)
 {
-    emit(EV_KEY, code, value);
-    emit(EV_SYN, SYN_REPORT, 0);
+    queueEvent(EV_KEY, code, value);
+    queueEvent(EV_SYN, SYN_REPORT, 0);
 }
 
 int InputEventModel::open(const std::string&, int, std::shared_ptr<OpenFile>& file)

@@ -22,7 +22,7 @@ public:
     static constexpr const char* kPath = "/dev/input/event0";
 
     // Queues one record, stamped with the machine time, for every open file.
-    void emit(uint16_t type, uint16_t code, int32_t value);
+    void queueEvent(uint16_t type, uint16_t code, int32_t value);
     // A key event followed by its synchronisation record.
     void key(uint16_t code, int32_t value);
 

@@ -2,18 +2,20 @@
 
 namespace sim {
 
-PrinterBoard::PrinterBoard(const AxisConfig& axis)
+PrinterBoard::PrinterBoard(const AxisConfig& axis, const FrameBufferModel::Geometry& frame)
     : m_gpio(std::make_shared<GpioModel>()),
       m_motor(std::make_shared<StepperDriverModel>(m_gpio, axis)),
       m_i2c(std::make_shared<I2cBusModel>()),
       m_display(DisplayControllerModel::create(m_gpio, kProjectorPowerLine)),
-      m_keys(std::make_shared<InputEventModel>())
+      m_keys(std::make_shared<InputEventModel>()),
+      m_frameBuffer(std::make_shared<FrameBufferModel>(frame))
 {
     m_i2c->attachTarget(DisplayControllerModel::kAddress, m_display);
     m_board.attach(GpioModel::kPath, m_gpio);
     m_board.attach(StepperDriverModel::kPath, m_motor);
     m_board.attach(kI2cPath, m_i2c);
     m_board.attach(InputEventModel::kPath, m_keys);
+    m_board.attach(FrameBufferModel::kPath, m_frameBuffer);
     setDoorClosed(true);
     setHomeKeyPressed(false);
     setAuxInput(0);

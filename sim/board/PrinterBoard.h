@@ -1,6 +1,7 @@
 #pragma once
 
 #include "board/DisplayControllerModel.h"
+#include "board/FrameBufferModel.h"
 #include "board/GpioModel.h"
 #include "board/I2cBusModel.h"
 #include "board/InputEventModel.h"
@@ -13,8 +14,8 @@ namespace sim {
 
 // The printer's board with every device the engine's controllers and input
 // watchers use: the GPIO lines, the Z stepper driver on "/dev/spidev0.0", the
-// display controller at 0x1B on "/dev/i2c-0", and an input-event device for
-// the door keys. The door starts closed, the home key released, the aux
+// display controller at 0x1B on "/dev/i2c-0", the projector's frame buffer
+// "/dev/fb2", and an input-event device for the door keys. The door starts closed, the home key released, the aux
 // input low. Install it with ScopedSysIo(&printerBoard.board()).
 //
 // Models that read machine time (the stepper's motion, the light timeline)
@@ -31,7 +32,8 @@ public:
     static constexpr unsigned int kDoorLine = 203;
     static constexpr const char* kI2cPath = "/dev/i2c-0";
 
-    explicit PrinterBoard(const AxisConfig& axis = AxisConfig());
+    explicit PrinterBoard(const AxisConfig& axis = AxisConfig(),
+                          const FrameBufferModel::Geometry& frame = FrameBufferModel::Geometry());
     ~PrinterBoard();
     PrinterBoard(const PrinterBoard&) = delete;
     PrinterBoard& operator=(const PrinterBoard&) = delete;
@@ -42,6 +44,7 @@ public:
     DisplayControllerModel& display() { return *m_display; }
     I2cBusModel& i2c() { return *m_i2c; }
     InputEventModel& keys() { return *m_keys; }
+    FrameBufferModel& frameBuffer() { return *m_frameBuffer; }
     std::shared_ptr<GpioModel> gpioModel() const { return m_gpio; }
 
     // The door switch reads 1 while the door is closed.
@@ -57,6 +60,7 @@ private:
     std::shared_ptr<I2cBusModel> m_i2c;
     std::shared_ptr<DisplayControllerModel> m_display;
     std::shared_ptr<InputEventModel> m_keys;
+    std::shared_ptr<FrameBufferModel> m_frameBuffer;
 };
 
 } // namespace sim

@@ -57,7 +57,7 @@ int Cond::broadcast()
 int Cond::wait()
 {
     TALVIKS_ASSERT(_mutex.isLock());
-    return waitUntil(nullptr);
+    return waitFor(nullptr);
 }
 
 int Cond::wait(int ms)
@@ -65,7 +65,13 @@ int Cond::wait(int ms)
     TALVIKS_ASSERT(ms >0);
     TALVIKS_ASSERT(_mutex.isLock());
     const timespec deadline = Clock::instance().deadlineAfterMs(ms);
-    return waitUntil(&deadline);
+    return waitFor(&deadline);
+}
+
+int Cond::waitUntil(const timespec& deadline)
+{
+    TALVIKS_ASSERT(_mutex.isLock());
+    return waitFor(&deadline);
 }
 
 // A thread cancelled inside the wait gets the mutex back; this hands it on
@@ -75,7 +81,7 @@ void Cond::releaseOnCancel(void* arg)
     static_cast<Mutex*>(arg)->unlock();
 }
 
-int Cond::waitUntil(const timespec* deadline)
+int Cond::waitFor(const timespec* deadline)
 {
     int rc;
     pthread_mutex_t* mutex = &_mutex.m_mutex;

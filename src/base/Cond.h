@@ -19,10 +19,12 @@ public:
     int wait();
     // Waits until signalled (0) or ms milliseconds have passed (ETIMEDOUT); ms > 0.
     int wait(int ms);
+    // Waits until signalled (0) or a CLOCK_MONOTONIC instant has passed (ETIMEDOUT).
+    int waitUntil(const timespec& deadline);
     int destory();
 
 private:
-    int waitUntil(const timespec* deadline);
+    int waitFor(const timespec* deadline);
     static void releaseOnCancel(void* mutex);
 
     pthread_cond_t m_cond;

@@ -299,6 +299,13 @@ int MotorControl::move(float mm, bool wait, bool relative)
     return moveFrom(mm, wait, relative, stopGeneration());
 }
 
+int MotorControl::moveWaitSince(float mm, bool relative, unsigned int generation)
+{
+    if (!m_initialized)
+        return refuse("move");
+    return moveFrom(mm, true, relative, generation);
+}
+
 int MotorControl::moveFrom(float mm, bool wait, bool relative, unsigned int generation)
 {
     if (!std::isfinite(mm)) {

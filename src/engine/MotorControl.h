@@ -87,6 +87,13 @@ public:
     // Homes against the limit switch; a failed homing stops the axis before
     // it returns.
     int home();
+
+    // A caller that must never start motion after it was told to stop takes
+    // the stop count while it decides, then moves or homes "since" that count:
+    // a stop() in between cancels the motion before the target is written.
+    unsigned int stopGeneration() const { return m_stopGeneration.load(); }
+    int moveWaitSince(float mm, bool relative, unsigned int generation);
+    int homeSince(unsigned int generation);
     // Makes the current position 0 and the travel the Z length.
     int setHome();
     int readLimitSwitch();
@@ -118,7 +125,6 @@ private:
     int frame(const uint8_t tx[5], uint8_t rx[5]);
     int readActual(int32_t* actual);
 
-    unsigned int stopGeneration() const { return m_stopGeneration.load(); }
     // Writes a target unless a stop came after `generation`.
     int moveToUnless(int target, unsigned int generation);
     int moveToLocked(int target);

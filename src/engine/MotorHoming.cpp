@@ -134,9 +134,13 @@ int MotorControl::failHoming(int error)
 
 int MotorControl::home()
 {
+    return homeSince(stopGeneration());
+}
+
+int MotorControl::homeSince(unsigned int generation)
+{
     if (!m_initialized)
         return refuse("home");
-    const unsigned int generation = stopGeneration();
     const MotorPara approach = printerConfig().MotorParaI;
     const MotorPara bounce = printerConfig().MotorParaII;
     if (m_limitFd < 0)

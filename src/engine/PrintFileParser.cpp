@@ -1,5 +1,7 @@
 #include "engine/PrintFileParser.h"
 
+#include "base/RootPath.h"
+
 #include "engine/EngineLog.h"
 #include "engine/NumberConversion.h"
 
@@ -74,7 +76,7 @@ PrintFileParser::ReadResult PrintFileParser::readAt(uint64_t offset, void* buffe
 int PrintFileParser::checkFile(const std::string& path, bool readGeneral)
 {
     if (!m_file) {
-        m_file = fopen(path.c_str(), "rbe");
+        m_file = fopen(rootPath(path).c_str(), "rbe");
         if (!m_file) {
             const int error = errno;
             ENGINE_LOG(LogError, "%s, %d: %s", "checkFile", __LINE__, strerror(error));

@@ -1,5 +1,7 @@
 #include "engine/PrintParams.h"
 
+#include "base/RootPath.h"
+
 #include "engine/NumberConversion.h"
 #include "engine/XmlGuard.h"
 
@@ -52,7 +54,7 @@ ModelInfo toModelInfo(const SliceParams& p)
 
 ParamsDocument::ParamsDocument(const QString& path)
 {
-    QFile file(path);
+    QFile file(QString::fromStdString(rootPath(path.toStdString())));
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxSize)
         return;
     m_dir = QFileInfo(path).absolutePath();

@@ -1,5 +1,7 @@
 #include "engine/SvgParser.h"
 
+#include "base/RootPath.h"
+
 #include "engine/EngineLog.h"
 #include "engine/LittleEndian.h"
 #include "engine/PrintParams.h"
@@ -40,7 +42,7 @@ int SvgParser::open()
 {
     if (m_file)
         fclose(m_file);
-    m_file = fopen(m_path.c_str(), "rbe");
+    m_file = fopen(rootPath(m_path).c_str(), "rbe");
     m_reader.setFile(m_file);
     if (!m_file) {
         printf("SvgParser: Fail To Open File (%s)\n", m_path.c_str());

@@ -7,6 +7,8 @@
 #include "support/writers/LayerImages.h"
 #include "support/writers/QdsWriter.h"
 
+#include "base/RootPath.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -25,8 +27,9 @@ protected:
     }
     std::string writeBytes(const std::string& bytes)
     {
-        const std::string path = testsupport::scratchRoot() + "/model" + std::to_string(++m_files) + ".qds";
-        testsupport::writeFile(path, bytes);
+        // A board path: the readers find it under the scratch root.
+        const std::string path = "/model" + std::to_string(++m_files) + ".qds";
+        testsupport::writeFile(rootPath(path), bytes);
         return path;
     }
     static QdsFileSpec threeLayers()
@@ -161,7 +164,7 @@ TEST_F(QdsReaderTest, MachineValueRuleTakesTheNormalSet)
 TEST_F(QdsReaderTest, HeaderChecks)
 {
     PrintFileParser missing;
-    EXPECT_EQ(ENOENT, missing.checkFile(testsupport::scratchRoot() + "/none.qds", false));
+    EXPECT_EQ(ENOENT, missing.checkFile("/none.qds", false));
 
     std::string bytes = buildQds(threeLayers());
     PrintFileParser shortFile;

@@ -8,6 +8,8 @@
 #include "support/TestSupport.h"
 #include "support/writers/SvgxWriter.h"
 
+#include "base/RootPath.h"
+
 #include <gtest/gtest.h>
 
 #include <QDomDocument>
@@ -23,8 +25,9 @@ class SvgParserTest : public testing::Test
 protected:
     std::string write(const std::string& bytes)
     {
-        const std::string path = testsupport::scratchRoot() + "/model" + std::to_string(++m_files) + ".svgx";
-        testsupport::writeFile(path, bytes);
+        // A board path: the readers find it under the scratch root.
+        const std::string path = "/model" + std::to_string(++m_files) + ".svgx";
+        testsupport::writeFile(rootPath(path), bytes);
         return path;
     }
     std::string write(const SvgxFileSpec& spec) { return write(buildSvgx(spec)); }
@@ -153,7 +156,7 @@ TEST_F(SvgParserTest, ParamsElementMustFollowTheLineRules)
     SvgParser unterminated(write(withParams("<printparams layercount=\"1\">")), 4048);
     EXPECT_EQ(-1, unterminated.open());
 
-    SvgParser missing(testsupport::scratchRoot() + "/absent.svgx", 4048);
+    SvgParser missing("/absent.svgx", 4048);
     testing::internal::CaptureStdout();
     EXPECT_EQ(-1, missing.open());
     EXPECT_NE(std::string::npos, testing::internal::GetCapturedStdout().find("SvgParser: Fail To Open File ("));

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+// What the command line of the simulator asks for.
+struct SimOptions
+{
+    std::string file;          // the slice file to print (host path)
+    std::string outDir;        // frames and timeline; default: <root>/sim-out
+    std::string makeSample;    // write the sample model here and stop
+    int sampleLayers = 40;     // layers of the sample model
+    double speed = 1.0;        // machine clock against real time
+    int pauseAt = -1;          // ask for a pause while this layer is made
+    int resumeAfterMs = 3000;  // machine time the pause is held
+    int abortAt = -1;          // abort while this layer is exposed
+    int signalEveryMs = 0;     // a timer signal this often, and a beep at every exposure
+    bool frames = true;        // write every exposed frame as a PNG
+    bool quiet = false;        // no progress line
+};
+
+// Parses the arguments; false (with the reason in `error`) when they make no sense.
+bool parseSimOptions(int argc, char** argv, SimOptions& options, std::string& error);
+const char* simUsage();

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "base/PThread.h"
+
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+
+class Printer;
+
+// Runs the printer's homing on a thread of its own, so that the page that
+// asked for it stays responsive and can stop it.
+class HomingThread : public PThread
+{
+public:
+    static constexpr size_t kStackSize = 1024 * 1024;
+
+    explicit HomingThread(Printer* printer);
+    ~HomingThread() override;
+
+    // Starts a homing unless one runs; 0 either way.
+    int start();
+    // Ends a running homing (the axis stops where it is) and waits for the thread.
+    void stop();
+    bool isFinished() const { return m_finished.load(); }
+
+protected:
+    void* threadMain() override;
+
+private:
+    Printer* const m_printer;
+    std::atomic<bool> m_finished{true};
+    bool m_started = false;
+    // Orders stop() against the thread's decision to start the axis.
+    std::mutex m_stopLock;
+    bool m_stopRequested = false;
+};

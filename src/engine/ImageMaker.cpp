@@ -1,0 +1,140 @@
+#include "engine/ImageMaker.h"
+
+#include "base/Assert.h"
+#include "base/Clock.h"
+#include "base/LogWriter.h"
+#include "base/Stopwatch.h"
+#include "engine/EngineThread.h"
+#include "engine/Printer.h"
+
+#include <cerrno>
+
+namespace {
+
+// After a layer that could not be made the thread holds back this long: the
+// print loop's image wait runs out first and ends the print.
+constexpr int kFailedLayerHoldMs = 150000;
+
+} // namespace
+
+ImageMaker::ImageMaker(Printer* printer, const uint8_t* buffer, int32_t size)
+    : m_printer(printer), m_buffer(buffer), m_size(size), m_requestCond(m_requestLock), m_doneCond(m_doneLock)
+{
+    TALVIKS_ASSERT(m_printer);
+}
+
+ImageMaker::~ImageMaker()
+{
+    stop();
+}
+
+int ImageMaker::start()
+{
+    m_stop = false;
+    m_sleep.clear();
+    // Joinable, so that stop() can wait for the end before the object goes.
+    const int rc = PThread::start(false, kStackSize);
+    m_started = rc == 0;
+    return rc == 0 ? 0 : rc;
+}
+
+void ImageMaker::stop()
+{
+    m_stop = true;
+    m_sleep.raise();
+    {
+        MutexLocker lock(m_requestLock);
+        m_requestCond.broadcast();
+    }
+    interruptWait();
+    if (m_started) {
+        join();
+        m_started = false;
+    }
+}
+
+void ImageMaker::requestImage()
+{
+    {
+        MutexLocker lock(m_requestLock);
+        {
+            MutexLocker done(m_doneLock);
+            m_done = false;
+            m_interrupted = false;
+        }
+        m_request = true;
+    }
+    m_requestCond.signal();
+}
+
+int ImageMaker::waitFinished(int ms)
+{
+    const timespec deadline = Clock::instance().deadlineAfterMs(ms);
+    MutexLocker lock(m_doneLock);
+    while (!m_done) {
+        if (m_interrupted || m_status.load() == kMemoryFailed)
+            return 0;
+        if (m_doneCond.waitUntil(deadline) == ETIMEDOUT)
+            return m_done ? 1 : 0;
+    }
+    return 1;
+}
+
+void ImageMaker::interruptWait()
+{
+    MutexLocker lock(m_doneLock);
+    m_interrupted = true;
+    m_doneCond.broadcast();
+}
+
+void* ImageMaker::threadMain()
+{
+    markEngineThread();
+    while (nextRequest()) {
+        makeImage();
+        if (m_status.load() == kMemoryFailed)
+            break;
+        reportDone();
+    }
+    return nullptr;
+}
+
+bool ImageMaker::nextRequest()
+{
+    MutexLocker lock(m_requestLock);
+    while (!m_request && !m_stop)
+        m_requestCond.wait();
+    if (m_stop)
+        return false;
+    m_request = false;
+    return true;
+}
+
+void ImageMaker::makeImage()
+{
+    Stopwatch watch;
+    LogWriter* log = LogWriter::instance();
+    if (m_buffer) {
+        m_printer->transDataImage(m_buffer, m_size < 0 ? 0 : static_cast<size_t>(m_size));
+        log->write(1, "transDataImage End (%i ms)", static_cast<int>(watch.elapsedMs()));
+        return;
+    }
+    const int rc = m_printer->setNextLayerData();
+    if (rc == -5) {
+        m_status = kMemoryFailed;
+        interruptWait(); // the print loop learns of it now, not after its image wait
+        return;
+    }
+    if (rc != 0) {
+        m_sleep.sleepMs(kFailedLayerHoldMs);
+        log->write(3, "setNextLayerData failed[%i]", rc);
+    }
+    log->write(1, "ImageMaker End (%i ms)", static_cast<int>(watch.elapsedMs()));
+}
+
+void ImageMaker::reportDone()
+{
+    MutexLocker lock(m_doneLock);
+    m_done = true;
+    m_doneCond.broadcast();
+}

@@ -1,0 +1,148 @@
+// Whole prints on the simulated machine: what the plate, the light and the
+// panel do, layer by layer.
+#include "printer/PrinterHarness.h"
+
+#include "base/ConfigStore.h"
+#include "engine/PrintThread.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <mutex>
+#include <string>
+#include <vector>
+
+using harness::kHeight;
+using harness::kWidth;
+
+namespace {
+
+struct LightOn
+{
+    double plateMm;
+    int litPixels;
+};
+
+// Records, at every switch-on, where the plate stands and what the panel shows.
+class LightRecorder
+{
+public:
+    LightRecorder()
+    {
+        harness::machine().board().display().setLightHook([this](const sim::DisplayControllerModel::LightEvent& e) {
+            if (!e.on)
+                return;
+            sim::PrinterBoard& board = harness::machine().board();
+            const auto bytes = board.frameBuffer().visibleBytes();
+            int lit = 0;
+            for (size_t i = 0; i < bytes.size(); i += 3)
+                lit += (bytes[i] | bytes[i + 1] | bytes[i + 2]) > 128;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_events.push_back({board.motor().physicalMm(), lit});
+        });
+    }
+    ~LightRecorder() { harness::machine().board().display().setLightHook(nullptr); }
+
+    std::vector<LightOn> events()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<LightOn> m_events;
+};
+
+// The light-on, light-off and move lines of the log, in order.
+std::vector<std::string> motionAndLight()
+{
+    std::vector<std::string> lines;
+    for (const auto& line : harness::logLines("]")) {
+        for (const char* key : {"Move(", "UVLight Is Opened", "UVLight Is Closed", "Printer Start Homing"}) {
+            const size_t at = line.find(key);
+            if (at != std::string::npos) {
+                lines.push_back(line.substr(at));
+                break;
+            }
+        }
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST(PrintRun, OneLayerHomesLiftsExposesAndFinishes)
+{
+    Printer* printer = harness::startPrinter();
+    LightRecorder recorder;
+    const std::string path = harness::writeSvgx("one", 1, 0, 0, 4, 3);
+    ASSERT_EQ(0, printer->print(QString::fromStdString(path)));
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    ASSERT_STREQ("0", printer->getPrintExitValue());
+    EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+    EXPECT_FALSE(harness::machine().board().display().isLightOn());
+
+    // Home, first move up by one layer, expose, release, lift, then park.
+    const std::vector<std::string> expected = {
+        "Printer Start Homing ...",
+        "Move(0.050000mm), relative(Y), wait(Y)",
+        "UVLight Is Opened",
+        "UVLight Is Closed, Status: 1",
+        "Move(6.000000mm), relative(Y), wait(Y)",
+    };
+    std::vector<std::string> seen;
+    for (const auto& line : motionAndLight())
+        if (line.rfind("UVLight Is Closed", 0) != 0 || !seen.empty()) // the switch-offs before the print do not count
+            seen.push_back(line);
+    ASSERT_EQ(seen.size(), expected.size() + 3);
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(expected[i], seen[i]) << i;
+    // The end: the light off again, the motor settled where it stands, and
+    // the finish lift, not waited for.
+    EXPECT_EQ("UVLight Is Closed, Status: 1", seen[expected.size()]);
+    EXPECT_NE(std::string::npos, seen[expected.size() + 1].find("relative(N), wait(Y)"));
+    EXPECT_EQ("Move(10.000000mm), relative(Y), wait(N)", seen.back());
+
+    const auto exposures = harness::machine().board().display().exposures();
+    ASSERT_EQ(1u, exposures.size());
+    EXPECT_GE(exposures[0].durationMs(), 3000);
+    EXPECT_LT(exposures[0].durationMs(), 3000 + 1000);
+    const auto events = recorder.events();
+    ASSERT_EQ(1u, events.size());
+    EXPECT_EQ(4 * 4, events[0].litPixels); // a 2 mm square on 2 pixels per mm
+}
+
+TEST(PrintRun, EveryLayerShowsItsOwnImageAtItsHeight)
+{
+    Printer* printer = harness::startPrinter();
+    LightRecorder recorder;
+    const int layers = 6;
+    const std::string path = harness::writeSvgx("six", layers, 1, 2, 6, 2);
+    ASSERT_EQ(0, printer->print(QString::fromStdString(path)));
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    ASSERT_STREQ("0", printer->getPrintExitValue());
+
+    const auto events = recorder.events();
+    ASSERT_EQ(static_cast<size_t>(layers), events.size());
+    for (int n = 0; n < layers; ++n) {
+        const int side = 2 * (2 + n);
+        EXPECT_EQ(side * side, events[n].litPixels) << "layer " << n;
+        // One layer height higher for every layer.
+        EXPECT_NEAR(0.05 * n, events[n].plateMm - events[0].plateMm, 0.003) << "layer " << n;
+    }
+
+    // Base layers 0 to 2 fall from 6000 ms towards 2000 ms; then 2000 ms.
+    const int requested[] = {6000, 4666, 3333, 2000, 2000, 2000};
+    const auto exposures = harness::machine().board().display().exposures();
+    ASSERT_EQ(static_cast<size_t>(layers), exposures.size());
+    const auto lines = harness::logLines("waitExpose");
+    ASSERT_EQ(static_cast<size_t>(layers), lines.size());
+    for (int n = 0; n < layers; ++n) {
+        EXPECT_NE(std::string::npos, lines[n].find("waitExpose [" + std::to_string(requested[n]) + "], Layer[" +
+                                                   std::to_string(n) + "]"))
+            << lines[n];
+        EXPECT_GE(exposures[n].durationMs(), requested[n]) << "layer " << n;
+        EXPECT_LT(exposures[n].durationMs(), requested[n] + 1000) << "layer " << n;
+    }
+}

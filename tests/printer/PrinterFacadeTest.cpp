@@ -1,0 +1,202 @@
+// The printer's interface as the pages and the remote link use it: what it
+// accepts, what it refuses while a print runs, and the light's lamp time.
+#include "printer/PrinterHarness.h"
+
+#include "base/ConfigStore.h"
+#include "base/RootPath.h"
+#include "engine/HomingThread.h"
+#include "engine/MotorControl.h"
+#include "engine/PrintThread.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+TEST(PrinterFacade, RefusesFilesItCannotPrint)
+{
+    Printer* printer = harness::startPrinter();
+    EXPECT_EQ(-1, printer->print("/data/model.stl"));
+    EXPECT_EQ(1u, harness::logLines("Invalid Print File Type (/data/model.stl)").size());
+    EXPECT_EQ(-1, printer->print(QString::fromStdString(harness::writeSvgx("empty", 0, 0, 0, 2, 2))));
+    EXPECT_EQ(1u, harness::logLines("Invalid Layer Count (0)").size());
+    EXPECT_EQ(-1, printer->print("/data/missing.svgx"));
+    EXPECT_EQ(1u, harness::logLines("Parse File(/data/missing.svgx) failed.").size());
+
+    // A qds file made for another panel.
+    ConfigStore::instance()->m_printerConfig.XRes = harness::kWidth * 2;
+    EXPECT_EQ(-2, printer->print(QString::fromStdString(harness::writeQds("other", 2))));
+    EXPECT_EQ(1u, harness::logLines("Machine Res(128*36)").size());
+    ConfigStore::instance()->m_printerConfig.XRes = harness::kWidth;
+    EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+
+    // Letter case of the extension does not matter.
+    const std::string upper = "/data/UPPER.SVGX";
+    ASSERT_EQ(0, rename(rootPath(harness::writeSvgx("upper", 1, 0, 0, 2, 2)).c_str(), rootPath(upper).c_str()));
+    ASSERT_EQ(0, printer->print(QString::fromStdString(upper)));
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    EXPECT_STREQ("0", printer->getPrintExitValue());
+}
+
+TEST(PrinterFacade, ModelDetailsWithoutPrinting)
+{
+    Printer* printer = harness::startPrinter();
+    ModelInfo info;
+    info.adjustX = 7;
+    EXPECT_EQ(0, printer->getModelInfo("/data/model.stl", info));
+    EXPECT_FLOAT_EQ(0.05f, info.layerHeight);
+    EXPECT_EQ(0u, info.layerCount);
+
+    EXPECT_EQ(0, printer->getModelInfo(QString::fromStdString(harness::writeSvgx("details", 5, 1, 2, 6, 2)), info));
+    EXPECT_EQ(5u, info.layerCount);
+    EXPECT_EQ(6000u, info.attachExposure);
+    EXPECT_FLOAT_EQ(7, info.adjustX); // left as the caller had it
+    EXPECT_GT(info.printTime, 0u);
+
+    EXPECT_EQ(0, printer->getModelInfo(QString::fromStdString(harness::writeQds("details", 3)), info));
+    EXPECT_EQ(3u, info.layerCount);
+    EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+}
+
+TEST(PrinterFacade, CommandsOutOfTurnAreRefused)
+{
+    Printer* printer = harness::startPrinter();
+    EXPECT_EQ(-1, printer->pausePrint());
+    EXPECT_EQ(-1, printer->resumePrint());
+    EXPECT_EQ(-1, printer->abortPrint());
+    const PrintInfo idle = printer->getPrintInfo();
+    EXPECT_EQ(1, idle.layerCount);
+    EXPECT_EQ(0, idle.currentLayer);
+
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("busy", 3, 0, 0, 2, 2))));
+    EXPECT_EQ(-1, printer->print(QString::fromStdString(harness::writeSvgx("second", 1, 0, 0, 2, 2))));
+    EXPECT_EQ(-1, printer->resumePrint());
+    ASSERT_TRUE(harness::waitForState(printer, waitExpose));
+    // Nothing from outside the print may move the axis, home it, or touch
+    // the light or the panel meanwhile.
+    float position = 0;
+    ASSERT_GE(printer->getPosition(position), 0);
+    EXPECT_EQ(-1, printer->move(5.0f, true, true));
+    EXPECT_EQ(-1, printer->stopMove());
+    EXPECT_EQ(-1, printer->startHoming(0, 0, true));
+    EXPECT_EQ(-1, printer->lightOff(0));
+    EXPECT_EQ(-1, printer->lightOn());
+    EXPECT_EQ(-1, printer->enableScreen(false));
+    EXPECT_EQ(-1, printer->showGrayImage(255));
+    EXPECT_EQ(-1, printer->clearScreen());
+    EXPECT_EQ(-1, printer->setLightDuty(100, 100, 100, 100));
+    EXPECT_TRUE(harness::machine().board().display().isLightOn());
+    const PrintInfo progress = printer->getPrintInfo();
+    EXPECT_EQ(3, progress.layerCount);
+    EXPECT_GT(progress.remainingTime, 0);
+
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    EXPECT_STREQ("0", printer->getPrintExitValue());
+    EXPECT_EQ(3u, harness::machine().board().display().exposures().size());
+    // After the end an abort changes nothing.
+    EXPECT_EQ(-1, printer->abortPrint());
+    EXPECT_STREQ("0", printer->getPrintExitValue());
+}
+
+TEST(PrinterFacade, AnAbortRightAfterTheStartIsNotLost)
+{
+    Printer* printer = harness::startPrinter();
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("early", 3, 0, 0, 2, 2))));
+        EXPECT_EQ(0, printer->abortPrint());
+        ASSERT_TRUE(harness::waitUntilFinished(printer));
+        EXPECT_EQ(nullptr, printer->getPrintExitValue());
+        EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+    }
+    EXPECT_TRUE(harness::machine().board().display().exposures().empty());
+}
+
+TEST(PrinterFacade, TwoCallersStartingAPrintAtOnceGetOnePrint)
+{
+    Printer* printer = harness::startPrinter();
+    const QString path = QString::fromStdString(harness::writeSvgx("race", 1, 0, 0, 2, 2));
+    std::atomic<int> accepted{0};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 4; ++i)
+        callers.emplace_back([&] {
+            while (!go)
+                std::this_thread::yield();
+            accepted += printer->print(path) == 0;
+        });
+    go = true;
+    for (auto& caller : callers)
+        caller.join();
+    EXPECT_EQ(1, accepted.load());
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    EXPECT_STREQ("0", printer->getPrintExitValue());
+}
+
+TEST(PrinterFacade, PanelAndHomingOutsideAPrint)
+{
+    Printer* printer = harness::startPrinter();
+    EXPECT_EQ(0, printer->showGrayImage(255));
+    EXPECT_EQ(255, harness::framePixel(0, 0) | harness::framePixel(harness::kWidth - 1, harness::kHeight - 1));
+    EXPECT_EQ(0, printer->showGrayImage(256)); // only logged
+    EXPECT_EQ(2u, harness::logLines("Printer Show Gray Image").size());
+
+    EXPECT_EQ(0, printer->startHoming(0, 0, true));
+    EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+    EXPECT_EQ(1u, harness::logLines("PrintStatus (2)").size());
+    harness::machine().board().motor().setSwitchFault(sim::StepperDriverModel::SwitchFault::StuckOpen);
+    EXPECT_NE(0, printer->startHoming(0, 0, true));
+    EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+}
+
+TEST(PrinterFacade, LampTimeIsCountedInWholeMinutes)
+{
+    Printer* printer = harness::startPrinter(1000);
+    ASSERT_EQ(0, printer->enableScreen(true));
+    UsedTime& used = ConfigStore::instance()->m_usedTime;
+    used.LightTime = 100;
+    auto burn = [printer](int ms) {
+        ASSERT_EQ(0, printer->lightOn());
+        PThread::msleep(ms);
+        ASSERT_EQ(0, printer->lightOff(0));
+    };
+    // Up to 60 whole seconds stay in memory (seconds are counted as the
+    // clock's second field changes: 59.5 s count 59 or 60); the switch-off
+    // that passes 60 saves them all.
+    burn(59500);
+    EXPECT_EQ(100u, used.LightTime);
+    EXPECT_EQ(0, printer->lightOff(0)); // a second switch-off adds nothing
+    EXPECT_EQ(100u, used.LightTime);
+    burn(2500);
+    EXPECT_GE(used.LightTime, 100u + 61);
+    EXPECT_LE(used.LightTime, 100u + 63);
+    EXPECT_NE(std::string::npos, testsupport::readFile(rootPath("/data/etc/UsedTime.json"))
+                                     .find("\"LightTime\" : " + std::to_string(used.LightTime)));
+}
+
+TEST(HomingThread, StartsOnceAndStopsMidWay)
+{
+    Printer* printer = harness::startPrinter();
+    HomingThread homing(printer);
+    homing.stop(); // never started: nothing happens
+    EXPECT_TRUE(homing.isFinished());
+
+    ASSERT_EQ(0, homing.start());
+    EXPECT_FALSE(homing.isFinished());
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, homing.start());
+    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStdout().find("HomingThread running"));
+    ASSERT_TRUE(harness::waitForStatus(printer, PrintStatus::Homing));
+    homing.stop();
+    EXPECT_TRUE(homing.isFinished());
+    EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+    EXPECT_FALSE(harness::machine().board().motor().isMoving());
+
+    // A later homing runs to its end.
+    ASSERT_EQ(0, homing.start());
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!homing.isFinished() && std::chrono::steady_clock::now() < end)
+        PThread::msleep(5);
+    EXPECT_TRUE(homing.isFinished());
+    EXPECT_TRUE(printer->isZLimitTriggered() || harness::machine().board().motor().physicalMm() < 1);
+}

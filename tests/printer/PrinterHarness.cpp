@@ -1,0 +1,153 @@
+#include "printer/PrinterHarness.h"
+
+#include "base/ConfigStore.h"
+#include "base/LogWriter.h"
+#include "base/RootPath.h"
+#include "engine/PrintThread.h"
+#include "support/TestSupport.h"
+#include "support/writers/QdsWriter.h"
+#include "support/writers/SvgxWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace harness {
+
+namespace {
+
+sim::SimMachine* g_machine = nullptr;
+
+void configureMachine()
+{
+    ConfigStore* config = ConfigStore::instance();
+    PrinterConfig& machine = config->m_printerConfig;
+    machine.XRes = kWidth;
+    machine.YRes = kHeight;
+    machine.Width = kWidth / 2.0f;
+    machine.Height = kHeight / 2.0f;
+    PrintingPara& p = config->m_printingPara;
+    p.SettleTime = 1000;
+    p.BaseSettleTime = 2000;
+    p.BaseSettleLayer = 1;
+    p.BaseSettleTransLayer = 0;
+    p.ReleaseTime = 500;
+    p.BreatheTime = 500;
+    p.PauseOverLift = 20;
+    p.FinishOverLift = 10;
+    config->m_printingParaFast = p;
+}
+
+template <typename Predicate>
+bool pollFor(Predicate done, double seconds)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return true;
+}
+
+} // namespace
+
+Printer* startPrinter(double speed)
+{
+    testsupport::makeDirs(rootPath("/data/var"));
+    testsupport::makeDirs(rootPath("/data/etc"));
+    LogWriter::instance()->init("/data/var", "TalvikS", 0, 64 << 20, 3, false);
+    ConfigStore::instance()->load("/data/etc");
+    configureMachine();
+    sim::SimMachine::Options options;
+    options.speed = speed;
+    options.frame.xres = kWidth;
+    options.frame.yres = kHeight;
+    g_machine = &sim::SimMachine::boot(options);
+    Printer* printer = Printer::instance();
+    EXPECT_EQ("", printer->initialize("", ""));
+    return printer;
+}
+
+sim::SimMachine& machine()
+{
+    return *g_machine;
+}
+
+std::string writeSvgx(const std::string& name, int layers, int attachLayers, int transitionLayers,
+                      float attachSeconds, float normalSeconds)
+{
+    testwriters::SvgxPrintParams params;
+    params.attachLayers = static_cast<unsigned>(attachLayers);
+    params.transitionLayers = static_cast<unsigned>(transitionLayers);
+    params.attachTime = attachSeconds;
+    params.baseTime = normalSeconds;
+    testwriters::SvgxFileSpec spec;
+    spec.printParams = testwriters::printParamsElement(params, static_cast<unsigned>(layers));
+    // Layer n: a white square of 2 + n mm at the centre, so every layer looks different.
+    for (int n = 0; n < layers; ++n) {
+        const double size = 2 + n;
+        spec.layers.push_back("<g id=\"layer-" + std::to_string(n) + "\" fill=\"white\">\n<path d=\"" +
+                              testwriters::squarePathData(-size / 2, -size / 2, size) + "\"/>\n</g>");
+    }
+    const std::string path = "/data/" + name + ".svgx";
+    testsupport::writeFile(rootPath(path), testwriters::buildSvgx(spec));
+    return path;
+}
+
+std::string writeQds(const std::string& name, int layers, int corruptLayer)
+{
+    testwriters::QdsFileSpec spec;
+    spec.general.xRes = kWidth;
+    spec.general.yRes = kHeight;
+    spec.general.bottomLayers = 1;
+    spec.general.transitionLayers = 1;
+    spec.general.bottomExposure = 300; // 10 ms units
+    spec.general.exposure = 200;
+    for (int n = 0; n < layers; ++n) {
+        // Layer n: the first n + 1 rows lit.
+        std::vector<uint8_t> pixels(kWidth * kHeight, 0);
+        std::fill(pixels.begin(), pixels.begin() + (n + 1) * kWidth, 255);
+        testwriters::QdsLayerSpec layer;
+        layer.raster = testwriters::makeRasterBlock(pixels);
+        if (n == corruptLayer)
+            layer.raster.replace(8, 4, "BAD!");
+        spec.layers.push_back(layer);
+    }
+    const std::string path = "/data/" + name + ".qds";
+    testsupport::writeFile(rootPath(path), testwriters::buildQds(spec));
+    return path;
+}
+
+bool waitUntilFinished(Printer* printer, double seconds)
+{
+    return pollFor([printer] { return printer->isPrintFinished(); }, seconds);
+}
+
+bool waitForState(Printer* printer, int state, double seconds)
+{
+    return pollFor([printer, state] { return printer->printThread()->state() == state; }, seconds);
+}
+
+bool waitForStatus(Printer* printer, PrintStatus status, double seconds)
+{
+    return pollFor([printer, status] { return printer->printStatus() == status; }, seconds);
+}
+
+std::vector<std::string> logLines(const std::string& text)
+{
+    std::vector<std::string> found;
+    for (const auto& line : testsupport::splitLines(testsupport::readFile(rootPath("/data/var/TalvikS.log"))))
+        if (line.find(text) != std::string::npos)
+            found.push_back(line);
+    return found;
+}
+
+int framePixel(int x, int y)
+{
+    const auto bytes = g_machine->board().frameBuffer().visibleBytes();
+    return bytes[static_cast<size_t>(y * kWidth + x) * 3];
+}
+
+} // namespace harness
