@@ -15,6 +15,8 @@
 #include "engine/PrintThread.h"
 #include "engine/Printer.h"
 
+#include <QGuiApplication>
+
 #include <unistd.h>
 
 #include <atomic>
@@ -99,6 +101,9 @@ int main(int argc, char** argv)
         fprintf(stderr, "talviks-sim: set TALVIKS_ROOT to a scratch folder; it stands for the board's /\n");
         return 1;
     }
+    // Rendering SVG layers wants an application object; there is no screen.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QGuiApplication application(argc, argv);
 
     // Start-up as on the board: paths, configuration, log.
     PathManager* paths = PathManager::instance();
@@ -217,6 +222,8 @@ int main(int argc, char** argv)
     const Timeline timeline = buildTimeline(recorder.exposures(), rootPath("/data/var/TalvikS.log"));
     writeTimelineCsv(timeline, timelinePath);
     printf("Result: %s\n", exit ? exit : "aborted (no result)");
+    if (options.speed != 1.0)
+        printf("Times below are machine time; the machine clock ran %g times faster than real time.\n", options.speed);
     printTimelineSummary(timeline, exit == nullptr, stdout);
     if (abortAtNs >= 0) {
         const int64_t off = recorder.lightOffAfter(abortAtNs);
