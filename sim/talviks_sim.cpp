@@ -6,6 +6,7 @@
 #include "base/PTimer.h"
 #include "base/PathManager.h"
 #include "base/RootPath.h"
+#include "board/GuiApplication.h"
 #include "board/SimMachine.h"
 #include "driver/PrintRecorder.h"
 #include "driver/SampleModel.h"
@@ -14,8 +15,6 @@
 #include "engine/Buzzer.h"
 #include "engine/PrintThread.h"
 #include "engine/Printer.h"
-
-#include <QGuiApplication>
 
 #include <unistd.h>
 
@@ -101,9 +100,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "talviks-sim: set TALVIKS_ROOT to a scratch folder; it stands for the board's /\n");
         return 1;
     }
-    // Rendering SVG layers wants an application object; there is no screen.
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QGuiApplication application(argc, argv);
+    sim::ensureGuiApplication();
 
     // Start-up as on the board: paths, configuration, log.
     PathManager* paths = PathManager::instance();

@@ -3,6 +3,7 @@
 #include "base/ConfigStore.h"
 #include "base/LogWriter.h"
 #include "base/RootPath.h"
+#include "board/GuiApplication.h"
 #include "engine/PrintThread.h"
 #include "support/TestSupport.h"
 #include "support/writers/QdsWriter.h"
@@ -55,6 +56,7 @@ bool pollFor(Predicate done, double seconds)
 
 Printer* startPrinter(double speed)
 {
+    sim::ensureGuiApplication();
     testsupport::makeDirs(rootPath("/data/var"));
     testsupport::makeDirs(rootPath("/data/etc"));
     LogWriter::instance()->init("/data/var", "TalvikS", 0, 64 << 20, 3, false);

@@ -6,6 +6,7 @@
 #include "base/SystemState.h"
 #include "base/SysIo.h"
 #include "board/FrameBufferModel.h"
+#include "board/GuiApplication.h"
 #include "board/SimBoard.h"
 #include "engine/FrameBuffer.h"
 #include "engine/ProjectView.h"
@@ -24,9 +25,6 @@
 
 namespace testsupport {
 
-// Painting and SVG rendering want an application object; one per process.
-void ensureGuiApplication();
-
 using Rgb = std::array<uint8_t, 3>;
 
 // A tiny machine on the simulated board: the projector frame buffer as a
@@ -36,7 +34,7 @@ class ProjectionTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ensureGuiApplication();
+        sim::ensureGuiApplication();
         makeDirs(rootPath("/data/var"));
         LogWriter::instance()->init("/data/var", "TalvikS", 0, 1 << 24, 2, false);
         m_io = std::make_unique<ScopedSysIo>(&board);
