@@ -16,20 +16,11 @@
 #include <utility>
 #include <vector>
 
+using testsupport::eventually;
 using testsupport::monotonicMs;
 
 namespace {
 
-bool eventually(const std::function<bool()>& condition, int timeoutMs = 2000)
-{
-    const long long end = monotonicMs() + timeoutMs;
-    while (!condition()) {
-        if (monotonicMs() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 // Machine time that moves only when the test says; waits still run in real time.
 class ManualClock : public Clock

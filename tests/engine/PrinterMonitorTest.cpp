@@ -11,20 +11,11 @@
 #include <functional>
 #include <thread>
 
+using testsupport::eventually;
 using testsupport::monotonicMs;
 
 namespace {
 
-bool eventually(const std::function<bool()>& condition, int timeoutMs = 2000)
-{
-    const long long end = monotonicMs() + timeoutMs;
-    while (!condition()) {
-        if (monotonicMs() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 size_t count(const std::string& text, const std::string& what)
 {

@@ -40,18 +40,6 @@ void configureMachine()
     config->m_printingParaFast = p;
 }
 
-template <typename Predicate>
-bool pollFor(Predicate done, double seconds)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    return true;
-}
-
 } // namespace
 
 Printer* startPrinter(double speed)
@@ -122,19 +110,25 @@ std::string writeQds(const std::string& name, int layers, int corruptLayer)
     return path;
 }
 
+// The printer's steps are polled finer than a millisecond: at the test's
+// clock speed a short wait lasts only a few milliseconds of real time.
+constexpr int kPollUs = 100;
+
 bool waitUntilFinished(Printer* printer, double seconds)
 {
-    return pollFor([printer] { return printer->isPrintFinished(); }, seconds);
+    return testsupport::eventually([printer] { return printer->isPrintFinished(); }, static_cast<int>(seconds * 1000));
 }
 
 bool waitForState(Printer* printer, int state, double seconds)
 {
-    return pollFor([printer, state] { return printer->printThread()->state() == state; }, seconds);
+    return testsupport::eventually([printer, state] { return printer->printThread()->state() == state; },
+                                   static_cast<int>(seconds * 1000), kPollUs);
 }
 
 bool waitForStatus(Printer* printer, PrintStatus status, double seconds)
 {
-    return pollFor([printer, status] { return printer->printStatus() == status; }, seconds);
+    return testsupport::eventually([printer, status] { return printer->printStatus() == status; },
+                                   static_cast<int>(seconds * 1000), kPollUs);
 }
 
 std::vector<std::string> logLines(const std::string& text)

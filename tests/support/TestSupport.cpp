@@ -7,9 +7,11 @@
 
 #include <cerrno>
 #include <ctime>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace testsupport {
 
@@ -63,6 +65,17 @@ long long monotonicMs()
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool eventually(const std::function<bool()>& condition, int timeoutMs, int pollUs)
+{
+    const long long end = monotonicMs() + timeoutMs;
+    while (!condition()) {
+        if (monotonicMs() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(pollUs));
+    }
+    return true;
 }
 
 } // namespace testsupport

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,5 +18,9 @@ void makeDirs(const std::string& path);
 
 // Monotonic milliseconds, read straight from the kernel.
 long long monotonicMs();
+
+// Polls a condition every pollUs microseconds of real time until it holds
+// (true) or timeoutMs pass (false).
+bool eventually(const std::function<bool()>& condition, int timeoutMs = 2000, int pollUs = 1000);
 
 } // namespace testsupport
