@@ -7,6 +7,7 @@
 
 #include <dirent.h>
 
+using testsupport::entriesIn;
 using testsupport::fileExists;
 using testsupport::makeDirs;
 using testsupport::readFile;
@@ -14,17 +15,6 @@ using testsupport::scratchRoot;
 using testsupport::writeFile;
 
 namespace {
-
-int entriesIn(const std::string& folder)
-{
-    int count = 0;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (const dirent* entry = readdir(dir))
-            count += strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0;
-        closedir(dir);
-    }
-    return count;
-}
 
 } // namespace
 

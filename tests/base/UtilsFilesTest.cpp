@@ -14,6 +14,7 @@
 
 #include <random>
 
+using testsupport::entriesIn;
 using testsupport::fileExists;
 using testsupport::makeDirs;
 using testsupport::readFile;
@@ -41,17 +42,6 @@ void put(const std::string& path, const std::string& content)
 {
     makeDirs(path.substr(0, path.rfind('/')));
     writeFile(path, content);
-}
-
-int entriesIn(const std::string& folder)
-{
-    int count = 0;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (const dirent* entry = readdir(dir))
-            count += strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0;
-        closedir(dir);
-    }
-    return count;
 }
 
 class UtilsFiles : public ::testing::Test

@@ -6,10 +6,9 @@
 #include "base/ConfigStore.h"
 #include "engine/PrintThread.h"
 #include "support/Sanitizers.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
-
-#include <dirent.h>
 
 #include <chrono>
 #include <thread>
@@ -26,13 +25,7 @@ struct Case
 
 int threadCount()
 {
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/task")) {
-        while (const dirent* entry = readdir(dir))
-            count += entry->d_name[0] != '.';
-        closedir(dir);
-    }
-    return count;
+    return testsupport::entriesIn("/proc/self/task");
 }
 
 bool pauseState(int state)

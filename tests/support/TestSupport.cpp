@@ -2,10 +2,12 @@
 
 #include "base/RootPath.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <chrono>
 #include <fstream>
@@ -48,6 +50,17 @@ std::vector<std::string> splitLines(const std::string& text)
 bool fileExists(const std::string& path)
 {
     return access(path.c_str(), F_OK) == 0;
+}
+
+int entriesIn(const std::string& folder)
+{
+    int count = 0;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir))
+            count += strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0;
+        closedir(dir);
+    }
+    return count;
 }
 
 void makeDirs(const std::string& path)

@@ -13,6 +13,8 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 std::vector<std::string> splitLines(const std::string& text);
 bool fileExists(const std::string& path);
+// Entries of a folder, "." and ".." not counted.
+int entriesIn(const std::string& folder);
 // mkdir -p
 void makeDirs(const std::string& path);
 
