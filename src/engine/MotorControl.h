@@ -135,6 +135,8 @@ private:
     bool pauseMs(int ms, unsigned int generation);
     int sampleSwitch(int fd, int* value);
     int waitSwitchChange(int fd, int startValue, unsigned int generation);
+    // Drives down by `distance` microsteps until the switch leaves `level`.
+    int approachSwitch(int distance, int level, unsigned int generation);
     int failHoming(int error);
 
     int m_fd = 0;

@@ -132,6 +132,19 @@ int MotorControl::failHoming(int error)
     return error < 0 ? error : -1;
 }
 
+int MotorControl::approachSwitch(int distance, int level, unsigned int generation)
+{
+    int32_t actual = 0;
+    int rc = readActual(&actual);
+    if (rc < 0)
+        return rc;
+    const int64_t target = std::max<int64_t>(int64_t(actual) - distance, INT_MIN);
+    if ((rc = moveToUnless(static_cast<int>(target), generation)) < 0)
+        return rc;
+    rc = waitSwitchChange(m_limitFd, level, generation);
+    return rc == 0 ? 0 : switchFailure(rc);
+}
+
 int MotorControl::home()
 {
     return homeSince(stopGeneration());
@@ -165,15 +178,9 @@ int MotorControl::homeSince(unsigned int generation)
             return failHoming(-EINVAL);
         if ((rc = setRamp(approach)) < 0)
             return failHoming(rc);
-        int32_t actual = 0;
-        if ((rc = readActual(&actual)) < 0)
-            return failHoming(rc);
-        const int64_t target = std::max<int64_t>(int64_t(actual) - distance, INT_MIN);
-        if ((rc = moveToUnless(static_cast<int>(target), generation)) < 0)
-            return failHoming(rc);
         logger()->write(1, "homing down[%d]", distance);
-        if ((rc = waitSwitchChange(m_limitFd, level, generation)) != 0)
-            return failHoming(switchFailure(rc));
+        if ((rc = approachSwitch(distance, level, generation)) != 0)
+            return failHoming(rc);
         if ((rc = setHome()) < 0)
             return failHoming(rc);
         if (!pauseMs(300, generation))
@@ -201,14 +208,8 @@ int MotorControl::homeSince(unsigned int generation)
             logger()->write(3, "Limit Switch Still Closed After Moving Up %f mm", static_cast<double>(bounce.X));
             return failHoming(-1);
         }
-        int32_t actual = 0;
-        if ((rc = readActual(&actual)) < 0)
+        if ((rc = approachSwitch(distance, level, generation)) != 0)
             return failHoming(rc);
-        const int64_t target = std::max<int64_t>(int64_t(actual) - distance, INT_MIN);
-        if ((rc = moveToUnless(static_cast<int>(target), generation)) < 0)
-            return failHoming(rc);
-        if ((rc = waitSwitchChange(m_limitFd, level, generation)) != 0)
-            return failHoming(switchFailure(rc));
     }
 
     if ((rc = writeRegister32(RegMode, 3)) < 0)
