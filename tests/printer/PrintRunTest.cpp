@@ -146,3 +146,53 @@ TEST(PrintRun, EveryLayerShowsItsOwnImageAtItsHeight)
         EXPECT_LT(exposures[n].durationMs(), requested[n] + 1000) << "layer " << n;
     }
 }
+
+TEST(PrintRun, SettleRampAndMatchedDrops)
+{
+    Printer* printer = harness::startPrinter();
+    PrintingPara& p = ConfigStore::instance()->m_printingPara;
+    p.BaseSettleLayer = 2;
+    p.BaseSettleTransLayer = 4;
+    p.BaseSettleTime = 8000;
+    p.SettleTime = 1000;
+    // A lift of 2 + 4 mm and a drop of 4 + 3 mm would walk the plate away:
+    // the drop is made to match the lift.
+    p.LiftI.X = 2;
+    p.LiftII.X = 4;
+    p.DropI.X = 4;
+    p.DropII.X = 3;
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("settle", 8, 0, 0, 2, 1))));
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    ASSERT_STREQ("0", printer->getPrintExitValue());
+
+    EXPECT_EQ(1u, harness::logLines("Lift Dist And Drop Dist Inconformity").size());
+    const int settle[] = {8000, 8000, 8000, 6250, 4500, 2750, 1000, 1000};
+    const auto lines = harness::logLines("waitSettle [");
+    ASSERT_EQ(8u, lines.size());
+    for (int n = 0; n < 8; ++n)
+        EXPECT_NE(std::string::npos, lines[n].find("waitSettle [" + std::to_string(settle[n]) + "]")) << lines[n];
+    // Every drop is the lift less one layer: 4 + 2 - 0.05 mm.
+    EXPECT_EQ(7u, harness::logLines("Move(-5.950000mm), relative(Y), wait(Y)").size());
+    EXPECT_EQ(8u, harness::logLines("Move(6.000000mm), relative(Y), wait(Y)").size());
+}
+
+TEST(PrintRun, PausesThatCannotLiftStillHoldAndResume)
+{
+    Printer* printer = harness::startPrinter();
+    PrintingPara& p = ConfigStore::instance()->m_printingPara;
+    for (uint32_t lift : {1000u, 0u}) { // past the top of the axis, and none
+        p.PauseOverLift = lift;
+        ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("pause", 2, 0, 0, 2, 2))));
+        ASSERT_TRUE(harness::waitForState(printer, waitExpose));
+        ASSERT_TRUE(harness::waitForState(printer, waitRelease));
+        // Asked for during the last layer: the pause comes after it.
+        ASSERT_TRUE(harness::waitForState(printer, waitExpose));
+        ASSERT_EQ(0, printer->pausePrint());
+        ASSERT_TRUE(harness::waitForStatus(printer, PrintStatus::Paused));
+        EXPECT_EQ(2, printer->printThread()->currentLayer()); // both layers made
+        EXPECT_EQ(0, printer->resumePrint());
+        ASSERT_TRUE(harness::waitUntilFinished(printer));
+        EXPECT_STREQ("0", printer->getPrintExitValue());
+    }
+    EXPECT_EQ(2u, harness::logLines("MovePausePostion: 0.000000").size());
+}
