@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -82,6 +83,11 @@ int main(int argc, char** argv)
 {
     SimOptions options;
     std::string error;
+    for (int i = 1; i < argc; ++i)
+        if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
+            fputs(simUsage(), stdout);
+            return 0;
+        }
     if (!parseSimOptions(argc, argv, options, error)) {
         fprintf(stderr, "talviks-sim: %s\n%s", error.c_str(), simUsage());
         return 1;
