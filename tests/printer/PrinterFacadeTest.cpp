@@ -2,6 +2,7 @@
 // accepts, what it refuses while a print runs, and the light's lamp time.
 #include "printer/PrinterHarness.h"
 
+#include "base/Clock.h"
 #include "base/ConfigStore.h"
 #include "base/RootPath.h"
 #include "engine/HomingThread.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <thread>
 
 TEST(PrinterFacade, RefusesFilesItCannotPrint)
@@ -149,29 +151,46 @@ TEST(PrinterFacade, PanelAndHomingOutsideAPrint)
     EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
 }
 
+namespace {
+
+// Machine time the test sets by hand; waits still run in real time.
+class HandClock : public Clock
+{
+public:
+    timespec now() const override { return nsToTimespec(m_ns.load()); }
+    void setSeconds(double seconds) { m_ns = static_cast<int64_t>(seconds * 1e9); }
+
+private:
+    std::atomic<int64_t> m_ns{0};
+};
+
+} // namespace
+
 TEST(PrinterFacade, LampTimeIsCountedInWholeMinutes)
 {
-    Printer* printer = harness::startPrinter(1000);
+    Printer* printer = harness::startPrinter();
     ASSERT_EQ(0, printer->enableScreen(true));
     UsedTime& used = ConfigStore::instance()->m_usedTime;
     used.LightTime = 100;
-    auto burn = [printer](int ms) {
+    HandClock clock;
+    Clock::install(&clock);
+    auto burn = [&](double from, double to) {
+        clock.setSeconds(from);
         ASSERT_EQ(0, printer->lightOn());
-        PThread::msleep(ms);
+        clock.setSeconds(to);
         ASSERT_EQ(0, printer->lightOff(0));
     };
-    // Up to 60 whole seconds stay in memory (seconds are counted as the
-    // clock's second field changes: 59.5 s count 59 or 60); the switch-off
-    // that passes 60 saves them all.
-    burn(59500);
+    // Seconds are counted as the clock's second field changes. Up to 60
+    // stay in memory; the switch-off that passes 60 saves them all.
+    burn(1000.9, 1060.1); // 60
     EXPECT_EQ(100u, used.LightTime);
     EXPECT_EQ(0, printer->lightOff(0)); // a second switch-off adds nothing
     EXPECT_EQ(100u, used.LightTime);
-    burn(2500);
-    EXPECT_GE(used.LightTime, 100u + 61);
-    EXPECT_LE(used.LightTime, 100u + 63);
-    EXPECT_NE(std::string::npos, testsupport::readFile(rootPath("/data/etc/UsedTime.json"))
-                                     .find("\"LightTime\" : " + std::to_string(used.LightTime)));
+    burn(2000.5, 2002.4); // 2
+    Clock::install(&harness::machine().clock());
+    EXPECT_EQ(100u + 62, used.LightTime);
+    EXPECT_NE(std::string::npos,
+              testsupport::readFile(rootPath("/data/etc/UsedTime.json")).find("\"LightTime\" : 162"));
 }
 
 TEST(HomingThread, StartsOnceAndStopsMidWay)
