@@ -72,6 +72,7 @@ TEST(PrintFailure, ALightThatDoesNotSwitchOnOrOffIsALightFailure)
     board.display().clearTimeline();
     ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("off", 3, 0, 0, 2, 2))));
     ASSERT_TRUE(harness::waitForState(printer, waitExpose));
+    ASSERT_TRUE(testsupport::eventually([&board] { return board.display().isLightOn(); }, 10000, 100));
     board.board().faults().failNext("/dev/i2c-0", sim::IoOp::Ioctl, 1, EIO);
     // The switch-off failed; the clean-up's switch-off turns the light off.
     expectEndedWith(printer, "00020001");
