@@ -172,9 +172,10 @@ TEST(PrinterFacade, LampTimeIsCountedInWholeMinutes)
     ASSERT_EQ(0, printer->enableScreen(true));
     UsedTime& used = ConfigStore::instance()->m_usedTime;
     used.LightTime = 100;
-    HandClock clock;
+    // Static: the printer's threads may still hold it after it is replaced.
+    static HandClock clock;
     Clock::install(&clock);
-    auto burn = [&](double from, double to) {
+    auto burn = [printer](double from, double to) {
         clock.setSeconds(from);
         ASSERT_EQ(0, printer->lightOn());
         clock.setSeconds(to);
