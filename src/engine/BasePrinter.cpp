@@ -4,6 +4,7 @@
 #include "base/ConfigStore.h"
 #include "base/LogWriter.h"
 #include "base/StopSignal.h"
+#include "engine/EngineLog.h"
 #include "engine/EngineThread.h"
 #include "engine/MotorControl.h"
 #include "engine/PrintFileParser.h"
@@ -17,11 +18,6 @@
 #include <cmath>
 
 namespace {
-
-LogWriter* logger()
-{
-    return LogWriter::instance();
-}
 
 std::string utf8(const QString& text)
 {

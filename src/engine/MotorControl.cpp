@@ -5,6 +5,7 @@
 #include "base/Gpio.h"
 #include "base/LogWriter.h"
 #include "base/SysIo.h"
+#include "engine/EngineLog.h"
 
 #include <fcntl.h>
 #include <linux/spi/spidev.h>
@@ -17,11 +18,6 @@
 #include <cstring>
 
 namespace {
-
-LogWriter* logger()
-{
-    return LogWriter::instance();
-}
 
 const PrinterConfig& printerConfig()
 {

@@ -6,6 +6,7 @@
 #include "base/Gpio.h"
 #include "base/LogWriter.h"
 #include "base/SysIo.h"
+#include "engine/EngineLog.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,11 +16,6 @@
 #include <cstring>
 
 namespace {
-
-LogWriter* logger()
-{
-    return LogWriter::instance();
-}
 
 const PrinterConfig& printerConfig()
 {

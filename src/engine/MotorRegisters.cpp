@@ -3,20 +3,12 @@
 
 #include "base/LogWriter.h"
 #include "base/SysIo.h"
+#include "engine/EngineLog.h"
 
 #include <linux/spi/spidev.h>
 
 #include <cerrno>
 #include <cstring>
-
-namespace {
-
-LogWriter* logger()
-{
-    return LogWriter::instance();
-}
-
-} // namespace
 
 int MotorControl::frame(const uint8_t tx[5], uint8_t rx[5])
 {

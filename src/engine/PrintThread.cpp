@@ -4,6 +4,7 @@
 #include "base/ConfigStore.h"
 #include "base/LogWriter.h"
 #include "base/Stopwatch.h"
+#include "engine/EngineLog.h"
 #include "engine/EngineThread.h"
 #include "engine/ImageMaker.h"
 #include "engine/MotorControl.h"
@@ -18,11 +19,6 @@
 #include <cstring>
 
 namespace {
-
-LogWriter* logger()
-{
-    return LogWriter::instance();
-}
 
 // Waits configured in milliseconds come from files and the configuration as
 // unsigned numbers; anything past what a sleep takes is held at its limit.

@@ -4,6 +4,7 @@
 #include "base/Gpio.h"
 #include "base/LogWriter.h"
 #include "engine/Buzzer.h"
+#include "engine/EngineLog.h"
 #include "engine/FrameBuffer.h"
 #include "engine/MotorControl.h"
 #include "engine/PrintThread.h"
@@ -22,11 +23,6 @@ constexpr unsigned int kOutputLines[3] = {0, 0, 0};
 
 std::atomic<Printer*> g_printer{nullptr};
 std::mutex g_creation;
-
-LogWriter* logger()
-{
-    return LogWriter::instance();
-}
 
 PrinterConfig& machine()
 {

@@ -5,6 +5,7 @@
 #include "base/LogWriter.h"
 #include "base/PThread.h"
 #include "base/SysIo.h"
+#include "engine/EngineLog.h"
 
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
@@ -16,11 +17,6 @@
 #include <cstring>
 
 namespace {
-
-LogWriter* logger()
-{
-    return LogWriter::instance();
-}
 
 int clampCurrent(int current, const char* operation)
 {
