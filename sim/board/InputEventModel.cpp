@@ -53,8 +53,9 @@ void InputEventModel::queueEvent(uint16_t type, uint16_t code, int32_t value)
 {
     const timespec now = Clock::instance().now();
     input_event event{};
-    event.time.tv_sec = now.tv_sec;
-    event.time.tv_usec = now.tv_nsec / 1000;
+    // The kernel's field names: a 32-bit machine with a 64-bit time_t has no timeval here.
+    event.input_event_sec = now.tv_sec;
+    event.input_event_usec = now.tv_nsec / 1000;
     event.type = type;
     event.code = code;
     event.value = value;

@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "LogWriter.h"
+#include "PTimer.h"
 
 #include <semaphore.h>
 #include <signal.h>
@@ -74,10 +75,9 @@ int PThread::start(bool detached, size_t stackSize)
 
     StartBlock block{this, {}};
     sem_init(&block.started, 0, 0);
-    sigset_t timerSignal, previous;
-    sigemptyset(&timerSignal);
-    sigaddset(&timerSignal, SIGRTMAX);
-    pthread_sigmask(SIG_BLOCK, &timerSignal, &previous);
+    const sigset_t timerSet = timerSignalSet();
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &timerSet, &previous);
     pthread_t tid;
     rc = pthread_create(&tid, &attr, &PThread::threadEntry, &block);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);

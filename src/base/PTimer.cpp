@@ -113,7 +113,7 @@ void PTimer::setCallback(TimerSignalFunc handler)
     sigemptyset(&m_action.sa_mask);
     // SA_RESTART: an expiry must not make the receiving thread's calls fail.
     m_action.sa_flags = SA_SIGINFO | SA_RESTART;
-    if (sigaction(SIGRTMAX, &m_action, nullptr) == -1) {
+    if (sigaction(timerSignal(), &m_action, nullptr) == -1) {
         perror("fail to sigaction");
         exit(-1);
     }
@@ -132,7 +132,7 @@ void PTimer::create(int mode)
     memset(&m_event, 0, sizeof m_event);
     if (mode == SignalMode) {
         TALVIKS_ASSERT(m_callbackFunc);
-        m_event.sigev_signo = SIGRTMAX;
+        m_event.sigev_signo = timerSignal();
     } else if (mode == ThreadMode) {
         TALVIKS_ASSERT(m_callbackFuncI);
         m_event.sigev_notify_function = dispatchThread;

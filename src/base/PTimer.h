@@ -5,11 +5,29 @@
 #include <signal.h>
 #include <ctime>
 
+// The one signal every signal-mode timer raises, and the one the system's
+// threads keep blocked. Two below the highest real-time signal: user-mode
+// emulation, which runs the board build's tests, cannot deliver the two
+// highest to the program it runs.
+inline int timerSignal()
+{
+    return SIGRTMAX - 2;
+}
+
+// A signal set holding only the timer signal, for blocking it in a thread.
+inline sigset_t timerSignalSet()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, timerSignal());
+    return set;
+}
+
 typedef void (*TimerSignalFunc)(int signalNumber);
 typedef void (*TimerThreadFunc)(union sigval value);
 
 // A POSIX interval timer with a millisecond interface. In signal mode (0) an
-// expiry raises SIGRTMAX and runs this timer's own handler in signal context;
+// expiry raises timerSignal() and runs this timer's own handler in signal context;
 // in thread mode (2) it runs the notification function in a new thread.
 // Expiries that arrive after the timer was deleted are dropped.
 class PTimer : noncopyable

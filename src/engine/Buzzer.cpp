@@ -3,6 +3,7 @@
 #include "base/Clock.h"
 #include "base/ConfigStore.h"
 #include "base/Gpio.h"
+#include "base/PTimer.h"
 
 #include <signal.h>
 
@@ -20,10 +21,9 @@ Buzzer::Buzzer(unsigned int line) : m_line(line)
     gpio_set_dir(m_line, "out");
     gpio_set_value(m_line, 0);
     // The thread keeps the timer signal blocked, as every engine thread does.
-    sigset_t timerSignal, previous;
-    sigemptyset(&timerSignal);
-    sigaddset(&timerSignal, SIGRTMAX);
-    pthread_sigmask(SIG_BLOCK, &timerSignal, &previous);
+    const sigset_t timerSet = timerSignalSet();
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &timerSet, &previous);
     m_thread = std::thread([this] { run(); });
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }

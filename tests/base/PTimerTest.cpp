@@ -17,7 +17,7 @@ std::atomic<int> g_threadValue{0};
 
 void firstHandler(int signalNumber)
 {
-    if (signalNumber == SIGRTMAX)
+    if (signalNumber == timerSignal())
         ++g_firstFired;
 }
 
@@ -116,10 +116,9 @@ TEST(PTimer, EachTimerRunsItsOwnHandler)
 
 TEST(PTimer, ExpiryOfADeletedTimerIsDropped)
 {
-    sigset_t timerSignal, previous;
-    sigemptyset(&timerSignal);
-    sigaddset(&timerSignal, SIGRTMAX);
-    pthread_sigmask(SIG_BLOCK, &timerSignal, &previous);
+    const sigset_t timerSet = timerSignalSet();
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &timerSet, &previous);
     {
         PTimer timer;
         makeSignalTimer(timer, firstHandler, true);

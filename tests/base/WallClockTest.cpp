@@ -9,6 +9,7 @@
 #include "base/RootPath.h"
 #include "base/Semaphore.h"
 #include "base/Stopwatch.h"
+#include "support/Emulator.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -93,8 +94,9 @@ TEST(WallClockStepChild, WaitsAndStopwatchesIgnoreTheStep)
 TEST(WallClockStep, TimedWaitsLastTheirTimeWhenTheWallClockJumps)
 {
     const std::string command = std::string("TALVIKS_WALLSHIFT_CHILD=1 LD_PRELOAD=") + TALVIKS_WALLSHIFT_LIB +
-                                " ASAN_OPTIONS=verify_asan_link_order=0 /proc/" + std::to_string(getpid()) +
-                                "/exe --gtest_filter=WallClockStepChild.* 2>&1";
+                                " ASAN_OPTIONS=verify_asan_link_order=0 " +
+                                testsupport::programCommand(testsupport::selfPath()) +
+                                " --gtest_filter=WallClockStepChild.* 2>&1";
     FILE* child = popen(command.c_str(), "r");
     ASSERT_NE(nullptr, child);
     std::string output;

@@ -71,10 +71,13 @@ TEST(PrinterFacade, CommandsOutOfTurnAreRefused)
     EXPECT_EQ(1, idle.layerCount);
     EXPECT_EQ(0, idle.currentLayer);
 
-    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("busy", 3, 0, 0, 2, 2))));
+    // Exposures long enough that the light stays on while the commands below are refused.
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("busy", 3, 0, 0, 2, 20))));
     EXPECT_EQ(-1, printer->print(QString::fromStdString(harness::writeSvgx("second", 1, 0, 0, 2, 2))));
     EXPECT_EQ(-1, printer->resumePrint());
     ASSERT_TRUE(harness::waitForState(printer, waitExpose));
+    // The print thread switches the light on just after it enters the step.
+    ASSERT_TRUE(testsupport::eventually([] { return harness::machine().board().display().isLightOn(); }, 10000));
     // Nothing from outside the print may move the axis, home it, or touch
     // the light or the panel meanwhile.
     float position = 0;

@@ -3,15 +3,15 @@
 # and a timeline row per layer; an abort ends with status 2 and the light off
 # at once; a bad command line is refused.
 set -u
-sim=$1
+sim=("$@") # the simulator, behind an emulator in a cross build
 root=$(mktemp -d "${TMPDIR:-/tmp}/talviks-simtest.XXXXXX")
 trap 'rm -rf "$root"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-"$sim" --make-sample "$root/sample.qds" --layers 3 >/dev/null || fail "no sample"
+"${sim[@]}" --make-sample "$root/sample.qds" --layers 3 >/dev/null || fail "no sample"
 mkdir -p "$root/a" "$root/b"
 
-TALVIKS_ROOT=$root/a "$sim" --speed 200 --quiet --out "$root/a/out" "$root/sample.qds" >"$root/a.txt" 2>&1
+TALVIKS_ROOT=$root/a "${sim[@]}" --speed 200 --quiet --out "$root/a/out" "$root/sample.qds" >"$root/a.txt" 2>&1
 status=$?
 [ $status -eq 0 ] || { cat "$root/a.txt"; fail "print ended with $status"; }
 grep -q '^Result: 0$' "$root/a.txt" || fail "no result line"
@@ -19,7 +19,7 @@ grep -q '^Result: 0$' "$root/a.txt" || fail "no result line"
 [ "$(tail -n +2 "$root/a/out/timeline.csv" | wc -l)" -eq 3 ] || fail "not one timeline row per layer"
 grep -q '0 shorter than requested' "$root/a.txt" || fail "an exposure was short"
 
-TALVIKS_ROOT=$root/b "$sim" --speed 200 --quiet --no-frames --abort-at 1 --out "$root/b/out" "$root/sample.qds" \
+TALVIKS_ROOT=$root/b "${sim[@]}" --speed 200 --quiet --no-frames --abort-at 1 --out "$root/b/out" "$root/sample.qds" \
     >"$root/b.txt" 2>&1
 status=$?
 [ $status -eq 2 ] || { cat "$root/b.txt"; fail "abort ended with $status"; }
@@ -27,6 +27,6 @@ grep -q 'aborted' "$root/b.txt" || fail "no abort result"
 grep -q 'Abort to light off' "$root/b.txt" || fail "no abort latency"
 [ "$(ls "$root/b/out" | grep -c png)" -eq 0 ] || fail "frames written with --no-frames"
 
-"$sim" --speed nonsense x.qds >/dev/null 2>&1 && fail "a bad speed was accepted"
-TALVIKS_ROOT= "$sim" "$root/sample.qds" >/dev/null 2>&1 && fail "ran without a scratch root"
+"${sim[@]}" --speed nonsense x.qds >/dev/null 2>&1 && fail "a bad speed was accepted"
+TALVIKS_ROOT= "${sim[@]}" "$root/sample.qds" >/dev/null 2>&1 && fail "ran without a scratch root"
 echo "talviks-sim: ok"

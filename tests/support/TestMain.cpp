@@ -1,5 +1,7 @@
 // Every test process gets a fresh scratch root in TALVIKS_ROOT before any
 // singleton exists, so no test reads or writes the board paths of the host.
+#include "support/Emulator.h"
+
 #include <gtest/gtest.h>
 
 #include <ftw.h>
@@ -51,6 +53,8 @@ int main(int argc, char** argv)
         atexit(removeRoot);
     }
     testing::InitGoogleTest(&argc, argv);
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // The threadsafe style starts this program again, which an emulated
+    // program cannot do by itself; under the emulator the child is a fork.
+    GTEST_FLAG_SET(death_test_style, testsupport::underEmulator() ? "fast" : "threadsafe");
     return RUN_ALL_TESTS();
 }

@@ -8,6 +8,17 @@
 #include <sys/time.h>
 #include <time.h>
 
+/* With a 64-bit time_t on a 32-bit machine the C library's headers rename
+ * these functions (so the definitions below take the 64-bit names); the real
+ * ones must be looked up under the same names. */
+#if defined(__USE_TIME_BITS64) && __TIMESIZE == 32
+#define REAL_CLOCK_GETTIME "__clock_gettime64"
+#define REAL_GETTIMEOFDAY "__gettimeofday64"
+#else
+#define REAL_CLOCK_GETTIME "clock_gettime"
+#define REAL_GETTIMEOFDAY "gettimeofday"
+#endif
+
 static _Atomic long g_shift;
 
 void wallshift_step(long seconds)
@@ -19,7 +30,7 @@ int clock_gettime(clockid_t id, struct timespec* ts)
 {
     static int (*real)(clockid_t, struct timespec*);
     if (!real)
-        real = (int (*)(clockid_t, struct timespec*))dlsym(RTLD_NEXT, "clock_gettime");
+        real = (int (*)(clockid_t, struct timespec*))dlsym(RTLD_NEXT, REAL_CLOCK_GETTIME);
     int rc = real(id, ts);
     if (rc == 0 && (id == CLOCK_REALTIME || id == CLOCK_REALTIME_COARSE))
         ts->tv_sec += atomic_load(&g_shift);
@@ -30,7 +41,7 @@ int gettimeofday(struct timeval* tv, void* tz)
 {
     static int (*real)(struct timeval*, void*);
     if (!real)
-        real = (int (*)(struct timeval*, void*))dlsym(RTLD_NEXT, "gettimeofday");
+        real = (int (*)(struct timeval*, void*))dlsym(RTLD_NEXT, REAL_GETTIMEOFDAY);
     int rc = real(tv, tz);
     if (rc == 0)
         tv->tv_sec += atomic_load(&g_shift);
