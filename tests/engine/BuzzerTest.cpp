@@ -123,8 +123,7 @@ TEST_F(BuzzerTest, TheLineIsNeverLeftOn)
         // The shortest beeps, many times over: each one ends.
         for (int i = 0; i < 50; ++i)
             buzzer.beep(1);
-        sleepMs(30);
-        EXPECT_EQ(0, gpio->level(kLine));
+        EXPECT_TRUE(testsupport::eventually([&] { return gpio->level(kLine) == 0; }, 5000));
         // Gone in the middle of a beep: the line goes off with it.
         buzzer.beepLong();
         EXPECT_EQ(1, gpio->level(kLine));
