@@ -69,9 +69,22 @@ bool isUnder(const std::string& path, const std::string& tree)
                             (tree.back() == '/' || path[tree.size()] == '/'));
 }
 
-bool underScratchRoot(const std::string& path)
+// Where a command line stands: the folder its relative paths start from
+// (a "cd" moves it) and how deep in nested shells it is.
+struct Walk
 {
-    return !rootPrefix().empty() && isUnder(absoluteNormalPath(path), rootPrefix());
+    std::string cwd;
+    int depth = 0;
+
+    std::string resolve(const std::string& path) const
+    {
+        return absoluteNormalPath(path.empty() || path[0] == '/' ? path : cwd + "/" + path);
+    }
+};
+
+bool underScratchRoot(const std::string& normalPath)
+{
+    return !rootPrefix().empty() && isUnder(normalPath, rootPrefix());
 }
 
 std::string baseName(const std::string& path)
@@ -358,7 +371,7 @@ private:
     Redirect m_redirect = None;
 };
 
-bool checkLine(const std::string& line, int depth, std::string* why);
+bool checkLine(const std::string& line, Walk walk, std::string* why);
 
 bool refuse(std::string* why, const std::string& reason)
 {
@@ -396,14 +409,14 @@ std::vector<Word> writtenPaths(const std::string& tool, const std::vector<Word>&
     return paths;
 }
 
-bool mayWrite(const Word& target, std::string* why)
+bool mayWrite(const Word& target, const Walk& walk, std::string* why)
 {
     if (target.dynamic)
         return refuse(why, "a write to a path known only at run time");
     const std::string& path = target.text;
     if (path.empty())
         return true;
-    const std::string normal = absoluteNormalPath(path);
+    const std::string normal = walk.resolve(path);
     if (underScratchRoot(normal))
         return true;
     for (const char* device : kHarmlessDevices)
@@ -458,7 +471,7 @@ size_t launched(const std::vector<Word>& words, size_t from)
 
 // A shell started as a program: its "-c" text is checked as a command line;
 // it may run a script only from under the scratch root.
-bool checkShell(const std::vector<Word>& words, size_t from, int depth, std::string* why)
+bool checkShell(const std::vector<Word>& words, size_t from, const Walk& walk, std::string* why)
 {
     for (size_t i = from; i < words.size(); ++i) {
         const std::string& arg = words[i].text;
@@ -468,21 +481,23 @@ bool checkShell(const std::vector<Word>& words, size_t from, int depth, std::str
             if (arg[1] != '-' && arg.find('c') != std::string::npos) {
                 if (i + 1 >= words.size() || words[i + 1].dynamic)
                     return refuse(why, "a shell running something known only at run time");
-                return checkLine(words[i + 1].text, depth + 1, why);
+                Walk inner = walk;
+                ++inner.depth;
+                return checkLine(words[i + 1].text, inner, why);
             }
             continue;
         }
-        if (underScratchRoot(arg))
+        if (underScratchRoot(walk.resolve(arg)))
             return true;
         return refuse(why, "a shell script outside the scratch root: " + arg);
     }
     return refuse(why, "a shell reading its commands from its input");
 }
 
-bool checkCommand(const std::vector<Word>& words, const std::vector<Word>& writes, int depth, std::string* why)
+bool checkCommand(const std::vector<Word>& words, const std::vector<Word>& writes, Walk& walk, std::string* why)
 {
     for (const Word& target : writes)
-        if (!mayWrite(target, why))
+        if (!mayWrite(target, walk, why))
             return false;
     size_t i = 0;
     for (const Word& word : words)
@@ -498,7 +513,7 @@ bool checkCommand(const std::vector<Word>& words, const std::vector<Word>& write
             return refuse(why, "a program known only at run time");
         const std::string& name = program.text;
         if (name.find('/') != std::string::npos) {
-            const std::string path = absoluteNormalPath(name);
+            const std::string path = walk.resolve(name);
             if (underScratchRoot(path))
                 return true; // a stub: its arguments are its own business
             const std::string dir = path.substr(0, path.rfind('/'));
@@ -508,7 +523,7 @@ bool checkCommand(const std::vector<Word>& words, const std::vector<Word>& write
                 return refuse(why, baseName(path));
         } else {
             const std::string found = findOnPath(name);
-            if (!found.empty() && underScratchRoot(found))
+            if (!found.empty() && underScratchRoot(walk.resolve(found)))
                 return true;
             if (!isOneOf(name, kHarmless))
                 return refuse(why, name);
@@ -525,7 +540,7 @@ bool checkCommand(const std::vector<Word>& words, const std::vector<Word>& write
             continue;
         }
         if (tool == "sh" || tool == "bash" || tool == "dash" || tool == "ash")
-            return checkShell(words, i + 1, depth, why);
+            return checkShell(words, i + 1, walk, why);
         if (tool == "eval") {
             std::string line;
             for (size_t j = i + 1; j < words.size(); ++j) {
@@ -533,9 +548,12 @@ bool checkCommand(const std::vector<Word>& words, const std::vector<Word>& write
                     return refuse(why, "eval of something known only at run time");
                 line += words[j].text + " ";
             }
-            return checkLine(line, depth + 1, why);
+            Walk inner = walk;
+            ++inner.depth;
+            return checkLine(line, inner, why);
         }
-        if ((tool == "." || tool == "source") && (i + 1 >= words.size() || !underScratchRoot(words[i + 1].text)))
+        if ((tool == "." || tool == "source") &&
+            (i + 1 >= words.size() || !underScratchRoot(walk.resolve(words[i + 1].text))))
             return refuse(why, "a script outside the scratch root");
         if (tool == "date" && setsTheClock(words, i + 1))
             return refuse(why, "date setting the clock");
@@ -554,40 +572,52 @@ bool checkCommand(const std::vector<Word>& words, const std::vector<Word>& write
                 while (end < words.size() && words[end].text != ";" && words[end].text != "+")
                     ++end;
                 if (!checkCommand({words.begin() + static_cast<long>(j) + 1, words.begin() + static_cast<long>(end)},
-                                  {}, depth, why))
+                                  {}, walk, why))
                     return false;
                 j = end;
             }
         }
         for (const Word& target : writtenPaths(tool, words, i + 1))
-            if (!mayWrite(target, why))
+            if (!mayWrite(target, walk, why))
                 return false;
+        // Later relative paths of the line start from there.
+        if (tool == "cd" && i + 1 < words.size() && !words[i + 1].dynamic)
+            walk.cwd = walk.resolve(words[i + 1].text);
         return true;
     }
     return true;
 }
 
-bool checkLine(const std::string& line, int depth, std::string* why)
+bool checkLine(const std::string& line, Walk walk, std::string* why)
 {
-    if (depth > 8)
+    if (walk.depth > 8)
         return refuse(why, "commands nested too deep");
     std::vector<Command> commands;
     std::vector<std::string> substitutions;
     if (!Reader(line).read(&commands, &substitutions, why))
         return false;
+    Walk nested = walk;
+    ++nested.depth;
     for (const std::string& inner : substitutions)
-        if (!checkLine(inner, depth + 1, why))
+        if (!checkLine(inner, nested, why))
             return false;
     for (const Command& command : commands)
-        if (!checkCommand(command.words, command.writes, depth, why))
+        if (!checkCommand(command.words, command.writes, walk, why))
             return false;
     return true;
+}
+
+Walk startingWalk()
+{
+    Walk walk;
+    walk.cwd = absoluteNormalPath(".");
+    return walk;
 }
 
 bool allowed(bool ok, const std::string& what, const std::string& why)
 {
     if (!ok)
-        LogWriter::instance()->write(2, "Shell: not running \"%s\" under the scratch root %s: %s would change the host",
+        LogWriter::instance()->write(2, "Shell: not running \"%s\" under the scratch root %s: %s may change the host",
                                      what.c_str(), rootPrefix().c_str(), why.c_str());
     return ok;
 }
@@ -614,7 +644,7 @@ bool hostGuardAllowsCommand(const std::string& command, std::string* why)
 {
     if (rootPrefix().empty())
         return true;
-    return allowed(checkLine(command, 0, why), command, *why);
+    return allowed(checkLine(command, startingWalk(), why), command, *why);
 }
 
 bool hostGuardAllowsProgram(const std::vector<std::string>& argv, std::string* why)
@@ -627,5 +657,6 @@ bool hostGuardAllowsProgram(const std::vector<std::string>& argv, std::string* w
         words.push_back({arg, false});
         line += (line.empty() ? "" : " ") + arg;
     }
-    return allowed(checkCommand(words, {}, 0, why), line, *why);
+    Walk walk = startingWalk();
+    return allowed(checkCommand(words, {}, walk, why), line, *why);
 }

@@ -99,7 +99,11 @@ TEST(HostGuard, StubsUnderTheScratchRootStillRun)
     EXPECT_EQ(0, Shell::instance().run("udhcpd /etc/udhcpd.conf; hwclock -w"));
     EXPECT_EQ(0, Shell::instance().exec(bin + "/wpa_supplicant", {"-B", "-i", "wlan0"}));
     EXPECT_TRUE(Shell::instance().runTimed(TimedRun::commandLine("hwclock -s")).succeeded());
-    EXPECT_EQ("ip link set eth0 up\nudhcpd /etc/udhcpd.conf\nhwclock -w\nwpa_supplicant -B -i wlan0\nhwclock -s\n",
+    // A tool run from its own folder, as the board runs its vendor tools.
+    putStub(bin + "/TOOL_CONF");
+    EXPECT_EQ(0, Shell::instance().run("cd " + bin + ";./TOOL_CONF"));
+    EXPECT_EQ(-1, Shell::instance().run("cd /usr/sbin;./hwclock -w"));
+    EXPECT_EQ("ip link set eth0 up\nudhcpd /etc/udhcpd.conf\nhwclock -w\nwpa_supplicant -B -i wlan0\nhwclock -s\nTOOL_CONF \n",
               testsupport::readFile(scratchRoot() + "/stubs.log"));
 }
 
