@@ -52,6 +52,9 @@ TEST(HostGuard, RefusesEverythingButHarmlessToolsUnderAScratchRoot)
         "sync; echo 3 > /proc/sys/vm/drop_caches", "echo 1 >//proc/./sys/net/ipv4/ip_forward",
         "echo 1 | tee /proc/sys/kernel/sysrq", "dd if=/dev/zero of=/dev/fb0", "cp x /etc/resolv.conf",
         "cd /proc/sys && echo 1 > x", "echo x > $TARGET", "cat << EOF\nip\nEOF",
+        // writes anywhere but the scratch root and temporary files
+        "rm -rf /", "chmod -R 777 /home", "cp x /data/etc/General.json", "touch /tmp", "qrencode -o /tmp/../q.png x",
+        "cd /; rm -rf media",
     };
     for (const std::string& command : refused) {
         std::string why;
@@ -75,15 +78,17 @@ TEST(HostGuard, RefusesEverythingButHarmlessToolsUnderAScratchRoot)
 
 TEST(HostGuard, LetsHarmlessToolsRun)
 {
+    const std::string data = scratchRoot() + "/data";
     std::string why;
-    for (const char* harmless :
-         {"date +%s", "date -u -d @0 +%Y", "ls /data", "cat /sys/class/net/eth0/carrier", "cp a b > /data/x",
-          "rm -rf /data/model/.thumb/kill", "cat /data/etc/ip", "uname -r", "qrencode -o /data/q.png 'a b'",
-          "md5sum /data/x | cut -d' ' -f1", "tar -xJf /data/pkg.tar.xz -C /data/tmp", "unxz -k /data/p.xz",
-          "ps | grep chronyd | awk '{print $1}'", "printf '%s' \"$HOME\"", "sed -n 1p /etc/os-release",
-          "cat /proc/sys/kernel/hostname", "echo ok 2>&1 >/dev/null", "sh -c 'echo hi; exit 3'",
-          "grep -c x /data/a || true", "[ -f /data/x ] && echo yes", "cp /etc/hostname /data/h",
-          "exit 3", "cd /data; ls"})
+    for (const std::string& harmless : std::vector<std::string>{
+             "date +%s", "date -u -d @0 +%Y", "ls /data", "cat /sys/class/net/eth0/carrier", "cat /data/etc/ip",
+             "cp a " + data + "/b > " + data + "/log", "rm -rf " + data + "/model/.thumb/kill", "uname -r",
+             "qrencode -o " + data + "/q.png 'a b'", "md5sum /data/x | cut -d' ' -f1",
+             "tar -xJf /data/pkg.tar.xz -C " + data, "unxz -k " + data + "/p.xz", "ps | grep chronyd | awk '{print $1}'",
+             "printf '%s' \"$HOME\"", "sed -n 1p /etc/os-release", "cat /proc/sys/kernel/hostname",
+             "echo ok 2>&1 >/dev/null", "sh -c 'echo hi; exit 3'", "grep -c x /data/a || true",
+             "[ -f /data/x ] && echo yes", "cp /etc/hostname " + data + "/h", "exit 3", "cd " + data + "; touch x",
+             "mktemp -d /tmp/talviks-x.XXXXXX"})
         EXPECT_TRUE(hostGuardAllowsCommand(harmless, &why)) << harmless << " (" << why << ")";
 }
 
