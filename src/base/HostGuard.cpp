@@ -6,6 +6,7 @@
 
 #include "LogWriter.h"
 #include "RootPath.h"
+#include "ShellWords.h"
 
 #include <unistd.h>
 
@@ -119,255 +120,6 @@ std::string findOnPath(const std::string& name)
     return "";
 }
 
-struct Word
-{
-    std::string text;
-    bool dynamic = false; // holds an expansion the shell works out at run time
-    bool pattern = false; // holds an unquoted glob or brace pattern
-};
-
-struct Command
-{
-    std::vector<Word> words;
-    std::vector<Word> writes; // targets of output redirections
-};
-
-// Reads a command line as the shell does: quotes and escapes removed,
-// expansions marked, command substitutions collected for their own check.
-class Reader
-{
-public:
-    explicit Reader(const std::string& text) : m_text(text) {}
-
-    bool read(std::vector<Command>* commands, std::vector<std::string>* substitutions, std::string* why)
-    {
-        m_commands = commands;
-        m_substitutions = substitutions;
-        for (m_at = 0; m_at < m_text.size(); ++m_at) {
-            const char c = m_text[m_at];
-            if (c == '#' && !m_inWord) {
-                while (m_at + 1 < m_text.size() && m_text[m_at + 1] != '\n')
-                    ++m_at;
-            } else if (c == ' ' || c == '\t') {
-                finishWord();
-            } else if (c == '&' && next() == '>') {
-                finishWord();
-                ++m_at;
-                if (next() == '>')
-                    ++m_at;
-                m_redirect = Write;
-            } else if (strchr("\n;&|()", c)) {
-                if (!finishCommand(why))
-                    return false;
-            } else if (c == '<' || c == '>') {
-                if (!redirection(c, why))
-                    return false;
-            } else if (c == '\\') {
-                if (m_at + 1 < m_text.size()) {
-                    ++m_at;
-                    if (m_text[m_at] != '\n')
-                        append(m_text[m_at]);
-                }
-            } else if (c == '\'') {
-                const size_t end = m_text.find('\'', m_at + 1);
-                if (end == std::string::npos)
-                    return fail(why, "an unbalanced quote");
-                m_word.text += m_text.substr(m_at + 1, end - m_at - 1);
-                m_inWord = true;
-                m_at = end;
-            } else if (c == '"') {
-                if (!doubleQuoted(why))
-                    return false;
-            } else if (c == '$' || c == '`') {
-                if (!expansion(why))
-                    return false;
-            } else {
-                if (strchr("*?[{", c))
-                    m_word.pattern = true;
-                append(c);
-            }
-        }
-        return finishCommand(why);
-    }
-
-private:
-    enum Redirect { None, Read, Write, Duplicate };
-
-    char next() const { return m_at + 1 < m_text.size() ? m_text[m_at + 1] : '\0'; }
-
-    static bool fail(std::string* why, const char* what)
-    {
-        *why = what;
-        return false;
-    }
-
-    void append(char c)
-    {
-        m_word.text += c;
-        m_inWord = true;
-    }
-
-    void finishWord()
-    {
-        if (!m_inWord)
-            return;
-        if (m_redirect == Write || (m_redirect == Duplicate && m_word.text != "-" &&
-                                    m_word.text.find_first_not_of("0123456789") != std::string::npos))
-            m_command.writes.push_back(m_word);
-        else if (m_redirect == None)
-            m_command.words.push_back(m_word);
-        m_redirect = None;
-        m_word = Word();
-        m_inWord = false;
-    }
-
-    bool finishCommand(std::string* why)
-    {
-        finishWord();
-        if (m_redirect != None)
-            return fail(why, "a redirection without a target");
-        if (!m_command.words.empty() || !m_command.writes.empty())
-            m_commands->push_back(m_command);
-        m_command = Command();
-        return true;
-    }
-
-    bool redirection(char c, std::string* why)
-    {
-        // "2>" names a descriptor, not a word.
-        if (m_inWord && !m_word.dynamic && m_word.text.find_first_not_of("0123456789") == std::string::npos) {
-            m_word = Word();
-            m_inWord = false;
-        }
-        finishWord();
-        if (c == '<') {
-            if (next() == '<')
-                return fail(why, "a here-document");
-            m_redirect = Read;
-            if (next() == '&') {
-                ++m_at;
-                m_redirect = Duplicate;
-            } else if (next() == '>') {
-                ++m_at;
-                m_redirect = Write;
-            }
-            return true;
-        }
-        m_redirect = Write;
-        if (next() == '>' || next() == '|')
-            ++m_at;
-        if (next() == '&') {
-            ++m_at;
-            m_redirect = Duplicate;
-        }
-        return true;
-    }
-
-    bool doubleQuoted(std::string* why)
-    {
-        m_inWord = true;
-        for (++m_at; m_at < m_text.size(); ++m_at) {
-            const char c = m_text[m_at];
-            if (c == '"')
-                return true;
-            if (c == '\\' && m_at + 1 < m_text.size() && strchr("$`\"\\\n", m_text[m_at + 1])) {
-                ++m_at;
-                if (m_text[m_at] != '\n')
-                    m_word.text += m_text[m_at];
-            } else if (c == '$' || c == '`') {
-                if (!expansion(why))
-                    return false;
-            } else {
-                m_word.text += c;
-            }
-        }
-        return fail(why, "an unbalanced quote");
-    }
-
-    // At a '$' or a '`': variables, arithmetic and command substitutions.
-    bool expansion(std::string* why)
-    {
-        const char c = m_text[m_at];
-        if (c == '`') {
-            std::string inner;
-            for (++m_at; m_at < m_text.size() && m_text[m_at] != '`'; ++m_at) {
-                if (m_text[m_at] == '\\' && m_at + 1 < m_text.size())
-                    ++m_at;
-                inner += m_text[m_at];
-            }
-            if (m_at >= m_text.size())
-                return fail(why, "an unbalanced back quote");
-            return substituted(inner);
-        }
-        const char n = next();
-        if (n == '(') {
-            const size_t open = m_at + 1;
-            const size_t close = matchingParen(open);
-            if (close == std::string::npos)
-                return fail(why, "an unbalanced parenthesis");
-            m_at = close;
-            if (m_text[open + 1] == '(') { // arithmetic
-                m_word.dynamic = m_inWord = true;
-                return true;
-            }
-            return substituted(m_text.substr(open + 1, close - open - 1));
-        }
-        if (n == '{') {
-            const size_t close = m_text.find('}', m_at);
-            if (close == std::string::npos)
-                return fail(why, "an unbalanced brace");
-            m_at = close;
-        } else if (isalpha(static_cast<unsigned char>(n)) || n == '_') {
-            while (isalnum(static_cast<unsigned char>(next())) || next() == '_')
-                ++m_at;
-        } else if (n != '\0' && strchr("?#@*!$-0123456789", n)) {
-            ++m_at;
-        } else if (n == '\'' || n == '"') {
-            // Quoting with escapes or translation in some shells: the word is theirs to work out.
-        } else {
-            append('$');
-            return true;
-        }
-        m_word.dynamic = m_inWord = true;
-        return true;
-    }
-
-    bool substituted(const std::string& inner)
-    {
-        m_substitutions->push_back(inner);
-        m_word.dynamic = m_inWord = true;
-        return true;
-    }
-
-    size_t matchingParen(size_t open) const
-    {
-        int depth = 0;
-        for (size_t i = open; i < m_text.size(); ++i) {
-            const char c = m_text[i];
-            if (c == '\\') {
-                ++i;
-            } else if (c == '\'') {
-                i = m_text.find('\'', i + 1);
-                if (i == std::string::npos)
-                    return i;
-            } else if (c == '(') {
-                ++depth;
-            } else if (c == ')' && --depth == 0) {
-                return i;
-            }
-        }
-        return std::string::npos;
-    }
-
-    const std::string& m_text;
-    size_t m_at = 0;
-    std::vector<Command>* m_commands = nullptr;
-    std::vector<std::string>* m_substitutions = nullptr;
-    Command m_command;
-    Word m_word;
-    bool m_inWord = false;
-    Redirect m_redirect = None;
-};
 
 bool checkLine(const std::string& line, Walk walk, std::string* why);
 
@@ -378,9 +130,9 @@ bool refuse(std::string* why, const std::string& reason)
 }
 
 // The arguments of a tool that name paths it writes to.
-std::vector<Word> writtenPaths(const std::string& tool, const std::vector<Word>& words, size_t from)
+std::vector<ShellWord> writtenPaths(const std::string& tool, const std::vector<ShellWord>& words, size_t from)
 {
-    std::vector<Word> paths;
+    std::vector<ShellWord> paths;
     auto valueOf = [&](size_t j, const char* shortOption, const char* longOption) {
         const std::string& arg = words[j].text;
         if (arg == shortOption && j + 1 < words.size())
@@ -388,7 +140,7 @@ std::vector<Word> writtenPaths(const std::string& tool, const std::vector<Word>&
         else if (arg.compare(0, strlen(longOption), longOption) == 0)
             paths.push_back({arg.substr(strlen(longOption)), words[j].dynamic, false});
     };
-    const bool inPlace = std::any_of(words.begin() + static_cast<long>(from), words.end(), [](const Word& w) {
+    const bool inPlace = std::any_of(words.begin() + static_cast<long>(from), words.end(), [](const ShellWord& w) {
         return w.text.compare(0, 2, "-i") == 0 || w.text.compare(0, 10, "--in-place") == 0;
     });
     for (size_t j = from; j < words.size(); ++j) {
@@ -409,7 +161,7 @@ std::vector<Word> writtenPaths(const std::string& tool, const std::vector<Word>&
     return paths;
 }
 
-bool mayWrite(const Word& target, const Walk& walk, std::string* why)
+bool mayWrite(const ShellWord& target, const Walk& walk, std::string* why)
 {
     if (target.dynamic)
         return refuse(why, "a write to a path known only at run time");
@@ -431,7 +183,7 @@ bool mayWrite(const Word& target, const Walk& walk, std::string* why)
 }
 
 // Where `date` would set the clock: "-s", "--set", or a bare time operand.
-bool setsTheClock(const std::vector<Word>& words, size_t from)
+bool setsTheClock(const std::vector<ShellWord>& words, size_t from)
 {
     for (size_t i = from; i < words.size(); ++i) {
         const std::string& arg = words[i].text;
@@ -455,7 +207,7 @@ bool setsTheClock(const std::vector<Word>& words, size_t from)
 }
 
 // The index of the program a launcher starts; words.size() when none.
-size_t launched(const std::vector<Word>& words, size_t from)
+size_t launched(const std::vector<ShellWord>& words, size_t from)
 {
     size_t i = from;
     while (i < words.size()) {
@@ -473,7 +225,7 @@ size_t launched(const std::vector<Word>& words, size_t from)
 
 // A shell started as a program: its "-c" text is checked as a command line;
 // it may run a script only from under the scratch root.
-bool checkShell(const std::vector<Word>& words, size_t from, const Walk& walk, std::string* why)
+bool checkShell(const std::vector<ShellWord>& words, size_t from, const Walk& walk, std::string* why)
 {
     for (size_t i = from; i < words.size(); ++i) {
         const std::string& arg = words[i].text;
@@ -496,13 +248,13 @@ bool checkShell(const std::vector<Word>& words, size_t from, const Walk& walk, s
     return refuse(why, "a shell reading its commands from its input");
 }
 
-bool checkCommand(const std::vector<Word>& words, const std::vector<Word>& writes, Walk& walk, std::string* why)
+bool checkCommand(const std::vector<ShellWord>& words, const std::vector<ShellWord>& writes, Walk& walk, std::string* why)
 {
-    for (const Word& target : writes)
+    for (const ShellWord& target : writes)
         if (!mayWrite(target, walk, why))
             return false;
     size_t i = 0;
-    for (const Word& word : words)
+    for (const ShellWord& word : words)
         if (word.text.compare(0, 5, "PATH=") == 0)
             return refuse(why, "a changed PATH");
     while (i < words.size()) {
@@ -510,7 +262,7 @@ bool checkCommand(const std::vector<Word>& words, const std::vector<Word>& write
             ++i;
             continue;
         }
-        const Word& program = words[i];
+        const ShellWord& program = words[i];
         if (program.dynamic || (program.pattern && program.text != "[" && program.text != "{"))
             return refuse(why, "a program known only at run time");
         const std::string& name = program.text;
@@ -579,7 +331,7 @@ bool checkCommand(const std::vector<Word>& words, const std::vector<Word>& write
                 j = end;
             }
         }
-        for (const Word& target : writtenPaths(tool, words, i + 1))
+        for (const ShellWord& target : writtenPaths(tool, words, i + 1))
             if (!mayWrite(target, walk, why))
                 return false;
         // Later relative paths of the line start from there.
@@ -594,16 +346,16 @@ bool checkLine(const std::string& line, Walk walk, std::string* why)
 {
     if (walk.depth > 8)
         return refuse(why, "commands nested too deep");
-    std::vector<Command> commands;
+    std::vector<ShellCommand> commands;
     std::vector<std::string> substitutions;
-    if (!Reader(line).read(&commands, &substitutions, why))
+    if (!readShellLine(line, &commands, &substitutions, why))
         return false;
     Walk nested = walk;
     ++nested.depth;
     for (const std::string& inner : substitutions)
         if (!checkLine(inner, nested, why))
             return false;
-    for (const Command& command : commands)
+    for (const ShellCommand& command : commands)
         if (!checkCommand(command.words, command.writes, walk, why))
             return false;
     return true;
@@ -653,7 +405,7 @@ bool hostGuardAllowsProgram(const std::vector<std::string>& argv, std::string* w
 {
     if (rootPrefix().empty() || argv.empty())
         return true;
-    std::vector<Word> words;
+    std::vector<ShellWord> words;
     std::string line;
     for (const std::string& arg : argv) {
         words.push_back({arg, false});
