@@ -70,23 +70,24 @@ std::vector<FpgaPeer::Frame> FpgaPeer::frames() const
 FpgaPeer::Frame FpgaPeer::replyTo(const Frame& frame)
 {
     const uint8_t code = frame[1];
-    if (m_sink && withoutArguments(frame)) {
-        if (code == kBitstreamStart)
-            m_sink->startBitstream();
-        if (code == kTransferStatus) {
-            const SpiPacketSink::Bitstream state = m_sink->bitstreamState();
-            const uint8_t status = state == SpiPacketSink::Bitstream::Complete    ? kLoaded
-                                   : state == SpiPacketSink::Bitstream::Receiving ? kReady
-                                                                                  : 0;
-            return Frame{0x5A, kTransferStatus, 0, 0, 0, 0, 0, status};
-        }
+    const bool bare = withoutArguments(frame);
+    if (m_sink && bare && code == kBitstreamStart)
+        m_sink->startBitstream();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto scripted = m_replies.find(code);
+        if (scripted != m_replies.end())
+            return scripted->second;
+        if (code == kVersion)
+            return m_version;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const auto scripted = m_replies.find(code);
-    if (scripted != m_replies.end())
-        return scripted->second;
-    if (code == kVersion)
-        return m_version;
+    if (m_sink && bare && code == kTransferStatus) {
+        const SpiPacketSink::Bitstream state = m_sink->bitstreamState();
+        const uint8_t status = state == SpiPacketSink::Bitstream::Complete    ? kLoaded
+                               : state == SpiPacketSink::Bitstream::Receiving ? kReady
+                                                                              : 0;
+        return Frame{0x5A, kTransferStatus, 0, 0, 0, 0, 0, status};
+    }
     return frame;
 }
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -200,4 +201,20 @@ TEST(M0Control, HardResetWaitsItsPulses)
     const int64_t start = timespecToNs(clock.now());
     M0Control::hardReset();
     EXPECT_GE(timespecToNs(clock.now()) - start, 550 * 1000000LL);
+}
+
+TEST(M0Lock, AVersionReadWaitsForTheCommandInFlight)
+{
+    // Machine time is real time here: the reply in flight takes 300 ms of the read's 1000.
+    sim::MicrocontrollerPeer peer;
+    M0Control m0(peer.path().c_str());
+    ASSERT_EQ(0, m0.connect());
+    peer.setValues("M208", "2");
+    peer.setDelayMs("M208", 300);
+    std::thread reader([&] { EXPECT_EQ(2, m0.readM208()); });
+    ASSERT_TRUE(testsupport::eventually([&] { return peer.lines().size() == 1; }, 5000));
+    std::string version;
+    EXPECT_EQ(0, m0.getVersion(version));
+    EXPECT_EQ("M0 V1.2.3", version);
+    reader.join();
 }
