@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -205,16 +206,22 @@ TEST(M0Control, HardResetWaitsItsPulses)
 
 TEST(M0Lock, AVersionReadWaitsForTheCommandInFlight)
 {
-    // Machine time is real time here: the reply in flight takes 300 ms of the read's 1000.
+    // A slow machine clock: the reply in flight takes 1.2 s of the read's 2 s of real time.
+    sim::ScaledClock clock(0.5);
+    sim::ScopedClock installed(&clock);
     sim::MicrocontrollerPeer peer;
     M0Control m0(peer.path().c_str());
     ASSERT_EQ(0, m0.connect());
     peer.setValues("M208", "2");
-    peer.setDelayMs("M208", 300);
+    peer.setDelayMs("M208", 600);
     std::thread reader([&] { EXPECT_EQ(2, m0.readM208()); });
     ASSERT_TRUE(testsupport::eventually([&] { return peer.lines().size() == 1; }, 5000));
     std::string version;
-    EXPECT_EQ(0, m0.getVersion(version));
-    EXPECT_EQ("M0 V1.2.3", version);
+    std::thread versionReader([&] { EXPECT_EQ(0, m0.getVersion(version)); });
+    // The version query waits its turn instead of writing into the exchange in flight.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_FALSE(peer.inputPending());
     reader.join();
+    versionReader.join();
+    EXPECT_EQ("M0 V1.2.3", version);
 }
