@@ -276,18 +276,21 @@ M0Config* M0Control::getConfig()
     return &g_config;
 }
 
-int M0Control::readM204()
+int M0Control::readValue(const char* code)
 {
     MutexLocker lock(m_mutex);
-    exchangeLocked("M204", "", kTimeoutMs);
+    exchangeLocked(code, "", kTimeoutMs);
     return singleValue(kTagValue);
+}
+
+int M0Control::readM204()
+{
+    return readValue("M204");
 }
 
 int M0Control::readM208()
 {
-    MutexLocker lock(m_mutex);
-    exchangeLocked("M208", "", kTimeoutMs);
-    return singleValue(kTagValue);
+    return readValue("M208");
 }
 
 int M0Control::readState()

@@ -79,6 +79,8 @@ private:
     // Lock held: the same exchange.
     int exchangeLocked(const char* code, const std::string& argument, int timeoutMs);
     int setCommand(const char* code, const std::string& argument);
+    // A command without argument answered by a single "<value>" number, or -1.
+    int readValue(const char* code);
     // "<reply>ok<reply>" in m_reply: 1, else 0.
     int replyOk() const;
     // The single number between `tag`s in m_reply, or -1.
