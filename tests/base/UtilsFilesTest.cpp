@@ -165,6 +165,24 @@ TEST_F(UtilsFiles, RemoveDirRemovesTheTreeButNothingOutsideIt)
     EXPECT_FALSE(fileExists(fs("/data/hidden/shown")));
 }
 
+TEST_F(UtilsFiles, RemoveDirTakesTheTemporariesOfInterruptedCopies)
+{
+    // What a copy killed midway leaves beside its destination, deeper down too.
+    put(fs("/data/pkg/.update.tar.Ab12Z9"), "half a copy");
+    put(fs("/data/pkg/sub/.x.qds.000000"), "half a copy");
+    put(fs("/data/pkg/.x.qds.Ab12Z9/.kept"), "a folder is not a temporary file");
+    EXPECT_TRUE(Utils::removeDir("/data/pkg/sub"));
+    EXPECT_FALSE(Utils::removeDir("/data/pkg"));
+    EXPECT_FALSE(fileExists(fs("/data/pkg/.update.tar.Ab12Z9")));
+    EXPECT_TRUE(fileExists(fs("/data/pkg/.x.qds.Ab12Z9/.kept")));
+
+    // Names that only look alike are someone's hidden files.
+    for (const char* name : {".profile", ".a.b", ".x.qds.Ab12Z", ".x.qds.Ab-2Z9", "..abcdef", "x.qds.Ab12Z9"})
+        put(fs("/data/look/") + name, "x");
+    EXPECT_FALSE(Utils::removeDir("/data/look"));
+    EXPECT_EQ(5, entriesIn(fs("/data/look")));
+}
+
 TEST_F(UtilsFiles, LookupsAndNames)
 {
     for (const char* name : {"1.2.9", "1.10.0", "abc", ".9.9.9", "2.0"})
