@@ -203,7 +203,9 @@ long long underTimerStorm(const std::function<void()>& call)
     call();
     const long long elapsed = monotonicMs() - start;
     timer.stop();
-    EXPECT_GT(g_stormFired - before, 10) << "the timer's signal never reached the blocked call";
+    // ThreadSanitizer holds signals back while a call blocks, and many merge into one.
+    EXPECT_GT(g_stormFired - before, testsupport::kThreadSanitizer ? 0 : 10)
+        << "the timer's signal never reached the blocked call";
     return elapsed;
 }
 
