@@ -6,6 +6,7 @@
 #include "base/Clock.h"
 #include "support/writers/CorrectionWriter.h"
 
+#include <QDir>
 #include <QImage>
 
 #include <cerrno>
@@ -414,10 +415,14 @@ TEST_F(ProjectionTest, DebugSaveOnlyOntoAUsbDisk)
     ASSERT_EQ(0, view->showGrayImage(50));
     EXPECT_FALSE(fileExists(rootPath("/printTest/0.png"))) << "saved into the root file system";
 
+    // The copies are numbered for the whole process: whichever number this one got.
     makeDirs(rootPath("/media/sda1/printTest"));
     SystemState::instance()->setUsbPath("/media/sda1");
     ASSERT_EQ(0, view->showGrayImage(60));
-    const QImage saved(QString::fromStdString(rootPath("/media/sda1/printTest/1.png")));
+    const QDir folder(QString::fromStdString(rootPath("/media/sda1/printTest")));
+    const QStringList copies = folder.entryList({"*.png"}, QDir::Files);
+    ASSERT_EQ(1, copies.size());
+    const QImage saved(folder.filePath(copies[0]));
     ASSERT_FALSE(saved.isNull());
     EXPECT_EQ(QImage(fbModel->frame()).convertToFormat(QImage::Format_RGB32), saved.convertToFormat(QImage::Format_RGB32));
     EXPECT_EQ(qRgb(60, 60, 60), saved.pixel(kW - 1, kH - 1));
