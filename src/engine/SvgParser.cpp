@@ -110,15 +110,18 @@ std::string SvgParser::findNodeText(const char* start, const char* end)
             case LineReader::Result::Failed:
                 return readFailure(strerror(errno));
             }
-            if (!collecting) {
+            const bool first = !collecting;
+            if (first) {
                 if (!startsWith(m_line, start))
                     continue;
                 collecting = true;
-            } else {
-                text += '\n';
             }
-            if (m_line.size() > kMaxNodeLength - text.size())
+            // The text never passes the cap, so the room left cannot wrap.
+            const size_t adding = m_line.size() + (first ? 0 : 1);
+            if (adding > kMaxNodeLength - text.size())
                 return readFailure("element too long");
+            if (!first)
+                text += '\n';
             text += m_line;
             if (startsWith(m_line, end))
                 return text;
