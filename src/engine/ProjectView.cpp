@@ -8,6 +8,7 @@
 #include "engine/LayerDecoder.h"
 #include "engine/ProjectViewConfig.h"
 #include "engine/SvgGray.h"
+#include "engine/SvgGuard.h"
 #include "engine/SvgOffset.h"
 
 #include <QPainter>
@@ -169,6 +170,11 @@ int ProjectView::showSvgLayer(const std::string& svg)
         return unavailable();
 
     QByteArray document(svg.data(), static_cast<int>(std::min<size_t>(svg.size(), INT_MAX)));
+    const std::string refusal = svgRenderRefusal(document);
+    if (!refusal.empty()) {
+        ENGINE_LOG(LogError, "Svg layer refused: %s", refusal.c_str());
+        return -1;
+    }
     const int offsetUm = config().OutlineGrayOffset;
     if (offsetUm != 0) {
         offsetSvg(document, offsetUm / 1000.0f);

@@ -60,7 +60,9 @@ public:
     int setMaskImage(const std::string& path);
 
     // One SVG layer document, in millimetres around the panel centre: 0; -1
-    // empty or not SVG; -EIO for the reader's failure text "00000005".
+    // empty, not SVG, or refused before rendering (references that fan out or
+    // leave the document, see SvgGuard.h); -EIO for the reader's failure text
+    // "00000005".
     int showSvgLayer(const std::string& svg);
     // One compressed "qds" raster: 0, the decoder's code, or -1 for another
     // format (after a 16 s wait, so that the print loop's image wait runs out)
