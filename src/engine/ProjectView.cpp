@@ -168,7 +168,18 @@ int ProjectView::showSvgLayer(const std::string& svg)
     }
     if (!imagesReady())
         return unavailable();
+    try {
+        return renderSvgLayer(svg);
+    } catch (const std::bad_alloc&) {
+        // A half-drawn layer may be anywhere in the render image.
+        m_renderContent = m_renderImage.rect();
+        ENGINE_LOG(LogError, "showSvgLayer: no memory to render a layer of %zu bytes", svg.size());
+        return -EIO;
+    }
+}
 
+int ProjectView::renderSvgLayer(const std::string& svg)
+{
     QByteArray document(svg.data(), static_cast<int>(std::min<size_t>(svg.size(), INT_MAX)));
     const std::string refusal = svgRenderRefusal(document);
     if (!refusal.empty()) {

@@ -62,7 +62,7 @@ public:
     // One SVG layer document, in millimetres around the panel centre: 0; -1
     // empty, not SVG, or refused before rendering (references that fan out or
     // leave the document, see SvgGuard.h); -EIO for the reader's failure text
-    // "00000005".
+    // "00000005" or when memory ran out.
     int showSvgLayer(const std::string& svg);
     // One compressed "qds" raster: 0, the decoder's code, or -1 for another
     // format (after a 16 s wait, so that the print loop's image wait runs out)
@@ -98,6 +98,7 @@ private:
     // The answer of a show without its images: -EIO when memory was short.
     int unavailable() const;
 
+    int renderSvgLayer(const std::string& svg);
     int showGrayLayer(QSvgRenderer& renderer, const QTransform& transform);
     int showColourLayer(QSvgRenderer& renderer, const QTransform& transform, const QByteArray& document);
     // The last step of every show: the image reaches the frame buffer.
