@@ -222,6 +222,7 @@ int ProjectView::showGrayLayer(QSvgRenderer& renderer, const QTransform& transfo
     painter.setTransform(transform);
     renderer.render(&painter, renderer.viewBoxF());
     painter.end();
+    m_layerOnGrayPlane = true;
     if (!m_fb) {
         ENGINE_LOG(LogError, "%s: H %d", "void ProjectView::sendImageData(QImage&)", __LINE__);
         return -1;
@@ -248,6 +249,7 @@ int ProjectView::showColourLayer(QSvgRenderer& renderer, const QTransform& trans
     renderer.render(&painter, renderer.viewBoxF());
     painter.end();
     m_renderContent = content;
+    m_layerOnGrayPlane = false;
     return sendImageData(m_renderImage, content, true);
 }
 
@@ -267,10 +269,11 @@ int ProjectView::decodeImageShow(const std::string& data, ComprFormat format)
     if (!imagesReady())
         return unavailable();
 
+    // Decoded beside the last layer, which a damaged block leaves alone.
     const int pixels = m_width * m_height;
     int result;
     try {
-        result = decodeLayerData(m_gray.data(), pixels, m_scratch, data,
+        result = decodeLayerData(m_grayOut.data(), pixels, m_scratch, data,
                                  static_cast<unsigned>(std::min<size_t>(data.size(), UINT_MAX)));
     } catch (const std::bad_alloc&) {
         ENGINE_LOG(LogError, "decodeImageShow: no memory for the decoder");
@@ -280,6 +283,8 @@ int ProjectView::decodeImageShow(const std::string& data, ComprFormat format)
         ENGINE_LOG(LogError, "%s failed(%i)", "decodeImageShow", result);
         return result;
     }
+    m_gray.swap(m_grayOut);
+    m_layerOnGrayPlane = true;
     if (kind == Panel::Normal) {
         const PrinterConfig& c = config();
         mirrorPlane(m_gray.data(), m_width, m_height, c.XMirror, c.YMirror);
@@ -301,6 +306,7 @@ int ProjectView::transDataImage(const uint8_t* pixels, size_t size, size_t bytes
         return -1;
     }
     const QImage image(pixels, m_width, m_height, static_cast<int>(stride), QImage::Format_RGB888);
+    keepLayerInRenderImage(); // a sub-pixel panel packs the buffer on the gray plane
     m_processImage = false;
     return sendImageData(image, image.rect());
 }
@@ -313,6 +319,7 @@ int ProjectView::showGrayImage(int level)
     const int v = std::max(0, std::min(level, 255));
     m_renderImage.fill(qRgb(v, v, v));
     m_renderContent = m_renderImage.rect();
+    m_layerOnGrayPlane = false;
     m_processImage = true;
     return sendImageData(m_renderImage, m_renderContent);
 }
@@ -322,6 +329,7 @@ int ProjectView::drawImage(const QImage& image)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!imagesReady())
         return unavailable();
+    keepLayerInRenderImage();
     {
         QPainter painter(&m_renderImage);
         painter.drawImage(0, 0, image);
@@ -339,6 +347,7 @@ int ProjectView::showImage(const std::string& path, uint32_t flag)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!imagesReady())
         return unavailable();
+    keepLayerInRenderImage();
     if (!image.isNull()) {
         QPainter painter(&m_renderImage);
         painter.drawImage(0, 0, image);
