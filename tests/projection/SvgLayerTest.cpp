@@ -134,6 +134,20 @@ TEST_F(ProjectionTest, SvgLayerChannelAndFailures)
     EXPECT_NE(std::string::npos, logText().find("Can't Load Svg Bytes"));
 }
 
+TEST_F(ProjectionTest, SvgLayersReverseAlone)
+{
+    normalMachine(kW, kH, kW, kH);
+    config().Reverse = true;
+    config().ImageChannel = 0;
+    for (const char* fill : kFills) {
+        ASSERT_EQ(0, view->showSvgLayer(layerWithRect(-4, -3, 4, 2, fill)));
+        std::vector<int> expected = expectedFrame(QRectF(-4, -3, 4, 2), 1, 1, 0);
+        for (int& v : expected)
+            v = 255 - v;
+        EXPECT_EQ(expected, grayFrame()) << fill;
+    }
+}
+
 TEST_F(ProjectionTest, SvgOutlineOffsetGrowsTheRectangle)
 {
     setPanel(kW, kH, kW, kH);
