@@ -3,7 +3,9 @@
 #include "ProjectionFixture.h"
 
 #include "engine/SvgGuard.h"
+#include "engine/SvgParser.h"
 #include "support/writers/HostileSvg.h"
+#include "support/writers/SvgxWriter.h"
 
 #include <QBuffer>
 
@@ -76,6 +78,25 @@ TEST_F(ProjectionTest, SvgReferencesThatFanOutOrLeaveTheDocumentAreRefused)
     EXPECT_NE(std::string::npos, logText().find("references chain deeper"));
     EXPECT_EQ(0, view->showSvgLayer(useChain(100)));
     EXPECT_EQ(255, pixel(kW - 1, 0)[0]);
+}
+
+// The 8 KB slice file whose layer would draw 2^40 outlines: read, refused, quickly.
+TEST_F(ProjectionTest, SliceFileLayerThatFansOutIsRefused)
+{
+    normalMachine(kW, kH, kW, kH);
+    SvgxFileSpec spec;
+    spec.layers.push_back("<g id=\"layer-0\">\n" + useFanOutBody(40, "<path d=\"" + squarePathData(-8, -4, 16) +
+                                                                      "\" fill=\"white\"/>") +
+                          "\n</g>");
+    spec.layers.push_back("<g id=\"layer-1\">\n<path d=\"" + squarePathData(-8, -4, 16) + "\" fill=\"white\"/>\n</g>");
+    makeDirs(rootPath("/media/sda1"));
+    writeFile(rootPath("/media/sda1/fan.svgx"), buildSvgx(spec));
+    SvgParser parser("/media/sda1/fan.svgx", 4048);
+    ASSERT_EQ(0, parser.open());
+    EXPECT_EQ(-1, view->showSvgLayer(parser.nextLayer()));
+    EXPECT_NE(std::string::npos, logText().find("Svg layer refused: references expand"));
+    EXPECT_EQ(0, view->showSvgLayer(parser.nextLayer()));
+    EXPECT_EQ((Rgb{255, 255, 255}), pixel(0, 0));
 }
 
 TEST_F(ProjectionTest, SvgReferencesWithinBoundsShow)

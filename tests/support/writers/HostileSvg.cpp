@@ -12,7 +12,7 @@ std::string svgDocument(const std::string& body)
            body + "\n</svg>";
 }
 
-std::string useFanOut(int levels, const std::string& base)
+std::string useFanOutBody(int levels, const std::string& base)
 {
     std::string body = "<defs><g id=\"l0\">" + base + "</g>";
     for (int i = 1; i <= levels; ++i) {
@@ -20,7 +20,12 @@ std::string useFanOut(int levels, const std::string& base)
         body += "<g id=\"l" + std::to_string(i) + "\"><use xlink:href=\"" + below + "\"/><use xlink:href=\"" + below +
                 "\"/></g>";
     }
-    return svgDocument(body + "</defs><use xlink:href=\"#l" + std::to_string(levels) + "\"/>");
+    return body + "</defs><use xlink:href=\"#l" + std::to_string(levels) + "\"/>";
+}
+
+std::string useFanOut(int levels, const std::string& base)
+{
+    return svgDocument(useFanOutBody(levels, base));
 }
 
 std::string useChain(int links)

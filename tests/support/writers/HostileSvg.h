@@ -9,7 +9,9 @@ namespace testwriters {
 
 // A whole document around `body`, with the xlink prefix declared.
 std::string svgDocument(const std::string& body);
-// Levels of groups, each drawing the one below twice: 2^levels copies of `base`.
+// Levels of groups, each drawing the one below twice: 2^levels copies of
+// `base`. The body alone (one line) or as a whole document.
+std::string useFanOutBody(int levels, const std::string& base);
 std::string useFanOut(int levels, const std::string& base);
 // `links` uses in a row, each drawing the one before, over a white triangle.
 std::string useChain(int links);
