@@ -7,29 +7,13 @@
 
 namespace testsupport {
 
-namespace {
-
-std::string shellQuoted(const std::string& word)
-{
-    std::string quoted = "'";
-    for (char c : word) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
-
-} // namespace
-
 const std::vector<std::string>& emulator()
 {
     static const std::vector<std::string> words = [] {
         std::vector<std::string> result;
 #ifdef TALVIKS_TEST_EMULATOR
-        std::istringstream words(TALVIKS_TEST_EMULATOR);
-        for (std::string word; words >> word;)
+        std::istringstream list(TALVIKS_TEST_EMULATOR);
+        for (std::string word; list >> word;)
             result.push_back(word);
 #endif
         return result;
@@ -45,12 +29,11 @@ std::string selfPath()
     return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
 }
 
-std::string programCommand(const std::string& program)
+std::vector<std::string> programArgv(const std::string& program)
 {
-    std::string command;
-    for (const std::string& word : emulator())
-        command += shellQuoted(word) + " ";
-    return command + shellQuoted(program);
+    std::vector<std::string> argv = emulator();
+    argv.push_back(program);
+    return argv;
 }
 
 } // namespace testsupport

@@ -17,9 +17,9 @@ inline bool underEmulator()
 
 // This test program's own path (the emulated program's, not the emulator's).
 std::string selfPath();
-// A shell command that runs `program`, a program of this build: the
-// emulator's words (if any) and the program, each quoted.
-std::string programCommand(const std::string& program);
+// The words that run `program`, a program of this build: the emulator's
+// (if any), then the program.
+std::vector<std::string> programArgv(const std::string& program);
 
 } // namespace testsupport
 

@@ -1,5 +1,6 @@
 // Every test process gets a fresh scratch root in TALVIKS_ROOT before any
 // singleton exists, so no test reads or writes the board paths of the host.
+#include "base/ProcessSignals.h"
 #include "support/Emulator.h"
 
 #include <gtest/gtest.h>
@@ -39,6 +40,7 @@ bool isDeathTestChild(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    ignoreBrokenPipes();
     // A death-test child runs inside its parent's root and leaves it alone.
     if (!isDeathTestChild(argc, argv)) {
         const char* tmp = getenv("TMPDIR");
