@@ -267,7 +267,9 @@ TEST_F(MotorControlTest, StopWakesAWaitedMoveAtOnce)
     });
     while (!printer.motor().isMoving())
         PThread::msleep(1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Briefly, so the wait has begun: with the clock 500 times faster its own
+    // time-out comes after some tens of milliseconds of real time.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const long long stoppedAt = monotonicMs();
     EXPECT_EQ(0, motor.stop());
     mover.join();
@@ -373,7 +375,9 @@ TEST_F(MotorControlTest, StopEndsHomingAtOnce)
     std::thread homer([&] { result = motor.home(); });
     while (!printer.motor().isMoving())
         PThread::msleep(1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Briefly, so the wait has begun: with the clock 500 times faster its own
+    // time-out comes after some tens of milliseconds of real time.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const long long stoppedAt = monotonicMs();
     motor.stop();
     homer.join();
