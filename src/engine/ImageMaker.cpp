@@ -8,6 +8,7 @@
 #include "engine/Printer.h"
 
 #include <cerrno>
+#include <new>
 
 namespace {
 
@@ -32,6 +33,10 @@ int ImageMaker::start()
 {
     m_stop = false;
     m_sleep.clear();
+    {
+        MutexLocker done(m_doneLock);
+        m_ended = false;
+    }
     // Joinable, so that stop() can wait for the end before the object goes.
     const int rc = PThread::start(false, kStackSize);
     m_started = rc == 0;
@@ -40,6 +45,11 @@ int ImageMaker::start()
 
 void ImageMaker::stop()
 {
+    stopWithin(-1);
+}
+
+bool ImageMaker::stopWithin(int ms)
+{
     m_stop = true;
     m_sleep.raise();
     {
@@ -47,10 +57,20 @@ void ImageMaker::stop()
         m_requestCond.broadcast();
     }
     interruptWait();
-    if (m_started) {
-        join();
-        m_started = false;
+    if (!m_started)
+        return true;
+    if (ms >= 0) {
+        // A render cannot be interrupted: wait for it only so long.
+        const timespec deadline = Clock::instance().deadlineAfterMs(ms > 0 ? ms : 1);
+        MutexLocker lock(m_doneLock);
+        while (!m_ended) {
+            if (m_doneCond.waitUntil(deadline) == ETIMEDOUT && !m_ended)
+                return false;
+        }
     }
+    join();
+    m_started = false;
+    return true;
 }
 
 void ImageMaker::requestImage()
@@ -60,7 +80,6 @@ void ImageMaker::requestImage()
         {
             MutexLocker done(m_doneLock);
             m_done = false;
-            m_interrupted = false;
         }
         m_request = true;
     }
@@ -80,6 +99,33 @@ int ImageMaker::waitFinished(int ms)
     return 1;
 }
 
+ImageMaker::Params ImageMaker::takeLayerParams(int layer, int ms, PrintWorkPara& para)
+{
+    const timespec deadline = Clock::instance().deadlineAfterMs(ms);
+    MutexLocker lock(m_doneLock);
+    while (m_readLayer < layer) {
+        if (m_interrupted || m_ended)
+            return Params::Missing;
+        if (m_doneCond.waitUntil(deadline) == ETIMEDOUT && m_readLayer < layer)
+            return Params::Missing;
+    }
+    if (m_readLayer != layer)
+        return Params::Missing;
+    if (m_readKind == Params::Replaced)
+        para = m_readParams;
+    return m_readKind;
+}
+
+void ImageMaker::handOver(Params kind, const PrintWorkPara* para)
+{
+    MutexLocker lock(m_doneLock);
+    m_readLayer = m_nextLayer++;
+    m_readKind = kind;
+    if (para)
+        m_readParams = *para;
+    m_doneCond.broadcast();
+}
+
 void ImageMaker::interruptWait()
 {
     MutexLocker lock(m_doneLock);
@@ -96,6 +142,7 @@ void* ImageMaker::threadMain()
             break;
         reportDone();
     }
+    reportEnd();
     return nullptr;
 }
 
@@ -119,7 +166,22 @@ void ImageMaker::makeImage()
         log->write(1, "transDataImage End (%i ms)", static_cast<int>(watch.elapsedMs()));
         return;
     }
-    const int rc = m_printer->setNextLayerData();
+    NextLayer next;
+    int rc = m_printer->readNextLayer(next);
+    if (rc == 0 && next.source == NextLayer::Source::Qds && !next.params) {
+        handOver(Params::Unreadable, nullptr);
+        rc = -1; // the print thread ends the print on the hand-over
+    } else {
+        handOver(next.params ? Params::Replaced : Params::Unchanged, next.params ? &*next.params : nullptr);
+        if (rc == 0) {
+            try {
+                rc = m_printer->showLayer(next);
+            } catch (const std::bad_alloc&) {
+                log->write(3, "Layer image: out of memory");
+                rc = -5;
+            }
+        }
+    }
     if (rc == -5) {
         m_status = kMemoryFailed;
         interruptWait(); // the print loop learns of it now, not after its image wait
@@ -130,6 +192,13 @@ void ImageMaker::makeImage()
         log->write(3, "setNextLayerData failed[%i]", rc);
     }
     log->write(1, "ImageMaker End (%i ms)", static_cast<int>(watch.elapsedMs()));
+}
+
+void ImageMaker::reportEnd()
+{
+    MutexLocker lock(m_doneLock);
+    m_ended = true;
+    m_doneCond.broadcast();
 }
 
 void ImageMaker::reportDone()

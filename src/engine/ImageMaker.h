@@ -4,6 +4,7 @@
 #include "base/Mutex.h"
 #include "base/PThread.h"
 #include "base/StopSignal.h"
+#include "engine/PrintRecords.h"
 
 #include <atomic>
 #include <cstddef>
@@ -30,8 +31,21 @@ public:
     // 1 when the requested image is on the panel; 0 when ms passed first, the
     // wait was interrupted, or the thread ended for lack of memory.
     int waitFinished(int ms);
-    // Wakes a waitFinished at once (an abort).
+    // Wakes a waitFinished or takeLayerParams at once and for good (an abort).
     void interruptWait();
+    // Stops the thread like stop(), waiting at most ms for it to leave what it
+    // is doing: false when it is still busy (it ends by itself afterwards;
+    // the object must live until isAlive() turns false).
+    bool stopWithin(int ms);
+
+    // What the print thread learns of a layer's parameters.
+    enum class Params { Unchanged, Replaced, Unreadable, Missing };
+    // Waits until the thread has read layer `layer` (counted from 0 in the
+    // order of the requests), at most ms. Replaced: `para` now holds the
+    // layer's parameters (qds). Unchanged: the layer has none of its own.
+    // Unreadable: its parameters could not be read. Missing: not read in
+    // time, interrupted, or the thread ended.
+    Params takeLayerParams(int layer, int ms, PrintWorkPara& para);
     // 0; kMemoryFailed once the thread ended because memory ran out.
     int status() const { return m_status.load(); }
 
@@ -41,7 +55,9 @@ protected:
 private:
     bool nextRequest();
     void makeImage();
+    void handOver(Params kind, const PrintWorkPara* para);
     void reportDone();
+    void reportEnd();
 
     Printer* const m_printer;
     const uint8_t* const m_buffer;
@@ -52,6 +68,12 @@ private:
     bool m_request = false;     // guarded by m_requestLock
     bool m_done = true;         // guarded by m_doneLock (and set under m_requestLock when requested)
     bool m_interrupted = false; // guarded by m_doneLock
+    bool m_ended = false;       // guarded by m_doneLock
+    // The last layer read and its parameters, guarded by m_doneLock.
+    int m_readLayer = -1;
+    Params m_readKind = Params::Missing;
+    PrintWorkPara m_readParams;
+    int m_nextLayer = 0; // the image thread's own count
     Mutex m_requestLock;
     Cond m_requestCond;
     Mutex m_doneLock;
