@@ -425,12 +425,10 @@ int BasePrinter::readNextLayer(NextLayer& next)
     }
     if (m_qdsParser) {
         next.source = NextLayer::Source::Qds;
-        const int layer = m_qdsParser->getNextPrintParam();
-        const int current = m_qdsParser->currentLayer();
-        if (layer >= 0)
+        // A failure is logged by the reader; the print thread ends the print on it.
+        if (m_qdsParser->getNextPrintParam() >= 0)
             next.params = m_qdsParser->m_workPara;
-        else
-            logger()->write(3, "Layer %d: its parameters cannot be read (%d)", current, layer);
+        const int current = m_qdsParser->currentLayer();
         next.data = m_qdsParser->getLayerData(static_cast<unsigned>(current));
         next.format = static_cast<ComprFormat>(m_qdsParser->header().comprFormat);
         return 0;
