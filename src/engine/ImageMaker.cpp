@@ -166,21 +166,13 @@ void ImageMaker::makeImage()
         log->write(1, "transDataImage End (%i ms)", static_cast<int>(watch.elapsedMs()));
         return;
     }
-    NextLayer next;
-    int rc = m_printer->readNextLayer(next);
-    if (rc == 0 && next.source == NextLayer::Source::Qds && !next.params) {
-        handOver(Params::Unreadable, nullptr);
-        rc = -1; // the print thread ends the print on the hand-over
-    } else {
-        handOver(next.params ? Params::Replaced : Params::Unchanged, next.params ? &*next.params : nullptr);
-        if (rc == 0) {
-            try {
-                rc = m_printer->showLayer(next);
-            } catch (const std::bad_alloc&) {
-                log->write(3, "Layer image: out of memory");
-                rc = -5;
-            }
-        }
+    int rc;
+    try {
+        rc = readAndShow();
+    } catch (const std::bad_alloc&) {
+        // A large layer can ask for more than the machine has.
+        log->write(3, "Layer image: out of memory");
+        rc = -5;
     }
     if (rc == -5) {
         m_status = kMemoryFailed;
@@ -192,6 +184,18 @@ void ImageMaker::makeImage()
         log->write(3, "setNextLayerData failed[%i]", rc);
     }
     log->write(1, "ImageMaker End (%i ms)", static_cast<int>(watch.elapsedMs()));
+}
+
+int ImageMaker::readAndShow()
+{
+    NextLayer next;
+    const int rc = m_printer->readNextLayer(next);
+    if (rc == 0 && next.source == NextLayer::Source::Qds && !next.params) {
+        handOver(Params::Unreadable, nullptr);
+        return -1; // the print thread ends the print on the hand-over
+    }
+    handOver(next.params ? Params::Replaced : Params::Unchanged, next.params ? &*next.params : nullptr);
+    return rc == 0 ? m_printer->showLayer(next) : rc;
 }
 
 void ImageMaker::reportEnd()

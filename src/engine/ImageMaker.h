@@ -55,6 +55,7 @@ protected:
 private:
     bool nextRequest();
     void makeImage();
+    int readAndShow();
     void handOver(Params kind, const PrintWorkPara* para);
     void reportDone();
     void reportEnd();
