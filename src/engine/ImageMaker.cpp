@@ -12,9 +12,12 @@
 
 namespace {
 
-// After a layer that could not be made the thread holds back this long: the
-// print loop's image wait runs out first and ends the print.
-constexpr int kFailedLayerHoldMs = 150000;
+// The waits for the image thread bound a computation, which takes real time
+// even where the machine clock runs faster than it (the simulated board).
+timespec computeDeadlineAfterMs(int ms)
+{
+    return nsToTimespec(timespecToNs(kernelMonotonicNow()) + int64_t{ms} * 1000000);
+}
 
 } // namespace
 
@@ -32,7 +35,6 @@ ImageMaker::~ImageMaker()
 int ImageMaker::start()
 {
     m_stop = false;
-    m_sleep.clear();
     {
         MutexLocker done(m_doneLock);
         m_ended = false;
@@ -51,7 +53,6 @@ void ImageMaker::stop()
 bool ImageMaker::stopWithin(int ms)
 {
     m_stop = true;
-    m_sleep.raise();
     {
         MutexLocker lock(m_requestLock);
         m_requestCond.broadcast();
@@ -61,7 +62,7 @@ bool ImageMaker::stopWithin(int ms)
         return true;
     if (ms >= 0) {
         // A render cannot be interrupted: wait for it only so long.
-        const timespec deadline = Clock::instance().deadlineAfterMs(ms > 0 ? ms : 1);
+        const timespec deadline = computeDeadlineAfterMs(ms);
         MutexLocker lock(m_doneLock);
         while (!m_ended) {
             if (m_doneCond.waitUntil(deadline) == ETIMEDOUT && !m_ended)
@@ -80,6 +81,7 @@ void ImageMaker::requestImage()
         {
             MutexLocker done(m_doneLock);
             m_done = false;
+            m_failed = false;
         }
         m_request = true;
     }
@@ -88,10 +90,10 @@ void ImageMaker::requestImage()
 
 int ImageMaker::waitFinished(int ms)
 {
-    const timespec deadline = Clock::instance().deadlineAfterMs(ms);
+    const timespec deadline = computeDeadlineAfterMs(ms);
     MutexLocker lock(m_doneLock);
     while (!m_done) {
-        if (m_interrupted || m_status.load() == kMemoryFailed)
+        if (m_interrupted || m_failed || m_status.load() == kMemoryFailed)
             return 0;
         if (m_doneCond.waitUntil(deadline) == ETIMEDOUT)
             return m_done ? 1 : 0;
@@ -99,9 +101,15 @@ int ImageMaker::waitFinished(int ms)
     return 1;
 }
 
+bool ImageMaker::imageFailed()
+{
+    MutexLocker lock(m_doneLock);
+    return m_failed;
+}
+
 ImageMaker::Params ImageMaker::takeLayerParams(int layer, int ms, PrintWorkPara& para)
 {
-    const timespec deadline = Clock::instance().deadlineAfterMs(ms);
+    const timespec deadline = computeDeadlineAfterMs(ms);
     MutexLocker lock(m_doneLock);
     while (m_readLayer < layer) {
         if (m_interrupted || m_ended)
@@ -137,7 +145,8 @@ void* ImageMaker::threadMain()
 {
     markEngineThread();
     while (nextRequest()) {
-        makeImage();
+        if (!makeImage())
+            continue; // failed: reported, and never done
         if (m_status.load() == kMemoryFailed)
             break;
         reportDone();
@@ -157,14 +166,14 @@ bool ImageMaker::nextRequest()
     return true;
 }
 
-void ImageMaker::makeImage()
+bool ImageMaker::makeImage()
 {
     Stopwatch watch;
     LogWriter* log = LogWriter::instance();
     if (m_buffer) {
         m_printer->transDataImage(m_buffer, m_size < 0 ? 0 : static_cast<size_t>(m_size));
         log->write(1, "transDataImage End (%i ms)", static_cast<int>(watch.elapsedMs()));
-        return;
+        return true;
     }
     int rc;
     try {
@@ -177,13 +186,16 @@ void ImageMaker::makeImage()
     if (rc == -5) {
         m_status = kMemoryFailed;
         interruptWait(); // the print loop learns of it now, not after its image wait
-        return;
+        return true;
     }
     if (rc != 0) {
-        m_sleep.sleepMs(kFailedLayerHoldMs);
         log->write(3, "setNextLayerData failed[%i]", rc);
+        MutexLocker lock(m_doneLock);
+        m_failed = true; // the print loop ends the print now, not after its image wait
+        m_doneCond.broadcast();
     }
     log->write(1, "ImageMaker End (%i ms)", static_cast<int>(watch.elapsedMs()));
+    return rc == 0;
 }
 
 int ImageMaker::readAndShow()

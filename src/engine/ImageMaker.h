@@ -3,7 +3,6 @@
 #include "base/Cond.h"
 #include "base/Mutex.h"
 #include "base/PThread.h"
-#include "base/StopSignal.h"
 #include "engine/PrintRecords.h"
 
 #include <atomic>
@@ -29,8 +28,12 @@ public:
     void stop();
     void requestImage();
     // 1 when the requested image is on the panel; 0 when ms passed first, the
-    // wait was interrupted, or the thread ended for lack of memory.
+    // wait was interrupted, the image could not be made (imageFailed), or
+    // the thread ended for lack of memory. The wait is in real time: it
+    // bounds a computation, also where the machine clock runs faster.
     int waitFinished(int ms);
+    // The requested image could not be made.
+    bool imageFailed();
     // Wakes a waitFinished or takeLayerParams at once and for good (an abort).
     void interruptWait();
     // Stops the thread like stop(), waiting at most ms for it to leave what it
@@ -54,7 +57,8 @@ protected:
 
 private:
     bool nextRequest();
-    void makeImage();
+    // False when the layer could not be made (reported to the waiters).
+    bool makeImage();
     int readAndShow();
     void handOver(Params kind, const PrintWorkPara* para);
     void reportDone();
@@ -70,6 +74,7 @@ private:
     bool m_done = true;         // guarded by m_doneLock (and set under m_requestLock when requested)
     bool m_interrupted = false; // guarded by m_doneLock
     bool m_ended = false;       // guarded by m_doneLock
+    bool m_failed = false;      // the requested image could not be made; guarded by m_doneLock
     // The last layer read and its parameters, guarded by m_doneLock.
     int m_readLayer = -1;
     Params m_readKind = Params::Missing;
@@ -79,6 +84,5 @@ private:
     Cond m_requestCond;
     Mutex m_doneLock;
     Cond m_doneCond;
-    StopSignal m_sleep; // the wait after a failed layer
     bool m_started = false;
 };

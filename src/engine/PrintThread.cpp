@@ -311,10 +311,8 @@ PrintThread::Outcome PrintThread::takeLayerParams(int layer)
     case ImageMaker::Params::Missing:
         if (stopped())
             return aborted();
-        if (m_imageMaker->status() == ImageMaker::kMemoryFailed) {
-            logger()->write(3, "Memory Not Enough");
-            return endWith(PrinterError::Memory);
-        }
+        if (m_imageMaker->status() == ImageMaker::kMemoryFailed)
+            return outOfMemory();
         logger()->write(3, "Layer %d: its parameters were not handed over", layer);
         return endWith(PrinterError::ImageTimeout);
     }
@@ -328,20 +326,26 @@ PrintThread::Outcome PrintThread::takeLayerParams(int layer)
 
 PrintThread::Outcome PrintThread::waitImage()
 {
-    if (m_imageMaker->status() == ImageMaker::kMemoryFailed) {
-        logger()->write(3, "Memory Not Enough");
-        return endWith(PrinterError::Memory);
-    }
+    if (m_imageMaker->status() == ImageMaker::kMemoryFailed)
+        return outOfMemory();
     if (m_imageMaker->waitFinished(kImageWaitMs))
         return goOn();
     if (stopped())
         return aborted();
-    if (m_imageMaker->status() == ImageMaker::kMemoryFailed) {
-        logger()->write(3, "Memory Not Enough");
-        return endWith(PrinterError::Memory);
+    if (m_imageMaker->status() == ImageMaker::kMemoryFailed)
+        return outOfMemory();
+    if (m_imageMaker->imageFailed()) {
+        logger()->write(3, "Layer %d: its image could not be made", m_layer.load());
+        return endWith(PrinterError::ImageTimeout);
     }
     logger()->write(3, "Make Image Timeout");
     return endWith(PrinterError::ImageTimeout);
+}
+
+PrintThread::Outcome PrintThread::outOfMemory()
+{
+    logger()->write(3, "Memory Not Enough");
+    return endWith(PrinterError::Memory);
 }
 
 PrintThread::Outcome PrintThread::exposeLayer(int layer)

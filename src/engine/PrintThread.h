@@ -45,6 +45,7 @@ class PrintThread : public PThread
 {
 public:
     static constexpr size_t kStackSize = 512 * 1024;
+    // The longest the print waits for the image thread, in real time.
     static constexpr int kImageWaitMs = 15000;
     // How long the end of a print waits for the image thread to leave a
     // render; past it the thread is left to finish on its own.
@@ -95,6 +96,7 @@ private:
     Outcome makeLayer(int layer);
     Outcome takeLayerParams(int layer);
     Outcome waitImage();
+    Outcome outOfMemory();
     Outcome exposeLayer(int layer);
     Outcome pauseHere();
     Outcome moveWait(float mm, const MotorPara& first, const MotorPara& second, bool twoStages);
