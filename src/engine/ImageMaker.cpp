@@ -38,6 +38,7 @@ int ImageMaker::start()
     {
         MutexLocker done(m_doneLock);
         m_ended = false;
+        m_interrupted = false;
     }
     // Joinable, so that stop() can wait for the end before the object goes.
     const int rc = PThread::start(false, kStackSize);

@@ -7,8 +7,8 @@
 #include "engine/EngineLog.h"
 #include "engine/EngineThread.h"
 #include "engine/ImageMaker.h"
-#include "engine/PrintLimits.h"
 #include "engine/MotorControl.h"
+#include "engine/PrintLimits.h"
 #include "engine/PrintTimeEstimate.h"
 #include "engine/Printer.h"
 #include "engine/ProjectControl.h"
@@ -515,7 +515,7 @@ void PrintThread::printStart()
     logger()->write(1, "%s", "printStart");
 }
 
-void PrintThread::stopImageThread()
+bool PrintThread::stopImageThread()
 {
     std::unique_ptr<ImageMaker> imageMaker;
     {
@@ -523,13 +523,12 @@ void PrintThread::stopImageThread()
         m_resumeSem.reset();
         imageMaker = std::move(m_imageMaker);
     }
-    m_imageThreadHeld = false;
     if (!imageMaker || imageMaker->stopWithin(kImageStopMs))
-        return;
+        return true;
     // A render does not end on request: the print ends without it.
     logger()->write(3, "The image thread is still rendering; the print ends without it");
-    m_imageThreadHeld = true;
     m_abandoned.push_back(std::move(imageMaker));
+    return false;
 }
 
 void PrintThread::cleanupHandle()
@@ -544,9 +543,8 @@ void PrintThread::printFinished()
 {
     m_printer->lightOff(0);
     m_printer->setOutputLow();
-    stopImageThread();
     // A render still running holds the projection.
-    if (!m_imageThreadHeld)
+    if (stopImageThread())
         m_printer->setCalibrationFactor(1.0f, 1.0f);
     m_printer->enableScreen(false);
 

@@ -110,7 +110,8 @@ private:
     void matchDropToLift();
     void joinEndedThread();
     void reapImageThreads();
-    void stopImageThread();
+    // False when the image thread is still in a render and was left to end by itself.
+    bool stopImageThread();
 
     void printStart();
     void cleanupHandle();
@@ -126,7 +127,6 @@ private:
     // Image threads that did not leave their render in time at the end of a
     // print; no print starts until they have ended.
     std::vector<std::unique_ptr<ImageMaker>> m_abandoned;
-    bool m_imageThreadHeld = false; // the last print left one behind
     std::unique_ptr<Semaphore> m_resumeSem;
     std::atomic<bool> m_running{false};
     std::atomic<int> m_state{PrintThreadIdle};
