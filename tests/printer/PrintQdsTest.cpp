@@ -50,6 +50,17 @@ void expectRefused(Printer* printer, const QdsFileSpec& spec, const char* name, 
     EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
 }
 
+// The print ends with "00020003" and the log line, layers 0 and 1 exposed, layer 2 not.
+void expectEndedBeforeLayer2(Printer* printer, const std::string& logged)
+{
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    const char* exit = printer->getPrintExitValue();
+    ASSERT_NE(nullptr, exit);
+    EXPECT_STREQ("00020003", exit);
+    EXPECT_EQ(1u, harness::logLines(logged).size());
+    EXPECT_EQ(2u, harness::machine().board().display().exposures().size());
+}
+
 } // namespace
 
 TEST(PrintQds, EveryLayerMovesAndExposesWithItsOwnParameters)
@@ -102,12 +113,7 @@ TEST(PrintQds, UnreadableLayerParametersEndThePrint)
     testwriters::putU64(bytes, layout.layerTable + 2 * 80 + 8, bytes.size() + 4096);
     testsupport::writeFile(rootPath("/data/lost.qds"), bytes);
     ASSERT_EQ(0, printer->print("/data/lost.qds"));
-    ASSERT_TRUE(harness::waitUntilFinished(printer));
-    const char* exit = printer->getPrintExitValue();
-    ASSERT_NE(nullptr, exit);
-    EXPECT_STREQ("00020003", exit);
-    EXPECT_EQ(1u, harness::logLines("Layer 2: its parameters cannot be read").size());
-    EXPECT_EQ(2u, harness::machine().board().display().exposures().size());
+    expectEndedBeforeLayer2(printer, "Layer 2: its parameters cannot be read");
 }
 
 TEST(PrintQds, ValuesNoPrintCanUseAreRefusedBeforeTheLight)
@@ -132,10 +138,5 @@ TEST(PrintQds, ValuesNoPrintCanUseAreRefusedBeforeTheLight)
     spec.layers[2].special = longerDrop();
     spec.layers[2].special->layerHeight = 1e30f;
     ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeQdsSpec("towering", spec))));
-    ASSERT_TRUE(harness::waitUntilFinished(printer));
-    const char* exit = printer->getPrintExitValue();
-    ASSERT_NE(nullptr, exit);
-    EXPECT_STREQ("00020003", exit);
-    EXPECT_EQ(1u, harness::logLines("Layer 2 refused: layer height").size());
-    EXPECT_EQ(2u, harness::machine().board().display().exposures().size());
+    expectEndedBeforeLayer2(printer, "Layer 2 refused: layer height");
 }

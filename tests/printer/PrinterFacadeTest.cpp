@@ -167,7 +167,7 @@ private:
 
 } // namespace
 
-TEST(PrinterFacade, LampTimeIsCountedInWholeMinutes)
+TEST(PrinterFacade, LampTimeIsCountedInWholeMinutesAndSavedAtShutdown)
 {
     Printer* printer = harness::startPrinter();
     ASSERT_EQ(0, printer->enableScreen(true));
@@ -189,10 +189,17 @@ TEST(PrinterFacade, LampTimeIsCountedInWholeMinutes)
     EXPECT_EQ(0, printer->lightOff(0)); // a second switch-off adds nothing
     EXPECT_EQ(100u, used.LightTime);
     burn(2000.5, 2002.4); // 2
-    Clock::install(&harness::machine().clock());
     EXPECT_EQ(100u + 62, used.LightTime);
     EXPECT_NE(std::string::npos,
               testsupport::readFile(rootPath("/data/etc/UsedTime.json")).find("\"LightTime\" : 162"));
+    // Seconds still in memory are saved when the printer shuts down.
+    burn(3000, 3030);
+    EXPECT_EQ(162u, used.LightTime);
+    printer->destroy();
+    Clock::install(&harness::machine().clock());
+    EXPECT_EQ(162u + 30, used.LightTime);
+    EXPECT_NE(std::string::npos,
+              testsupport::readFile(rootPath("/data/etc/UsedTime.json")).find("\"LightTime\" : 192"));
 }
 
 TEST(HomingThread, StartsOnceAndStopsMidWay)
@@ -312,26 +319,6 @@ TEST(PrinterFacade, ARefusedPrintLeavesTheLastResult)
     EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
     EXPECT_STREQ("0", printer->getPrintExitValue());
     EXPECT_EQ(1u, harness::machine().board().display().exposures().size());
-}
-
-TEST(PrinterFacade, LampSecondsUnderAMinuteAreSavedAtShutdown)
-{
-    Printer* printer = harness::startPrinter();
-    ASSERT_EQ(0, printer->enableScreen(true));
-    UsedTime& used = ConfigStore::instance()->m_usedTime;
-    used.LightTime = 100;
-    static HandClock clock;
-    Clock::install(&clock);
-    clock.setSeconds(500);
-    ASSERT_EQ(0, printer->lightOn());
-    clock.setSeconds(530);
-    ASSERT_EQ(0, printer->lightOff(0));
-    EXPECT_EQ(100u, used.LightTime); // below a minute: kept in memory
-    printer->destroy();
-    Clock::install(&harness::machine().clock());
-    EXPECT_EQ(130u, used.LightTime);
-    EXPECT_NE(std::string::npos,
-              testsupport::readFile(rootPath("/data/etc/UsedTime.json")).find("\"LightTime\" : 130"));
 }
 
 TEST(HomingThread, DroppingAFinishedHomingLeavesAPrintAlone)
