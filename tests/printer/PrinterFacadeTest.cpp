@@ -330,8 +330,7 @@ TEST(HomingThread, DroppingAFinishedHomingLeavesAPrintAlone)
         ASSERT_TRUE(testsupport::eventually([&homing] { return homing.isFinished(); }, 30000));
         ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("homed", 3, 0, 0, 2, 2))));
         ASSERT_TRUE(harness::waitForState(printer, dropMotor));
-        homing.stop();
-    } // and its destructor
+    } // the page drops it: its destructor stops it
     ASSERT_TRUE(harness::waitUntilFinished(printer));
     EXPECT_STREQ("0", printer->getPrintExitValue());
     EXPECT_EQ(3u, harness::machine().board().display().exposures().size());
