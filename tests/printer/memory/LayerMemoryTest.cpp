@@ -53,6 +53,27 @@ void* operator new[](size_t size)
     return allocate(size, __builtin_return_address(0));
 }
 
+// The forms without exceptions must come from the same heap as the deletes below.
+void* operator new(size_t size, const std::nothrow_t&) noexcept
+{
+    return std::malloc(size ? size : 1);
+}
+
+void* operator new[](size_t size, const std::nothrow_t&) noexcept
+{
+    return std::malloc(size ? size : 1);
+}
+
+void operator delete(void* block, const std::nothrow_t&) noexcept
+{
+    std::free(block);
+}
+
+void operator delete[](void* block, const std::nothrow_t&) noexcept
+{
+    std::free(block);
+}
+
 void operator delete(void* block) noexcept
 {
     std::free(block);
