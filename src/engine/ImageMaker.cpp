@@ -146,11 +146,11 @@ void* ImageMaker::threadMain()
 {
     markEngineThread();
     while (nextRequest()) {
-        if (!makeImage())
-            continue; // failed: reported, and never done
+        const bool made = makeImage();
         if (m_status.load() == kMemoryFailed)
             break;
-        reportDone();
+        if (made) // a failed image was reported, and is never done
+            reportDone();
     }
     reportEnd();
     return nullptr;
@@ -187,7 +187,7 @@ bool ImageMaker::makeImage()
     if (rc == -5) {
         m_status = kMemoryFailed;
         interruptWait(); // the print loop learns of it now, not after its image wait
-        return true;
+        return false;
     }
     if (rc != 0) {
         log->write(3, "setNextLayerData failed[%i]", rc);
