@@ -1,0 +1,194 @@
+// The mount side of HotPlug: looking up, mounting and unmounting USB-disk
+// partitions, and the rescan after lost events.
+#include "HotPlug.h"
+
+#include "base/LogWriter.h"
+#include "base/RootPath.h"
+#include "base/SystemState.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+
+namespace {
+
+// Covers every check-then-act on the mounts, whichever thread asks.
+std::mutex& mountMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+bool isPartitionName(const QString& name)
+{
+    static const QRegularExpression pattern("^sd[a-z][0-9]+$");
+    return pattern.match(name).hasMatch();
+}
+
+std::string fsPath(const QString& boardPath)
+{
+    return rootPath(boardPath.toStdString());
+}
+
+// The mount table's lines split into fields; false when it cannot be read.
+bool readMountTable(std::vector<QStringList>& entries)
+{
+    if (access("/proc/mounts", R_OK) != 0)
+        return false;
+    std::ifstream table("/proc/mounts");
+    if (!table)
+        return false;
+    static const QRegularExpression blanks("\\s+");
+    std::string line;
+    while (std::getline(table, line)) {
+        QStringList fields = QString::fromStdString(line).split(blanks, Qt::SkipEmptyParts);
+        if (fields.size() >= 3)
+            entries.push_back(std::move(fields));
+    }
+    return true;
+}
+
+int mountFat(const std::string& source, const std::string& target, const std::string& options)
+{
+    return ::mount(source.c_str(), target.c_str(), "vfat", 0, options.c_str());
+}
+
+int unmountPoint(const std::string& target, int flags)
+{
+    return ::umount2(target.c_str(), flags);
+}
+
+bool mountedPoint(const std::vector<QStringList>& table, const QString& partition, QString& mountPoint)
+{
+    const QString source = "/dev/" + partition;
+    for (const QStringList& fields : table)
+        if (fields[0] == source) {
+            mountPoint = fields[1];
+            return true;
+        }
+    return false;
+}
+
+} // namespace
+
+bool HotPlug::getMountPoint(const QString& partition, QString& mountPoint)
+{
+    mountPoint.clear();
+    if (partition.isEmpty() || !isPartitionName(partition))
+        return false;
+    std::vector<QStringList> table;
+    if (!readMountTable(table))
+        return false;
+    mountedPoint(table, partition, mountPoint);
+    LogWriter::instance()->write(0, "USB mount point: %s", mountPoint.toUtf8().constData());
+    return true;
+}
+
+bool HotPlug::mount(const QString& partition, QString& mountDir)
+{
+    if (partition.isEmpty())
+        return true;
+    if (!isPartitionName(partition)) {
+        LogWriter::instance()->write(3, "mount: not a partition name (%s)", partition.toUtf8().constData());
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mountMutex());
+    QString mounted;
+    if (getMountPoint(partition, mounted) && !mounted.isEmpty()) {
+        mountDir = mounted;
+        return true;
+    }
+    QString codePage = SystemState::instance()->codePage();
+    if (codePage.isEmpty())
+        codePage = "437";
+    const std::string options =
+        QString("codepage=%1,iocharset=utf8,shortname=mixed,errors=remount-ro").arg(codePage).toStdString();
+    const std::string source = "/dev/" + partition.toStdString();
+    const QString target = "/media/" + partition;
+    const std::string targetPath = fsPath(target);
+
+    const bool created = !QDir(QString::fromStdString(targetPath)).exists();
+    if (created && !QDir().mkpath(QString::fromStdString(targetPath))) {
+        LogWriter::instance()->write(3, "mount %s fail, mkpath fail", source.c_str());
+        return false;
+    }
+    LogWriter::instance()->write(0, "Source: %s, Dest: %s, data: %s", source.c_str(), target.toUtf8().constData(),
+                                 options.c_str());
+    if (mountFat(source, targetPath, options) != 0) {
+        LogWriter::instance()->write(3, "mount /dev/%s fail, errmsg (%s)", partition.toUtf8().constData(),
+                                     strerror(errno));
+        // Leave no empty folder behind that looks like a disk.
+        if (created)
+            rmdir(targetPath.c_str());
+        return false;
+    }
+    mountDir = target;
+    LogWriter::instance()->write(1, "mount %s success", source.c_str());
+    return true;
+}
+
+bool HotPlug::unmount(const QString& partition)
+{
+    if (partition.isEmpty())
+        return true;
+    if (!isPartitionName(partition)) {
+        LogWriter::instance()->write(3, "unmount: not a partition name (%s)", partition.toUtf8().constData());
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mountMutex());
+    QString mountPoint;
+    if (!getMountPoint(partition, mountPoint) || mountPoint.isEmpty())
+        return true;
+    const QByteArray point = mountPoint.toUtf8();
+    const std::string pointPath = fsPath(mountPoint);
+    if (unmountPoint(pointPath, 0) != 0) {
+        // A file still open on a pulled disk must not keep its mount (and the
+        // folder the next disk needs) alive: detach it now, free it when closed.
+        if (errno != EBUSY || unmountPoint(pointPath, MNT_DETACH) != 0) {
+            LogWriter::instance()->write(3, "unmount %s fail", point.constData());
+            return false;
+        }
+        LogWriter::instance()->write(2, "unmount %s busy, detached", point.constData());
+    }
+    LogWriter::instance()->write(1, "unmount %s success", point.constData());
+    if (rmdir(pointPath.c_str()) != 0) {
+        LogWriter::instance()->write(3, "rm %s fail", point.constData());
+        return false;
+    }
+    LogWriter::instance()->write(1, "rm %s success", point.constData());
+    return true;
+}
+
+void HotPlug::rescanPartitions()
+{
+    std::set<QString> mounted;
+    std::vector<QStringList> table;
+    readMountTable(table);
+    for (const QStringList& fields : table) {
+        const QString partition = fields[0].mid(5);
+        if (fields[0].startsWith("/dev/") && isPartitionName(partition) && fields[1].startsWith("/media/"))
+            mounted.insert(partition);
+    }
+    std::set<QString> present;
+    const QDir devices(QString::fromStdString(rootPath("/dev")));
+    for (const QString& name : devices.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
+        if (isPartitionName(name))
+            present.insert(name);
+
+    for (const QString& partition : mounted)
+        if (!present.count(partition))
+            emitUsbNotifyEvent(partition, DEV_ACTION_REMOVE);
+    for (const QString& partition : present)
+        if (!mounted.count(partition))
+            emitUsbNotifyEvent(partition, DEV_ACTION_ADD);
+}
