@@ -3,6 +3,7 @@
 #include "HotPlug.h"
 
 #include "base/LogWriter.h"
+#include "base/Mounts.h"
 #include "base/RootPath.h"
 #include "base/SystemState.h"
 
@@ -10,15 +11,12 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <set>
-#include <sstream>
 
 namespace {
 
@@ -43,29 +41,16 @@ std::string fsPath(const QString& boardPath)
 // The mount table's lines split into fields; false when it cannot be read.
 bool readMountTable(std::vector<QStringList>& entries)
 {
-    if (access("/proc/mounts", R_OK) != 0)
-        return false;
-    std::ifstream table("/proc/mounts");
-    if (!table)
+    std::string text;
+    if (!Mounts::instance().readTable(&text))
         return false;
     static const QRegularExpression blanks("\\s+");
-    std::string line;
-    while (std::getline(table, line)) {
-        QStringList fields = QString::fromStdString(line).split(blanks, Qt::SkipEmptyParts);
+    for (const QString& line : QString::fromStdString(text).split('\n')) {
+        QStringList fields = line.split(blanks, Qt::SkipEmptyParts);
         if (fields.size() >= 3)
             entries.push_back(std::move(fields));
     }
     return true;
-}
-
-int mountFat(const std::string& source, const std::string& target, const std::string& options)
-{
-    return ::mount(source.c_str(), target.c_str(), "vfat", 0, options.c_str());
-}
-
-int unmountPoint(const std::string& target, int flags)
-{
-    return ::umount2(target.c_str(), flags);
 }
 
 bool mountedPoint(const std::vector<QStringList>& table, const QString& partition, QString& mountPoint)
@@ -124,7 +109,7 @@ bool HotPlug::mount(const QString& partition, QString& mountDir)
     }
     LogWriter::instance()->write(0, "Source: %s, Dest: %s, data: %s", source.c_str(), target.toUtf8().constData(),
                                  options.c_str());
-    if (mountFat(source, targetPath, options) != 0) {
+    if (Mounts::instance().mount(source, target.toStdString(), "vfat", 0, options) != 0) {
         LogWriter::instance()->write(3, "mount /dev/%s fail, errmsg (%s)", partition.toUtf8().constData(),
                                      strerror(errno));
         // Leave no empty folder behind that looks like a disk.
@@ -150,18 +135,14 @@ bool HotPlug::unmount(const QString& partition)
     if (!getMountPoint(partition, mountPoint) || mountPoint.isEmpty())
         return true;
     const QByteArray point = mountPoint.toUtf8();
-    const std::string pointPath = fsPath(mountPoint);
-    if (unmountPoint(pointPath, 0) != 0) {
-        // A file still open on a pulled disk must not keep its mount (and the
-        // folder the next disk needs) alive: detach it now, free it when closed.
-        if (errno != EBUSY || unmountPoint(pointPath, MNT_DETACH) != 0) {
-            LogWriter::instance()->write(3, "unmount %s fail", point.constData());
-            return false;
-        }
-        LogWriter::instance()->write(2, "unmount %s busy, detached", point.constData());
+    // A file still open on a pulled disk must not keep its mount (and the
+    // folder the next disk needs) alive: a busy mount is detached.
+    if (unmountOrDetach(point.toStdString()) != 0) {
+        LogWriter::instance()->write(3, "unmount %s fail", point.constData());
+        return false;
     }
     LogWriter::instance()->write(1, "unmount %s success", point.constData());
-    if (rmdir(pointPath.c_str()) != 0) {
+    if (rmdir(fsPath(mountPoint).c_str()) != 0) {
         LogWriter::instance()->write(3, "rm %s fail", point.constData());
         return false;
     }
