@@ -155,9 +155,10 @@ void HotPlugListener::readLinks()
             if (event.master)
                 printf(" [%u]", *event.master);
             putchar('\n');
-            if (m_carrier.changed(event) && !event.name.empty())
-                m_owner.emitEthNotifyEvent(QString::fromStdString(event.name),
-                                           event.up ? DEV_ACTION_ADD : DEV_ACTION_REMOVE);
+            if (!m_carrier.changed(event) || event.name.empty())
+                continue;
+            m_owner.emitEthNotifyEvent(QString::fromStdString(event.name), event.up ? DEV_ACTION_ADD : DEV_ACTION_REMOVE);
+            puts(event.master ? "emitEthNotifyEvent successfully" : "emitEthNotifyEvent successfully_1");
         }
     }
 }

@@ -33,6 +33,15 @@ bool isPartitionName(const QString& name)
     return pattern.match(name).hasMatch();
 }
 
+// Names become paths and mount sources: anything but "sd" + letter + number is refused.
+bool acceptedName(const QString& name, const char* operation)
+{
+    if (isPartitionName(name))
+        return true;
+    LogWriter::instance()->write(3, "%s: not a partition name (%s)", operation, name.toUtf8().constData());
+    return false;
+}
+
 std::string fsPath(const QString& boardPath)
 {
     return rootPath(boardPath.toStdString());
@@ -69,7 +78,7 @@ bool mountedPoint(const std::vector<QStringList>& table, const QString& partitio
 bool HotPlug::getMountPoint(const QString& partition, QString& mountPoint)
 {
     mountPoint.clear();
-    if (partition.isEmpty() || !isPartitionName(partition))
+    if (partition.isEmpty() || !acceptedName(partition, "getMountPoint"))
         return false;
     std::vector<QStringList> table;
     if (!readMountTable(table))
@@ -83,10 +92,8 @@ bool HotPlug::mount(const QString& partition, QString& mountDir)
 {
     if (partition.isEmpty())
         return true;
-    if (!isPartitionName(partition)) {
-        LogWriter::instance()->write(3, "mount: not a partition name (%s)", partition.toUtf8().constData());
+    if (!acceptedName(partition, "mount"))
         return false;
-    }
     std::lock_guard<std::mutex> lock(mountMutex());
     QString mounted;
     if (getMountPoint(partition, mounted) && !mounted.isEmpty()) {
@@ -126,10 +133,8 @@ bool HotPlug::unmount(const QString& partition)
 {
     if (partition.isEmpty())
         return true;
-    if (!isPartitionName(partition)) {
-        LogWriter::instance()->write(3, "unmount: not a partition name (%s)", partition.toUtf8().constData());
+    if (!acceptedName(partition, "unmount"))
         return false;
-    }
     std::lock_guard<std::mutex> lock(mountMutex());
     QString mountPoint;
     if (!getMountPoint(partition, mountPoint) || mountPoint.isEmpty())

@@ -14,7 +14,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
+#include <thread>
 #include <stdexcept>
 
 using hotplugpeers::Recorder;
@@ -219,6 +221,41 @@ TEST(HotPlugDisk, AFailedMountIsNotAnnouncedAndLeavesNoFolder)
         EXPECT_EQ(recorder.usb()[0].dev, "sda1");
         EXPECT_EQ(recorder.presence(), (std::vector<bool>{false, true}));
         EXPECT_FALSE(fileExists(rootPath("/media/sde1")));
+    });
+}
+
+TEST(HotPlugDisk, TheStartUpScanAndTheWatcherNeverMountOnePartitionTwice)
+{
+    RUN_IN_TEST_NAMESPACES([] {
+        TmpfsMounts mounts;
+        HotPlug hotPlug;
+        Recorder recorder(hotPlug);
+        ASSERT_TRUE(hotPlug.start());
+        UeventSender sender;
+        constexpr int kPartitions = 20;
+        std::atomic<bool> go{false};
+        std::vector<std::thread> scanners;
+        for (int t = 0; t < 4; ++t)
+            scanners.emplace_back([&] {
+                while (!go)
+                    std::this_thread::yield();
+                for (int i = 1; i <= kPartitions; ++i) {
+                    QString dir;
+                    HotPlug::mount(QString("sdk%1").arg(i), dir);
+                }
+            });
+        go = true;
+        for (int i = 1; i <= kPartitions; ++i)
+            sender.send("add", usbBlockPath("sdk", "sdk" + std::to_string(i)));
+        for (std::thread& scanner : scanners)
+            scanner.join();
+        ASSERT_TRUE(recorder.waitForUsb(kPartitions));
+        EXPECT_EQ(mounts.calls().size(), size_t(kPartitions));
+        std::string table = mountTable();
+        for (int i = 1; i <= kPartitions; ++i) {
+            const std::string line = "/dev/sdk" + std::to_string(i) + " ";
+            EXPECT_EQ(table.find(line), table.rfind(line)) << line; // listed once
+        }
     });
 }
 
