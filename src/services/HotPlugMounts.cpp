@@ -62,15 +62,14 @@ bool readMountTable(std::vector<QStringList>& entries)
     return true;
 }
 
-bool mountedPoint(const std::vector<QStringList>& table, const QString& partition, QString& mountPoint)
+// The mount point of the first entry of a partition, as the table writes it; empty when none.
+QString mountPointIn(const std::vector<QStringList>& table, const QString& partition)
 {
     const QString source = "/dev/" + partition;
     for (const QStringList& fields : table)
-        if (fields[0] == source) {
-            mountPoint = fields[1];
-            return true;
-        }
-    return false;
+        if (fields[0] == source)
+            return fields[1];
+    return QString();
 }
 
 } // namespace
@@ -83,7 +82,7 @@ bool HotPlug::getMountPoint(const QString& partition, QString& mountPoint)
     std::vector<QStringList> table;
     if (!readMountTable(table))
         return false;
-    mountedPoint(table, partition, mountPoint);
+    mountPoint = mountPointIn(table, partition);
     LogWriter::instance()->write(0, "USB mount point: %s", mountPoint.toUtf8().constData());
     return true;
 }
