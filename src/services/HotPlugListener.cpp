@@ -135,22 +135,34 @@ void* HotPlugListener::threadMain()
     return nullptr;
 }
 
-void HotPlugListener::readLinks()
+// Reads what one socket holds, message by message, until it is drained;
+// `lost` is set when the kernel dropped messages for want of room.
+template <typename Handle>
+void HotPlugListener::drain(int fd, const char* failure, bool& lost, Handle handle)
 {
     for (;;) {
-        const ssize_t got = recv(m_linkFd, m_buffer.data(), m_buffer.size(), 0);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == ENOBUFS) {
-                LogWriter::instance()->write(2, "HotPlug: link messages lost");
-                continue;
-            }
-            if (errno != EAGAIN)
-                printf("read from ethfd failed: %s\n", strerror(errno));
-            return;
+        const ssize_t got = recv(fd, m_buffer.data(), m_buffer.size(), 0);
+        if (got >= 0) {
+            handle(static_cast<size_t>(got));
+            continue;
         }
-        for (const LinkEvent& event : parseLinkMessages(m_buffer.data(), static_cast<size_t>(got))) {
+        if (errno == EINTR)
+            continue;
+        if (errno == ENOBUFS) {
+            lost = true;
+            continue;
+        }
+        if (errno != EAGAIN)
+            printf(failure, strerror(errno));
+        return;
+    }
+}
+
+void HotPlugListener::readLinks()
+{
+    bool lost = false;
+    drain(m_linkFd, "read from ethfd failed: %s\n", lost, [this](size_t size) {
+        for (const LinkEvent& event : parseLinkMessages(m_buffer.data(), size)) {
             printf("%u: %s %s", event.index, event.up ? "up" : "down", event.name.c_str());
             if (event.master)
                 printf(" [%u]", *event.master);
@@ -160,31 +172,21 @@ void HotPlugListener::readLinks()
             m_owner.emitEthNotifyEvent(QString::fromStdString(event.name), event.up ? DEV_ACTION_ADD : DEV_ACTION_REMOVE);
             puts(event.master ? "emitEthNotifyEvent successfully" : "emitEthNotifyEvent successfully_1");
         }
-    }
+    });
+    if (lost)
+        LogWriter::instance()->write(2, "HotPlug: link messages lost");
 }
 
 void HotPlugListener::readUevents()
 {
     bool lost = false;
-    for (;;) {
-        const ssize_t got = recv(m_ueventFd, m_buffer.data(), m_buffer.size(), 0);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == ENOBUFS) {
-                lost = true;
-                continue;
-            }
-            if (errno != EAGAIN)
-                printf("read from usbfd failed: %s\n", strerror(errno));
-            break;
-        }
+    drain(m_ueventFd, "read from usbfd failed: %s\n", lost, [this](size_t size) {
         DiskEvent event;
-        if (!parseUeventHeader(m_buffer.data(), static_cast<size_t>(got), event))
-            continue;
+        if (!parseUeventHeader(m_buffer.data(), size, event))
+            return;
         m_owner.emitUsbNotifyEvent(event.partition, event.action);
         printf("emitUsbNotifyEvent successfully, dev: %s\n", event.partition.toUtf8().constData());
-    }
+    });
     if (lost) {
         LogWriter::instance()->write(2, "HotPlug: uevents lost, checking the partitions again");
         m_owner.rescanPartitions();

@@ -25,6 +25,8 @@ public:
 
 private:
     void* threadMain() override;
+    template <typename Handle>
+    void drain(int fd, const char* failure, bool& lost, Handle handle);
     void readLinks();
     void readUevents();
 

@@ -39,34 +39,40 @@ bool mounted(const std::string& partition)
     return mountTable().find("/dev/" + partition + " /media/" + partition + " ") != std::string::npos;
 }
 
+// A watcher on the tmpfs double, with its recorder and a uevent sender.
+struct DiskWatch
+{
+    TmpfsMounts mounts;
+    HotPlug hotPlug;
+    Recorder recorder{hotPlug};
+    UeventSender sender;
+};
+
 } // namespace
 
 TEST(HotPlugDisk, AnAddedPartitionIsMountedAnnouncedAndRemoved)
 {
     RUN_IN_TEST_NAMESPACES([] {
-        TmpfsMounts mounts;
-        HotPlug hotPlug;
-        Recorder recorder(hotPlug);
-        ASSERT_TRUE(hotPlug.start());
-        UeventSender sender;
+        DiskWatch watch;
+        ASSERT_TRUE(watch.hotPlug.start());
         // A whole disk, a disk with a two-letter name and an SD card are not
         // USB-disk partitions; only sda1 may come through, and first.
-        sender.send("add", usbBlockPath("sda"));
-        sender.send("add", usbBlockPath("sdaa", "sdaa1"));
-        sender.send("add", "/devices/platform/mmc0/mmc0:0001/block/mmcblk0/mmcblk0p1");
-        sender.send("change", usbBlockPath("sda", "sda1"));
-        sender.send("add", usbBlockPath("sda", "sda1"));
-        ASSERT_TRUE(recorder.waitForUsb(1));
-        auto events = recorder.usb();
+        watch.sender.send("add", usbBlockPath("sda"));
+        watch.sender.send("add", usbBlockPath("sdaa", "sdaa1"));
+        watch.sender.send("add", "/devices/platform/mmc0/mmc0:0001/block/mmcblk0/mmcblk0p1");
+        watch.sender.send("change", usbBlockPath("sda", "sda1"));
+        watch.sender.send("add", usbBlockPath("sda", "sda1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(1));
+        auto events = watch.recorder.usb();
         EXPECT_EQ(events[0].dev, "sda1");
         EXPECT_EQ(events[0].action, DEV_ACTION_ADD);
         EXPECT_EQ(events[0].mountDir, "/media/sda1");
         EXPECT_TRUE(mounted("sda1")) << mountTable();
-        ASSERT_EQ(mounts.calls().size(), 1u);
-        EXPECT_EQ(mounts.calls()[0].type, "vfat");
-        EXPECT_EQ(mounts.calls()[0].data, "codepage=437,iocharset=utf8,shortname=mixed,errors=remount-ro");
-        ASSERT_TRUE(recorder.waitForPresence(1));
-        EXPECT_EQ(recorder.presence(), std::vector<bool>{true});
+        ASSERT_EQ(watch.mounts.calls().size(), 1u);
+        EXPECT_EQ(watch.mounts.calls()[0].type, "vfat");
+        EXPECT_EQ(watch.mounts.calls()[0].data, "codepage=437,iocharset=utf8,shortname=mixed,errors=remount-ro");
+        ASSERT_TRUE(watch.recorder.waitForPresence(1));
+        EXPECT_EQ(watch.recorder.presence(), std::vector<bool>{true});
 
         QString point;
         ASSERT_TRUE(HotPlug::getMountPoint("sda1", point));
@@ -74,42 +80,39 @@ TEST(HotPlugDisk, AnAddedPartitionIsMountedAnnouncedAndRemoved)
         ASSERT_TRUE(HotPlug::getMountPoint("sdb1", point));
         EXPECT_EQ(point, "");
 
-        sender.send("remove", usbBlockPath("sda", "sda1"));
-        ASSERT_TRUE(recorder.waitForUsb(2));
-        events = recorder.usb();
+        watch.sender.send("remove", usbBlockPath("sda", "sda1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(2));
+        events = watch.recorder.usb();
         EXPECT_EQ(events[1].dev, "sda1");
         EXPECT_EQ(events[1].action, DEV_ACTION_REMOVE);
         EXPECT_EQ(events[1].mountDir, "");
         EXPECT_FALSE(mounted("sda1"));
         EXPECT_FALSE(fileExists(rootPath("/media/sda1")));
-        ASSERT_TRUE(recorder.waitForPresence(2));
-        EXPECT_EQ(recorder.presence(), (std::vector<bool>{true, false}));
+        ASSERT_TRUE(watch.recorder.waitForPresence(2));
+        EXPECT_EQ(watch.recorder.presence(), (std::vector<bool>{true, false}));
     });
 }
 
 TEST(HotPlugDisk, ASecondAddReportsTheExistingMountAndARemoveOfNothingIsAnnounced)
 {
     RUN_IN_TEST_NAMESPACES([] {
-        TmpfsMounts mounts;
-        HotPlug hotPlug;
-        Recorder recorder(hotPlug);
+        DiskWatch watch;
         // Mounted at start-up, as the main window does for disks already present.
         QString dir;
         ASSERT_TRUE(HotPlug::mount("sdb1", dir));
         EXPECT_EQ(dir, "/media/sdb1");
-        ASSERT_TRUE(hotPlug.start());
-        UeventSender sender;
-        sender.send("add", usbBlockPath("sdb", "sdb1"));
-        sender.send("remove", usbBlockPath("sdc", "sdc1"));
-        ASSERT_TRUE(recorder.waitForUsb(2));
-        const auto events = recorder.usb();
+        ASSERT_TRUE(watch.hotPlug.start());
+        watch.sender.send("add", usbBlockPath("sdb", "sdb1"));
+        watch.sender.send("remove", usbBlockPath("sdc", "sdc1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(2));
+        const auto events = watch.recorder.usb();
         EXPECT_EQ(events[0].mountDir, "/media/sdb1");
-        EXPECT_EQ(mounts.calls().size(), 1u); // not mounted a second time
+        EXPECT_EQ(watch.mounts.calls().size(), 1u); // not mounted a second time
         EXPECT_EQ(events[1].dev, "sdc1");
         EXPECT_EQ(events[1].action, DEV_ACTION_REMOVE);
         EXPECT_EQ(events[1].mountDir, "");
-        ASSERT_TRUE(recorder.waitForPresence(2));
-        EXPECT_EQ(recorder.presence(), (std::vector<bool>{true, false}));
+        ASSERT_TRUE(watch.recorder.waitForPresence(2));
+        EXPECT_EQ(watch.recorder.presence(), (std::vector<bool>{true, false}));
         EXPECT_TRUE(mounted("sdb1"));
     });
 }
@@ -117,17 +120,14 @@ TEST(HotPlugDisk, ASecondAddReportsTheExistingMountAndARemoveOfNothingIsAnnounce
 TEST(HotPlugDisk, ABurstOfUeventsLosesNothing)
 {
     RUN_IN_TEST_NAMESPACES([] {
-        TmpfsMounts mounts;
-        HotPlug hotPlug;
-        Recorder recorder(hotPlug);
-        ASSERT_TRUE(hotPlug.start());
-        UeventSender sender;
+        DiskWatch watch;
+        ASSERT_TRUE(watch.hotPlug.start());
         // A disk of many partitions, among the kernel's events for its other objects.
         for (int i = 1; i <= 200; ++i) {
-            sender.send("add", "/devices/platform/soc/ehci/usb1/1-1/1-1:1." + std::to_string(i));
-            sender.send("add", usbBlockPath("sdd", "sdd" + std::to_string(i)));
+            watch.sender.send("add", "/devices/platform/soc/ehci/usb1/1-1/1-1:1." + std::to_string(i));
+            watch.sender.send("add", usbBlockPath("sdd", "sdd" + std::to_string(i)));
         }
-        ASSERT_TRUE(recorder.waitForUsb(200, 30000)) << recorder.usb().size();
+        ASSERT_TRUE(watch.recorder.waitForUsb(200, 30000)) << watch.recorder.usb().size();
         for (int i = 1; i <= 200; ++i)
             EXPECT_TRUE(mounted("sdd" + std::to_string(i))) << i;
     });
@@ -136,15 +136,13 @@ TEST(HotPlugDisk, ABurstOfUeventsLosesNothing)
 TEST(HotPlugDisk, LostUeventsAreMadeUpByARescan)
 {
     RUN_IN_TEST_NAMESPACES([] {
-        TmpfsMounts mounts;
-        HotPlug hotPlug;
-        Recorder recorder(hotPlug);
+        DiskWatch watch;
         std::mutex mutex;
         std::condition_variable released;
         bool release = false;
         int calls = 0;
         // The first disk event holds the watcher up while the burst overflows its buffer.
-        hotPlug.setDiskPresenceHandler([&](bool) {
+        watch.hotPlug.setDiskPresenceHandler([&](bool) {
             std::unique_lock<std::mutex> lock(mutex);
             if (calls++ == 0)
                 released.wait_for(lock, std::chrono::seconds(20), [&] { return release; });
@@ -154,12 +152,11 @@ TEST(HotPlugDisk, LostUeventsAreMadeUpByARescan)
         testsupport::writeFile(rootPath("/dev/sdg1"), "");
         QString dir;
         ASSERT_TRUE(HotPlug::mount("sdh1", dir)); // its device is gone: the removal was lost
-        ASSERT_TRUE(hotPlug.start());
-        UeventSender sender;
-        sender.send("add", usbBlockPath("sdf", "sdf1"));
-        ASSERT_TRUE(recorder.waitForUsb(1));
+        ASSERT_TRUE(watch.hotPlug.start());
+        watch.sender.send("add", usbBlockPath("sdf", "sdf1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(1));
         for (int i = 0; i < 20000; ++i)
-            sender.send("change", "/devices/virtual/misc/noise" + std::to_string(i));
+            watch.sender.send("change", "/devices/virtual/misc/noise" + std::to_string(i));
         {
             std::lock_guard<std::mutex> lock(mutex);
             release = true;
@@ -170,7 +167,7 @@ TEST(HotPlugDisk, LostUeventsAreMadeUpByARescan)
         EXPECT_TRUE(mounted("sdf1"));
         bool announcedAdd = false;
         bool announcedRemove = false;
-        for (const auto& event : recorder.usb()) {
+        for (const auto& event : watch.recorder.usb()) {
             announcedAdd |= event.dev == "sdg1" && event.action == DEV_ACTION_ADD && event.mountDir == "/media/sdg1";
             announcedRemove |= event.dev == "sdh1" && event.action == DEV_ACTION_REMOVE;
         }
@@ -182,23 +179,20 @@ TEST(HotPlugDisk, LostUeventsAreMadeUpByARescan)
 TEST(HotPlugDisk, ABusyMountIsDetachedAndTheNextDiskMounts)
 {
     RUN_IN_TEST_NAMESPACES([] {
-        TmpfsMounts mounts;
-        HotPlug hotPlug;
-        Recorder recorder(hotPlug);
-        ASSERT_TRUE(hotPlug.start());
-        UeventSender sender;
-        sender.send("add", usbBlockPath("sda", "sda1"));
-        ASSERT_TRUE(recorder.waitForUsb(1));
+        DiskWatch watch;
+        ASSERT_TRUE(watch.hotPlug.start());
+        watch.sender.send("add", usbBlockPath("sda", "sda1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(1));
         // A model still open while the disk is pulled.
         const int open = ::open(rootPath("/media/sda1/model.qds").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
         ASSERT_GE(open, 0);
-        sender.send("remove", usbBlockPath("sda", "sda1"));
-        ASSERT_TRUE(recorder.waitForUsb(2));
+        watch.sender.send("remove", usbBlockPath("sda", "sda1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(2));
         EXPECT_FALSE(mounted("sda1"));
         EXPECT_FALSE(fileExists(rootPath("/media/sda1")));
-        sender.send("add", usbBlockPath("sda", "sda1"));
-        ASSERT_TRUE(recorder.waitForUsb(3));
-        EXPECT_EQ(recorder.usb()[2].mountDir, "/media/sda1");
+        watch.sender.send("add", usbBlockPath("sda", "sda1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(3));
+        EXPECT_EQ(watch.recorder.usb()[2].mountDir, "/media/sda1");
         EXPECT_TRUE(mounted("sda1"));
         EXPECT_FALSE(fileExists(rootPath("/media/sda1/model.qds"))); // a fresh mount
         close(open);
@@ -208,18 +202,15 @@ TEST(HotPlugDisk, ABusyMountIsDetachedAndTheNextDiskMounts)
 TEST(HotPlugDisk, AFailedMountIsNotAnnouncedAndLeavesNoFolder)
 {
     RUN_IN_TEST_NAMESPACES([] {
-        TmpfsMounts mounts;
-        mounts.failMounts("/dev/sde1", EINVAL);
-        HotPlug hotPlug;
-        Recorder recorder(hotPlug);
-        ASSERT_TRUE(hotPlug.start());
-        UeventSender sender;
-        sender.send("add", usbBlockPath("sde", "sde1"));
-        sender.send("add", usbBlockPath("sda", "sda1"));
-        ASSERT_TRUE(recorder.waitForUsb(1));
-        ASSERT_TRUE(recorder.waitForPresence(2));
-        EXPECT_EQ(recorder.usb()[0].dev, "sda1");
-        EXPECT_EQ(recorder.presence(), (std::vector<bool>{false, true}));
+        DiskWatch watch;
+        watch.mounts.failMounts("/dev/sde1", EINVAL);
+        ASSERT_TRUE(watch.hotPlug.start());
+        watch.sender.send("add", usbBlockPath("sde", "sde1"));
+        watch.sender.send("add", usbBlockPath("sda", "sda1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(1));
+        ASSERT_TRUE(watch.recorder.waitForPresence(2));
+        EXPECT_EQ(watch.recorder.usb()[0].dev, "sda1");
+        EXPECT_EQ(watch.recorder.presence(), (std::vector<bool>{false, true}));
         EXPECT_FALSE(fileExists(rootPath("/media/sde1")));
     });
 }
@@ -227,11 +218,8 @@ TEST(HotPlugDisk, AFailedMountIsNotAnnouncedAndLeavesNoFolder)
 TEST(HotPlugDisk, TheStartUpScanAndTheWatcherNeverMountOnePartitionTwice)
 {
     RUN_IN_TEST_NAMESPACES([] {
-        TmpfsMounts mounts;
-        HotPlug hotPlug;
-        Recorder recorder(hotPlug);
-        ASSERT_TRUE(hotPlug.start());
-        UeventSender sender;
+        DiskWatch watch;
+        ASSERT_TRUE(watch.hotPlug.start());
         constexpr int kPartitions = 20;
         std::atomic<bool> go{false};
         std::vector<std::thread> scanners;
@@ -246,11 +234,11 @@ TEST(HotPlugDisk, TheStartUpScanAndTheWatcherNeverMountOnePartitionTwice)
             });
         go = true;
         for (int i = 1; i <= kPartitions; ++i)
-            sender.send("add", usbBlockPath("sdk", "sdk" + std::to_string(i)));
+            watch.sender.send("add", usbBlockPath("sdk", "sdk" + std::to_string(i)));
         for (std::thread& scanner : scanners)
             scanner.join();
-        ASSERT_TRUE(recorder.waitForUsb(kPartitions));
-        EXPECT_EQ(mounts.calls().size(), size_t(kPartitions));
+        ASSERT_TRUE(watch.recorder.waitForUsb(kPartitions));
+        EXPECT_EQ(watch.mounts.calls().size(), size_t(kPartitions));
         std::string table = mountTable();
         for (int i = 1; i <= kPartitions; ++i) {
             const std::string line = "/dev/sdk" + std::to_string(i) + " ";
@@ -278,15 +266,12 @@ TEST(HotPlugDisk, PartitionNamesMustLookLikeOnes)
 TEST(HotPlugDisk, AThrowingHandlerDoesNotEndTheWatcher)
 {
     RUN_IN_TEST_NAMESPACES([] {
-        TmpfsMounts mounts;
-        HotPlug hotPlug;
-        Recorder recorder(hotPlug);
-        hotPlug.setDiskPresenceHandler([](bool) { throw std::runtime_error("engine not ready"); });
-        ASSERT_TRUE(hotPlug.start());
-        UeventSender sender;
-        sender.send("add", usbBlockPath("sda", "sda1"));
-        sender.send("add", usbBlockPath("sdb", "sdb1"));
-        ASSERT_TRUE(recorder.waitForUsb(2));
+        DiskWatch watch;
+        watch.hotPlug.setDiskPresenceHandler([](bool) { throw std::runtime_error("engine not ready"); });
+        ASSERT_TRUE(watch.hotPlug.start());
+        watch.sender.send("add", usbBlockPath("sda", "sda1"));
+        watch.sender.send("add", usbBlockPath("sdb", "sdb1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(2));
         EXPECT_TRUE(mounted("sdb1"));
     });
 }
