@@ -136,11 +136,12 @@ TEST(HotPlugDisk, ABurstOfUeventsLosesNothing)
 TEST(HotPlugDisk, LostUeventsAreMadeUpByARescan)
 {
     RUN_IN_TEST_NAMESPACES([] {
-        DiskWatch watch;
+        // Declared ahead of the watcher, whose thread may still use them while it stops.
         std::mutex mutex;
         std::condition_variable released;
         bool release = false;
         int calls = 0;
+        DiskWatch watch;
         // The first disk event holds the watcher up while the burst overflows its buffer.
         watch.hotPlug.setDiskPresenceHandler([&](bool) {
             std::unique_lock<std::mutex> lock(mutex);
