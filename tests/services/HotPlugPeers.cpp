@@ -73,7 +73,7 @@ void run(const std::string& command)
     EXPECT_EQ(0, system(command.c_str())) << command;
 }
 
-Recorder::Recorder(HotPlug& hotPlug)
+Recorder::Recorder(HotPlug& hotPlug) : m_hotPlug(hotPlug)
 {
     QObject::connect(
         &hotPlug, &HotPlug::usbNotifyEvent, &hotPlug,
@@ -90,6 +90,11 @@ Recorder::Recorder(HotPlug& hotPlug)
         },
         Qt::DirectConnection);
     hotPlug.setDiskPresenceHandler(presenceHandler());
+}
+
+Recorder::~Recorder()
+{
+    m_hotPlug.stop();
 }
 
 HotPlug::DiskPresenceHandler Recorder::presenceHandler()

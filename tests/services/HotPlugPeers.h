@@ -54,6 +54,8 @@ class Recorder
 {
 public:
     explicit Recorder(HotPlug& hotPlug);
+    // Stops the watcher first: its thread calls into the recorder.
+    ~Recorder();
     std::vector<UsbEvent> usb() const;
     std::vector<EthEvent> eth() const;
     std::vector<bool> presence() const;
@@ -68,6 +70,7 @@ public:
     int ethCount(const QString& dev, dev_action_t action) const;
 
 private:
+    HotPlug& m_hotPlug;
     mutable std::mutex m_mutex;
     std::vector<UsbEvent> m_usb;
     std::vector<EthEvent> m_eth;

@@ -44,10 +44,11 @@ TEST(Monitor, EventsArriveInTheGuiThread)
         testsupport::TmpfsMounts mounts;
         run("ip link add eth0 type veth peer name peer0 && ip link set eth0 up");
 
-        Monitor monitor;
         std::vector<QString> disks;
         std::vector<std::pair<QString, bool>> links;
         bool otherThread = false;
+        std::atomic<int> told{0};
+        Monitor monitor; // after what its handlers use, so it stops before they go
         QObject::connect(&monitor, &Monitor::emit_GetUsb, [&](QString dir) {
             otherThread |= QThread::currentThread() != app.thread();
             disks.push_back(dir);
@@ -57,7 +58,6 @@ TEST(Monitor, EventsArriveInTheGuiThread)
             if (dev != "peer0")
                 links.emplace_back(dev, up);
         });
-        std::atomic<int> told{0};
         monitor.setDiskPresenceHandler([&](bool) { ++told; });
         ASSERT_TRUE(monitor.start());
 
