@@ -4,6 +4,8 @@
 
 #include "base/Mounts.h"
 #include "base/RootPath.h"
+#include "board/SimMachine.h"
+#include "engine/Printer.h"
 #include "services/HotPlug.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"
@@ -245,6 +247,22 @@ TEST(HotPlugDisk, TheStartUpScanAndTheWatcherNeverMountOnePartitionTwice)
             const std::string line = "/dev/sdk" + std::to_string(i) + " ";
             EXPECT_EQ(table.find(line), table.rfind(line)) << line; // listed once
         }
+    });
+}
+
+TEST(HotPlugDisk, TheEngineIsToldThroughTheHandlerItsOwnerBinds)
+{
+    RUN_IN_TEST_NAMESPACES([] {
+        sim::SimMachine::boot(sim::SimMachine::Options());
+        Printer* printer = Printer::instance();
+        DiskWatch watch;
+        // As the main window binds it.
+        watch.hotPlug.setDiskPresenceHandler([printer](bool mounted) { printer->setIsExistUdisk(mounted); });
+        ASSERT_TRUE(watch.hotPlug.start());
+        watch.sender.send("add", usbBlockPath("sda", "sda1"));
+        EXPECT_TRUE(testsupport::eventually([&] { return printer->isExistUdisk(); }, 10000));
+        watch.sender.send("remove", usbBlockPath("sda", "sda1"));
+        EXPECT_TRUE(testsupport::eventually([&] { return !printer->isExistUdisk(); }, 10000));
     });
 }
 
