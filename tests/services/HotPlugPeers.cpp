@@ -89,20 +89,15 @@ Recorder::Recorder(HotPlug& hotPlug) : m_hotPlug(hotPlug)
             m_eth.push_back({dev, action});
         },
         Qt::DirectConnection);
-    hotPlug.setDiskPresenceHandler(presenceHandler());
+    hotPlug.setDiskPresenceHandler([this](bool mounted) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_presence.push_back(mounted);
+    });
 }
 
 Recorder::~Recorder()
 {
     m_hotPlug.stop();
-}
-
-HotPlug::DiskPresenceHandler Recorder::presenceHandler()
-{
-    return [this](bool mounted) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_presence.push_back(mounted);
-    };
 }
 
 std::vector<UsbEvent> Recorder::usb() const

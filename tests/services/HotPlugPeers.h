@@ -59,7 +59,6 @@ public:
     std::vector<UsbEvent> usb() const;
     std::vector<EthEvent> eth() const;
     std::vector<bool> presence() const;
-    HotPlug::DiskPresenceHandler presenceHandler();
 
     // Waits (generously) until `count` disk events were announced.
     bool waitForUsb(size_t count, int timeoutMs = 10000) const;
