@@ -91,8 +91,8 @@ int Socket::getSockName(InetAddress& address) const
 // with many files open, and select cannot take them.
 int Socket::wait(short events, int ms) const
 {
-    if (ms < 0) {
-        errno = EINVAL;
+    if (m_fd < 0 || ms < 0) {
+        errno = m_fd < 0 ? EBADF : EINVAL;
         return -1;
     }
     const long long deadline = monotonicMs() + ms;

@@ -7,6 +7,7 @@
 
 #include <QBitmap>
 #include <QColor>
+#include <QImage>
 #include <QPixmap>
 
 #include <unistd.h>
@@ -79,5 +80,7 @@ void Utils::getQRCode(const QString& tool, const QString& text, QPixmap& pixmap)
     LogWriter::instance()->write(1, "%s return %d", "getQRCode", status);
     if (status != 0)
         return;
-    pixmap.load(QString::fromStdString(picture));
+    // Through QImage: QPixmap::load could answer from its cache, keyed by
+    // name, size and time, for an earlier code of the same size.
+    pixmap = QPixmap::fromImage(QImage(QString::fromStdString(picture)));
 }
