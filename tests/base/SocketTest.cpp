@@ -114,30 +114,34 @@ TEST(TcpSocket, EchoesAndSeesTheEndOfTheStream)
     });
 }
 
+// On loopback, outside the test namespaces: there the body is process 1,
+// which the kernel spares the signal anyway.
 TEST(TcpSocket, SendingToAClosedPeerFailsWithoutKillingTheProcess)
 {
-    RUN_IN_TEST_NAMESPACES([] {
-        // As a process that did not ignore SIGPIPE at start-up.
-        signal(SIGPIPE, SIG_DFL);
-        TcpSocket server;
-        const uint16_t port = listenOnLoopback(server);
-        TcpSocket client;
-        ASSERT_EQ(0, client.create());
-        ASSERT_EQ(0, client.connect(InetAddress("127.0.0.1", port)));
-        int fd = -1;
-        ASSERT_EQ(0, server.accept(fd));
-        close(fd);
+    // As a process that did not ignore SIGPIPE at start-up.
+    signal(SIGPIPE, SIG_DFL);
+    TcpSocket server;
+    const uint16_t port = listenOnLoopback(server);
+    TcpSocket client;
+    ASSERT_EQ(0, client.create());
+    ASSERT_EQ(0, client.connect(InetAddress("127.0.0.1", port)));
+    int fd = -1;
+    ASSERT_EQ(0, server.accept(fd));
+    close(fd);
 
-        int result = 0;
-        for (int i = 0; i < 50 && result >= 0; ++i) {
-            result = client.send("x", 1);
-            usleep(10000);
-        }
-        EXPECT_EQ(-1, result);
-        EXPECT_TRUE(errno == EPIPE || errno == ECONNRESET) << strerror(errno);
-        client.close();
-        server.close();
-    });
+    int result = 0;
+    for (int i = 0; i < 50 && result >= 0; ++i) {
+        result = client.send("x", 1);
+        usleep(10000);
+    }
+    EXPECT_EQ(-1, result);
+    // The first failure may report the peer's reset; the next is the
+    // broken pipe that would raise SIGPIPE.
+    errno = 0;
+    EXPECT_EQ(-1, client.send("x", 1));
+    EXPECT_EQ(EPIPE, errno) << strerror(errno);
+    client.close();
+    server.close();
 }
 
 TEST(Socket, FailedBindsAndReopensLeaveNoDescriptorBehind)
