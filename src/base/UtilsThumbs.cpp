@@ -88,6 +88,51 @@ bool previewRange(const unsigned char* head, off_t fileSize, off_t* offset, uint
     return *offset <= fileSize && static_cast<off_t>(*size) <= fileSize - *offset;
 }
 
+struct FileCloser
+{
+    int fd;
+    ~FileCloser() { close(fd); }
+};
+
+// The preview image held in a ".svgx" file; false (logged) when the file
+// cannot be read or its head does not lead to a preview inside the file.
+bool readPreview(const QString& modelPath, QByteArray* image)
+{
+    const QByteArray pathText = modelPath.toUtf8();
+    LogWriter* log = LogWriter::instance();
+    const int fd = open(Utils::fsPath(modelPath).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        log->write(3, "extractThumb Fail, Fail to Open File(%s)", pathText.constData());
+        return false;
+    }
+    const FileCloser closer{fd};
+
+    unsigned char head[kHeadSize];
+    struct stat info{};
+    if (fstat(fd, &info) != 0 || !readFully(fd, reinterpret_cast<char*>(head), kHeadSize, 0)) {
+        log->write(3, "extractThumb Fail, Fail To Read File Header (%s)", pathText.constData());
+        return false;
+    }
+    if (strncmp(reinterpret_cast<const char*>(head), "DLP-", 4) != 0 || !memchr(head, '\0', kTagSize)) {
+        log->write(3, "Error File(%s)", pathText.constData());
+        return false;
+    }
+    off_t offset = 0;
+    uint32_t size = 0;
+    if (!previewRange(head, info.st_size, &offset, &size)) {
+        log->write(3, "extractThumb Fail, bad preview position in the head of %s (%u, %u, %u; file %lld bytes)",
+                   pathText.constData(), readLittleEndian32(head + 16), readLittleEndian32(head + 20),
+                   readLittleEndian32(head + 24), static_cast<long long>(info.st_size));
+        return false;
+    }
+    image->resize(static_cast<int>(size));
+    if (!readFully(fd, image->data(), size, offset)) {
+        log->write(3, "extractThumb Fail, Fail To Read Image (%s)", pathText.constData());
+        return false;
+    }
+    return true;
+}
+
 // Decodes an image, reading its size first so that a head announcing a huge
 // picture costs nothing.
 QImage decodePreview(const QByteArray& data)
@@ -119,6 +164,17 @@ QImage blackToTransparent(const QImage& image)
 
 std::mutex g_extractLock; // one extraction at a time: both files belong together
 
+// The thumbnail of a ".svgx" model, extracted when missing; empty when there is none.
+QString existingThumb(const QString& modelPath, const char* suffix)
+{
+    if (!isRegularFile(modelPath) || !isSvgx(modelPath))
+        return QString();
+    const QString thumb = thumbPath(modelPath, suffix);
+    if (!isRegularFile(thumb) && Utils::extractThumb(modelPath) != 0)
+        return QString();
+    return thumb;
+}
+
 } // namespace
 
 bool Utils::isUsbPath(const QString& path)
@@ -140,22 +196,12 @@ QString Utils::thumbDir(const QString& modelPath)
 
 QString Utils::getThumb(const QString& modelPath)
 {
-    if (!isRegularFile(modelPath) || !isSvgx(modelPath))
-        return QString();
-    const QString thumb = thumbPath(modelPath, kThumbSuffix);
-    if (!isRegularFile(thumb) && extractThumb(modelPath) != 0)
-        return QString();
-    return thumb;
+    return existingThumb(modelPath, kThumbSuffix);
 }
 
 QString Utils::getThumbnail(const QString& modelPath)
 {
-    if (!isRegularFile(modelPath) || !isSvgx(modelPath))
-        return QString();
-    const QString thumb = thumbPath(modelPath, kSmallThumbSuffix);
-    if (!isRegularFile(thumb) && extractThumb(modelPath) != 0)
-        return QString();
-    return thumb;
+    return existingThumb(modelPath, kSmallThumbSuffix);
 }
 
 bool Utils::removeModel(const QString& modelPath)
@@ -173,51 +219,12 @@ int Utils::extractThumb(const QString& modelPath)
 {
     if (!isSvgx(modelPath) || !isRegularFile(modelPath))
         return -1;
-    const std::string path = fsPath(modelPath);
-    const QByteArray pathText = modelPath.toUtf8();
-    LogWriter* log = LogWriter::instance();
-
     std::lock_guard<std::mutex> lock(g_extractLock);
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        log->write(3, "extractThumb Fail, Fail to Open File(%s)", pathText.constData());
-        return -1;
-    }
     QByteArray image;
-    {
-        unsigned char head[kHeadSize];
-        struct stat info{};
-        if (fstat(fd, &info) != 0 || !readFully(fd, reinterpret_cast<char*>(head), kHeadSize, 0)) {
-            log->write(3, "extractThumb Fail, Fail To Read File Header (%s)", pathText.constData());
-            close(fd);
-            return -1;
-        }
-        if (strncmp(reinterpret_cast<const char*>(head), "DLP-", 4) != 0 || !memchr(head, '\0', kTagSize)) {
-            log->write(3, "Error File(%s)", pathText.constData());
-            close(fd);
-            return -1;
-        }
-        off_t offset = 0;
-        uint32_t size = 0;
-        if (!previewRange(head, info.st_size, &offset, &size)) {
-            log->write(3, "extractThumb Fail, bad preview position in the head of %s (%u, %u, %u; file %lld bytes)",
-                       pathText.constData(), readLittleEndian32(head + 16), readLittleEndian32(head + 20),
-                       readLittleEndian32(head + 24), static_cast<long long>(info.st_size));
-            close(fd);
-            return -1;
-        }
-        image.resize(static_cast<int>(size));
-        if (!readFully(fd, image.data(), size, offset)) {
-            log->write(3, "extractThumb Fail, Fail To Read Image (%s)", pathText.constData());
-            close(fd);
-            return -1;
-        }
-    }
-    close(fd);
-
-    const QString small = thumbPath(modelPath, kSmallThumbSuffix);
-    const QString large = thumbPath(modelPath, kThumbSuffix);
-    if (saveThumb(small, image) != 0 || saveThumb(large, image) != 0)
+    if (!readPreview(modelPath, &image))
+        return -1;
+    if (saveThumb(thumbPath(modelPath, kSmallThumbSuffix), image) != 0 ||
+        saveThumb(thumbPath(modelPath, kThumbSuffix), image) != 0)
         return -1;
     return 0;
 }
