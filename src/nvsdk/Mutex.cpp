@@ -1,6 +1,7 @@
 #include "Mutex.h"
 
-#include "base/Assert.h"
+#include <cstdio>
+#include <cstdlib>
 
 namespace nvsdk {
 
@@ -31,7 +32,11 @@ bool Mutex::tryLock()
 
 MutexLocker::MutexLocker(Mutex* mutex) : m_mutex(mutex)
 {
-    TALVIKS_ASSERT(m_mutex);
+    // A caller's mistake, in every build type.
+    if (!m_mutex) {
+        fprintf(stderr, "%s:%d: %s: Assertion `m_mutex' failed.\n", __FILE__, __LINE__, __PRETTY_FUNCTION__);
+        abort();
+    }
     lock();
 }
 
