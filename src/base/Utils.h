@@ -63,8 +63,10 @@ public:
     // copies and removes the source. The rename's result.
     static bool moveFile(const QString& source, const QString& destination);
     // Removes a folder tree. Symbolic links inside are removed, never
-    // followed. False for an empty path or when the folder is still there
-    // (it held hidden entries); true when no such folder exists.
+    // followed; hidden entries stay, but for the temporary files that
+    // interrupted copies and rewrites left. False for an empty path or when
+    // the folder is still there (it held hidden entries); true when no such
+    // folder exists.
     static bool removeDir(const QString& path);
 
     // --- Lookups ---

@@ -8,11 +8,13 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -140,8 +142,10 @@ bool bringLoopbackUp(std::string* why)
         report(fd, Unavailable, "namespaces unavailable: " + systemError("fork"));
         _exit(0);
     }
-    if (pid == 0)
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         runBody(fd, body);
+    }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -200,6 +204,8 @@ std::string runInTestNamespaces(const std::function<void()>& body)
     }
     if (pid == 0) {
         close(fds[0]);
+        // A test killed by its time-out takes the namespaces with it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         makeNamespaces(fds[1], body);
     }
     close(fds[1]);
