@@ -83,7 +83,8 @@ struct Walk
 
 bool underScratchRoot(const std::string& normalPath)
 {
-    return !rootPrefix().empty() && isUnder(normalPath, rootPrefix());
+    static const std::string root = rootPrefix().empty() ? "" : absoluteNormalPath(rootPrefix());
+    return !root.empty() && isUnder(normalPath, root);
 }
 
 std::string baseName(const std::string& path)
@@ -318,6 +319,12 @@ bool checkCommand(const std::vector<ShellWord>& words, const std::vector<ShellWo
                     return refuse(why, "awk starting a program");
         }
         if (tool == "find") {
+            // "-delete" removes what it finds under the starting folders.
+            if (std::any_of(words.begin() + static_cast<long>(i) + 1, words.end(),
+                            [](const ShellWord& w) { return w.text == "-delete"; }))
+                for (size_t j = i + 1; j < words.size() && words[j].text[0] != '-'; ++j)
+                    if (!mayWrite(words[j], walk, why))
+                        return false;
             for (size_t j = i + 1; j < words.size(); ++j) {
                 const std::string& arg = words[j].text;
                 if (arg != "-exec" && arg != "-execdir" && arg != "-ok" && arg != "-okdir")

@@ -1,63 +1,9 @@
 #pragma once
 
-#include <atomic>
+#include "TimedRun.h"
+
 #include <string>
 #include <vector>
-
-// Lets another thread stop a timed run (a worker that is asked to stop).
-// Cancelling is sticky: a run started after it ends at once.
-class RunCanceller
-{
-public:
-    RunCanceller();
-    ~RunCanceller();
-    RunCanceller(const RunCanceller&) = delete;
-    RunCanceller& operator=(const RunCanceller&) = delete;
-
-    void cancel();
-    bool cancelled() const;
-    // Readable once cancelled, for the runner's poll.
-    int fd() const { return m_fds[0]; }
-
-private:
-    int m_fds[2];
-    std::atomic<bool> m_cancelled{false};
-};
-
-// One program run with limits: no shell in between.
-struct TimedRun
-{
-    // argv[0] is looked up on PATH.
-    std::vector<std::string> argv;
-    // Limit for the program to start, then for it to finish once started.
-    int startLimitMs = 30000;
-    int finishLimitMs = 30000;
-    RunCanceller* canceller = nullptr; // optional
-
-    // A command line split into program and arguments (see splitCommandLine).
-    static TimedRun commandLine(const std::string& line);
-    // The run as a command line, for logs and records.
-    std::string text() const;
-};
-
-struct RunResult
-{
-    // Output beyond this, on either stream, is read and dropped.
-    static constexpr size_t kOutputCap = 1u << 20;
-
-    bool started = false;   // the program was found and started
-    bool timedOut = false;  // it overran a limit and was killed with its process group
-    bool cancelled = false; // it was cancelled and killed with its process group
-    int status = -1;        // raw wait status; -1 when never started or not waited for
-    std::string output;     // standard output, at most kOutputCap bytes
-    std::string errors;     // standard error, at most kOutputCap bytes
-    std::string why;        // why it did not start (refused, not found), for the log
-
-    // The exit code of a program that ended by itself; -1 when it did not
-    // start, overran, was cancelled or was killed by a signal.
-    int exitCode() const;
-    bool succeeded() const { return exitCode() == 0; }
-};
 
 // Every external program of the system runs through here, so that tests and
 // the simulator can record commands instead of running them. The runner in
@@ -94,11 +40,6 @@ public:
     // behind still holds its output open.
     virtual RunResult runTimed(const TimedRun& run);
 };
-
-// Splits a command line into program and arguments as the Qt process class
-// does, with no shell: blanks separate words, double quotes group them, and
-// three double quotes in a row stand for one literal double quote.
-std::vector<std::string> splitCommandLine(const std::string& line);
 
 // A word the shell reads back as exactly `text`, for command lines built from
 // names, passwords or paths that come from users, disks or peers.

@@ -124,14 +124,6 @@ TimedRun TimedRun::commandLine(const std::string& line)
     return run;
 }
 
-std::string TimedRun::text() const
-{
-    std::string line;
-    for (const std::string& arg : argv)
-        line += (line.empty() ? "" : " ") + arg;
-    return line;
-}
-
 int RunResult::exitCode() const
 {
     if (!started || timedOut || cancelled || status < 0 || !WIFEXITED(status))

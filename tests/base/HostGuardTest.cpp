@@ -54,7 +54,7 @@ TEST(HostGuard, RefusesEverythingButHarmlessToolsUnderAScratchRoot)
         "cd /proc/sys && echo 1 > x", "echo x > $TARGET", "cat << EOF\nip\nEOF",
         // writes anywhere but the scratch root and temporary files
         "rm -rf /", "chmod -R 777 /home", "cp x /data/etc/General.json", "touch /tmp", "qrencode -o /tmp/../q.png x",
-        "cd /; rm -rf media",
+        "cd /; rm -rf media", "find /home -name '*.log' -delete",
     };
     for (const std::string& command : refused) {
         std::string why;

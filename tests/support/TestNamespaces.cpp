@@ -1,5 +1,7 @@
 #include "support/TestNamespaces.h"
 
+#include "base/Spawn.h"
+
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
@@ -186,6 +188,38 @@ bool readText(int fd, std::string* text)
 bool insideTestNamespaces()
 {
     return g_inside;
+}
+
+int runInsideTestNamespaces(const std::string& command, std::string* output)
+{
+    if (!g_inside) {
+        ADD_FAILURE() << "not inside the test namespaces, so not running: " << command;
+        return -1;
+    }
+    int fds[2] = {-1, -1};
+    if (output && pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    SpawnSpec spec;
+    spec.argv = {"/bin/sh", "-c", command};
+    spec.search = false;
+    spec.outFd = fds[1];
+    const pid_t pid = spawnProgram(spec);
+    if (output) {
+        close(fds[1]);
+        char buffer[4096];
+        ssize_t n;
+        while (pid > 0 && ((n = read(fds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)))
+            if (n > 0)
+                output->append(buffer, static_cast<size_t>(n));
+        close(fds[0]);
+    }
+    if (pid < 0)
+        return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string runInTestNamespaces(const std::function<void()>& body)
