@@ -1,0 +1,236 @@
+#include "nvupserver/HttpCommon.h"
+#include "nvupserver/Md5.h"
+#include "nvupserver/StopFlag.h"
+
+#include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace nvupserver {
+
+using namespace detail;
+
+namespace {
+
+bool isSuccessStatus(int code)
+{
+    return code >= 200 && code < 300;
+}
+
+struct FileSink
+{
+    FILE* file = nullptr;
+    CURL* curl = nullptr;
+    bool checked = false;
+    bool refused = false; // the answer is not 2xx: its body is no package
+    curl_off_t written = 0;
+};
+
+size_t fileWriter(char* data, size_t size, size_t count, void* user)
+{
+    FileSink* sink = static_cast<FileSink*>(user);
+    if (!sink->checked) {
+        sink->checked = true;
+        sink->refused = !isSuccessStatus(responseCode(sink->curl));
+    }
+    if (sink->refused)
+        return 0;
+    const size_t bytes = size * count;
+    if (fwrite(data, 1, bytes, sink->file) != bytes) {
+        printf("save download file failed: %d\n", ferror(sink->file));
+        return 0;
+    }
+    sink->written += static_cast<curl_off_t>(bytes);
+    return bytes;
+}
+
+// The whole length from "Content-Range: bytes */N" of the last answer, or -1.
+size_t rangeHeaderReader(char* data, size_t size, size_t count, void* user)
+{
+    long long* total = static_cast<long long*>(user);
+    const size_t bytes = size * count;
+    const std::string line(data, bytes);
+    if (line.compare(0, 5, "HTTP/") == 0) {
+        *total = -1;
+    } else if (strncasecmp(line.c_str(), "content-range:", 14) == 0) {
+        const size_t slash = line.find('/');
+        if (slash != std::string::npos) {
+            char* end = nullptr;
+            const long long value = strtoll(line.c_str() + slash + 1, &end, 10);
+            if (end != line.c_str() + slash + 1 && value >= 0)
+                *total = value;
+        }
+    }
+    return bytes;
+}
+
+curl_off_t fileLength(FILE* file)
+{
+    if (fflush(file) != 0 || fseeko(file, 0, SEEK_END) != 0)
+        return -1;
+    return ftello(file);
+}
+
+// Pauses grow while attempts bring nothing, so a dead server is not hammered;
+// true when a stop arrived meanwhile.
+bool pauseBeforeRetry(StopFlag* stop, int idleStreak)
+{
+    const int ms = std::min(250 << std::min(idleStreak, 5), 8000);
+    if (stop)
+        return stop->waitFor(ms);
+    usleep(static_cast<useconds_t>(ms) * 1000);
+    return false;
+}
+
+// Moves a verified partial file into place.
+int finishFile(const std::string& partPath, const std::string& path, const HttpOptions& options,
+               HttpResult& result)
+{
+    if (!options.md5.empty()) {
+        std::string digest;
+        if (!fileMd5Hex(partPath, digest)) {
+            result.message = "cannot read the downloaded file";
+            return -1;
+        }
+        if (!sameDigest(digest, options.md5)) {
+            result.message = "md5 mismatch, expected " + options.md5 + ", got " + digest;
+            printf("%s\n", result.message.c_str());
+            return -1;
+        }
+    }
+    if (remove(path.c_str()) != 0 && errno != ENOENT) {
+        result.message = std::string("cannot replace ") + path + ": " + strerror(errno);
+        return -1;
+    }
+    if (rename(partPath.c_str(), path.c_str()) != 0) {
+        result.message = std::string("cannot rename ") + partPath + ": " + strerror(errno);
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int downloadFile(ProgressState& state, const std::string& url, const std::string& path, const HttpOptions& options,
+                 HttpResult& result)
+{
+    result = HttpResult();
+    const std::string partPath = path + ".part";
+    FILE* file = fopen(partPath.c_str(), "ab");
+    if (!file) {
+        printf("fopen file (%s) fail\n", partPath.c_str());
+        result.message = std::string("cannot open ") + partPath + ": " + strerror(errno);
+        return -1;
+    }
+    state = ProgressState();
+    state.progress = options.progress;
+    state.progressData = options.progressData;
+    state.stop = options.stop;
+
+    // Only attempts that brought no byte count toward the limit; the overall
+    // cap keeps a server that trickles a byte per attempt from going on forever.
+    const int limit = std::max(options.retries, 1);
+    int idleAttempts = 0;
+    int idleStreak = 0;
+    int attempts = 0;
+    bool restarted = false;
+    int ret = -1;
+    for (;;) {
+        ++attempts;
+        const curl_off_t offset = fileLength(file);
+        if (offset < 0) {
+            printf("ftell error\n");
+            result.message = "cannot read the length of the partial file";
+            break;
+        }
+        CurlHandle curl = newHandle();
+        if (!curl) {
+            printf("crul_easy_init fail\n");
+            result.message = "curl_easy_init failed";
+            break;
+        }
+        HeaderList headers;
+        char errorBuffer[CURL_ERROR_SIZE];
+        if (!applyCommon(curl.get(), url, options, &state, headers, errorBuffer, result.message))
+            break;
+        FileSink sink;
+        sink.file = file;
+        sink.curl = curl.get();
+        long long rangeTotal = -1;
+        curl_easy_setopt(curl.get(), CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(curl.get(), CURLOPT_MAXREDIRS, 5L);
+        curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, fileWriter);
+        curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
+        curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, rangeHeaderReader);
+        curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &rangeTotal);
+        curl_easy_setopt(curl.get(), CURLOPT_RESUME_FROM_LARGE, offset);
+        // Each attempt reports its own counts on top of what the file held.
+        state.offset = static_cast<double>(offset);
+        state.lastNow = 0;
+
+        const CURLcode code = curl_easy_perform(curl.get());
+        if (code == CURLE_OK || sink.refused) {
+            ret = 0;
+            result.code = responseCode(curl.get());
+            // A partial file that already holds the whole package is complete.
+            if (result.code == 416 && offset > 0 && rangeTotal == offset)
+                result.code = 200;
+            break;
+        }
+        if (code == CURLE_ABORTED_BY_CALLBACK) {
+            ret = 1;
+            break;
+        }
+        if (code == CURLE_RANGE_ERROR && offset > 0 && !restarted) {
+            // The server sends the whole file whatever range is asked for.
+            printf("server ignores the range, download restarts from byte 0\n");
+            restarted = true;
+            if (fflush(file) != 0 || ftruncate(fileno(file), 0) != 0) {
+                result.message = std::string("cannot truncate ") + partPath + ": " + strerror(errno);
+                break;
+            }
+            continue;
+        }
+        result.message = errorText(code, errorBuffer);
+        printf("download failed: %d, will try again\n", static_cast<int>(code));
+        if (sink.written > 0) {
+            idleStreak = 0;
+        } else {
+            ++idleAttempts;
+            ++idleStreak;
+        }
+        if (idleAttempts >= limit || attempts >= limit * 10)
+            break;
+        if (pauseBeforeRetry(options.stop, idleStreak)) {
+            ret = 1;
+            break;
+        }
+    }
+    if (ret == 1) {
+        result.message = "download aborted by callback";
+        printf("%s\n", result.message.c_str());
+    }
+
+    // On disk before it can be renamed into place.
+    const bool flushed = fflush(file) == 0 && fsync(fileno(file)) == 0;
+    const bool closed = fclose(file) == 0;
+    if (ret == 0 && !(flushed && closed)) {
+        ret = -1;
+        result.message = std::string("cannot write ") + partPath;
+    }
+    if (ret == 0 && isSuccessStatus(result.code))
+        ret = finishFile(partPath, path, options, result);
+    else if (ret == 0)
+        result.message = "server answered " + std::to_string(result.code);
+    if (ret != 0 || !isSuccessStatus(result.code))
+        remove(partPath.c_str());
+    return ret;
+}
+
+} // namespace nvupserver
