@@ -69,6 +69,24 @@ size_t rangeHeaderReader(char* data, size_t size, size_t count, void* user)
     return bytes;
 }
 
+// Failures another attempt cannot mend: a refused scheme or redirect, a
+// certificate that does not verify, a file that cannot be written.
+bool isPermanent(CURLcode code)
+{
+    switch (code) {
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+    case CURLE_TOO_MANY_REDIRECTS:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_WRITE_ERROR:
+        return true;
+    default:
+        return false;
+    }
+}
+
 curl_off_t fileLength(FILE* file)
 {
     if (fflush(file) != 0 || fseeko(file, 0, SEEK_END) != 0)
@@ -80,7 +98,7 @@ curl_off_t fileLength(FILE* file)
 // true when a stop arrived meanwhile.
 bool pauseBeforeRetry(StopFlag* stop, int idleStreak)
 {
-    const int ms = std::min(250 << std::min(idleStreak, 5), 8000);
+    const int ms = idleStreak == 0 ? 50 : std::min(250 << std::min(idleStreak - 1, 5), 8000);
     if (stop)
         return stop->waitFor(ms);
     usleep(static_cast<useconds_t>(ms) * 1000);
@@ -198,6 +216,10 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
             continue;
         }
         result.message = errorText(code, errorBuffer);
+        if (isPermanent(code)) {
+            printf("download failed: %d, %s\n", static_cast<int>(code), result.message.c_str());
+            break;
+        }
         printf("download failed: %d, will try again\n", static_cast<int>(code));
         if (sink.written > 0) {
             idleStreak = 0;
