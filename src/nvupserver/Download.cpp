@@ -1,5 +1,5 @@
 #include "nvupserver/HttpCommon.h"
-#include "nvupserver/Md5.h"
+#include "nvupserver/Md5Pipeline.h"
 #include "nvupserver/StopFlag.h"
 
 #include <strings.h>
@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace nvupserver {
 
@@ -29,6 +30,9 @@ struct FileSink
     bool checked = false;
     bool refused = false; // the answer is not 2xx: its body is no package
     curl_off_t written = 0;
+    // Fed as the bytes arrive, so the finished file needs no second read.
+    Md5Pipeline* digest = nullptr;
+    long long* hashed = nullptr;
 };
 
 size_t fileWriter(char* data, size_t size, size_t count, void* user)
@@ -46,6 +50,10 @@ size_t fileWriter(char* data, size_t size, size_t count, void* user)
         return 0;
     }
     sink->written += static_cast<curl_off_t>(bytes);
+    if (sink->digest) {
+        sink->digest->add(data, bytes);
+        *sink->hashed += static_cast<long long>(bytes);
+    }
     return bytes;
 }
 
@@ -107,16 +115,16 @@ bool pauseBeforeRetry(StopFlag* stop, int idleStreak)
 
 // Moves a verified partial file into place.
 int finishFile(const std::string& partPath, const std::string& path, const HttpOptions& options,
-               HttpResult& result)
+               Md5Pipeline* digest, HttpResult& result)
 {
-    if (!options.md5.empty()) {
-        std::string digest;
-        if (!fileMd5Hex(partPath, digest)) {
-            result.message = "cannot read the downloaded file";
+    if (digest) {
+        const std::string actual = digest->digest().hex();
+        if (actual.empty()) {
+            result.message = "cannot digest the downloaded file";
             return -1;
         }
-        if (!sameDigest(digest, options.md5)) {
-            result.message = "md5 mismatch, expected " + options.md5 + ", got " + digest;
+        if (!sameDigest(actual, options.md5)) {
+            result.message = "md5 mismatch, expected " + options.md5 + ", got " + actual;
             printf("%s\n", result.message.c_str());
             return -1;
         }
@@ -158,6 +166,10 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
     int attempts = 0;
     bool restarted = false;
     int ret = -1;
+    std::unique_ptr<Md5Pipeline> digest;
+    if (!options.md5.empty())
+        digest.reset(new Md5Pipeline);
+    long long hashed = 0;
     for (;;) {
         ++attempts;
         const curl_off_t offset = fileLength(file);
@@ -176,9 +188,22 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
         char errorBuffer[CURL_ERROR_SIZE];
         if (!applyCommon(curl.get(), url, options, &state, headers, errorBuffer, result.message))
             break;
+        // The digest covers exactly the bytes on disk; after a truncation or a
+        // short write it starts again from the file.
+        if (digest && hashed != offset) {
+            if (!digest->digest().resetToFile(partPath, offset)) {
+                result.message = "cannot read the partial file " + partPath;
+                break;
+            }
+            hashed = offset;
+        }
         FileSink sink;
         sink.file = file;
         sink.curl = curl.get();
+        if (digest) {
+            sink.digest = digest.get();
+            sink.hashed = &hashed;
+        }
         long long rangeTotal = -1;
         curl_easy_setopt(curl.get(), CURLOPT_HTTPGET, 1L);
         curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
@@ -247,7 +272,7 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
         result.message = std::string("cannot write ") + partPath;
     }
     if (ret == 0 && isSuccessStatus(result.code))
-        ret = finishFile(partPath, path, options, result);
+        ret = finishFile(partPath, path, options, digest.get(), result);
     else if (ret == 0)
         result.message = "server answered " + std::to_string(result.code);
     if (ret != 0 || !isSuccessStatus(result.code))
