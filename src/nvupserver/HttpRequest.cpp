@@ -28,13 +28,14 @@ size_t memoryWriter(char* data, size_t size, size_t count, void* user)
 
 // A POST (body given) or a GET whose answer is collected in memory.
 int requestToMemory(ProgressState* state, const std::string& url, const std::string* body,
-                    const HttpOptions& options, HttpResult& result, const char* failureFormat)
+                    const HttpOptions& options, HttpResult& result, const char* initFailure,
+                    const char* failureFormat)
 {
     result = HttpResult();
     CurlHandle curl = newHandle();
     if (!curl) {
-        printf("curl_easy_init failed\n");
-        result.message = "curl_easy_init failed";
+        printf("%s\n", initFailure);
+        result.message = initFailure;
         return -1;
     }
     HeaderList headers;
@@ -74,7 +75,7 @@ int httpPost(ProgressState& state, const std::string& url, const std::string& bo
     state.progress = options.progress;
     state.progressData = options.progressData;
     state.stop = options.stop;
-    return requestToMemory(&state, url, &body, options, result, "post failed: %d\n");
+    return requestToMemory(&state, url, &body, options, result, "curl_easy_init failed", "post failed: %d\n");
 }
 
 int httpGet(const std::string& url, const HttpOptions& options, HttpResult& result)
@@ -83,7 +84,7 @@ int httpGet(const std::string& url, const HttpOptions& options, HttpResult& resu
     state.progress = options.progress;
     state.progressData = options.progressData;
     state.stop = options.stop;
-    return requestToMemory(&state, url, nullptr, options, result, "get failed: %d\n");
+    return requestToMemory(&state, url, nullptr, options, result, "curl_easy_init fail", "get failed: %d\n");
 }
 
 } // namespace nvupserver
