@@ -77,13 +77,20 @@ Peer* peer()
     return made;
 }
 
-void BM_PackageDownload(benchmark::State& state)
+Peer* readyPeer(benchmark::State& state)
 {
     Peer* p = peer();
-    if (!p->server->running()) {
-        state.SkipWithError(p->server->error().c_str());
+    if (p->server->running())
+        return p;
+    state.SkipWithError(p->server->error().c_str());
+    return nullptr;
+}
+
+void BM_PackageDownload(benchmark::State& state)
+{
+    Peer* p = readyPeer(state);
+    if (!p)
         return;
-    }
     nvupserver::DownloadInfo info;
     info.vid = "V";
     info.pid = "P";
@@ -106,11 +113,9 @@ void BM_PackageDownload(benchmark::State& state)
 // The transfer alone: no digest, no feedback.
 void BM_FileTransfer(benchmark::State& state)
 {
-    Peer* p = peer();
-    if (!p->server->running()) {
-        state.SkipWithError(p->server->error().c_str());
+    Peer* p = readyPeer(state);
+    if (!p)
         return;
-    }
     nvupserver::HttpOptions options;
     options.caFile = p->server->caFile();
     options.timeout = 60;
@@ -130,11 +135,9 @@ void BM_FileTransfer(benchmark::State& state)
 // the same work the client does for a package.
 void curlFetch(benchmark::State& state, bool verify)
 {
-    Peer* p = peer();
-    if (!p->server->running()) {
-        state.SkipWithError(p->server->error().c_str());
+    Peer* p = readyPeer(state);
+    if (!p)
         return;
-    }
     const std::string target = p->dir + "/curl.bin";
     const std::string ca = p->server->caFile();
     const std::string address = url(*p);

@@ -89,6 +89,15 @@ HttpOptions UpdateServerImpl::requestOptions()
     return options;
 }
 
+int UpdateServerImpl::restartThread(pthread_t& thread, bool& started, void* (*main)(void*))
+{
+    if (started)
+        pthread_join(thread, nullptr);
+    const int error = pthread_create(&thread, nullptr, main, this);
+    started = error == 0;
+    return error;
+}
+
 int UpdateServerImpl::checkUpdate(const ClientInfo& info, const UpdateInfoCallback& callback)
 {
     bool idle = false;
@@ -100,18 +109,12 @@ int UpdateServerImpl::checkUpdate(const ClientInfo& info, const UpdateInfoCallba
         m_updateInfoCallback = callback;
         m_clientInfo = info;
     }
-    if (m_checkStarted) {
-        pthread_join(m_checkThread, nullptr);
-        m_checkStarted = false;
-    }
-    const int error = pthread_create(&m_checkThread, nullptr, &UpdateServerImpl::checkThreadMain, this);
+    const int error = restartThread(m_checkThread, m_checkStarted, &UpdateServerImpl::checkThreadMain);
     if (error != 0) {
         fprintf(stderr, "%s: create check thread fail\n", "checkUpdate");
         m_checkRunning = false;
-        return error;
     }
-    m_checkStarted = true;
-    return 0;
+    return error;
 }
 
 void* UpdateServerImpl::checkThreadMain(void* arg)
@@ -212,19 +215,13 @@ int UpdateServerImpl::download(const DownloadInfo& info, const DownloadResultCal
         m_downloadResultCallback = resultCallback;
         m_progressCallback = progressCallback;
     }
-    if (m_downloadStarted) {
-        pthread_join(m_downloadThread, nullptr);
-        m_downloadStarted = false;
-    }
     m_stop.clear();
-    const int error = pthread_create(&m_downloadThread, nullptr, &UpdateServerImpl::downloadThreadMain, this);
+    const int error = restartThread(m_downloadThread, m_downloadStarted, &UpdateServerImpl::downloadThreadMain);
     if (error != 0) {
         fprintf(stderr, "%s: download thread create fail, %d\n", "download", error);
         m_downloadRunning = false;
-        return error;
     }
-    m_downloadStarted = true;
-    return 0;
+    return error;
 }
 
 void* UpdateServerImpl::downloadThreadMain(void* arg)

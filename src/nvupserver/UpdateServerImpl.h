@@ -42,6 +42,8 @@ private:
         const ProgressCallback* callback;
     };
 
+    // Joins the finished thread, if any, and starts the next; the error number when it cannot.
+    int restartThread(pthread_t& thread, bool& started, void* (*main)(void*));
     static void* checkThreadMain(void* self);
     static void* downloadThreadMain(void* self);
     static int progressForType(void* context, double total, double now);

@@ -111,6 +111,16 @@ protected:
         return Json::Value();
     }
 
+    // A download on its thread whose server has gone silent after some bytes.
+    void startStalledDownload()
+    {
+        Json::Value stall(Json::objectValue);
+        stall["stall_after"] = 50000;
+        serve(stall);
+        ASSERT_EQ(m_client->download(info(), m_reports.resultCallback(), m_reports.progressCallback()), 0);
+        ASSERT_TRUE(testsupport::eventually([&] { return m_reports.progressCount() > 0; }, 10000));
+    }
+
     void expectNoFiles()
     {
         EXPECT_FALSE(testsupport::fileExists(m_target));
@@ -287,11 +297,7 @@ TEST_F(DownloadTest, RedirectToPlainHttpIsRefused)
 
 TEST_F(DownloadTest, StopEndsAStalledTransferPromptly)
 {
-    Json::Value stall(Json::objectValue);
-    stall["stall_after"] = 50000;
-    serve(stall);
-    ASSERT_EQ(m_client->download(info(), m_reports.resultCallback(), m_reports.progressCallback()), 0);
-    ASSERT_TRUE(testsupport::eventually([&] { return m_reports.progressCount() > 0; }, 10000));
+    startStalledDownload();
     // Nothing new arrives any more; the stop must still be seen.
     const long long start = testsupport::monotonicMs();
     m_client->stopDownload();
@@ -330,11 +336,7 @@ TEST_F(DownloadTest, SecondDownloadWhileOneRunsChangesNothing)
 
 TEST_F(DownloadTest, ClosingStopsARunningDownload)
 {
-    Json::Value stall(Json::objectValue);
-    stall["stall_after"] = 50000;
-    serve(stall);
-    ASSERT_EQ(m_client->download(info(), m_reports.resultCallback(), m_reports.progressCallback()), 0);
-    ASSERT_TRUE(testsupport::eventually([&] { return m_reports.progressCount() > 0; }, 10000));
+    startStalledDownload();
     const long long start = testsupport::monotonicMs();
     m_client.reset();
     EXPECT_LT(testsupport::monotonicMs() - start, 3000);
