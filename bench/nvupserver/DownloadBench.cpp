@@ -169,15 +169,15 @@ void BM_CurlToolThenMd5(benchmark::State& state)
     curlFetch(state, true);
 }
 
-BENCHMARK(BM_PackageDownload)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(8);
-BENCHMARK(BM_FileTransfer)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(8);
-BENCHMARK(BM_CurlTool)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(8);
-BENCHMARK(BM_CurlToolThenMd5)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(8);
+BENCHMARK(BM_PackageDownload)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+BENCHMARK(BM_FileTransfer)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+BENCHMARK(BM_CurlTool)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+BENCHMARK(BM_CurlToolThenMd5)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
-const bool registered = (registerRatio("BM_PackageDownload/iterations:8/real_time", "BM_CurlTool/iterations:8/real_time"),
-                         registerRatio("BM_PackageDownload/iterations:8/real_time",
-                                       "BM_CurlToolThenMd5/iterations:8/real_time"),
-                         registerRatio("BM_FileTransfer/iterations:8/real_time", "BM_CurlTool/iterations:8/real_time"),
+const bool registered = (registerRatio("BM_PackageDownload/iterations:20/real_time", "BM_CurlTool/iterations:20/real_time"),
+                         registerRatio("BM_PackageDownload/iterations:20/real_time",
+                                       "BM_CurlToolThenMd5/iterations:20/real_time"),
+                         registerRatio("BM_FileTransfer/iterations:20/real_time", "BM_CurlTool/iterations:20/real_time"),
                          true);
 
 } // namespace

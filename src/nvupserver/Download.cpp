@@ -2,6 +2,7 @@
 #include "nvupserver/Md5Pipeline.h"
 #include "nvupserver/StopFlag.h"
 
+#include <fcntl.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -18,6 +19,8 @@ using namespace detail;
 
 namespace {
 
+const size_t kWritebackBytes = 8u << 20;
+
 bool isSuccessStatus(int code)
 {
     return code >= 200 && code < 300;
@@ -30,6 +33,7 @@ struct FileSink
     bool checked = false;
     bool refused = false; // the answer is not 2xx: its body is no package
     curl_off_t written = 0;
+    size_t unsynced = 0;
     // Fed as the bytes arrive, so the finished file needs no second read.
     Md5Pipeline* digest = nullptr;
     long long* hashed = nullptr;
@@ -50,6 +54,12 @@ size_t fileWriter(char* data, size_t size, size_t count, void* user)
         return 0;
     }
     sink->written += static_cast<curl_off_t>(bytes);
+    sink->unsynced += bytes;
+    if (sink->unsynced >= kWritebackBytes && fflush(sink->file) == 0) {
+        // Start writing back now, so the flush before the rename has little left to wait for.
+        sync_file_range(fileno(sink->file), 0, 0, SYNC_FILE_RANGE_WRITE);
+        sink->unsynced = 0;
+    }
     if (sink->digest) {
         sink->digest->add(data, bytes);
         *sink->hashed += static_cast<long long>(bytes);
@@ -213,6 +223,8 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
         curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, rangeHeaderReader);
         curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &rangeTotal);
         curl_easy_setopt(curl.get(), CURLOPT_RESUME_FROM_LARGE, offset);
+        // Larger blocks: fewer writes and callbacks on a large package.
+        curl_easy_setopt(curl.get(), CURLOPT_BUFFERSIZE, 512L * 1024);
         // Each attempt reports its own counts on top of what the file held.
         state.offset = static_cast<double>(offset);
         state.lastNow = 0;
