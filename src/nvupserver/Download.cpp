@@ -123,6 +123,51 @@ bool pauseBeforeRetry(StopFlag* stop, int idleStreak)
     return false;
 }
 
+struct Attempt
+{
+    CURLcode code = CURLE_OK;
+    int status = 200;
+    long long rangeTotal = -1;
+    std::string error;
+};
+
+// One GET of the bytes from `offset` on, appended to the sink's file. False
+// (why in `why`) when the transfer could not even be set up.
+bool performAttempt(const std::string& url, const HttpOptions& options, curl_off_t offset, ProgressState& state,
+                    FileSink& sink, Attempt& attempt, std::string& why)
+{
+    CurlHandle curl = newHandle();
+    if (!curl) {
+        printf("crul_easy_init fail\n");
+        why = "curl_easy_init failed";
+        return false;
+    }
+    HeaderList headers;
+    char errorBuffer[CURL_ERROR_SIZE];
+    if (!applyCommon(curl.get(), url, options, &state, headers, errorBuffer, why))
+        return false;
+    sink.curl = curl.get();
+    curl_easy_setopt(curl.get(), CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, fileWriter);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, rangeHeaderReader);
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &attempt.rangeTotal);
+    curl_easy_setopt(curl.get(), CURLOPT_RESUME_FROM_LARGE, offset);
+    // Larger blocks: fewer writes and callbacks on a large package.
+    curl_easy_setopt(curl.get(), CURLOPT_BUFFERSIZE, 512L * 1024);
+    // Each attempt reports its own counts on top of what the file held.
+    state.offset = static_cast<double>(offset);
+    state.lastNow = 0;
+    attempt.code = curl_easy_perform(curl.get());
+    attempt.status = responseCode(curl.get());
+    if (attempt.code != CURLE_OK)
+        attempt.error = errorText(attempt.code, errorBuffer);
+    sink.curl = nullptr;
+    return true;
+}
+
 // Moves a verified partial file into place.
 int finishFile(const std::string& partPath, const std::string& path, const HttpOptions& options,
                Md5Pipeline* digest, HttpResult& result)
@@ -188,16 +233,6 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
             result.message = "cannot read the length of the partial file";
             break;
         }
-        CurlHandle curl = newHandle();
-        if (!curl) {
-            printf("crul_easy_init fail\n");
-            result.message = "curl_easy_init failed";
-            break;
-        }
-        HeaderList headers;
-        char errorBuffer[CURL_ERROR_SIZE];
-        if (!applyCommon(curl.get(), url, options, &state, headers, errorBuffer, result.message))
-            break;
         // The digest covers exactly the bytes on disk; after a truncation or a
         // short write it starts again from the file.
         if (digest && hashed != offset) {
@@ -209,32 +244,17 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
         }
         FileSink sink;
         sink.file = file;
-        sink.curl = curl.get();
-        if (digest) {
-            sink.digest = digest.get();
-            sink.hashed = &hashed;
-        }
-        long long rangeTotal = -1;
-        curl_easy_setopt(curl.get(), CURLOPT_HTTPGET, 1L);
-        curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(curl.get(), CURLOPT_MAXREDIRS, 5L);
-        curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, fileWriter);
-        curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
-        curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, rangeHeaderReader);
-        curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &rangeTotal);
-        curl_easy_setopt(curl.get(), CURLOPT_RESUME_FROM_LARGE, offset);
-        // Larger blocks: fewer writes and callbacks on a large package.
-        curl_easy_setopt(curl.get(), CURLOPT_BUFFERSIZE, 512L * 1024);
-        // Each attempt reports its own counts on top of what the file held.
-        state.offset = static_cast<double>(offset);
-        state.lastNow = 0;
-
-        const CURLcode code = curl_easy_perform(curl.get());
+        sink.digest = digest.get();
+        sink.hashed = &hashed;
+        Attempt attempt;
+        if (!performAttempt(url, options, offset, state, sink, attempt, result.message))
+            break;
+        const CURLcode code = attempt.code;
         if (code == CURLE_OK || sink.refused) {
             ret = 0;
-            result.code = responseCode(curl.get());
+            result.code = attempt.status;
             // A partial file that already holds the whole package is complete.
-            if (result.code == 416 && offset > 0 && rangeTotal == offset)
+            if (result.code == 416 && offset > 0 && attempt.rangeTotal == offset)
                 result.code = 200;
             break;
         }
@@ -252,7 +272,7 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
             }
             continue;
         }
-        result.message = errorText(code, errorBuffer);
+        result.message = attempt.error;
         if (isPermanent(code)) {
             printf("download failed: %d, %s\n", static_cast<int>(code), result.message.c_str());
             break;
