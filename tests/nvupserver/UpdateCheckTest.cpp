@@ -135,7 +135,7 @@ TEST_F(UpdateFixture, QuickerSuccessWithPackagesReplacesTheFirst)
     addServer();
     addServer();
     Json::Value slow(Json::objectValue);
-    slow["/update"]["delay_ms"] = 400;
+    slow["/update"]["delay_ms"] = 1000;
     setRoutes(0, offer({{0, "https://127.0.0.1/k.bin"}}, kMd5), slow);
     setRoutes(1, offer({{3, "https://127.0.0.1/s.bin"}}, kMd5));
     PackageUpdateInfo answer;

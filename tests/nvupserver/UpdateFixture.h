@@ -34,8 +34,9 @@ protected:
     // Routes: "/update" answers `check`, "/download/feedback" succeeds, and `extra` is merged in.
     void setRoutes(size_t index, const Json::Value& check, const Json::Value& extra = Json::Value(Json::objectValue));
 
+    // The client goes first: its threads may still report errors and talk to the servers.
     std::string m_dir;
     std::vector<std::unique_ptr<testsupport::HttpsTestServer>> m_servers;
-    std::unique_ptr<nvupserver::UpdateServer> m_client;
     std::vector<std::pair<int, std::string>> m_errors;
+    std::unique_ptr<nvupserver::UpdateServer> m_client;
 };
