@@ -281,6 +281,20 @@ TEST_F(DownloadTest, UnsafeRequestsAreRefusedWithoutAFetch)
     expectNoFiles();
 }
 
+TEST_F(DownloadTest, ImpostorPackageServerIsRefusedAtOnce)
+{
+    serve(Json::Value(Json::objectValue));
+    testsupport::HttpsTestServer& impostor = addServer(true);
+    impostor.setRoutes(testsupport::readFile(m_dir + "/server0/routes.json"));
+    DownloadInfo download = info();
+    download.packages[0].url = impostor.baseUrl() + "/p/pkg.bin";
+    const long long start = testsupport::monotonicMs();
+    EXPECT_EQ(m_client->downloadSync(download, m_reports.progressCallback()), -1);
+    EXPECT_LT(testsupport::monotonicMs() - start, 5000) << "a certificate that does not verify is not retried";
+    EXPECT_TRUE(impostor.requests().empty());
+    expectNoFiles();
+}
+
 TEST_F(DownloadTest, RedirectToPlainHttpIsRefused)
 {
     serve(Json::Value(Json::objectValue));
