@@ -196,7 +196,8 @@ long long UpdateServerImpl::postCheck(const std::string& baseUrl, const std::str
             answer.packages = parsed.packages;
         } else {
             reportError(parsed.errorCode, parsed.message.empty() ? "unknown error" : parsed.message);
-            answer.result = parsed.errorCode;
+            // A refusal with the code 0 must not read as success.
+            answer.result = parsed.errorCode != 0 ? parsed.errorCode : -1;
         }
     }
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();

@@ -102,6 +102,9 @@ TEST_F(UpdateFixture, ServiceErrorReachesTheErrorCallback)
     setRoutes(0, failure(500, ""));
     EXPECT_EQ(m_client->checkUpdateSync(answer, client()), 500);
     EXPECT_EQ(m_errors.back(), std::make_pair(500, std::string("unknown error")));
+    setRoutes(0, failure(0, "no"));
+    EXPECT_EQ(m_client->checkUpdateSync(answer, client()), -1);
+    EXPECT_EQ(m_errors.back(), std::make_pair(0, std::string("no")));
 }
 
 TEST_F(UpdateFixture, SuccessWinsOverFailureWhicheverServerGivesIt)
