@@ -1,4 +1,5 @@
 // Writes the seeds of the engine's fuzz targets into <dir>/<target>/.
+#include "support/writers/HostileSvg.h"
 #include "support/writers/LayerImages.h"
 #include "support/writers/QdsWriter.h"
 #include "support/writers/SvgxWriter.h"
@@ -91,6 +92,13 @@ void svgxSeeds()
     spec.withSvgEnd = false;
     spec.finalLineBreak = false;
     seed("svgx_file", "fast-unterminated", buildSvgx(spec));
+
+    // Layers the projection refuses: references that fan out, a picture from a file.
+    SvgxFileSpec hostile;
+    hostile.layers.push_back("<g id=\"layer-0\">\n" +
+                             useFanOutBody(40, "<path d=\"" + squarePathData(0, 0, 1) + "\"/>") + "\n</g>");
+    hostile.layers.push_back("<g id=\"layer-1\">\n" + imageElement("/etc/hostname") + "\n</g>");
+    seed("svgx_file", "hostile-references", buildSvgx(hostile));
 }
 
 void offsetSeeds()

@@ -74,20 +74,34 @@ int Cond::waitUntil(const timespec& deadline)
     return waitFor(&deadline);
 }
 
-// A thread cancelled inside the wait gets the mutex back; this hands it on
-// again so that the cancelled thread does not keep it locked forever.
+struct Cond::CancelledWait
+{
+    Mutex* mutex;
+    bool lockerHolds; // as it was when the wait began: others may change it meanwhile
+};
+
+// A thread cancelled inside the wait gets the mutex back. A MutexLocker that
+// holds it releases it as the cancellation unwinds; otherwise nobody would,
+// and it is handed on here.
 void Cond::releaseOnCancel(void* arg)
 {
-    static_cast<Mutex*>(arg)->unlock();
+    const auto* wait = static_cast<CancelledWait*>(arg);
+    wait->mutex->m_lockerHolds = wait->lockerHolds;
+    if (wait->lockerHolds)
+        wait->mutex->m_isLock = true;
+    else
+        wait->mutex->unlock();
 }
 
 int Cond::waitFor(const timespec* deadline)
 {
     int rc;
     pthread_mutex_t* mutex = &_mutex.m_mutex;
-    pthread_cleanup_push(releaseOnCancel, &_mutex);
+    CancelledWait cancelled{&_mutex, _mutex.m_lockerHolds};
+    pthread_cleanup_push(releaseOnCancel, &cancelled);
     rc = deadline ? pthread_cond_timedwait(&m_cond, mutex, deadline) : pthread_cond_wait(&m_cond, mutex);
     pthread_cleanup_pop(0);
+    _mutex.m_lockerHolds = cancelled.lockerHolds;
     _mutex.m_isLock = true;
     if (rc != 0 && rc != ETIMEDOUT)
         reportCheck("void Cond::wait()", __LINE__);

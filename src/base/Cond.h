@@ -25,7 +25,8 @@ public:
 
 private:
     int waitFor(const timespec* deadline);
-    static void releaseOnCancel(void* mutex);
+    struct CancelledWait;
+    static void releaseOnCancel(void* wait);
 
     pthread_cond_t m_cond;
     Mutex& _mutex;

@@ -291,10 +291,13 @@ void readLightTableValue(const JsonFieldReader& in, LightIntensityTable& table)
 }
 
 // Reads a whole file of bounded size: 0, -EFBIG when it is too large for a
-// configuration file, or the negative errno of the failure.
+// configuration file, -EISDIR or -EINVAL for a folder or another kind of file
+// in its place, or the negative errno of the failure.
+// Opened without blocking, so that a FIFO or a device in a file's place cannot
+// stall start-up; only a regular file is read.
 int readWholeFile(const std::string& fsPath, std::string* text)
 {
-    const int fd = open(fsPath.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(fsPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return -errno;
     int result = 0;
@@ -302,7 +305,7 @@ int readWholeFile(const std::string& fsPath, std::string* text)
     if (fstat(fd, &info) != 0)
         result = -errno;
     else if (!S_ISREG(info.st_mode))
-        result = -EISDIR;
+        result = S_ISDIR(info.st_mode) ? -EISDIR : -EINVAL;
     text->clear();
     char buffer[16384];
     while (result == 0) {
@@ -320,6 +323,12 @@ int readWholeFile(const std::string& fsPath, std::string* text)
     }
     close(fd);
     return result;
+}
+
+// The hotspot password lives in the Wi-Fi file: only its owner may read it.
+mode_t modeOf(ConfigStore::File file)
+{
+    return file == ConfigStore::FILE_WIFI_CONFIG ? 0600 : 0664;
 }
 
 } // namespace
@@ -410,9 +419,14 @@ ConfigStore::ReadResult ConfigStore::readFile(File file, const std::string& path
                                      kMaxFileSize);
         return ReadResult::Unparsable;
     }
-    if (result < 0) {
+    if (result == -ENOENT || result == -ENOTDIR) {
         LogWriter::instance()->write(1, "%s not read: %s", path.c_str(), strerror(-result));
         return ReadResult::Missing;
+    }
+    if (result < 0) {
+        const char* cause = result == -EINVAL ? "not a regular file" : strerror(-result);
+        LogWriter::instance()->write(3, "%s cannot be read: %s", path.c_str(), cause);
+        return ReadResult::Unreadable;
     }
     return readText(file, text, path) == 0 ? ReadResult::Ok : ReadResult::Unparsable;
 }
@@ -465,7 +479,7 @@ int ConfigStore::save(File file)
         return -ENOENT;
     }
     std::lock_guard<std::mutex> lock(m_saveLocks[file]);
-    return durable::replaceFile(path, fileText(file), 0664);
+    return durable::replaceFile(path, fileText(file), modeOf(file));
 }
 
 int ConfigStore::saveGeneral()
@@ -515,22 +529,30 @@ void ConfigStore::load(const std::string& dir)
         durable::removeStaleTemporaries(m_paths[f]);
     }
 
+    std::array<bool, FILE_COUNT> rewrite;
+    rewrite.fill(true);
     for (int f = 0; f < FILE_COUNT; ++f) {
         const std::string& path = m_paths[f];
-        if (readFile(File(f), path) != ReadResult::Unparsable)
+        const ReadResult read = readFile(File(f), path);
+        if (read == ReadResult::Ok || read == ReadResult::Missing)
             continue;
         // Keep what the file held, for whoever wants to know what went wrong,
-        // before the values in force replace it.
+        // before the values in force replace it; what cannot be kept is not
+        // overwritten either.
         const std::string bad = path + ".bad";
-        if (rename(rootPath(path).c_str(), rootPath(bad).c_str()) == 0)
+        if (rename(rootPath(path).c_str(), rootPath(bad).c_str()) == 0) {
+            chmod(rootPath(bad).c_str(), modeOf(File(f)));
             LogWriter::instance()->write(2, "%s kept as %s; rewritten with the values in force", path.c_str(),
                                          bad.c_str());
-        else
-            LogWriter::instance()->write(3, "%s could not be kept as %s: %s", path.c_str(), bad.c_str(),
-                                         strerror(errno));
+        } else {
+            rewrite[f] = false;
+            LogWriter::instance()->write(3, "%s could not be kept as %s: %s; left as it is", path.c_str(),
+                                         bad.c_str(), strerror(errno));
+        }
     }
 
     for (File f : {FILE_GENERAL, FILE_USED_TIME, FILE_PRINTER_CONFIG, FILE_PRINTING_PARA, FILE_PRINTING_PARA_FAST,
                    FILE_SERIAL, FILE_WIFI_CONFIG, FILE_LIGHT_INTENSITY})
-        save(f);
+        if (rewrite[f])
+            save(f);
 }

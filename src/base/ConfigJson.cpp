@@ -4,11 +4,13 @@
 
 #include <json/reader.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <memory>
 
 namespace {
 
@@ -96,10 +98,17 @@ bool parseConfigText(const std::string& text, Json::Value* root, std::string* er
         return false;
     }
     try {
-        Json::Reader reader;
+        // Comments are welcome anywhere; anything else after the object means
+        // the file is not what was written (two writes mixed, a stray edit).
+        Json::CharReaderBuilder builder;
+        builder["failIfExtra"] = true;
+        builder["allowTrailingCommas"] = false;
+        builder["collectComments"] = false;
+        const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
         Json::Value value;
-        if (!reader.parse(begin, end, value, true)) {
-            *error = reader.getFormattedErrorMessages();
+        if (!reader->parse(begin, end, &value, error)) {
+            // One log line: the reader's text spans several.
+            std::replace(error->begin(), error->end(), '\n', ' ');
             return false;
         }
         if (!value.isObject() && !value.isNull()) {

@@ -12,10 +12,10 @@
 // or on a USB disk): parsing with limits, and typed reads of members that
 // keep a field's value when the member is missing or does not fit the field.
 
-// Parses a configuration text: comments allowed, text after the first value
-// ignored, a leading UTF-8 byte-order mark skipped. False (and `error` set)
-// when the text is not JSON, nests deeper than any configuration file does,
-// or its root is neither an object nor null.
+// Parses a configuration text: comments allowed, a leading UTF-8 byte-order
+// mark skipped. False (and `error` set) when the text is not JSON, holds more
+// than comments after its value, nests deeper than any configuration file
+// does, or its root is neither an object nor null.
 bool parseConfigText(const std::string& text, Json::Value* root, std::string* error);
 
 // Reads the members of one JSON object into fields. A missing member keeps

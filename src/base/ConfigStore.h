@@ -45,7 +45,8 @@ public:
 
     // Start-up: records the eight paths under `dir`, reads every file, then
     // rewrites every file so each holds all keys of its record. A file that
-    // does not parse is kept as "<name>.bad" before its defaults replace it.
+    // is there but cannot be read or does not parse is kept as "<name>.bad"
+    // before its defaults replace it; one that cannot be kept stays untouched.
     void load(const std::string& dir);
 
     // Read one file at any path into the store: 0, or -1 when the file cannot
@@ -85,7 +86,7 @@ public:
     const std::string& filePath(File file) const { return m_paths[file]; }
 
 private:
-    enum class ReadResult { Ok, Missing, Unparsable };
+    enum class ReadResult { Ok, Missing, Unreadable, Unparsable };
 
     ReadResult readFile(File file, const std::string& path);
     int save(File file);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -150,6 +151,20 @@ int replaceFile(const std::string& boardPath, const void* data, size_t size, mod
 int replaceFile(const std::string& boardPath, const std::string& data, mode_t mode)
 {
     return replaceFile(boardPath, data.data(), data.size(), mode);
+}
+
+bool isTemporaryName(const std::string& entryName)
+{
+    // "." + at least one character + "." + the random part.
+    if (entryName.size() < 3 + kRandomLength || entryName[0] != '.')
+        return false;
+    const size_t dot = entryName.size() - kRandomLength - 1;
+    if (entryName[dot] != '.')
+        return false;
+    for (size_t i = dot + 1; i < entryName.size(); ++i)
+        if (!isalnum(static_cast<unsigned char>(entryName[i])))
+            return false;
+    return true;
 }
 
 void removeStaleTemporaries(const std::string& boardPath)

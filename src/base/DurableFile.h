@@ -20,6 +20,9 @@ int replaceFile(const std::string& boardPath, const std::string& data, mode_t mo
 // Removes temporary files that writers killed in mid-write left beside a
 // board path. Call it when no other thread may be writing that file.
 void removeStaleTemporaries(const std::string& boardPath);
+// Whether a folder entry's name is one a writer gives its temporary file
+// (".<name>.XXXXXX").
+bool isTemporaryName(const std::string& entryName);
 
 // The steps, on file-system paths (already under the root prefix), for
 // writers that produce their content themselves (a file copy, for example).

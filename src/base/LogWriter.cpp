@@ -21,6 +21,7 @@
 namespace {
 
 constexpr size_t kLineLimit = 1023; // bytes of a formatted line, newline included
+constexpr size_t kEarlyLineLimit = 256; // lines kept until the log opens
 
 // The only thread-local object of the process: each thread builds its lines here.
 thread_local char t_line[kLineLimit + 1];
@@ -129,7 +130,24 @@ int LogWriter::init(const std::string& dir, const std::string& name, int level, 
     }
     write(level, "Log File Initialize Success: Level (%s), %sSTD-Output", levelName(level),
           console ? "" : "No-");
+    writeEarlyLines();
     return 0;
+}
+
+void LogWriter::writeEarlyLines()
+{
+    std::vector<EarlyLine> early;
+    size_t dropped = 0;
+    {
+        AppendGuard guard(m_mutex);
+        early.swap(m_early);
+        std::swap(dropped, m_earlyDropped);
+    }
+    for (const EarlyLine& line : early)
+        if (isEnabled(line.level))
+            append(line.level, line.text.data(), line.text.size());
+    if (dropped > 0)
+        write(2, "%zu lines written before the log was opened are lost", dropped);
 }
 
 int LogWriter::write(int level, const char* format, ...)
@@ -148,7 +166,7 @@ int LogWriter::write(int level, const char* format, ...)
     size_t length = prefix + text;
     t_line[length++] = '\n';
     t_line[length] = '\0';
-    return append(t_line, length);
+    return append(level, t_line, length);
 }
 
 int LogWriter::write(int level, const std::string& message)
@@ -158,7 +176,7 @@ int LogWriter::write(int level, const std::string& message)
     std::string line(t_line, makePrefix(t_line, level));
     line += message;
     line += '\n';
-    return append(line.data(), line.size());
+    return append(level, line.data(), line.size());
 }
 
 int LogWriter::write(int level, const QString& message)
@@ -205,11 +223,18 @@ size_t LogWriter::makePrefix(char* buffer, int level)
     return length;
 }
 
-int LogWriter::append(const char* line, size_t length)
+int LogWriter::append(int level, const char* line, size_t length)
 {
     AppendGuard guard(m_mutex);
-    if (m_path.empty() || m_closed)
-        return 0; // before init or after exit: the line is lost, nothing breaks
+    if (m_closed)
+        return 0; // after exit: the line is lost, nothing breaks
+    if (m_path.empty()) {
+        if (m_early.size() < kEarlyLineLimit)
+            m_early.push_back({level, std::string(line, length)});
+        else
+            ++m_earlyDropped;
+        return 0;
+    }
 
     if (m_file && fileLeftItsPlace())
         closeLog(); // deleted or moved away from outside: start the file anew
@@ -225,14 +250,22 @@ int LogWriter::append(const char* line, size_t length)
     if (!m_file && openLog() != 0)
         return 0;
 
-    int written = static_cast<int>(fwrite(line, length, 1, m_file));
-    if (written == 1 && fflush(m_file) != 0)
-        written = 0;
+    // The rest of a line a failed write cut short is not glued to this one.
+    if (m_midLine && fwrite("\n", 1, 1, m_file) == 1) {
+        m_midLine = false;
+        ++m_size;
+    }
+    const int written = static_cast<int>(fwrite(line, length, 1, m_file));
     if (written == 1) {
         m_size += static_cast<long>(length);
     } else {
         printf("LogWriter, Fail to write log(%s)\n", line);
         clearerr(m_file);
+        struct stat st{};
+        if (fstat(fileno(m_file), &st) == 0 && st.st_size > m_size) {
+            m_midLine = true;
+            m_size = static_cast<long>(st.st_size);
+        }
     }
     if (m_console) {
         fwrite(line, 1, length, stdout);
@@ -291,12 +324,17 @@ int LogWriter::openLog()
 {
     if (m_file)
         return 0;
-    m_file = fopen(m_fsPath.c_str(), "w");
+    // Not inherited by the programs the process starts.
+    m_file = fopen(m_fsPath.c_str(), "we");
     if (!m_file) {
         printf("LogWriter::openLog, Fail to open log file(%s)\n", m_path.c_str());
         return -1;
     }
+    // Unbuffered: each line goes to the file in one write, and a failed one
+    // leaves nothing behind to come out later.
+    setvbuf(m_file, nullptr, _IONBF, 0);
     m_size = 0;
+    m_midLine = false;
     // A file deleted or moved away from outside would swallow every later
     // line: a thread waits for the kernel to report that, so that writing a
     // line costs no more system calls than the write itself.

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 class QString;
 
@@ -22,11 +23,15 @@ public:
 
     // Opens the log; throws std::runtime_error when the directory cannot be
     // made or written, or the file cannot be opened. `dir` is a board path.
+    // Lines written before the first init (the configuration loads first, to
+    // learn the level) are kept and follow its first line, when their level
+    // passes.
     int init(const std::string& dir, const std::string& name, int level, int maxSize, int maxFiles,
              bool console);
 
     // Each returns 0 when the level is filtered out, 1 when the line reached
-    // the file, 0 when writing failed and a negative errno when rotation failed.
+    // the file, 0 when writing failed or the log is not open yet and a
+    // negative errno when rotation failed.
     int write(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
     int write(int level, const std::string& message);
     int write(int level, const QString& message);
@@ -50,7 +55,8 @@ private:
     bool fileLeftItsPlace();
     void watchFile();
     static size_t makePrefix(char* buffer, int level);
-    int append(const char* line, size_t length);
+    int append(int level, const char* line, size_t length);
+    void writeEarlyLines();
 
     std::string m_dir;
     std::string m_name;
@@ -69,4 +75,13 @@ private:
     int m_notifyFd = -1;   // inotify: tells when the open file is deleted or moved
     std::atomic<int> m_watch{-1};
     std::atomic<bool> m_fileMoved{false};
+    bool m_midLine = false; // a failed write left part of a line in the file
+
+    struct EarlyLine
+    {
+        int level;
+        std::string text;
+    };
+    std::vector<EarlyLine> m_early; // written before the first init
+    size_t m_earlyDropped = 0;
 };

@@ -46,6 +46,7 @@ void Mutex::lock()
         reportCheck("void Mutex::lock()", __LINE__);
         return;
     }
+    m_lockerHolds = false;
     m_isLock = true;
 }
 
@@ -56,6 +57,7 @@ int Mutex::tryLock()
         printf("%s failed\n", "tryLock");
         return rc;
     }
+    m_lockerHolds = false;
     m_isLock = true;
     return 0;
 }
@@ -69,6 +71,7 @@ int Mutex::lock(int ms)
         printf("File:%s, Line:%d ,error(%d) ,(%s) \n", basename(file), __LINE__, rc, strerror(rc));
         return rc;
     }
+    m_lockerHolds = false;
     m_isLock = true;
     return 0;
 }

@@ -26,18 +26,31 @@ public:
 
 private:
     friend class Cond;
+    friend class MutexLocker;
 
     pthread_mutex_t m_mutex;
     std::atomic<bool> m_isLock{false};
     bool m_destroyed = false;
+    // Whether the holder took the mutex through a MutexLocker, which then
+    // releases it (also when a cancellation unwinds the holder's stack).
+    // Read and written only by the holder.
+    bool m_lockerHolds = false;
 };
 
 // Holds a Mutex for the life of a scope.
 class MutexLocker : noncopyable
 {
 public:
-    explicit MutexLocker(Mutex& mutex) : m_mutex(mutex) { m_mutex.lock(); }
-    ~MutexLocker() { m_mutex.unlock(); }
+    explicit MutexLocker(Mutex& mutex) : m_mutex(mutex)
+    {
+        m_mutex.lock();
+        m_mutex.m_lockerHolds = true;
+    }
+    ~MutexLocker()
+    {
+        m_mutex.m_lockerHolds = false;
+        m_mutex.unlock();
+    }
 
 private:
     Mutex& m_mutex;

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
 
 namespace {
 
@@ -15,13 +16,6 @@ struct StartBlock
 {
     PThread* self;
     sem_t started;
-};
-
-struct EndMark
-{
-    std::shared_ptr<std::atomic<int>> state;
-    int ended;
-    ~EndMark() { state->store(ended); }
 };
 
 void reportError(int error, const char* what)
@@ -32,13 +26,22 @@ void reportError(int error, const char* what)
 
 } // namespace
 
-PThread::PThread() : m_state(std::make_shared<std::atomic<int>>(Idle)) {}
+struct PThread::Shared
+{
+    std::atomic<int> state{Idle};
+    // Held while the thread marks its end and while cancel() uses the id of a
+    // detached thread, so that the thread cannot end (and its id name another
+    // thread) in between.
+    std::mutex endLock;
+};
+
+PThread::PThread() : m_shared(std::make_shared<Shared>()) {}
 
 PThread::~PThread() = default;
 
 int PThread::start(bool detached, size_t stackSize)
 {
-    if (m_state->load() == Running) {
+    if (m_shared->state.load() == Running) {
         LogWriter::instance()->write(2, "PThread::start: the thread is still running");
         return -1;
     }
@@ -70,7 +73,7 @@ int PThread::start(bool detached, size_t stackSize)
         pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     m_started = true;
     m_joined = false;
-    m_state->store(Running);
+    m_shared->state.store(Running);
 
     StartBlock block{this, {}};
     sem_init(&block.started, 0, 0);
@@ -82,7 +85,7 @@ int PThread::start(bool detached, size_t stackSize)
     rc = pthread_create(&tid, &attr, &PThread::threadEntry, &block);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (rc != 0) {
-        m_state->store(Idle);
+        m_shared->state.store(Idle);
         m_started = false;
         reportError(rc, "pthread_create");
         sem_destroy(&block.started);
@@ -102,7 +105,16 @@ void* PThread::threadEntry(void* arg)
     auto* block = static_cast<StartBlock*>(arg);
     PThread* self = block->self;
     self->m_tid = pthread_self();
-    EndMark mark{self->m_state, Ended}; // runs on return, pthread_exit and cancellation alike
+    struct EndMark
+    {
+        std::shared_ptr<Shared> shared;
+        ~EndMark()
+        {
+            std::lock_guard<std::mutex> lock(shared->endLock);
+            shared->state.store(Ended);
+        }
+    };
+    EndMark mark{self->m_shared}; // runs on return, pthread_exit and cancellation alike
     sem_post(&block->started);
     return self->threadMain();
 }
@@ -123,15 +135,21 @@ void* PThread::join()
 void PThread::cancel()
 {
     // A joined thread's id, or an ended detached thread's, may name another thread by now.
-    if (!m_started || m_joined || (m_detached && m_state->load() != Running))
+    if (!m_started || m_joined)
         return;
+    std::unique_lock<std::mutex> endLock(m_shared->endLock, std::defer_lock);
+    if (m_detached) {
+        endLock.lock();
+        if (m_shared->state.load() != Running)
+            return;
+    }
     if (pthread_cancel(m_tid) != 0)
         LogWriter::instance()->write(1, "%s: H %d", "void PThread::cancel()", __LINE__);
 }
 
 bool PThread::isAlive() const
 {
-    return m_state->load() == Running;
+    return m_shared->state.load() == Running;
 }
 
 int PThread::msleep(int ms)

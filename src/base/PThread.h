@@ -43,5 +43,6 @@ private:
     bool m_joined = false;
     // Shared with the running thread, which marks its end here without
     // touching the object (a detached thread's owner may already have dropped it).
-    std::shared_ptr<std::atomic<int>> m_state;
+    struct Shared;
+    std::shared_ptr<Shared> m_shared;
 };

@@ -79,11 +79,17 @@ QString fsQPath(const QString& boardPath)
 }
 
 // Removes the tree under an existing folder (a file-system path), never
-// following a symbolic link; then the folder itself.
+// following a symbolic link; then the folder itself. Hidden entries stay,
+// except the temporary files of writes that never finished: nobody else would
+// ever remove them.
 bool removeTree(const QString& folder)
 {
-    const QFileInfoList entries =
+    QFileInfoList entries =
         QDir(folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::Drives | QDir::System | QDir::NoDotAndDotDot);
+    const QFileInfoList hidden = QDir(folder).entryInfoList(QDir::Files | QDir::System | QDir::Hidden);
+    for (const QFileInfo& entry : hidden)
+        if (durable::isTemporaryName(entry.fileName().toStdString()) && !entry.isDir())
+            entries.append(entry);
     for (const QFileInfo& entry : entries) {
         const QByteArray path = entry.absoluteFilePath().toUtf8();
         if (entry.isDir() && !entry.isSymLink())

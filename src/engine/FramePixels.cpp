@@ -48,7 +48,6 @@ void clearOutside(const QImage& image, const QRect& content, const QRect& read)
     }
 }
 
-template <bool Clear>
 void rgbToFrame(const QImage& image, const QRect& content, const FrameTarget& frame, int channel)
 {
     const int rows = commonRows(image.height(), frame);
@@ -67,10 +66,7 @@ void rgbToFrame(const QImage& image, const QRect& content, const FrameTarget& fr
         out += size_t(read.left()) * 3;
         if (image.format() != QImage::Format_RGB888) {
             const uint32_t* in = reinterpret_cast<const uint32_t*>(image.constScanLine(y)) + read.left();
-            if (Clear)
-                packRgb32RowClearing(const_cast<uint32_t*>(in), out, read.width(), keep);
-            else
-                packRgb32Row(in, out, read.width(), keep);
+            packRgb32Row(in, out, read.width(), keep);
         } else if (all) {
             memcpy(out, image.constScanLine(y) + size_t(read.left()) * 3, size_t(read.width()) * 3);
         } else {
@@ -79,8 +75,6 @@ void rgbToFrame(const QImage& image, const QRect& content, const FrameTarget& fr
                 out[i] = in[i] & keep.byte[i % 3];
         }
     }
-    if (Clear)
-        clearOutside(image, content, read);
 }
 
 template <bool Clear>
@@ -125,7 +119,7 @@ void writeGrayPlane(const uint8_t* plane, int width, int height, const FrameTarg
 
 void writeRgbImage(const QImage& image, const QRect& content, const FrameTarget& frame, int channel)
 {
-    rgbToFrame<false>(image, content, frame, channel);
+    rgbToFrame(image, content, frame, channel);
 }
 
 void grayFromRgb(const QImage& image, const QRect& content, uint8_t* plane)
@@ -133,15 +127,9 @@ void grayFromRgb(const QImage& image, const QRect& content, uint8_t* plane)
     rgbToGray<false>(image, content, plane);
 }
 
-void moveRgbImage(QImage& image, const QRect& content, const FrameTarget& frame, int channel)
-{
-    image.bits(); // detaches: the rows cleared are this image's own
-    rgbToFrame<true>(image, content, frame, channel);
-}
-
 void moveGrayFromRgb(QImage& image, const QRect& content, uint8_t* plane)
 {
-    image.bits();
+    image.bits(); // detaches: the rows cleared are this image's own
     rgbToGray<true>(image, content, plane);
 }
 

@@ -35,7 +35,6 @@ void grayFromRgb(const QImage& image, const QRect& content, uint8_t* plane);
 // The same for an RGB32 image that is to be black again afterwards: each row
 // is cleared right after it was read, while it is still in the cache, which
 // costs far less than painting the whole image black before the next use.
-void moveRgbImage(QImage& image, const QRect& content, const FrameTarget& frame, int channel);
 void moveGrayFromRgb(QImage& image, const QRect& content, uint8_t* plane);
 // Three neighbouring panel pixels to each frame pixel, in reverse order: frame
 // byte b of pixel k takes panel pixel 3k + 2 - b of the same row.

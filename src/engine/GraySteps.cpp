@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -56,18 +57,33 @@ void smoothPlane(const uint8_t* src, uint8_t* dst, int width, int height)
     const double centre = 0.147761;
     const double edge = 0.118318;
     const double corner = 0.0947416;
+    if (width <= 0 || height <= 0)
+        return;
     const size_t w = static_cast<size_t>(width);
-    memset(dst, 0, w * static_cast<size_t>(std::max(height, 0)));
+    // Copies of the three source rows around the row being written, so that
+    // dst may be src: a row is overwritten only after it was copied.
+    std::vector<uint8_t> rows(3 * w);
+    uint8_t* up = rows.data();
+    uint8_t* mid = up + w;
+    uint8_t* down = mid + w;
+    memcpy(mid, src, w);
+    if (height > 1)
+        memcpy(down, src + w, w);
+    memset(dst, 0, w);
     for (int y = 1; y + 1 < height; ++y) {
-        const uint8_t* up = src + w * (y - 1);
-        const uint8_t* mid = up + w;
-        const uint8_t* down = mid + w;
+        std::swap(up, mid);
+        std::swap(mid, down);
+        memcpy(down, src + w * (y + 1), w);
         uint8_t* out = dst + w * y;
+        out[0] = 0;
         for (size_t x = 1; x + 1 < w; ++x) {
             const double v = centre * mid[x] + edge * (up[x] + down[x] + mid[x - 1] + mid[x + 1]) +
                              corner * (up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1]);
             const int truncated = static_cast<int>(v);
             out[x] = static_cast<uint8_t>(truncated > 254 ? 255 : truncated);
         }
+        out[w - 1] = 0;
     }
+    if (height > 1)
+        memset(dst + w * size_t(height - 1), 0, w);
 }

@@ -14,5 +14,6 @@ void reversePlane(uint8_t* plane, size_t count);
 // Turns the plane left to right and/or upside down, in place.
 void mirrorPlane(uint8_t* plane, int width, int height, bool mirrorX, bool mirrorY);
 // dst = the weighted sum of each pixel's 3 x 3 neighbourhood (centre
-// 0.147761, edges 0.118318, corners 0.0947416), truncated; the border is black.
+// 0.147761, edges 0.118318, corners 0.0947416), truncated; the border is
+// black. dst may be src.
 void smoothPlane(const uint8_t* src, uint8_t* dst, int width, int height);

@@ -24,15 +24,12 @@ void expandGrayScalar(const uint8_t* in, uint8_t* out, int count, ByteMask keep)
     }
 }
 
-template <bool Clear>
-void packRgb32Scalar(uint32_t* in, uint8_t* out, int count, ByteMask keep)
+void packRgb32Scalar(const uint32_t* in, uint8_t* out, int count, ByteMask keep)
 {
     for (int x = 0; x < count; ++x, out += 3) {
         out[0] = static_cast<uint8_t>(qRed(in[x])) & keep.byte[0];
         out[1] = static_cast<uint8_t>(qGreen(in[x])) & keep.byte[1];
         out[2] = static_cast<uint8_t>(qBlue(in[x])) & keep.byte[2];
-        if (Clear)
-            in[x] = kBlack;
     }
 }
 
@@ -116,15 +113,12 @@ ALWAYS_INLINE void clearSixteen(uint32_t* in, V16 a, V16 b, V16 c, V16 d, V16 bl
             store(in + 4 * i, black);
 }
 
-template <bool Clear>
-ALWAYS_INLINE void packRgb32Vector(uint32_t* in, uint8_t* out, int count, ByteMask keep)
+ALWAYS_INLINE void packRgb32Vector(const uint32_t* in, uint8_t* out, int count, ByteMask keep)
 {
     const PhaseMasks m(keep);
-    const V16 black = blackPixels();
     int x = 0;
     for (; x + 16 <= count; x += 16, out += 48) {
         const V16 a = load(in + x), b = load(in + x + 4), c = load(in + x + 8), d = load(in + x + 12);
-        clearSixteen<Clear>(in + x, a, b, c, d, black);
         store(out, __builtin_shufflevector(a, b, 2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, 18, 17, 16, 22) &
                        m.piece[0]);
         store(out + 16, __builtin_shufflevector(b, c, 5, 4, 10, 9, 8, 14, 13, 12, 18, 17, 16, 22, 21, 20, 26, 25) &
@@ -132,7 +126,7 @@ ALWAYS_INLINE void packRgb32Vector(uint32_t* in, uint8_t* out, int count, ByteMa
         store(out + 32, __builtin_shufflevector(c, d, 8, 14, 13, 12, 18, 17, 16, 22, 21, 20, 26, 25, 24, 30, 29, 28) &
                             m.piece[2]);
     }
-    packRgb32Scalar<Clear>(in + x, out, count - x, keep);
+    packRgb32Scalar(in + x, out, count - x, keep);
 }
 
 template <bool Clear>
@@ -155,8 +149,7 @@ ALWAYS_INLINE void redOfRgb32Vector(uint32_t* in, uint8_t* out, int count)
 struct Kernels
 {
     void (*expandGray)(const uint8_t*, uint8_t*, int, ByteMask) = expandGrayScalar;
-    void (*packRgb32)(uint32_t*, uint8_t*, int, ByteMask) = packRgb32Scalar<false>;
-    void (*packRgb32Clearing)(uint32_t*, uint8_t*, int, ByteMask) = packRgb32Scalar<true>;
+    void (*packRgb32)(const uint32_t*, uint8_t*, int, ByteMask) = packRgb32Scalar;
     void (*redOfRgb32)(uint32_t*, uint8_t*, int) = redOfRgb32Scalar<false>;
     void (*redOfRgb32Clearing)(uint32_t*, uint8_t*, int) = redOfRgb32Scalar<true>;
     Kernels();
@@ -169,10 +162,9 @@ SSSE3 void expandGraySsse3(const uint8_t* in, uint8_t* out, int count, ByteMask 
 {
     expandGrayVector(in, out, count, keep);
 }
-template <bool Clear>
-SSSE3 void packRgb32Ssse3(uint32_t* in, uint8_t* out, int count, ByteMask keep)
+SSSE3 void packRgb32Ssse3(const uint32_t* in, uint8_t* out, int count, ByteMask keep)
 {
-    packRgb32Vector<Clear>(in, out, count, keep);
+    packRgb32Vector(in, out, count, keep);
 }
 template <bool Clear>
 SSSE3 void redOfRgb32Ssse3(uint32_t* in, uint8_t* out, int count)
@@ -185,15 +177,14 @@ Kernels::Kernels()
     __builtin_cpu_init(); // may run before the library's own start-up code
     if (__builtin_cpu_supports("ssse3")) {
         expandGray = expandGraySsse3;
-        packRgb32 = packRgb32Ssse3<false>;
-        packRgb32Clearing = packRgb32Ssse3<true>;
+        packRgb32 = packRgb32Ssse3;
         redOfRgb32 = redOfRgb32Ssse3<false>;
         redOfRgb32Clearing = redOfRgb32Ssse3<true>;
     }
 }
 #elif defined(TALVIKS_VECTOR_ROWS)
 Kernels::Kernels()
-    : expandGray(expandGrayVector), packRgb32(packRgb32Vector<false>), packRgb32Clearing(packRgb32Vector<true>),
+    : expandGray(expandGrayVector), packRgb32(packRgb32Vector),
       redOfRgb32(redOfRgb32Vector<false>), redOfRgb32Clearing(redOfRgb32Vector<true>)
 {
 }
@@ -212,12 +203,7 @@ void expandGrayRow(const uint8_t* in, uint8_t* out, int count, ByteMask keep)
 
 void packRgb32Row(const uint32_t* in, uint8_t* out, int count, ByteMask keep)
 {
-    g_kernels.packRgb32(const_cast<uint32_t*>(in), out, count, keep); // not written
-}
-
-void packRgb32RowClearing(uint32_t* in, uint8_t* out, int count, ByteMask keep)
-{
-    g_kernels.packRgb32Clearing(in, out, count, keep);
+    g_kernels.packRgb32(in, out, count, keep);
 }
 
 void redOfRgb32Row(const uint32_t* in, uint8_t* out, int count)

@@ -19,5 +19,4 @@ void packRgb32Row(const uint32_t* in, uint8_t* out, int count, ByteMask keep);
 // The red byte of each 32-bit QRgb pixel.
 void redOfRgb32Row(const uint32_t* in, uint8_t* out, int count);
 // The same, painting each input pixel black once it is read.
-void packRgb32RowClearing(uint32_t* in, uint8_t* out, int count, ByteMask keep);
 void redOfRgb32RowClearing(uint32_t* in, uint8_t* out, int count);

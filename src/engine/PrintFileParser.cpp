@@ -4,6 +4,7 @@
 
 #include "engine/EngineLog.h"
 #include "engine/NumberConversion.h"
+#include "engine/SliceFileOpen.h"
 
 #include "base/ConfigStore.h"
 
@@ -76,10 +77,11 @@ PrintFileParser::ReadResult PrintFileParser::readAt(uint64_t offset, void* buffe
 int PrintFileParser::checkFile(const std::string& path, bool readGeneral)
 {
     if (!m_file) {
-        m_file = fopen(rootPath(path).c_str(), "rbe");
+        m_file = openSliceFile(rootPath(path));
         if (!m_file) {
             const int error = errno;
-            ENGINE_LOG(LogError, "%s, %d: %s", "checkFile", __LINE__, strerror(error));
+            ENGINE_LOG(LogError, "%s, %d: %s", "checkFile", __LINE__,
+                       error == EINVAL ? "not a regular file" : strerror(error));
             return error;
         }
         struct stat info;

@@ -23,7 +23,8 @@ public:
     ~PrintFileParser();
 
     // Opens the file if not yet open, reads and checks the header, and with
-    // readGeneral the general data. 0; the errno value when the open fails;
+    // readGeneral the general data. 0; the errno value when the open fails
+    // (EINVAL for a FIFO, a directory or a device: only regular files are read);
     // -1 when the header cannot be read; -ENOENT for a wrong magic or
     // unreadable general data.
     int checkFile(const std::string& path, bool readGeneral);

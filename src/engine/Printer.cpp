@@ -5,6 +5,7 @@
 #include "base/LogWriter.h"
 #include "engine/Buzzer.h"
 #include "engine/EngineLog.h"
+#include "engine/FPGAControl.h"
 #include "engine/FrameBuffer.h"
 #include "engine/MotorControl.h"
 #include "engine/PrintThread.h"
@@ -364,4 +365,13 @@ void Printer::setIsExistUdisk(bool present)
     m_isExistUdisk = present;
     if (isPrinting() && !present)
         Buzzer::instance()->beepLong();
+}
+
+int Printer::getFpgaVersion(std::string& text)
+{
+    if (!m_fpga) {
+        text = "ERR";
+        return 0;
+    }
+    return m_fpga->getVersion(text) > 0 ? 0 : -1;
 }

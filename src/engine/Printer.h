@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+class FPGAControl;
 class FrameBuffer;
 class ProjectControl;
 class UVLightControl;
@@ -65,6 +66,8 @@ public:
     void setOutputLow();
     bool isExistUdisk() const { return m_isExistUdisk.load(); }
     void setIsExistUdisk(bool present);
+    // The FPGA's version text; "ERR" and 0 when the machine has no FPGA link.
+    int getFpgaVersion(std::string& text);
 
     UVLightControl* uvLight() const { return m_uvLight.get(); }
     ProjectControl* projectControl() const { return m_projectControl.get(); }
@@ -82,6 +85,8 @@ private:
     std::shared_ptr<UVLightControl> m_uvLight;
     std::shared_ptr<ProjectControl> m_projectControl;
     std::shared_ptr<FrameBuffer> m_frameBuffer;
+    // No machine of this system fits an FPGA: the slot stays empty.
+    std::shared_ptr<FPGAControl> m_fpga;
     std::atomic<bool> m_isExistUdisk{false};
     std::atomic<bool> m_initialized{false};
 };

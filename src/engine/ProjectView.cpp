@@ -8,6 +8,7 @@
 #include "engine/LayerDecoder.h"
 #include "engine/ProjectViewConfig.h"
 #include "engine/SvgGray.h"
+#include "engine/SvgGuard.h"
 #include "engine/SvgOffset.h"
 
 #include <QPainter>
@@ -167,8 +168,24 @@ int ProjectView::showSvgLayer(const std::string& svg)
     }
     if (!imagesReady())
         return unavailable();
+    try {
+        return renderSvgLayer(svg);
+    } catch (const std::bad_alloc&) {
+        // A half-drawn layer may be anywhere in the render image.
+        m_renderContent = m_renderImage.rect();
+        ENGINE_LOG(LogError, "showSvgLayer: no memory to render a layer of %zu bytes", svg.size());
+        return -EIO;
+    }
+}
 
+int ProjectView::renderSvgLayer(const std::string& svg)
+{
     QByteArray document(svg.data(), static_cast<int>(std::min<size_t>(svg.size(), INT_MAX)));
+    const std::string refusal = svgRenderRefusal(document);
+    if (!refusal.empty()) {
+        ENGINE_LOG(LogError, "Svg layer refused: %s", refusal.c_str());
+        return -1;
+    }
     const int offsetUm = config().OutlineGrayOffset;
     if (offsetUm != 0) {
         offsetSvg(document, offsetUm / 1000.0f);
@@ -205,6 +222,7 @@ int ProjectView::showGrayLayer(QSvgRenderer& renderer, const QTransform& transfo
     painter.setTransform(transform);
     renderer.render(&painter, renderer.viewBoxF());
     painter.end();
+    m_layerOnGrayPlane = true;
     if (!m_fb) {
         ENGINE_LOG(LogError, "%s: H %d", "void ProjectView::sendImageData(QImage&)", __LINE__);
         return -1;
@@ -231,6 +249,7 @@ int ProjectView::showColourLayer(QSvgRenderer& renderer, const QTransform& trans
     renderer.render(&painter, renderer.viewBoxF());
     painter.end();
     m_renderContent = content;
+    m_layerOnGrayPlane = false;
     return sendImageData(m_renderImage, content, true);
 }
 
@@ -250,10 +269,11 @@ int ProjectView::decodeImageShow(const std::string& data, ComprFormat format)
     if (!imagesReady())
         return unavailable();
 
+    // Decoded beside the last layer, which a damaged block leaves alone.
     const int pixels = m_width * m_height;
     int result;
     try {
-        result = decodeLayerData(m_gray.data(), pixels, m_scratch, data,
+        result = decodeLayerData(m_grayOut.data(), pixels, m_scratch, data,
                                  static_cast<unsigned>(std::min<size_t>(data.size(), UINT_MAX)));
     } catch (const std::bad_alloc&) {
         ENGINE_LOG(LogError, "decodeImageShow: no memory for the decoder");
@@ -263,6 +283,8 @@ int ProjectView::decodeImageShow(const std::string& data, ComprFormat format)
         ENGINE_LOG(LogError, "%s failed(%i)", "decodeImageShow", result);
         return result;
     }
+    m_gray.swap(m_grayOut);
+    m_layerOnGrayPlane = true;
     if (kind == Panel::Normal) {
         const PrinterConfig& c = config();
         mirrorPlane(m_gray.data(), m_width, m_height, c.XMirror, c.YMirror);
@@ -284,6 +306,7 @@ int ProjectView::transDataImage(const uint8_t* pixels, size_t size, size_t bytes
         return -1;
     }
     const QImage image(pixels, m_width, m_height, static_cast<int>(stride), QImage::Format_RGB888);
+    keepLayerInRenderImage(); // a sub-pixel panel packs the buffer on the gray plane
     m_processImage = false;
     return sendImageData(image, image.rect());
 }
@@ -296,6 +319,7 @@ int ProjectView::showGrayImage(int level)
     const int v = std::max(0, std::min(level, 255));
     m_renderImage.fill(qRgb(v, v, v));
     m_renderContent = m_renderImage.rect();
+    m_layerOnGrayPlane = false;
     m_processImage = true;
     return sendImageData(m_renderImage, m_renderContent);
 }
@@ -305,6 +329,7 @@ int ProjectView::drawImage(const QImage& image)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!imagesReady())
         return unavailable();
+    keepLayerInRenderImage();
     {
         QPainter painter(&m_renderImage);
         painter.drawImage(0, 0, image);
@@ -322,6 +347,7 @@ int ProjectView::showImage(const std::string& path, uint32_t flag)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!imagesReady())
         return unavailable();
+    keepLayerInRenderImage();
     if (!image.isNull()) {
         QPainter painter(&m_renderImage);
         painter.drawImage(0, 0, image);

@@ -60,7 +60,9 @@ public:
     int setMaskImage(const std::string& path);
 
     // One SVG layer document, in millimetres around the panel centre: 0; -1
-    // empty or not SVG; -EIO for the reader's failure text "00000005".
+    // empty, not SVG, or refused before rendering (references that fan out or
+    // leave the document, see SvgGuard.h); -EIO for the reader's failure text
+    // "00000005" or when memory ran out.
     int showSvgLayer(const std::string& svg);
     // One compressed "qds" raster: 0, the decoder's code, or -1 for another
     // format (after a 16 s wait, so that the print loop's image wait runs out)
@@ -71,9 +73,9 @@ public:
     // -1 when the buffer is too small for the image.
     int transDataImage(const uint8_t* pixels, size_t size, size_t bytesPerLine = 0);
     int showGrayImage(int level);
-    // Paints the image at the origin of the panel image (which keeps its
-    // other content: test images and gray levels; a layer is cleared from it
-    // as it is sent) and shows that.
+    // Paints the image at the origin of the panel image, over what was shown
+    // last (the last layer, gray level or image; raw buffers do not count),
+    // and shows that.
     int drawImage(const QImage& image);
     // The same with an image file (board path); `flag` says whether the
     // correction steps apply.
@@ -96,19 +98,25 @@ private:
     // The answer of a show without its images: -EIO when memory was short.
     int unavailable() const;
 
+    int renderSvgLayer(const std::string& svg);
     int showGrayLayer(QSvgRenderer& renderer, const QTransform& transform);
     int showColourLayer(QSvgRenderer& renderer, const QTransform& transform, const QByteArray& document);
     // The last step of every show: the image reaches the frame buffer.
     // Outside `content` the image is black. A layer drawn in the render
-    // image is consumed: the render image is black again afterwards.
+    // image stays there, or moves to the gray plane when the steps need it.
     int sendImageData(const QImage& image, const QRect& content, bool consumeLayer = false);
     void toGrayPlane(const QImage& image, const QRect& content, bool consumeLayer);
     // Paints a part of the render image black.
     void clearRenderImage(const QRect& area);
     int sendGrayPlane();
-    // Correction, mask, smoothing and inversion on the gray plane.
-    void correctGrayPlane(bool subPixel);
-    void correctionStep();
+    // Correction, mask, smoothing and inversion of the gray plane, which is
+    // left as it was: the plane that holds the result.
+    const uint8_t* correctGrayPlane(bool subPixel);
+    // The correction into the second plane: false when no table is loaded.
+    bool correctionStep();
+    // Images are drawn over the last layer shown: one that lives on the gray
+    // plane moves into the render image first.
+    void keepLayerInRenderImage();
     int imageChannel() const;
     void saveShownImage(bool subPixel);
 
@@ -132,6 +140,7 @@ private:
     QRect m_renderContent; // the part of the render image that may not be black
     QImage m_workImage;   // gray at first; frame-buffer-sized once attached
     std::vector<uint8_t> m_gray;    // the panel's gray plane, with slack for the correction's reads
+    bool m_layerOnGrayPlane = false; // the last layer shown is on m_gray, not in m_renderImage
     std::vector<uint8_t> m_grayOut; // second plane for the steps that read neighbours
     std::vector<uint8_t> m_mask;
     std::vector<uint8_t> m_scratch; // the layer decoder's

@@ -42,9 +42,24 @@ void ProjectView::toGrayPlane(const QImage& image, const QRect& content, bool co
     if (consumeLayer) {
         moveGrayFromRgb(m_renderImage, content, m_gray.data());
         m_renderContent = QRect();
+        m_layerOnGrayPlane = true;
     } else {
         grayFromRgb(image, content, m_gray.data());
     }
+}
+
+void ProjectView::keepLayerInRenderImage()
+{
+    if (!m_layerOnGrayPlane)
+        return;
+    for (int y = 0; y < m_height; ++y) {
+        const uint8_t* in = m_gray.data() + size_t(m_width) * y;
+        QRgb* out = reinterpret_cast<QRgb*>(m_renderImage.scanLine(y));
+        for (int x = 0; x < m_width; ++x)
+            out[x] = qRgb(in[x], in[x], in[x]);
+    }
+    m_renderContent = m_renderImage.rect();
+    m_layerOnGrayPlane = false;
 }
 
 void ProjectView::clearRenderImage(const QRect& area)
@@ -87,13 +102,9 @@ int ProjectView::sendImageData(const QImage& image, const QRect& content, bool c
         channel = imageChannel();
     }
     m_stopwatch.start();
-    const FrameTarget frame{m_frameBits, m_frameStride, int(m_fb->xres()), int(m_fb->yres())};
-    if (consumeLayer) {
-        moveRgbImage(m_renderImage, content, frame, channel);
-        m_renderContent = QRect();
-    } else {
-        writeRgbImage(image, content, frame, channel);
-    }
+    // A layer stays in the render image, as the background of what is drawn next.
+    writeRgbImage(image, content, FrameTarget{m_frameBits, m_frameStride, int(m_fb->xres()), int(m_fb->yres())},
+                  channel);
     ENGINE_LOG(LogInfo, "Draw Image Time: %d ms, Data Count: %d", static_cast<int>(m_stopwatch.elapsedMs()),
                m_width * m_height * 3);
     saveShownImage(false);
@@ -103,8 +114,9 @@ int ProjectView::sendImageData(const QImage& image, const QRect& content, bool c
 int ProjectView::sendGrayPlane()
 {
     const bool subPixel = panel() == Panel::SubPixel;
+    const uint8_t* plane = m_gray.data();
     if (m_processImage)
-        correctGrayPlane(subPixel);
+        plane = correctGrayPlane(subPixel);
     else
         ENGINE_LOG(LogInfo, "%s disabled", "processImage");
 
@@ -113,14 +125,14 @@ int ProjectView::sendGrayPlane()
     m_stopwatch.start();
     if (subPixel) {
         // The packed image stays in the work image, where debug commands read it.
-        packSubPixels(m_gray.data(), m_width, m_height,
+        packSubPixels(plane, m_width, m_height,
                       FrameTarget{m_workImage.bits(), size_t(m_workImage.bytesPerLine()), fbWidth, fbHeight});
         const int rows = std::min(m_height, fbHeight);
         for (int y = 0; y < rows; ++y)
             memcpy(m_frameBits + m_frameStride * y, m_workImage.constScanLine(y), size_t(fbWidth) * 3);
     } else {
         const int channel = m_processImage ? imageChannel() : kAllChannels;
-        writeGrayPlane(m_gray.data(), m_width, m_height, FrameTarget{m_frameBits, m_frameStride, fbWidth, fbHeight},
+        writeGrayPlane(plane, m_width, m_height, FrameTarget{m_frameBits, m_frameStride, fbWidth, fbHeight},
                        channel);
     }
     ENGINE_LOG(LogInfo, "Draw Image Time: %d ms, Data Count: %d", static_cast<int>(m_stopwatch.elapsedMs()),
@@ -129,45 +141,57 @@ int ProjectView::sendGrayPlane()
     return 0;
 }
 
-void ProjectView::correctionStep()
+bool ProjectView::correctionStep()
 {
     m_stopwatch.start();
     ENGINE_LOG(LogInfo, "%s %s start", kSourcePath, "correctImage");
-    if (!m_correction.isLoaded()) {
+    const bool loaded = m_correction.isLoaded();
+    if (!loaded) {
         ENGINE_LOG(LogInfo, "%s: H %d", "void ProjectView::correctImage(QImage&)", __LINE__);
     } else {
         m_correction.apply(m_gray.data(), m_grayOut.data());
-        m_gray.swap(m_grayOut);
         ENGINE_LOG(LogInfo, "%s %s end", kSourcePath, "correctImage");
     }
     ENGINE_LOG(LogInfo, "Correction Image Time: %i ms", static_cast<int>(m_stopwatch.elapsedMs()));
+    return loaded;
 }
 
-void ProjectView::correctGrayPlane(bool subPixel)
+const uint8_t* ProjectView::correctGrayPlane(bool subPixel)
 {
     const PrinterConfig& c = config();
     const size_t pixels = size_t(m_width) * size_t(m_height);
     const int format = QImage::Format_RGB888;
-    if (c.CorrectFlag)
-        correctionStep();
+    // The steps write into the second plane: the first keeps the layer as it
+    // was drawn, the background of images drawn over it later.
+    uint8_t* const out = m_grayOut.data();
+    const uint8_t* result = m_gray.data();
+    auto inPlace = [&] {
+        if (result != out)
+            memcpy(out, result, pixels);
+        result = out;
+        return out;
+    };
+    if (c.CorrectFlag && correctionStep())
+        result = out;
     if (c.MaskFlag) {
         m_stopwatch.start();
-        applyMask(m_gray.data(), m_mask.data(), pixels);
+        applyMask(inPlace(), m_mask.data(), pixels);
         ENGINE_LOG(LogInfo, "Add Mask Image Time: %i ms, printImg format[%d] Xres[%d]",
                    static_cast<int>(m_stopwatch.elapsedMs()), format, m_width);
     }
     if (subPixel) {
         m_stopwatch.start();
-        smoothPlane(m_gray.data(), m_grayOut.data(), m_width, m_height);
-        m_gray.swap(m_grayOut);
+        smoothPlane(result, out, m_width, m_height);
+        result = out;
         ENGINE_LOG(LogInfo, "SmoothImage Image Time: %i ms, printImg format[%d] Xres[%d]",
                    static_cast<int>(m_stopwatch.elapsedMs()), format, m_width);
     }
     if (c.Reverse) {
         m_stopwatch.start();
-        reversePlane(m_gray.data(), pixels);
+        reversePlane(inPlace(), pixels);
         ENGINE_LOG(LogInfo, "Reverse Image Time: %i ms", static_cast<int>(m_stopwatch.elapsedMs()));
     }
+    return result;
 }
 
 void ProjectView::saveShownImage(bool subPixel)

@@ -6,8 +6,10 @@
 #include "engine/LittleEndian.h"
 #include "engine/PrintParams.h"
 #include "engine/PrintRecords.h"
+#include "engine/SliceFileOpen.h"
 #include "engine/XmlGuard.h"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -42,10 +44,13 @@ int SvgParser::open()
 {
     if (m_file)
         fclose(m_file);
-    m_file = fopen(rootPath(m_path).c_str(), "rbe");
+    m_file = openSliceFile(rootPath(m_path));
+    const int error = errno;
     m_reader.setFile(m_file);
     if (!m_file) {
         printf("SvgParser: Fail To Open File (%s)\n", m_path.c_str());
+        ENGINE_LOG(LogError, "SvgParser: cannot open %s: %s", m_path.c_str(),
+                   error == EINVAL ? "not a regular file" : strerror(error));
         return -1;
     }
     if (readHead() != 0)
@@ -110,15 +115,18 @@ std::string SvgParser::findNodeText(const char* start, const char* end)
             case LineReader::Result::Failed:
                 return readFailure(strerror(errno));
             }
-            if (!collecting) {
+            const bool first = !collecting;
+            if (first) {
                 if (!startsWith(m_line, start))
                     continue;
                 collecting = true;
-            } else {
-                text += '\n';
             }
-            if (m_line.size() > kMaxNodeLength - text.size())
+            // The text never passes the cap, so the room left cannot wrap.
+            const size_t adding = m_line.size() + (first ? 0 : 1);
+            if (adding > kMaxNodeLength - text.size())
                 return readFailure("element too long");
+            if (!first)
+                text += '\n';
             text += m_line;
             if (startsWith(m_line, end))
                 return text;

@@ -30,7 +30,8 @@ public:
     SvgParser(const std::string& path, unsigned scratchSize);
     ~SvgParser();
 
-    // Opens the file and reads the head and the print parameters: 0, or -1.
+    // Opens the file (a regular file only: never waits on a FIFO) and reads
+    // the head and the print parameters: 0, or -1.
     int open();
     // The next layer in file order; empty after the last layer; "00000005"
     // when reading failed (an I/O error, a line or group past its cap, a group

@@ -1,8 +1,15 @@
 // The configuration files: their exact text, loading at start, and bad input.
 #include "base/ConfigStore.h"
+#include "base/LogWriter.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <random>
 
@@ -180,13 +187,107 @@ TEST_F(ConfigFiles, ChangesSurviveARestartAndShorterTextsLeaveNoTrace)
     EXPECT_EQ(std::string::npos, readFile(etc("General.json")).find("longer"));
 }
 
-TEST_F(ConfigFiles, CommentsAndTextAfterTheObjectAreIgnored)
+TEST_F(ConfigFiles, CommentsAreIgnoredTextAfterTheObjectIsNot)
 {
-    writeFile(etc("General.json"), "// first\n{ /* inside */ \"LogLevel\" : 2, // end of line\n"
-                                   "\"Language\" : \"de_DE\" }\n/* Printer General Config */\ntrailing words { ]");
+    const std::string text = "// first\n{ /* inside */ \"LogLevel\" : 2, // end of line\n"
+                             "\"Language\" : \"de_DE\" }\n/* Printer General Config */\n";
+    writeFile(etc("General.json"), text);
     EXPECT_EQ(0, store.readGeneral("/data/etc/General.json"));
     EXPECT_EQ(2, store.m_general.LogLevel);
     EXPECT_EQ("de_DE", store.m_general.Language);
+
+    // Two writes mixed, or a stray edit: the file is not what was saved.
+    for (const char* after : {"trailing words { ]", "{ \"LogLevel\" : 3 }"}) {
+        writeFile(etc("General.json"), "{ \"LogLevel\" : 4 }\n/* c */\n" + std::string(after));
+        EXPECT_EQ(-1, store.readGeneral("/data/etc/General.json")) << after;
+        EXPECT_EQ(2, store.m_general.LogLevel) << after;
+    }
+}
+
+// A file that is there but cannot be read is never taken for a missing one:
+// what it holds is kept beside it, and the log tells, although the log opens
+// only after the configuration has given its level.
+TEST_F(ConfigFiles, AFileThatCannotBeReadIsKeptAndLogged)
+{
+    // Reading the process's own memory at address 0 fails with an I/O error.
+    ASSERT_EQ(0, symlink("/proc/self/mem", etc("UsedTime.json").c_str()));
+    ASSERT_EQ(0, mkfifo(etc("General.json").c_str(), 0644));
+    makeDirs(etc("PrinterConfig.json"));
+    writeFile(etc("Serial"), "{ \"machineSelrial\" : \"S1\" } and more");
+    alarm(60); // a FIFO that blocks start-up ends the test instead of hanging it
+    store.load("/data/etc");
+    alarm(0);
+    LogWriter::instance()->init("/data/var", "TalvikS", 1, 1 << 20, 2, false);
+
+    struct stat info{};
+    ASSERT_EQ(0, lstat(etc("UsedTime.json.bad").c_str(), &info));
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    ASSERT_EQ(0, lstat(etc("General.json.bad").c_str(), &info));
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    EXPECT_TRUE(fileExists(etc("PrinterConfig.json.bad")));
+    EXPECT_NE(std::string::npos, readFile(etc("Serial.bad")).find("S1"));
+    EXPECT_EQ("", store.m_serial);
+    for (const char* name : {"UsedTime.json", "General.json", "PrinterConfig.json", "Serial"}) {
+        ASSERT_EQ(0, lstat(etc(name).c_str(), &info)) << name;
+        EXPECT_TRUE(S_ISREG(info.st_mode)) << name;
+    }
+    EXPECT_EQ(kGeneralDefault, readFile(etc("General.json")));
+
+    const std::string log = readFile(scratchRoot() + "/data/var/TalvikS.log");
+    const size_t opened = log.find("Log File Initialize Success");
+    for (const char* line : {"[ERRO] [", "/data/etc/UsedTime.json cannot be read: Input/output error",
+                             "/data/etc/General.json cannot be read: not a regular file",
+                             "/data/etc/PrinterConfig.json cannot be read: Is a directory",
+                             "/data/etc/Serial is not a configuration file: ",
+                             "/data/etc/UsedTime.json kept as /data/etc/UsedTime.json.bad"})
+        EXPECT_GT(log.find(line), opened) << line << "\n" << log;
+}
+
+// Read permission refused (root reads anything, so the child gives up that
+// power first): the lamp time is kept, not silently reset.
+TEST_F(ConfigFiles, AFileWithoutReadPermissionIsKeptAsBad)
+{
+    const std::string text = "{ \"LightTime\" : 123456 }";
+    writeFile(etc("UsedTime.json"), text);
+    ASSERT_EQ(0, chmod(etc("UsedTime.json").c_str(), 0));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2] = {};
+        if (syscall(SYS_capget, &header, caps) != 0)
+            _exit(2);
+        const unsigned readAnything = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+        caps[0].effective &= ~readAnything;
+        if (syscall(SYS_capset, &header, caps) != 0)
+            _exit(2);
+        ConfigStore restarted;
+        restarted.load("/data/etc");
+        _exit(restarted.m_usedTime.LightTime == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_NE(2, WEXITSTATUS(status)) << "capabilities could not be dropped";
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_EQ(text, readFile(etc("UsedTime.json.bad")));
+    EXPECT_NE(std::string::npos, readFile(etc("UsedTime.json")).find("\"LightTime\" : 0"));
+}
+
+TEST_F(ConfigFiles, OnlyItsOwnerReadsTheWiFiFile)
+{
+    writeFile(etc("WiFiConfig.json"), "{ \"HotspotPWD\" : \"secret\" }");
+    ASSERT_EQ(0, chmod(etc("WiFiConfig.json").c_str(), 0664));
+    store.load("/data/etc");
+    struct stat info{};
+    ASSERT_EQ(0, stat(etc("WiFiConfig.json").c_str(), &info));
+    EXPECT_EQ(0600u, info.st_mode & 0777);
+    store.m_wifiConfig.HotspotPWD = "another secret";
+    ASSERT_EQ(0, store.saveWiFiConfig());
+    ASSERT_EQ(0, stat(etc("WiFiConfig.json").c_str(), &info));
+    EXPECT_EQ(0600u, info.st_mode & 0777);
+    ASSERT_EQ(0, stat(etc("General.json").c_str(), &info));
+    EXPECT_NE(0u, info.st_mode & 0044);
 }
 
 TEST_F(ConfigFiles, LightTableReadReplacesTheWholeTable)

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QString>
+
 #include <pthread.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -326,4 +330,91 @@ TEST(LogWriter, CancellingAWriterNeverLeavesTheLockHeld)
         pthread_join(writer, nullptr);
         EXPECT_EQ(1, log->write(1, "main thread still writes"));
     }
+}
+
+TEST(LogWriter, LinesBeforeTheFirstInitFollowItsFirstLine)
+{
+    LogWriter* log = LogWriter::instance();
+    EXPECT_EQ(0, log->write(2, "%s", "early warning"));
+    EXPECT_EQ(0, log->write(1, "early information"));
+    EXPECT_EQ(0, log->write(3, QString::fromUtf8("early error, käytössä")));
+    for (int i = 0; i < 300; ++i)
+        log->write(2, "flood %d", i);
+
+    openLog(2);
+    const auto lines = logLines();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_NE(std::string::npos, lines[0].find("Log File Initialize Success"));
+    EXPECT_NE(std::string::npos, lines[1].find("[WARN] [")) << lines[1];
+    EXPECT_NE(std::string::npos, lines[1].find("early warning"));
+    EXPECT_NE(std::string::npos, lines[2].find("early error, käytössä"));
+    EXPECT_NE(std::string::npos, lines[3].find("flood 0"));
+    // Below the level given at init, or beyond what is kept: only a count.
+    const std::string all = readFile(fsLog("TalvikS.log"));
+    EXPECT_EQ(std::string::npos, all.find("early information"));
+    EXPECT_EQ(std::string::npos, all.find("flood 253"));
+    EXPECT_NE(std::string::npos, lines.back().find("47 lines written before the log was opened are lost"));
+
+    // A second init has nothing left to add.
+    openLog(1);
+    EXPECT_EQ(1u, logLines().size());
+}
+
+TEST(LogWriter, QStringLinesAreUtf8AndFiltered)
+{
+    LogWriter* log = openLog(1);
+    EXPECT_EQ(1, log->write(1, QString::fromUtf8("Grüße aus %1 ✓").arg(QStringLiteral("Tallinn"))));
+    EXPECT_EQ(0, log->write(0, QStringLiteral("filtered")));
+    EXPECT_EQ(1, log->write(2, QString()));
+    const auto lines = logLines();
+    ASSERT_EQ(3u, lines.size());
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[1], m, kLine)) << lines[1];
+    EXPECT_EQ("Grüße aus Tallinn ✓", m[10].str());
+    ASSERT_TRUE(std::regex_match(lines[2], m, kLine)) << lines[2];
+    EXPECT_EQ("WARN", m[8].str());
+    EXPECT_EQ("", m[10].str());
+}
+
+TEST(LogWriter, AFailedWriteSaysSoAndTheNextLineStartsAfresh)
+{
+    LogWriter* log = openLog(1);
+    EXPECT_EQ(1, log->write(1, "whole line"));
+    struct stat info{};
+    ASSERT_EQ(0, stat(fsLog("TalvikS.log").c_str(), &info));
+
+    // A file-size limit just past the end stands in for a full disk: the next
+    // line gets in only in part.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(info.st_size) + 40;
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &tight));
+    testing::internal::CaptureStdout();
+    const int failed = log->write(1, "%s", std::string(200, 'c').c_str());
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &saved));
+    EXPECT_EQ(0, failed);
+    EXPECT_NE(std::string::npos, out.find("LogWriter, Fail to write log(")) << out;
+
+    EXPECT_EQ(1, log->write(1, "after the failure"));
+    EXPECT_EQ(1, log->write(1, "and one more"));
+    const auto lines = logLines();
+    ASSERT_EQ(5u, lines.size()) << readFile(fsLog("TalvikS.log"));
+    EXPECT_EQ(40u, lines[2].size()); // the fragment, on a line of its own
+    for (size_t i : {1, 3, 4})
+        EXPECT_TRUE(std::regex_match(lines[i], kLine)) << lines[i];
+    EXPECT_NE(std::string::npos, lines[3].find("after the failure"));
+}
+
+TEST(LogWriter, ProgramsTheProcessStartsDoNotInheritTheLog)
+{
+    openLog(1);
+    const std::string listing = rootPath("/fds");
+    // The child lists its own open files.
+    ASSERT_EQ(0, system(("ls -l /proc/self/fd/ > '" + listing + "' 2>&1").c_str()));
+    const std::string fds = readFile(listing);
+    EXPECT_NE(std::string::npos, fds.find("/proc/")) << fds;
+    EXPECT_EQ(std::string::npos, fds.find("TalvikS.log")) << fds;
 }

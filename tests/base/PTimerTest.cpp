@@ -1,11 +1,20 @@
+#include "base/Cond.h"
+#include "base/Mutex.h"
 #include "base/PThread.h"
 #include "base/PTimer.h"
+#include "base/Semaphore.h"
 #include "support/Sanitizers.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
 
 using testsupport::monotonicMs;
 
@@ -171,4 +180,99 @@ TEST(PTimer, CreateWithoutItsCallbackStopsTheProcess)
             timer.create(PTimer::ThreadMode);
         },
         "m_callbackFuncI");
+}
+
+namespace {
+
+std::atomic<int> g_stormFired{0};
+
+void stormHandler(int)
+{
+    ++g_stormFired;
+}
+
+// Runs `call` on this thread, the only one that takes the timer's signal,
+// while a timer fires every 2 ms; its time in milliseconds.
+long long underTimerStorm(const std::function<void()>& call)
+{
+    PTimer timer;
+    makeSignalTimer(timer, stormHandler, false);
+    const int before = g_stormFired;
+    timer.start(2);
+    const long long start = monotonicMs();
+    call();
+    const long long elapsed = monotonicMs() - start;
+    timer.stop();
+    // ThreadSanitizer holds signals back while a call blocks, and many merge into one.
+    EXPECT_GT(g_stormFired - before, testsupport::kThreadSanitizer ? 0 : 10)
+        << "the timer's signal never reached the blocked call";
+    return elapsed;
+}
+
+// Starts a thread that does not take the timer's signal.
+std::thread quietThread(std::function<void()> body)
+{
+    sigset_t timerSignal, previous;
+    sigemptyset(&timerSignal);
+    sigaddset(&timerSignal, SIGRTMAX);
+    pthread_sigmask(SIG_BLOCK, &timerSignal, &previous);
+    std::thread thread(std::move(body));
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return thread;
+}
+
+} // namespace
+
+// Expiries land on whichever thread takes the signal: none of its blocking
+// calls may fail with EINTR or come back before its time.
+TEST(PTimer, ExpiriesNeverFailOrShortenABlockingCall)
+{
+    EXPECT_GE(underTimerStorm([] { EXPECT_EQ(0, PThread::msleep(300)); }), 300);
+
+    Mutex mutex;
+    Cond cond(mutex);
+    EXPECT_GE(underTimerStorm([&] {
+                  mutex.lock();
+                  EXPECT_EQ(ETIMEDOUT, cond.wait(300));
+                  mutex.unlock();
+              }),
+              300);
+
+    Semaphore semaphore(0);
+    EXPECT_GE(underTimerStorm([&] { EXPECT_EQ(-1, semaphore.wait(300)); }), 300);
+    std::thread poster = quietThread([&] {
+        PThread::msleep(300);
+        semaphore.post();
+    });
+    EXPECT_GE(underTimerStorm([&] { EXPECT_EQ(0, semaphore.wait()); }), 250);
+    poster.join();
+
+    std::atomic<bool> held{false};
+    std::atomic<bool> release{false};
+    std::thread holder = quietThread([&] {
+        mutex.lock();
+        held = true;
+        while (!release)
+            PThread::msleep(5);
+        mutex.unlock();
+    });
+    while (!held)
+        PThread::msleep(1);
+    EXPECT_GE(underTimerStorm([&] { EXPECT_EQ(ETIMEDOUT, mutex.lock(300)); }), 300);
+    release = true;
+    holder.join();
+
+    // A plain blocking read returns the bytes, not EINTR.
+    int pipeFds[2];
+    ASSERT_EQ(0, pipe(pipeFds));
+    std::thread writer = quietThread([&] {
+        PThread::msleep(300);
+        EXPECT_EQ(4, write(pipeFds[1], "data", 4));
+    });
+    char buffer[8] = {};
+    EXPECT_GE(underTimerStorm([&] { EXPECT_EQ(4, read(pipeFds[0], buffer, sizeof buffer)); }), 250);
+    EXPECT_EQ("data", std::string(buffer, 4));
+    writer.join();
+    close(pipeFds[0]);
+    close(pipeFds[1]);
 }

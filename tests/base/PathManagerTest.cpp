@@ -65,6 +65,8 @@ TEST(PathManager, StartPreparesTheFoldersAndSetsTheClockThroughTheSeam)
     makeDirs(root + "/data/TalvikS-package/old-update");
     writeFile(root + "/data/TalvikS-package/old-update/pkg.tar.xz", "x");
     writeFile(root + "/data/TalvikS-package/pkg.sig", "x");
+    writeFile(root + "/data/TalvikS-package/.pkg.sig.q7Rz0a", "an interrupted copy");
+    writeFile(root + "/data/TalvikS-package/old-update/.pkg.tar.xz.Zz9Aa1", "an interrupted copy");
     makeDirs(root + "/data/model/.thumb/internal/sub");
     writeFile(root + "/data/model/.thumb/internal/a.png", "x");
     makeDirs(root + "/tmp/.thumb/udisk");

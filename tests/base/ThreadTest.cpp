@@ -395,3 +395,55 @@ TEST(ByteOrder, BigAndLittleEndian)
     EXPECT_EQ(0x11, buffer[3]);
     EXPECT_TRUE(isLittleEndian());
 }
+
+namespace {
+
+// Destroyed while a cancellation unwinds the stack between the wait and the
+// MutexLocker around it: tells whether the mutex was already let go there.
+struct ReleaseProbe
+{
+    Mutex& mutex;
+    std::atomic<int>& releasedEarly;
+    ~ReleaseProbe()
+    {
+        const bool free = mutex.tryLock() == 0;
+        if (free)
+            mutex.unlock();
+        releasedEarly = free ? 1 : 0;
+    }
+};
+
+} // namespace
+
+TEST(PThread, CancelInsideCondWaitUnderALockerUnlocksOnce)
+{
+    Mutex mutex;
+    Cond cond(mutex);
+    std::atomic<bool> waiting{false};
+    std::atomic<int> releasedEarly{-1};
+    FunctionThread thread([&]() -> void* {
+        MutexLocker locker(mutex);
+        ReleaseProbe probe{mutex, releasedEarly};
+        waiting = true;
+        for (;;)
+            cond.wait();
+    });
+    ASSERT_EQ(0, thread.start(false, 1 << 20));
+    // Once this lock is had with the flag set, the thread sits in the wait.
+    for (bool inWait = false; !inWait;) {
+        MutexLocker lock(mutex);
+        inWait = waiting;
+    }
+    testing::internal::CaptureStdout();
+    thread.cancel();
+    EXPECT_EQ(PTHREAD_CANCELED, thread.join());
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(0, releasedEarly.load()) << "the wait let go of a mutex the locker still held";
+
+    // Held once, released once: the mutex excludes again.
+    EXPECT_EQ(0, mutex.lock(1000));
+    int other = 0;
+    std::thread([&] { other = mutex.tryLock(); }).join();
+    EXPECT_EQ(EBUSY, other);
+    mutex.unlock();
+}

@@ -208,6 +208,28 @@ TEST_F(UartOnPty, FlushInputDropsPendingBytes)
     EXPECT_EQ(3, uart.recvLine(buffer, sizeof buffer));
 }
 
+TEST_F(UartOnPty, FlushDropsPendingInputAndKeepsThePortWorking)
+{
+    // A pseudo-terminal hands written bytes to its peer at once, so only the
+    // input side has anything to drop here.
+    uart.setTimeout(1000);
+    ASSERT_TRUE(peer.send("stale input"));
+    ASSERT_EQ(0, uart.write("before", 6));
+    pause(30);
+    EXPECT_EQ(0, uart.flush());
+    ASSERT_TRUE(peer.send("in\n"));
+    EXPECT_EQ(3, uart.recvLine(buffer, sizeof buffer));
+    EXPECT_EQ("in\n", std::string(buffer, 3));
+    ASSERT_EQ(0, uart.write("after", 5));
+    const std::string received = peer.receive(16, 300);
+    EXPECT_EQ("after", received.substr(received.size() - std::min<size_t>(5, received.size())));
+
+    uart.close();
+    errno = 0;
+    EXPECT_EQ(-1, uart.flush());
+    EXPECT_EQ(EBADF, errno);
+}
+
 TEST_F(UartOnPty, WriteDeliversEveryByteThroughSignals)
 {
     struct sigaction action{};

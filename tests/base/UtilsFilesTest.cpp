@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -138,6 +139,40 @@ TEST_F(UtilsFiles, MoveReplacesADestinationFile)
     EXPECT_FALSE(Utils::moveFile("/data/model/a.qds", "/data/model/c.qds"));
 }
 
+TEST_F(UtilsFiles, MoveAcrossFileSystemsCopiesThenRemovesTheSource)
+{
+    // A folder on the memory file system, reached from the scratch root by a link.
+    char pattern[] = "/dev/shm/talviks-move.XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern)) << "no /dev/shm";
+    const std::string other = pattern;
+    struct stat here{}, there{};
+    ASSERT_EQ(0, stat(scratchRoot().c_str(), &here));
+    ASSERT_EQ(0, stat(other.c_str(), &there));
+    if (here.st_dev == there.st_dev) {
+        rmdir(other.c_str());
+        GTEST_SKIP() << "/dev/shm and the scratch root share a file system";
+    }
+    makeDirs(fs("/media"));
+    ASSERT_EQ(0, symlink(other.c_str(), fs("/media/shm").c_str()));
+
+    const std::string content = randomBytes(1 << 20);
+    writeFile(other + "/a.qds", content);
+    writeFile(fs("/data/model/a.qds"), "old");
+    EXPECT_TRUE(Utils::moveFile("/media/shm/a.qds", "/data/model/a.qds"));
+    EXPECT_TRUE(readFile(fs("/data/model/a.qds")) == content);
+    EXPECT_FALSE(fileExists(other + "/a.qds"));
+    EXPECT_EQ(1, entriesIn(fs("/data/model"))); // no temporary file left beside it
+
+    // Back the other way; a copy that cannot be made keeps the source.
+    EXPECT_TRUE(Utils::moveFile("/data/model/a.qds", "/media/shm/b.qds"));
+    EXPECT_TRUE(readFile(other + "/b.qds") == content);
+    EXPECT_FALSE(fileExists(fs("/data/model/a.qds")));
+    EXPECT_FALSE(Utils::moveFile("/media/shm/b.qds", "/data/no-such-folder/b.qds"));
+    EXPECT_TRUE(fileExists(other + "/b.qds"));
+
+    ASSERT_EQ(0, system(("rm -r '" + other + "'").c_str()));
+}
+
 TEST_F(UtilsFiles, RemoveDirRemovesTheTreeButNothingOutsideIt)
 {
     put(fs("/data/outside/keep"), "keep");
@@ -163,6 +198,24 @@ TEST_F(UtilsFiles, RemoveDirRemovesTheTreeButNothingOutsideIt)
     EXPECT_FALSE(Utils::removeDir("/data/hidden"));
     EXPECT_TRUE(fileExists(fs("/data/hidden/.keep")));
     EXPECT_FALSE(fileExists(fs("/data/hidden/shown")));
+}
+
+TEST_F(UtilsFiles, RemoveDirTakesTheTemporariesOfInterruptedCopies)
+{
+    // What a copy killed midway leaves beside its destination, deeper down too.
+    put(fs("/data/pkg/.update.tar.Ab12Z9"), "half a copy");
+    put(fs("/data/pkg/sub/.x.qds.000000"), "half a copy");
+    put(fs("/data/pkg/.x.qds.Ab12Z9/.kept"), "a folder is not a temporary file");
+    EXPECT_TRUE(Utils::removeDir("/data/pkg/sub"));
+    EXPECT_FALSE(Utils::removeDir("/data/pkg"));
+    EXPECT_FALSE(fileExists(fs("/data/pkg/.update.tar.Ab12Z9")));
+    EXPECT_TRUE(fileExists(fs("/data/pkg/.x.qds.Ab12Z9/.kept")));
+
+    // Names that only look alike are someone's hidden files.
+    for (const char* name : {".profile", ".a.b", ".x.qds.Ab12Z", ".x.qds.Ab-2Z9", "..abcdef", "x.qds.Ab12Z9"})
+        put(fs("/data/look/") + name, "x");
+    EXPECT_FALSE(Utils::removeDir("/data/look"));
+    EXPECT_EQ(5, entriesIn(fs("/data/look")));
 }
 
 TEST_F(UtilsFiles, LookupsAndNames)

@@ -14,11 +14,18 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 using testsupport::monotonicMs;
 
@@ -33,20 +40,75 @@ StepFunc wallStep()
     return reinterpret_cast<StepFunc>(dlsym(RTLD_DEFAULT, "wallshift_step"));
 }
 
-// Steps the wall clock by `seconds` halfway through `wait`, returns how long the wait took.
+// Far more than any wait below takes, even on a loaded machine or under a
+// sanitizer; a wait that follows the wall clock back by ten years overruns it.
+constexpr int kWaitBoundMs = 20000;
+constexpr int kChildBoundMs = 120000;
+
+// Steps the wall clock by `seconds` halfway through `wait`, returns how long
+// the wait took. A wait past the bound ends the child at once, with the reason.
 long long timedAcrossStep(long seconds, const std::function<void()>& wait)
 {
     std::thread stepper([seconds] {
         PThread::msleep(100);
         wallStep()(seconds);
     });
-    const long long start = monotonicMs();
-    wait();
-    const long long elapsed = monotonicMs() - start;
+    std::atomic<bool> done{false};
+    long long elapsed = 0;
+    std::thread waiter([&] {
+        const long long start = monotonicMs();
+        wait();
+        elapsed = monotonicMs() - start;
+        done = true;
+    });
+    if (!testsupport::eventually([&] { return done.load(); }, kWaitBoundMs, 5000)) {
+        printf("a wait across a wall-clock step of %ld s did not end within %d ms\n", seconds, kWaitBoundMs);
+        fflush(stdout);
+        _exit(3);
+    }
+    waiter.join();
     stepper.join();
     return elapsed;
 }
 
+// Runs a program with `extraEnv` added to the environment and its output in
+// `output`; kills it when it overruns `boundMs`. The wait status, or -1 when
+// it overran or could not start.
+int runBounded(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
+               const std::string& output, int boundMs)
+{
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    std::vector<char*> env;
+    for (const std::string& entry : extraEnv)
+        env.push_back(const_cast<char*>(entry.c_str()));
+    for (char** entry = environ; *entry; ++entry)
+        env.push_back(*entry);
+    env.push_back(nullptr);
+
+    const pid_t child = fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0)
+            _exit(127);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        execve(args[0], args.data(), env.data());
+        _exit(127);
+    }
+    int status = 0;
+    const bool ended = testsupport::eventually([&] { return waitpid(child, &status, WNOHANG) == child; }, boundMs,
+                                               10000);
+    if (ended)
+        return status;
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    return -1;
+}
 } // namespace
 
 // Runs only inside the child started below.
@@ -92,16 +154,14 @@ TEST(WallClockStepChild, WaitsAndStopwatchesIgnoreTheStep)
 
 TEST(WallClockStep, TimedWaitsLastTheirTimeWhenTheWallClockJumps)
 {
-    const std::string command = std::string("TALVIKS_WALLSHIFT_CHILD=1 LD_PRELOAD=") + TALVIKS_WALLSHIFT_LIB +
-                                " ASAN_OPTIONS=verify_asan_link_order=0 /proc/" + std::to_string(getpid()) +
-                                "/exe --gtest_filter=WallClockStepChild.* 2>&1";
-    FILE* child = popen(command.c_str(), "r");
-    ASSERT_NE(nullptr, child);
-    std::string output;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, child)) > 0;)
-        output.append(buffer, n);
-    const int status = pclose(child);
+    const std::string self = "/proc/" + std::to_string(getpid()) + "/exe";
+    const std::string outputFile = rootPath("/wallclock-child.txt");
+    const int status = runBounded({self, "--gtest_filter=WallClockStepChild.*"},
+                                  {"TALVIKS_WALLSHIFT_CHILD=1", std::string("LD_PRELOAD=") + TALVIKS_WALLSHIFT_LIB,
+                                   "ASAN_OPTIONS=verify_asan_link_order=0"},
+                                  outputFile, kChildBoundMs);
+    const std::string output = testsupport::readFile(outputFile);
+    ASSERT_NE(-1, status) << "the child overran " << kChildBoundMs << " ms and was killed\n" << output;
     ASSERT_TRUE(WIFEXITED(status)) << output;
     EXPECT_EQ(0, WEXITSTATUS(status)) << output;
     EXPECT_NE(std::string::npos, output.find("[  PASSED  ] 1 test")) << output;

@@ -14,6 +14,8 @@
 
 #include <QDomDocument>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 using namespace testwriters;
@@ -263,6 +265,50 @@ TEST_F(SvgParserTest, ReadFailuresAreReported)
             params += "<x a=\"" + std::string(1 << 20, 'a') + "\"/>\n";
         SvgParser parser(write(withParams(params + "</printparams>")), 4048);
         EXPECT_EQ(-1, parser.open());
+    }
+}
+
+namespace {
+
+// A layer group whose text (lines joined by "\n") is `length` bytes long.
+std::string groupOfLength(size_t length)
+{
+    const std::string first = "<g id=\"layer-0\">";
+    const std::string last = "</g>";
+    std::string group = first;
+    size_t left = length - first.size() - 1 - last.size();
+    while (left > 0) {
+        const size_t line = std::min<size_t>(left - 1, 1u << 20);
+        group += '\n' + std::string(line, '3');
+        left -= line + 1;
+    }
+    return group + '\n' + last;
+}
+
+} // namespace
+
+TEST_F(SvgParserTest, ElementCapHoldsAtItsExactBoundary)
+{
+    constexpr size_t kCap = SvgParser::kMaxNodeLength;
+    const struct
+    {
+        size_t length;
+        bool accepted;
+    } cases[] = {
+        {kCap, true},
+        {kCap + 1, false},
+        {kCap + 5, false}, // exactly the cap before the closing line
+    };
+    for (const auto& c : cases) {
+        SvgxFileSpec spec;
+        spec.layers = {groupOfLength(c.length)};
+        SvgParser parser(write(spec), 4048);
+        ASSERT_EQ(0, parser.open());
+        const std::string layer = parser.nextLayer();
+        if (c.accepted)
+            EXPECT_EQ(strlen(SVG_HEAD) + c.length + strlen(SVG_TAIL), layer.size()) << c.length;
+        else
+            EXPECT_EQ("00000005", layer.substr(0, 64)) << c.length << ": " << layer.size() << " bytes";
     }
 }
 

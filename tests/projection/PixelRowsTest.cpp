@@ -45,11 +45,6 @@ TEST(PixelRowsTest, KernelsMatchThePerPixelDefinition)
             }
             ASSERT_EQ(expected, out) << "packRgb32Row, " << count << " pixels";
 
-            std::vector<uint32_t> cleared = rgb;
-            std::fill(out.begin(), out.end(), 0xEE);
-            packRgb32RowClearing(cleared.data(), out.data(), count, keep);
-            ASSERT_EQ(expected, out) << "packRgb32RowClearing, " << count << " pixels";
-            ASSERT_EQ(std::vector<uint32_t>(count, qRgb(0, 0, 0)), cleared) << count << " pixels";
         }
         std::vector<uint8_t> red(count + 1, 0xEE), expectedRed(red);
         for (int x = 0; x < count; ++x)

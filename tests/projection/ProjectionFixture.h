@@ -35,12 +35,18 @@ protected:
     void SetUp() override
     {
         sim::ensureGuiApplication();
+        // Tests change the machine and the disk freely: each starts from the
+        // defaults, also when all of them run in one process.
+        ConfigStore::instance()->m_printerConfig = PrinterConfig();
+        SystemState::instance()->setUsbPath(QString());
         makeDirs(rootPath("/data/var"));
         LogWriter::instance()->init("/data/var", "TalvikS", 0, 1 << 24, 2, false);
+        m_logStart = readFile(rootPath("/data/var/TalvikS.log")).size();
         m_io = std::make_unique<ScopedSysIo>(&board);
     }
 
-    static std::string logText() { return readFile(rootPath("/data/var/TalvikS.log")); }
+    // What this test logged.
+    std::string logText() const { return readFile(rootPath("/data/var/TalvikS.log")).substr(m_logStart); }
 
     // Decodes and shows an 8-bit layer of the machine's size.
     int showLayer(const std::vector<uint8_t>& pixels)
@@ -107,6 +113,7 @@ protected:
 
 private:
     std::unique_ptr<ScopedSysIo> m_io;
+    size_t m_logStart = 0;
 };
 
 } // namespace testsupport

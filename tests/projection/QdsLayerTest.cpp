@@ -6,6 +6,7 @@
 #include "base/Clock.h"
 #include "support/writers/CorrectionWriter.h"
 
+#include <QDir>
 #include <QImage>
 
 #include <cerrno>
@@ -57,6 +58,20 @@ std::vector<int> corrected(const std::vector<uint8_t>& src, int w, int h,
             auto s = [&](int cx, int cy) { return uint64_t{src[size_t(std::min(cy, h - 1)) * w + std::min(cx, w - 1)]}; };
             const uint64_t v = w00 * s(sx, sy) + w10 * s(sx + 1, sy) + w01 * s(sx, sy + 1) + w11 * s(sx + 1, sy + 1);
             out[size_t(y) * w + x] = int(std::min<uint64_t>(v / 1000000, 255));
+        }
+    return out;
+}
+
+// The 3 x 3 smoothing of a sub-pixel panel; the border is black.
+std::vector<int> smoothed(const std::vector<int>& src, int w, int h)
+{
+    std::vector<int> out(src.size(), 0);
+    for (int y = 1; y + 1 < h; ++y)
+        for (int x = 1; x + 1 < w; ++x) {
+            auto s = [&](int dx, int dy) { return double(src[size_t(y + dy) * w + x + dx]); };
+            const double v = 0.147761 * s(0, 0) + 0.118318 * (s(0, -1) + s(0, 1) + s(-1, 0) + s(1, 0)) +
+                             0.0947416 * (s(-1, -1) + s(1, -1) + s(-1, 1) + s(1, 1));
+            out[size_t(y) * w + x] = std::min(int(v), 255);
         }
     return out;
 }
@@ -244,6 +259,19 @@ TEST_F(ProjectionTest, MaskThenReverse)
     EXPECT_EQ(reversed, grayFrame());
 }
 
+TEST_F(ProjectionTest, ReverseAloneOnGrayLevels)
+{
+    normalMachine(kW, kH, kW, kH);
+    config().Reverse = true;
+    ASSERT_EQ(0, view->showGrayImage(60));
+    EXPECT_EQ(std::vector<int>(kW * kH, 195), grayFrame());
+    ASSERT_EQ(0, showLayer(distinctLayer(kW, kH)));
+    std::vector<int> reversed = asInts(distinctLayer(kW, kH));
+    for (int& v : reversed)
+        v = 255 - v;
+    EXPECT_EQ(reversed, grayFrame());
+}
+
 TEST_F(ProjectionTest, MaskRefusals)
 {
     normalMachine(kW, kH, kW, kH);
@@ -288,14 +316,10 @@ TEST_F(ProjectionTest, SubPixelPanelPacksThreePanelPixelsPerFramePixel)
     // A processed layer is smoothed per panel pixel, then packed the same way.
     const std::vector<uint8_t> layer = distinctLayer(kPanelW, kH);
     ASSERT_EQ(0, showLayer(layer));
+    const std::vector<int> expected = smoothed(asInts(layer), kPanelW, kH);
     for (int y = 1; y + 1 < kH; ++y)
-        for (int x = 1; x + 1 < kPanelW; ++x) {
-            auto s = [&](int dx, int dy) { return double(layer[size_t(y + dy) * kPanelW + x + dx]); };
-            const double v = 0.147761 * s(0, 0) + 0.118318 * (s(0, -1) + s(0, 1) + s(-1, 0) + s(1, 0)) +
-                             0.0947416 * (s(-1, -1) + s(1, -1) + s(-1, 1) + s(1, 1));
-            const int expected = std::min(int(v), 255);
-            EXPECT_EQ(expected, pixel(x / 3, y)[2 - x % 3]) << x << "," << y;
-        }
+        for (int x = 1; x + 1 < kPanelW; ++x)
+            EXPECT_EQ(expected[size_t(y) * kPanelW + x], pixel(x / 3, y)[2 - x % 3]) << x << "," << y;
     EXPECT_EQ((Rgb{0, 0, 0}), pixel(0, 0)); // the border is black
 
     // An SVG layer takes the same way, drawn in gray or in colour: a lit
@@ -309,6 +333,50 @@ TEST_F(ProjectionTest, SubPixelPanelPacksThreePanelPixelsPerFramePixel)
                 const bool border = x == 0 || y == 0 || x == kPanelW - 1 || y == kH - 1;
                 EXPECT_EQ(border ? 0 : 254, pixel(x / 3, y)[2 - x % 3]) << fill << " " << x << "," << y;
             }
+    }
+}
+
+// Correction, mask and inversion on a sub-pixel panel work per panel pixel,
+// around the smoothing: correction, mask, smoothing, inversion, then packing.
+TEST_F(ProjectionTest, SubPixelPanelStepsPerPanelPixel)
+{
+    constexpr int kPanelW = 12;
+    setPanel(kPanelW, kH, kPanelW, kH);
+    attach({kPanelW / 3, kH, 24, 0, 0});
+    const std::vector<uint8_t> layer = distinctLayer(kPanelW, kH);
+    auto position = [](int x, int y, uint32_t& px, uint32_t& py) {
+        px = uint32_t(x + 1) * 1000000 + 500000;
+        py = uint32_t(y + 1) * 1000000 + 250000;
+    };
+    writeBoardFile("/data/etc/sub.corbin", correctionFile(kPanelW, kH, position));
+    ASSERT_EQ(0, view->setDLPCorrectData("/data/etc/sub.corbin"));
+    auto maskValue = [](int x, int y) { return 255 - 13 * x - 29 * y; };
+    writeMask("/data/etc/mask-sub.png", kPanelW, kH, QImage::Format_Grayscale8, maskValue);
+    ASSERT_EQ(0, view->setMaskImage("/data/etc/mask-sub.png"));
+
+    for (int steps = 1; steps < 8; ++steps) {
+        const bool correct = steps & 1, mask = steps & 2, reverse = steps & 4;
+        config().CorrectFlag = correct;
+        config().MaskFlag = mask;
+        config().Reverse = reverse;
+        std::vector<int> expected = correct ? corrected(layer, kPanelW, kH, position) : asInts(layer);
+        if (mask)
+            for (int y = 0; y < kH; ++y)
+                for (int x = 0; x < kPanelW; ++x) {
+                    int& v = expected[size_t(y) * kPanelW + x];
+                    v = (v * maskValue(x, y) + 254) / 255;
+                }
+        expected = smoothed(expected, kPanelW, kH);
+        if (reverse)
+            for (int& v : expected)
+                v = 255 - v;
+
+        ASSERT_EQ(0, showLayer(layer));
+        std::vector<int> shown;
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kPanelW; ++x)
+                shown.push_back(pixel(x / 3, y)[2 - x % 3]);
+        EXPECT_EQ(expected, shown) << "correction " << correct << ", mask " << mask << ", reverse " << reverse;
     }
 }
 
@@ -412,12 +480,18 @@ TEST_F(ProjectionTest, DebugSaveOnlyOntoAUsbDisk)
     normalMachine(kW, kH, kW, kH);
     makeDirs(rootPath("/printTest"));
     ASSERT_EQ(0, view->showGrayImage(50));
-    EXPECT_FALSE(fileExists(rootPath("/printTest/0.png"))) << "saved into the root file system";
+    EXPECT_TRUE(QDir(QString::fromStdString(rootPath("/printTest"))).entryList(QDir::Files).isEmpty())
+        << "saved into the root file system";
 
+    // The copies are numbered for the whole process: whichever number this one got.
+    QDir(QString::fromStdString(rootPath("/media/sda1"))).removeRecursively();
     makeDirs(rootPath("/media/sda1/printTest"));
     SystemState::instance()->setUsbPath("/media/sda1");
     ASSERT_EQ(0, view->showGrayImage(60));
-    const QImage saved(QString::fromStdString(rootPath("/media/sda1/printTest/1.png")));
+    const QDir folder(QString::fromStdString(rootPath("/media/sda1/printTest")));
+    const QStringList copies = folder.entryList({"*.png"}, QDir::Files);
+    ASSERT_EQ(1, copies.size());
+    const QImage saved(folder.filePath(copies[0]));
     ASSERT_FALSE(saved.isNull());
     EXPECT_EQ(QImage(fbModel->frame()).convertToFormat(QImage::Format_RGB32), saved.convertToFormat(QImage::Format_RGB32));
     EXPECT_EQ(qRgb(60, 60, 60), saved.pixel(kW - 1, kH - 1));

@@ -134,6 +134,20 @@ TEST_F(ProjectionTest, SvgLayerChannelAndFailures)
     EXPECT_NE(std::string::npos, logText().find("Can't Load Svg Bytes"));
 }
 
+TEST_F(ProjectionTest, SvgLayersReverseAlone)
+{
+    normalMachine(kW, kH, kW, kH);
+    config().Reverse = true;
+    config().ImageChannel = 0;
+    for (const char* fill : kFills) {
+        ASSERT_EQ(0, view->showSvgLayer(layerWithRect(-4, -3, 4, 2, fill)));
+        std::vector<int> expected = expectedFrame(QRectF(-4, -3, 4, 2), 1, 1, 0);
+        for (int& v : expected)
+            v = 255 - v;
+        EXPECT_EQ(expected, grayFrame()) << fill;
+    }
+}
+
 TEST_F(ProjectionTest, SvgOutlineOffsetGrowsTheRectangle)
 {
     setPanel(kW, kH, kW, kH);
@@ -188,4 +202,57 @@ TEST(SvgGrayTest, OnlyDocumentsInGraysCountAsGray)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.gray, svgUsesOnlyGrays(c.text)) << c.text;
+}
+
+// Test images and the mask grid are drawn over the last layer shown, whatever
+// way the layer took to the panel, and the steps apply once to the whole.
+TEST_F(ProjectionTest, ImagesAreDrawnOverTheLastLayerShown)
+{
+    normalMachine(kW, kH, kW, kH);
+    QImage picture(2, 2, QImage::Format_RGB32);
+    picture.fill(qRgb(90, 90, 90));
+    const std::string picturePath = "/media/sda1/picture.png";
+    makeDirs(rootPath("/media/sda1"));
+    ASSERT_TRUE(picture.save(QString::fromStdString(rootPath(picturePath)), "PNG"));
+    auto withPicture = [](std::vector<int> frame) {
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 2; ++x)
+                frame[y * kW + x] = 90;
+        return frame;
+    };
+    const std::vector<int> rect = expectedFrame(QRectF(2, 1, 4, 2), 1, 1, 0);
+
+    // A gray layer after a gray level: the layer is the background, not the level.
+    ASSERT_EQ(0, view->showGrayImage(255));
+    ASSERT_EQ(0, view->showSvgLayer(layerWithRect(-6, -3, 4, 2)));
+    ASSERT_EQ(0, view->drawImage(picture));
+    EXPECT_EQ(withPicture(expectedFrame(QRectF(-6, -3, 4, 2), 1, 1, 0)), grayFrame());
+
+    // A colour layer keeps its colour under the picture.
+    ASSERT_EQ(0, view->showSvgLayer(layerWithRect(2, 1, 4, 2, "#ff0000")));
+    ASSERT_EQ(0, view->drawImage(picture));
+    EXPECT_EQ((Rgb{90, 90, 90}), pixel(1, 1));
+    EXPECT_EQ((Rgb{255, 0, 0}), pixel(kW / 2 + 2, kH / 2 + 1));
+    EXPECT_EQ((Rgb{0, 0, 0}), pixel(kW - 1, kH - 1));
+
+    // A decoded layer, then a picture from a file.
+    std::vector<uint8_t> layer(kW * kH);
+    for (size_t i = 0; i < layer.size(); ++i)
+        layer[i] = uint8_t(i * 2);
+    ASSERT_EQ(0, showLayer(layer));
+    ASSERT_EQ(0, view->showImage(picturePath, 1));
+    EXPECT_EQ(withPicture(std::vector<int>(layer.begin(), layer.end())), grayFrame());
+
+    // With the inversion on, the layer under the picture is the layer as
+    // drawn, inverted once with it.
+    config().Reverse = true;
+    ASSERT_EQ(0, view->showSvgLayer(layerWithRect(2, 1, 4, 2)));
+    ASSERT_EQ(0, view->drawImage(picture));
+    std::vector<int> inverted = withPicture(rect);
+    for (int& v : inverted)
+        v = 255 - v;
+    EXPECT_EQ(inverted, grayFrame());
+    // A second picture keeps the first: both lie over the same layer.
+    ASSERT_EQ(0, view->drawImage(picture.copy(0, 0, 1, 1)));
+    EXPECT_EQ(inverted, grayFrame());
 }
