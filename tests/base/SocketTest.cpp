@@ -4,6 +4,7 @@
 #include "base/MulticastSocket.h"
 #include "base/TcpSocket.h"
 #include "base/UdpSocket.h"
+#include "support/Emulator.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"
 
@@ -94,7 +95,10 @@ TEST(TcpSocket, EchoesAndSeesTheEndOfTheStream)
         ASSERT_EQ(0, client.setRecvTimeout(5000));
         EXPECT_EQ(5000, client.getRecvTimeout());
         EXPECT_EQ(0, client.setSendTimeout(1500));
-        EXPECT_EQ(1500, client.getSendTimeout());
+        // qemu-user 7.2 reads a 64-bit time value of the option back without its microseconds.
+        if (!testsupport::underEmulator()) {
+            EXPECT_EQ(1500, client.getSendTimeout());
+        }
         EXPECT_EQ(1, client.waitWritable(1000));
         EXPECT_EQ(11, client.send("hello world", 11));
         char reply[12] = {};
@@ -227,6 +231,7 @@ TEST(Socket, WaitsWorkAboveDescriptor1023AndOutlastSignals)
 
 TEST(MulticastSocket, ReceivesOnlyItsGroupAndPort)
 {
+    TALVIKS_SKIP_UNDER_EMULATOR("qemu-user 7.2 refuses the IP_MULTICAST_IF socket option");
     RUN_IN_TEST_NAMESPACES([] {
         ASSERT_EQ(0, testsupport::runInsideTestNamespaces(
                          "ip link set lo multicast on && ip route add 224.0.0.0/4 dev lo"));

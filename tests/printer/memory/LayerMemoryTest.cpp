@@ -96,6 +96,11 @@ void operator delete[](void* block, size_t) noexcept
 
 TEST(LayerMemory, ALayerTooLargeForMemoryEndsThePrintWithTheMemoryFailure)
 {
+#ifdef __arm__
+    // Debian's armhf Qt5Svg is built without unwind tables: an exception
+    // cannot leave the renderer, and the process ends there instead.
+    GTEST_SKIP() << "a bad_alloc cannot cross Qt5Svg's frames on 32-bit ARM";
+#endif
     Printer* printer = harness::startPrinter();
     testwriters::SvgxFileSpec spec;
     spec.printParams = testwriters::printParamsElement(testwriters::SvgxPrintParams(), 3);
