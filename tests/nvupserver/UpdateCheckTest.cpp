@@ -178,9 +178,18 @@ TEST_F(UpdateFixture, EachCheckRunsOnAThreadOfItsOwnOneAfterAnother)
         std::lock_guard<std::mutex> guard(lock);
         return answers.size();
     };
+    // A check thread is still alive while it delivers its answer, and a check
+    // asked for meanwhile starts nothing: ask again until the next one answers.
     for (size_t round = 1; round <= 3; ++round) {
-        EXPECT_EQ(m_client->checkUpdate(client(), collect), 0);
-        ASSERT_TRUE(testsupport::eventually([&] { return count() == round; }, 10000)) << "check " << round;
+        ASSERT_TRUE(testsupport::eventually(
+            [&] {
+                if (count() < round) {
+                    EXPECT_EQ(m_client->checkUpdate(client(), collect), 0);
+                }
+                return count() == round;
+            },
+            10000))
+            << "check " << round;
     }
     EXPECT_EQ(answers.back().result, 0);
     EXPECT_EQ(answers.back().packages.size(), 1u);
