@@ -5,6 +5,7 @@
 #include "base/LogWriter.h"
 #include "base/PTimer.h"
 #include "base/PathManager.h"
+#include "base/ProcessSignals.h"
 #include "base/RootPath.h"
 #include "board/GuiApplication.h"
 #include "board/SimMachine.h"
@@ -81,6 +82,7 @@ std::string stageFile(const std::string& hostPath)
 
 int main(int argc, char** argv)
 {
+    ignoreBrokenPipes();
     SimOptions options;
     std::string error;
     for (int i = 1; i < argc; ++i)

@@ -2,6 +2,10 @@
 
 #include <QString>
 
+class QByteArray;
+class QColor;
+class QPixmap;
+
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -79,4 +83,53 @@ public:
     // Runs a command line through the shell seam: 1 for an empty command,
     // else the raw wait status, or -1 when it could not be run.
     static int runShell(const std::string& command);
+
+    // --- Colours and fonts ---
+    // The controls' colour for a role number: 1 blue, 3 dark grey, 4 and 7
+    // black, 5 red, 6 light blue, 8 transparent; every other role white.
+    static QColor getColor(int role);
+    static QString getFontFamily();
+
+    // --- Pixmaps ---
+    // The image at a board path, scaled to exactly width x height (smooth).
+    static QPixmap loadPixmap(const QString& path, int width, int height);
+    // The image in `data` with its black pixels made transparent, scaled to
+    // width x height; null when the data is no image. GUI thread only: the
+    // result is one pixmap shared by all calls, overwritten by the next one.
+    static QPixmap& maskedPixmap(const QByteArray& data, int width, int height);
+    // Renders `text` as a QR code with the encoder command `tool` (program
+    // and options) into "/tmp/qrcode.png" and loads it; `pixmap` is null when
+    // the encoder failed. The text reaches the encoder as one argument.
+    static void getQRCode(const QString& tool, const QString& text, QPixmap& pixmap);
+
+    // --- Model thumbnails and paths ---
+    // Whether a path is the USB disk's folder or lies below it.
+    static bool isUsbPath(const QString& path);
+    // The thumbnail folder of a model file (USB disk or internal store);
+    // empty when the model is not a regular file.
+    static QString thumbDir(const QString& modelPath);
+    // The model's thumbnail (base name + ".png") / small thumbnail (base name
+    // + "_thumb.png"), extracted from the model when missing; empty when the
+    // model is no ".svgx" file or holds no usable preview.
+    static QString getThumb(const QString& modelPath);
+    static QString getThumbnail(const QString& modelPath);
+    // Removes a model and its thumbnails: whether the model was removed.
+    static bool removeModel(const QString& modelPath);
+    // Writes both thumbnails of a ".svgx" model from its preview image: 0 or -1.
+    static int extractThumb(const QString& modelPath);
+    // Saves an image with its pure black pixels transparent: 0 or -1.
+    static int saveThumb(const QString& target, const QByteArray& data);
+    // The uniformity mask image of this machine in `dir`.
+    static QString maskImagePath(const QString& dir);
+
+    // --- Network services (through the shell seam) ---
+    static int disableWiFi();
+    static int disableWiFiAP();
+    static int disableEth();
+    static void restartEth();
+    // The IPv4 address of an interface that is up, as dotted text; empty when
+    // it is down, missing or its first address is not IPv4.
+    static QString getIP(const QString& interfaceName);
+    static QString getEthIP();
+    static QString getWlanIP();
 };

@@ -1,5 +1,7 @@
 // Every test process gets a fresh scratch root in TALVIKS_ROOT before any
 // singleton exists, so no test reads or writes the board paths of the host.
+#include "base/ProcessSignals.h"
+
 #include <gtest/gtest.h>
 
 #include <ftw.h>
@@ -37,6 +39,7 @@ bool isDeathTestChild(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    ignoreBrokenPipes();
     // A death-test child runs inside its parent's root and leaves it alone.
     if (!isDeathTestChild(argc, argv)) {
         const char* tmp = getenv("TMPDIR");

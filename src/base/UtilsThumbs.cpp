@@ -1,0 +1,257 @@
+// Utils: model thumbnails, the USB-disk test and the mask image path.
+#include "Utils.h"
+
+#include "ConfigStore.h"
+#include "LogWriter.h"
+#include "PathManager.h"
+#include "SystemState.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr size_t kHeadSize = 28;
+constexpr size_t kTagSize = 16;
+// The head comes from a file on a USB disk: a preview larger than this, or a
+// picture of more pixels, is refused before anything is allocated for it.
+constexpr uint32_t kMaxPreviewBytes = 16u << 20;
+constexpr qint64 kMaxPreviewPixels = 2048 * 2048;
+
+const char kThumbSuffix[] = ".png";
+const char kSmallThumbSuffix[] = "_thumb.png";
+
+// Quiet test: a missing thumbnail is the usual case, not an error to print.
+bool isRegularFile(const QString& path)
+{
+    struct stat info{};
+    return stat(Utils::fsPath(path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool isSvgx(const QString& path)
+{
+    return path.endsWith(".svgx", Qt::CaseInsensitive);
+}
+
+// The thumbnail of a model with the given name ending; empty when the model
+// is not a regular file.
+QString thumbPath(const QString& modelPath, const char* suffix)
+{
+    const QString dir = Utils::thumbDir(modelPath);
+    if (dir.isEmpty())
+        return QString();
+    return Utils::joinPath(dir, QFileInfo(modelPath).completeBaseName() + suffix);
+}
+
+uint32_t readLittleEndian32(const unsigned char* bytes)
+{
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
+}
+
+bool readFully(int fd, char* buffer, size_t size, off_t offset)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Where the preview lies, from the head: it starts (value at 20 - value at
+// 16) bytes after the head and runs to the value at 24. False for positions
+// that go backwards, reach past the end of the file or are too large.
+bool previewRange(const unsigned char* head, off_t fileSize, off_t* offset, uint32_t* size)
+{
+    const uint32_t base = readLittleEndian32(head + 16);
+    const uint32_t start = readLittleEndian32(head + 20);
+    const uint32_t end = readLittleEndian32(head + 24);
+    if (start < base || end < start || end - start > kMaxPreviewBytes)
+        return false;
+    *offset = static_cast<off_t>(kHeadSize) + (start - base);
+    *size = end - start;
+    return *offset <= fileSize && static_cast<off_t>(*size) <= fileSize - *offset;
+}
+
+struct FileCloser
+{
+    int fd;
+    ~FileCloser() { close(fd); }
+};
+
+// The preview image held in a ".svgx" file; false (logged) when the file
+// cannot be read or its head does not lead to a preview inside the file.
+bool readPreview(const QString& modelPath, QByteArray* image)
+{
+    const QByteArray pathText = modelPath.toUtf8();
+    LogWriter* log = LogWriter::instance();
+    const int fd = open(Utils::fsPath(modelPath).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        log->write(3, "extractThumb Fail, Fail to Open File(%s)", pathText.constData());
+        return false;
+    }
+    const FileCloser closer{fd};
+
+    unsigned char head[kHeadSize];
+    struct stat info{};
+    if (fstat(fd, &info) != 0 || !readFully(fd, reinterpret_cast<char*>(head), kHeadSize, 0)) {
+        log->write(3, "extractThumb Fail, Fail To Read File Header (%s)", pathText.constData());
+        return false;
+    }
+    if (strncmp(reinterpret_cast<const char*>(head), "DLP-", 4) != 0 || !memchr(head, '\0', kTagSize)) {
+        log->write(3, "Error File(%s)", pathText.constData());
+        return false;
+    }
+    off_t offset = 0;
+    uint32_t size = 0;
+    if (!previewRange(head, info.st_size, &offset, &size)) {
+        log->write(3, "extractThumb Fail, bad preview position in the head of %s (%u, %u, %u; file %lld bytes)",
+                   pathText.constData(), readLittleEndian32(head + 16), readLittleEndian32(head + 20),
+                   readLittleEndian32(head + 24), static_cast<long long>(info.st_size));
+        return false;
+    }
+    image->resize(static_cast<int>(size));
+    if (!readFully(fd, image->data(), size, offset)) {
+        log->write(3, "extractThumb Fail, Fail To Read Image (%s)", pathText.constData());
+        return false;
+    }
+    return true;
+}
+
+// Decodes an image, reading its size first so that a head announcing a huge
+// picture costs nothing.
+QImage decodePreview(const QByteArray& data)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty() || qint64(size.width()) * size.height() > kMaxPreviewPixels)
+        return QImage();
+    return reader.read();
+}
+
+// Pure opaque black becomes transparent, every other pixel opaque. Pixels are
+// compared as 32-bit values, as the picture's own colours where it has 32 bits.
+QImage blackToTransparent(const QImage& image)
+{
+    const QImage colours = image.depth() == 32 ? image : image.convertToFormat(QImage::Format_RGB32);
+    QImage result = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < result.height(); ++y) {
+        const QRgb* from = reinterpret_cast<const QRgb*>(colours.constScanLine(y));
+        QRgb* to = reinterpret_cast<QRgb*>(result.scanLine(y));
+        for (int x = 0; x < result.width(); ++x)
+            to[x] = from[x] == 0xFF000000u ? 0u : (to[x] | 0xFF000000u);
+    }
+    return result;
+}
+
+std::mutex g_extractLock; // one extraction at a time: both files belong together
+
+// The thumbnail of a ".svgx" model, extracted when missing; empty when there is none.
+QString existingThumb(const QString& modelPath, const char* suffix)
+{
+    if (!isRegularFile(modelPath) || !isSvgx(modelPath))
+        return QString();
+    const QString thumb = thumbPath(modelPath, suffix);
+    if (!isRegularFile(thumb) && Utils::extractThumb(modelPath) != 0)
+        return QString();
+    return thumb;
+}
+
+} // namespace
+
+bool Utils::isUsbPath(const QString& path)
+{
+    const QString usb = SystemState::instance()->usbPath();
+    if (usb.isEmpty())
+        return false;
+    if (usb.endsWith('/'))
+        return path.startsWith(usb);
+    return path == usb || path.startsWith(usb + '/');
+}
+
+QString Utils::thumbDir(const QString& modelPath)
+{
+    if (!isRegularFile(modelPath))
+        return QString();
+    return PathManager::instance()->get(isUsbPath(modelPath) ? PATH_THUMB_UDISK : PATH_THUMB_INTERNAL);
+}
+
+QString Utils::getThumb(const QString& modelPath)
+{
+    return existingThumb(modelPath, kThumbSuffix);
+}
+
+QString Utils::getThumbnail(const QString& modelPath)
+{
+    return existingThumb(modelPath, kSmallThumbSuffix);
+}
+
+bool Utils::removeModel(const QString& modelPath)
+{
+    if (!isRegularFile(modelPath))
+        return false;
+    for (const char* suffix : {kSmallThumbSuffix, kThumbSuffix})
+        unlink(fsPath(thumbPath(modelPath, suffix)).c_str());
+    const bool removed = QFile::remove(QString::fromStdString(fsPath(modelPath)));
+    sync();
+    return removed;
+}
+
+int Utils::extractThumb(const QString& modelPath)
+{
+    if (!isSvgx(modelPath) || !isRegularFile(modelPath))
+        return -1;
+    std::lock_guard<std::mutex> lock(g_extractLock);
+    QByteArray image;
+    if (!readPreview(modelPath, &image))
+        return -1;
+    if (saveThumb(thumbPath(modelPath, kSmallThumbSuffix), image) != 0 ||
+        saveThumb(thumbPath(modelPath, kThumbSuffix), image) != 0)
+        return -1;
+    return 0;
+}
+
+int Utils::saveThumb(const QString& target, const QByteArray& data)
+{
+    const QImage image = decodePreview(data);
+    if (image.isNull()) {
+        LogWriter::instance()->write(3, "Fail To loadFromData");
+        return -1;
+    }
+    const std::string path = fsPath(target);
+    if (isRegularFile(target))
+        unlink(path.c_str());
+    if (!blackToTransparent(image).save(QString::fromStdString(path))) {
+        LogWriter::instance()->write(3, "Fail To Save Image (%s)", target.toUtf8().constData());
+        return -1;
+    }
+    return 0;
+}
+
+QString Utils::maskImagePath(const QString& dir)
+{
+    QString serial = QString::fromStdString(ConfigStore::instance()->m_serial);
+    if (serial.isEmpty())
+        serial = "serial";
+    // The serial number names a file: it cannot lead into another folder.
+    serial.replace('/', '_');
+    return joinPath(dir, "mask-" + serial + ".png");
+}

@@ -1,0 +1,193 @@
+// Model thumbnails from the preview inside ".svgx" files, including heads
+// that a damaged or hostile file on a USB disk may carry.
+#include "base/ConfigStore.h"
+#include "base/PathManager.h"
+#include "base/SystemState.h"
+#include "base/Utils.h"
+#include "support/TestSupport.h"
+#include "support/writers/SvgxWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QImage>
+
+#include <zlib.h>
+
+#include <cstring>
+#include <string>
+
+using testsupport::fileExists;
+using testsupport::scratchRoot;
+using testsupport::writeFile;
+
+namespace {
+
+std::string pngPreview(int width = 6, int height = 4)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(qRgb(200, 30, 30));
+    image.setPixel(0, 0, qRgb(0, 0, 0));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes.toStdString();
+}
+
+// A PNG whose head announces width x height, with a valid checksum.
+std::string pngAnnouncing(uint32_t width, uint32_t height)
+{
+    std::string png = pngPreview();
+    // Signature (8), length (4), "IHDR" (4), then width and height, big-endian.
+    for (int i = 0; i < 4; ++i) {
+        png[16 + i] = static_cast<char>(width >> (24 - 8 * i));
+        png[20 + i] = static_cast<char>(height >> (24 - 8 * i));
+    }
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(png.data() + 12), 17);
+    for (int i = 0; i < 4; ++i)
+        png[29 + i] = static_cast<char>(crc >> (24 - 8 * i));
+    return png;
+}
+
+std::string modelWithPreview(const std::string& preview)
+{
+    testwriters::SvgxFileSpec spec;
+    spec.preview = preview;
+    spec.layers = {testwriters::layerGroup(0, {testwriters::squarePathData(0, 0, 5)})};
+    return testwriters::buildSvgx(spec);
+}
+
+void putU32(std::string& bytes, size_t at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+class Thumbnails : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        PathManager::instance(); // makes the thumbnail folders
+        testsupport::makeDirs(scratchRoot() + "/media/sda1");
+        internalThumbs = PathManager::instance()->get(PATH_THUMB_INTERNAL);
+    }
+
+    void writeModel(const std::string& boardPath, const std::string& content)
+    {
+        writeFile(scratchRoot() + boardPath, content);
+    }
+
+    bool thumbExists(const QString& boardPath) { return fileExists(Utils::fsPath(boardPath)); }
+
+    QString internalThumbs;
+};
+
+} // namespace
+
+TEST_F(Thumbnails, ExtractedOnceAndFoundAgainWithBlackMadeTransparent)
+{
+    writeModel("/data/model/cube.v2.svgx", modelWithPreview(pngPreview()));
+    const QString thumb = Utils::getThumb("/data/model/cube.v2.svgx");
+    EXPECT_EQ(Utils::joinPath(internalThumbs, "cube.v2.png"), thumb);
+    const QString small = Utils::joinPath(internalThumbs, "cube.v2_thumb.png");
+    EXPECT_TRUE(thumbExists(small));
+
+    const QImage saved(QString::fromStdString(Utils::fsPath(thumb)));
+    ASSERT_EQ(QSize(6, 4), saved.size());
+    EXPECT_EQ(0, qAlpha(saved.pixel(0, 0)));
+    EXPECT_EQ(qRgba(200, 30, 30, 255), saved.pixel(5, 3));
+
+    // Found again without a second extraction: the preview is gone now.
+    writeModel("/data/model/cube.v2.svgx", modelWithPreview("no longer a picture"));
+    EXPECT_EQ(thumb, Utils::getThumb("/data/model/cube.v2.svgx"));
+    EXPECT_EQ(small, Utils::getThumbnail("/data/model/cube.v2.svgx"));
+}
+
+TEST_F(Thumbnails, ModelsOnTheUsbDiskKeepTheirThumbnailsApart)
+{
+    SystemState::instance()->setUsbPath("/media/sda1");
+    writeModel("/media/sda1/part.SVGX", modelWithPreview(pngPreview()));
+    EXPECT_EQ(Utils::joinPath(PathManager::instance()->get(PATH_THUMB_UDISK), "part_thumb.png"),
+              Utils::getThumbnail("/media/sda1/part.SVGX"));
+    SystemState::instance()->setUsbPath("");
+}
+
+TEST_F(Thumbnails, RemovingAModelRemovesItsThumbnails)
+{
+    writeModel("/data/model/gone.svgx", modelWithPreview(pngPreview()));
+    const QString thumb = Utils::getThumb("/data/model/gone.svgx");
+    ASSERT_FALSE(thumb.isEmpty());
+    EXPECT_TRUE(Utils::removeModel("/data/model/gone.svgx"));
+    EXPECT_FALSE(fileExists(scratchRoot() + "/data/model/gone.svgx"));
+    EXPECT_FALSE(thumbExists(thumb));
+    EXPECT_FALSE(thumbExists(Utils::joinPath(internalThumbs, "gone_thumb.png")));
+    EXPECT_FALSE(Utils::removeModel("/data/model/gone.svgx"));
+}
+
+TEST_F(Thumbnails, HostileHeadsGiveNoThumbnail)
+{
+    const std::string good = modelWithPreview(pngPreview());
+    const uint32_t svgOffset = static_cast<uint32_t>(28 + pngPreview().size());
+    struct Case
+    {
+        const char* what;
+        std::string file;
+    };
+    std::vector<Case> cases;
+    auto withHead = [&](const char* what, uint32_t base, uint32_t start, uint32_t end) {
+        std::string file = good;
+        putU32(file, 16, base);
+        putU32(file, 20, start);
+        putU32(file, 24, end);
+        cases.push_back({what, file});
+    };
+    withHead("start before base", 100, 28, svgOffset);
+    withHead("end before start", 28, 28, 20);
+    withHead("image past the end", 28, 28, 0x7fffffff);
+    withHead("skip past the end", 28, 0xfffffff0u, 0xffffffffu);
+    withHead("preview above 16 MiB", 28, 28, 28 + (17u << 20));
+    cases.push_back({"short head", good.substr(0, 20)});
+    std::string wrongTag = good;
+    memcpy(&wrongTag[0], "XLP-", 4);
+    cases.push_back({"tag without DLP-", wrongTag});
+    cases.push_back({"no picture", modelWithPreview("just some bytes")});
+    cases.push_back({"picture of 30000 x 30000", modelWithPreview(pngAnnouncing(30000, 30000))});
+    cases.push_back({"picture of 0 x 5", modelWithPreview(pngAnnouncing(0, 5))});
+
+    for (const Case& c : cases) {
+        writeModel("/data/model/bad.svgx", c.file);
+        EXPECT_EQ(-1, Utils::extractThumb("/data/model/bad.svgx")) << c.what;
+        EXPECT_TRUE(Utils::getThumb("/data/model/bad.svgx").isEmpty()) << c.what;
+        EXPECT_FALSE(thumbExists(Utils::joinPath(internalThumbs, "bad.png"))) << c.what;
+    }
+    EXPECT_EQ(-1, Utils::extractThumb("/data/model/missing.svgx"));
+    writeModel("/data/model/cube.qds", good);
+    EXPECT_EQ(-1, Utils::extractThumb("/data/model/cube.qds"));
+    EXPECT_TRUE(Utils::getThumb("/data/model/cube.qds").isEmpty());
+}
+
+TEST(UtilsUsbPath, OnlyTheDiskFolderAndWhatLiesBelowIt)
+{
+    EXPECT_FALSE(Utils::isUsbPath("/media/sda1/x.svgx")); // no disk
+    SystemState::instance()->setUsbPath("/media/sda1");
+    EXPECT_TRUE(Utils::isUsbPath("/media/sda1"));
+    EXPECT_TRUE(Utils::isUsbPath("/media/sda1/models/x.svgx"));
+    EXPECT_FALSE(Utils::isUsbPath("/media/sda10/x.svgx"));
+    EXPECT_FALSE(Utils::isUsbPath("/media/sda"));
+    EXPECT_FALSE(Utils::isUsbPath("/data/model/x.svgx"));
+}
+
+TEST(UtilsMaskImage, NamedAfterTheSerialAndKeptInItsFolder)
+{
+    ConfigStore::instance()->m_serial = "";
+    EXPECT_EQ(Utils::joinPath("/data/etc", "mask-serial.png"), Utils::maskImagePath("/data/etc"));
+    ConfigStore::instance()->m_serial = "AB1234";
+    EXPECT_EQ(Utils::joinPath("/data/etc", "mask-AB1234.png"), Utils::maskImagePath("/data/etc"));
+    ConfigStore::instance()->m_serial = "../../etc/passwd";
+    const QString path = Utils::maskImagePath("/data/etc");
+    EXPECT_EQ("/data/etc", QFileInfo(path).path());
+    EXPECT_TRUE(QFileInfo(path).fileName().startsWith("mask-"));
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+// Runs part of a test inside namespaces of its own, so that DHCP servers,
+// netlink link events, uevents, multicast, chronyd and mounts are real while
+// the host's network, mounts and processes stay untouched.
+//
+// The body runs in a forked process that holds new network, mount and pid
+// namespaces:
+//   - network: only a loopback interface, already up;
+//   - mount: a private copy of the host's mounts (nothing propagates back)
+//     with a fresh /proc, so /proc/mounts and process ids are the namespace's;
+//   - pid: the body is process 1; when it returns, every process it left
+//     behind (daemons started with -B, a chronyd) is killed by the kernel.
+// The scratch root, the environment and the file system are shared with the
+// test, so files the body writes are there for the test afterwards. Memory is
+// not shared: pass results back through files.
+//
+// Use GoogleTest assertions in the body as anywhere else: each failure is
+// reported in the test with its file and line (a failed ASSERT_ returns from
+// the body only). A GTEST_SKIP in the body skips the test. A body that dies
+// by a signal or exits by itself fails the test.
+//
+// Where the namespaces cannot be made (no privilege, a kernel without them,
+// a sandbox that refuses unshare) the test is skipped with the reason; it
+// never passes without having run its body.
+//
+// Call it from the test's own thread while no other thread of the test runs
+// (the body starts in a forked copy of the process).
+//
+//   TEST(HotPlug, MountsAnAddedPartition)
+//   {
+//       RUN_IN_TEST_NAMESPACES([&] {
+//           ... EXPECT_EQ(...) ...
+//       });
+//   }
+#define RUN_IN_TEST_NAMESPACES(body)                                                      \
+    do {                                                                                  \
+        const std::string talviksSkipReason_ = testsupport::runInTestNamespaces(body);    \
+        if (!talviksSkipReason_.empty())                                                  \
+            GTEST_SKIP() << talviksSkipReason_;                                           \
+    } while (0)
+
+namespace testsupport {
+
+// Runs `body` as described above and adds its failures to the current test.
+// Empty when the body ran; otherwise why the test should be skipped
+// (namespaces unavailable, or the body skipped itself).
+std::string runInTestNamespaces(const std::function<void()>& body);
+
+// True inside a body run by runInTestNamespaces (and in processes it forks).
+bool insideTestNamespaces();
+
+} // namespace testsupport
