@@ -39,8 +39,9 @@ public:
     // height. Makes the (black) image, places the cells and gives them seed
     // levels from a counter shared by all grids of the process. 0 or -1.
     int setGridSize(int columns, int rows);
-    // Stores a cell's level and shows that cell alone. -1 without an image,
-    // for a cell outside the grid or when the panel refused (then nothing changes).
+    // Stores a cell's level and shows that cell alone: the panel's result.
+    // -1, changing nothing, without a 24-bit image, for a cell outside the
+    // grid, or while a print runs or is paused.
     int setCellValue(int column, int row, unsigned value);
     // Shows every cell as a block of its level, softened by a 3 x 3 blur:
     // the panel's result, or -1 without a 24-bit image.

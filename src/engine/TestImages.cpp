@@ -65,6 +65,18 @@ bool saveOnUsbDisk(const QImage& image, const char* name)
     return true;
 }
 
+// Where the grid's lines cross one side of `size` pixels: the centre line,
+// lines every `step` pixels out from it on both sides while they stay more
+// than 2 pixels in, and the border lines 3 pixels in.
+QVector<int> linePositions(int size, int step)
+{
+    QVector<int> at{size / 2 - 3};
+    for (int p = size / 2 - 3 - step; step > 0 && p > 2; p -= step)
+        at << p << (size - 3) - p;
+    at << 3 << size - 3;
+    return at;
+}
+
 } // namespace
 
 void makeAbcImage(QImage& image, bool whiteBackground)
@@ -115,17 +127,10 @@ void makeGridLineImage(QImage& image)
     const int step = (w / 100) * 10;
 
     QVector<QLine> lines;
-    const int centreX = w / 2 - 3;
-    lines << QLine(centreX, 3, centreX, h - 3);
-    for (int x = centreX - step; step > 0 && x > 2; x -= step)
-        lines << QLine(x, 3, x, h - 3) << QLine((w - 3) - x, 3, (w - 3) - x, h - 3);
-    lines << QLine(3, 3, 3, h - 3) << QLine(w - 3, 3, w - 3, h - 3);
-    const int centreY = h / 2 - 3;
-    lines << QLine(3, centreY, w - 3, centreY);
-    for (int y = centreY - step; step > 0 && y > 2; y -= step)
-        lines << QLine(3, y, w - 3, y) << QLine(3, (h - 3) - y, w - 3, (h - 3) - y);
-    lines << QLine(3, 3, w - 3, 3) << QLine(3, h - 3, w - 3, h - 3);
-
+    for (const int x : linePositions(w, step))
+        lines << QLine(x, 3, x, h - 3);
+    for (const int y : linePositions(h, step))
+        lines << QLine(3, y, w - 3, y);
     // The outline of the square from corner (3, 3) to corner (52, 52).
     lines << QLine(3, 3, 52, 3) << QLine(52, 3, 52, 52) << QLine(3, 52, 52, 52) << QLine(3, 3, 3, 52);
 

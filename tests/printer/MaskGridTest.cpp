@@ -34,6 +34,14 @@ std::vector<float> levels(const MaskGrid& grid)
     return values;
 }
 
+// Sets every cell's level, row by row.
+void setLevels(MaskGrid& grid, const std::vector<std::vector<unsigned>>& rows)
+{
+    for (size_t r = 0; r < rows.size(); ++r)
+        for (size_t c = 0; c < rows[r].size(); ++c)
+            ASSERT_EQ(0, grid.setCellValue(int(c), int(r), rows[r][c]));
+}
+
 } // namespace
 
 TEST(MaskGrid, SeedsRunOnFromGridToGrid)
@@ -87,10 +95,7 @@ TEST(MaskGrid, BlocksAreBlurredAndClamped)
     Printer* printer = panel::startPrinter(1920, 1080);
     MaskGrid grid(1920, 1080, 24);
     ASSERT_EQ(0, grid.setGridSize(4, 3));
-    const unsigned values[3][4] = {{200, 255, 0, 270}, {1, 100, 100, 100}, {100, 100, 100, 100}};
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 4; ++c)
-            ASSERT_EQ(0, grid.setCellValue(c, r, values[r][c]));
+    setLevels(grid, {{200, 255, 0, 270}, {1, 100, 100, 100}, {100, 100, 100, 100}});
     // The last cell set is the only one shown.
     QImage frame = panel::frame();
     EXPECT_EQ(100, gray(frame, 1700, 900));
@@ -138,9 +143,7 @@ TEST(MaskGrid, UniformBlocksComeOutOneLevelLower)
     for (const unsigned level : {0u, 1u, 200u, 255u}) {
         MaskGrid grid(320, 200, 24);
         ASSERT_EQ(0, grid.setGridSize(4, 4));
-        for (int r = 0; r < 4; ++r)
-            for (int c = 0; c < 4; ++c)
-                ASSERT_EQ(0, grid.setCellValue(c, r, level));
+        setLevels(grid, std::vector<std::vector<unsigned>>(4, std::vector<unsigned>(4, level)));
         ASSERT_EQ(0, grid.drawBlocks());
         const QImage frame = panel::frame();
         for (int y = 0; y < 200; ++y)
@@ -157,10 +160,7 @@ TEST(MaskGrid, SurfaceRunsStraightBetweenCellCentresAndStopsAtTheEnds)
     panel::startPrinter(200, 200);
     MaskGrid grid(200, 200, 24);
     ASSERT_EQ(0, grid.setGridSize(2, 2));
-    ASSERT_EQ(0, grid.setCellValue(0, 0, 0));
-    ASSERT_EQ(0, grid.setCellValue(1, 0, 0));
-    ASSERT_EQ(0, grid.setCellValue(0, 1, 255));
-    ASSERT_EQ(0, grid.setCellValue(1, 1, 255));
+    setLevels(grid, {{0, 0}, {255, 255}});
     ASSERT_EQ(0, grid.showOnPanel());
     const QImage frame = panel::frame();
     // 2.55 levels a row from row 50 to row 150, continued above and below
@@ -182,10 +182,8 @@ TEST(MaskGrid, SurfaceIsBilinearBetweenKnownCentres)
     MaskGrid grid(1920, 1080, 24);
     ASSERT_EQ(0, grid.setGridSize(3, 3));
     // Centres at x = 320, 960, 1600 and y = 180, 540, 900.
-    const unsigned values[3][3] = {{0, 128, 255}, {64, 64, 64}, {255, 0, 100}};
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c)
-            ASSERT_EQ(0, grid.setCellValue(c, r, values[r][c]));
+    const std::vector<std::vector<unsigned>> values = {{0, 128, 255}, {64, 64, 64}, {255, 0, 100}};
+    setLevels(grid, values);
     ASSERT_EQ(0, grid.showOnPanel());
     const QImage frame = panel::frame();
     const int xs[3] = {320, 960, 1600};
@@ -288,10 +286,7 @@ TEST(MaskGrid, SavedMaskIsAnEightBitGrayImageTheProjectionLoads)
     Printer* printer = panel::startPrinter(320, 200);
     MaskGrid grid(320, 200, 24);
     ASSERT_EQ(0, grid.setGridSize(2, 2));
-    ASSERT_EQ(0, grid.setCellValue(0, 0, 10));
-    ASSERT_EQ(0, grid.setCellValue(1, 0, 250));
-    ASSERT_EQ(0, grid.setCellValue(0, 1, 90));
-    ASSERT_EQ(0, grid.setCellValue(1, 1, 170));
+    setLevels(grid, {{10, 250}, {90, 170}});
     ASSERT_EQ(0, grid.showOnPanel());
 
     // No serial number: the file is named after the word "serial".

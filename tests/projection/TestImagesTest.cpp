@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -84,20 +85,17 @@ Canvas gridLines(int w, int h)
 {
     Canvas c(w, h, 0);
     const int s = (w / 100) * 10;
-    c.thickVertical(w / 2 - 3, 3, h - 3);
-    for (int x = w / 2 - 3 - s; s > 0 && x > 2; x -= s) {
-        c.thickVertical(x, 3, h - 3);
-        c.thickVertical((w - 3) - x, 3, h - 3);
-    }
-    c.thickVertical(3, 3, h - 3);
-    c.thickVertical(w - 3, 3, h - 3);
-    c.thickHorizontal(h / 2 - 3, 3, w - 3);
-    for (int y = h / 2 - 3 - s; s > 0 && y > 2; y -= s) {
-        c.thickHorizontal(y, 3, w - 3);
-        c.thickHorizontal((h - 3) - y, 3, w - 3);
-    }
-    c.thickHorizontal(3, 3, w - 3);
-    c.thickHorizontal(h - 3, 3, w - 3);
+    auto across = [s](int size, const std::function<void(int)>& line) {
+        line(size / 2 - 3);
+        for (int p = size / 2 - 3 - s; s > 0 && p > 2; p -= s) {
+            line(p);
+            line((size - 3) - p);
+        }
+        line(3);
+        line(size - 3);
+    };
+    across(w, [&](int x) { c.thickVertical(x, 3, h - 3); });
+    across(h, [&](int y) { c.thickHorizontal(y, 3, w - 3); });
     // The corner square's outline from (3, 3) to (52, 52).
     c.thickVertical(3, 3, 52);
     c.thickVertical(52, 3, 52);
