@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TimedRun.h"
+
 #include <string>
 #include <vector>
 
@@ -7,10 +9,11 @@
 // the simulator can record commands instead of running them. The runner in
 // use is the real one unless another was installed.
 //
-// Under a scratch root (tests, simulator) the real runner refuses commands
-// that would change the host: its network, clock, processes, mounts or
-// kernel settings. It logs why and answers -1. A program of that kind found
-// under the scratch root itself (a stub script first on PATH) still runs.
+// Under a scratch root (tests, simulator) the real runner runs only stubs
+// found under the scratch root and a short list of harmless tools (see
+// HostGuard.h): anything else might change the host's network, clock,
+// processes, mounts or kernel settings. It logs why and answers -1 (a timed
+// run: not started, with the reason).
 class Shell
 {
 public:
@@ -31,12 +34,14 @@ public:
     // appended to `output` when given. Results as run().
     virtual int exec(const std::string& program, const std::vector<std::string>& args,
                      std::string* output = nullptr);
+    // Runs a program with limits, capturing both output streams. The program
+    // leads a process group of its own; an overrun or a cancel kills the
+    // whole group. Returns when the program exits, even when a daemon it left
+    // behind still holds its output open.
+    virtual RunResult runTimed(const TimedRun& run);
 };
 
 // A word the shell reads back as exactly `text`, for command lines built from
 // names, passwords or paths that come from users, disks or peers.
 std::string shellQuote(const std::string& text);
 
-// Whether a command line would change the host (network, clock, processes,
-// mounts, kernel settings); `why` receives the word that gives it away.
-bool changesHost(const std::string& command, std::string* why);

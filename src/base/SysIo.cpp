@@ -1,6 +1,7 @@
 #include "SysIo.h"
 
 #include "Clock.h"
+#include "HostGuard.h"
 #include "LogWriter.h"
 #include "RootPath.h"
 
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -27,11 +29,13 @@ bool startsWith(const char* path, const char* prefix)
 // host: the host's own hardware nodes are none of its business.
 bool isHostHardware(const char* path, int flags)
 {
+    // Matched in normal form: "/dev/./fb0" and "//sys/..." are the same nodes.
+    const std::string normal = absoluteNormalPath(path);
     static const char* const nodes[] = {"/dev/spidev", "/dev/i2c-", "/dev/fb", "/dev/jtag", "/dev/gadget"};
     for (const char* node : nodes)
-        if (startsWith(path, node))
+        if (startsWith(normal.c_str(), node))
             return true;
-    return startsWith(path, "/sys/") && (flags & O_ACCMODE) != O_RDONLY;
+    return startsWith(normal.c_str(), "/sys/") && (flags & O_ACCMODE) != O_RDONLY;
 }
 
 } // namespace

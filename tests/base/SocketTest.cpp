@@ -18,7 +18,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -229,7 +228,8 @@ TEST(Socket, WaitsWorkAboveDescriptor1023AndOutlastSignals)
 TEST(MulticastSocket, ReceivesOnlyItsGroupAndPort)
 {
     RUN_IN_TEST_NAMESPACES([] {
-        ASSERT_EQ(0, std::system("ip link set lo multicast on && ip route add 224.0.0.0/4 dev lo"));
+        ASSERT_EQ(0, testsupport::runInsideTestNamespaces(
+                         "ip link set lo multicast on && ip route add 224.0.0.0/4 dev lo"));
         MulticastSocket member;
         ASSERT_EQ(0, member.open("225.0.0.9", 19000, "127.0.0.1"));
         EXPECT_TRUE(closeOnExec(member.fd()));

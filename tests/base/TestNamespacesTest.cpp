@@ -55,6 +55,22 @@ TEST(TestNamespaces, TheBodyRunsAsProcessOneWithOnlyLoopbackAndPrivateMounts)
     EXPECT_FALSE(fileExists(mountPoint + "/inside"));
 }
 
+TEST(TestNamespaces, SetUpCommandsRunOnlyInside)
+{
+    const std::string marker = scratchRoot() + "/ran";
+    EXPECT_NONFATAL_FAILURE(EXPECT_EQ(-1, testsupport::runInsideTestNamespaces("touch " + marker)),
+                            "not inside the test namespaces");
+    EXPECT_FALSE(fileExists(marker));
+    RUN_IN_TEST_NAMESPACES([] {
+        ASSERT_EQ(0, testsupport::runInsideTestNamespaces("ip link add veth0 type veth peer name veth1"));
+        std::string links;
+        EXPECT_EQ(0, testsupport::runInsideTestNamespaces("ip -o link show", &links));
+        EXPECT_NE(std::string::npos, links.find("veth0@veth1"));
+        EXPECT_EQ(3, testsupport::runInsideTestNamespaces("exit 3"));
+    });
+    EXPECT_EQ(0u, if_nametoindex("veth0")) << "the pair stays in the namespace";
+}
+
 TEST(TestNamespaces, ProcessesLeftBehindDieWithTheBody)
 {
     // The leftover holds the write end of a pipe: the read end sees the

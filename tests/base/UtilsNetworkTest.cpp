@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,10 +14,9 @@ using testsupport::RecordingShell;
 
 namespace {
 
-// Inside the test's namespaces only: the host's network is never touched.
 void ip(const std::string& arguments)
 {
-    ASSERT_EQ(0, std::system(("ip " + arguments + " >/dev/null 2>&1").c_str())) << "ip " << arguments;
+    ASSERT_EQ(0, testsupport::runInsideTestNamespaces("ip " + arguments)) << "ip " << arguments;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "support/TestNamespaces.h"
 
+#include "base/Spawn.h"
+
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
@@ -8,11 +10,13 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -140,8 +144,10 @@ bool bringLoopbackUp(std::string* why)
         report(fd, Unavailable, "namespaces unavailable: " + systemError("fork"));
         _exit(0);
     }
-    if (pid == 0)
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         runBody(fd, body);
+    }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -184,6 +190,38 @@ bool insideTestNamespaces()
     return g_inside;
 }
 
+int runInsideTestNamespaces(const std::string& command, std::string* output)
+{
+    if (!g_inside) {
+        ADD_FAILURE() << "not inside the test namespaces, so not running: " << command;
+        return -1;
+    }
+    int fds[2] = {-1, -1};
+    if (output && pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    SpawnSpec spec;
+    spec.argv = {"/bin/sh", "-c", command};
+    spec.search = false;
+    spec.outFd = fds[1];
+    const pid_t pid = spawnProgram(spec);
+    if (output) {
+        close(fds[1]);
+        char buffer[4096];
+        ssize_t n;
+        while (pid > 0 && ((n = read(fds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)))
+            if (n > 0)
+                output->append(buffer, static_cast<size_t>(n));
+        close(fds[0]);
+    }
+    if (pid < 0)
+        return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 std::string runInTestNamespaces(const std::function<void()>& body)
 {
     int fds[2];
@@ -200,6 +238,8 @@ std::string runInTestNamespaces(const std::function<void()>& body)
     }
     if (pid == 0) {
         close(fds[0]);
+        // A test killed by its time-out takes the namespaces with it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         makeNamespaces(fds[1], body);
     }
     close(fds[1]);

@@ -53,4 +53,12 @@ std::string runInTestNamespaces(const std::function<void()>& body);
 // True inside a body run by runInTestNamespaces (and in processes it forks).
 bool insideTestNamespaces();
 
+// Runs a command line with "/bin/sh -c" past the Shell seam and its host
+// guard, for setting up the namespaces themselves ("ip link add veth0 type
+// veth peer name veth1", a busybox udhcpd). Only inside the test namespaces:
+// elsewhere it runs nothing, fails the test and answers -1. Otherwise the
+// exit code (-1 when the command was killed); standard output is appended to
+// `output` when given.
+int runInsideTestNamespaces(const std::string& command, std::string* output = nullptr);
+
 } // namespace testsupport

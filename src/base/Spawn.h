@@ -1,0 +1,22 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// How the Shell seam starts a program.
+struct SpawnSpec
+{
+    std::vector<std::string> argv;
+    bool search = true;       // look argv[0] up on PATH
+    int outFd = -1;           // standard output of the child, when not -1
+    int errFd = -1;           // standard error of the child, when not -1
+    bool ownGroup = false;    // lead a process group of its own
+    bool nullInput = false;   // standard input from /dev/null
+};
+
+// Starts the program with no signal blocked and every handler at its default
+// (engine threads block timer signals, the process ignores SIGPIPE). Its pid,
+// or -1 with errno set when it could not be started.
+pid_t spawnProgram(const SpawnSpec& spec);

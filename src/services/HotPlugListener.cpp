@@ -1,0 +1,194 @@
+#include "HotPlugListener.h"
+
+#include "base/LogWriter.h"
+#include "services/HotPlug.h"
+#include "services/UeventHeader.h"
+
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kStackSize = 1048576;
+// Real RTM_NEWLINK messages are about 1.5 KiB and one read may hold several;
+// a uevent is at most a few KiB.
+constexpr size_t kReadSize = 64 * 1024;
+// Enough for a burst of hundreds of uevents (one per partition and disk
+// object) while the thread is busy mounting.
+constexpr int kUeventBuffer = 1024 * 1024;
+constexpr int kLinkBuffer = 256 * 1024;
+
+void setReceiveBuffer(int fd, int size)
+{
+    // Privileged processes may exceed the system's limit; others get what it allows.
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) < 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+}
+
+// A netlink socket bound to `groups` with a port id of the kernel's choice
+// (two watchers in one process must not collide); -1 when it cannot be made.
+int openNetlink(int type, int protocol, int bufferSize, const char* failure)
+{
+    const int fd = socket(AF_NETLINK, type | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
+    if (fd < 0) {
+        LogWriter::instance()->write(3, "%s, %d: %s", "HotPlugListener::open", __LINE__, strerror(errno));
+        return -1;
+    }
+    setReceiveBuffer(fd, bufferSize);
+    sockaddr_nl address{};
+    address.nl_family = AF_NETLINK;
+    address.nl_pid = 0;
+    address.nl_groups = 1; // RTMGRP_LINK on the route socket, the kernel's events on the uevent socket
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
+        const int error = errno;
+        printf(failure, strerror(error));
+        LogWriter::instance()->write(3, failure, strerror(error));
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void closeFd(int& fd)
+{
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
+
+} // namespace
+
+HotPlugListener::HotPlugListener(HotPlug& owner) : m_owner(owner), m_buffer(kReadSize) {}
+
+HotPlugListener::~HotPlugListener()
+{
+    finish();
+}
+
+bool HotPlugListener::open()
+{
+    if (m_wake.fd() < 0)
+        return false;
+    m_linkFd = openNetlink(SOCK_RAW, NETLINK_ROUTE, kLinkBuffer, "bind to eth fd failed: %s\n");
+    m_ueventFd = openNetlink(SOCK_DGRAM, NETLINK_KOBJECT_UEVENT, kUeventBuffer, "bind to usb fd failed: %s\n");
+    if (m_linkFd < 0 || m_ueventFd < 0) {
+        closeFd(m_linkFd);
+        closeFd(m_ueventFd);
+        return false;
+    }
+    return true;
+}
+
+bool HotPlugListener::run()
+{
+    printf("%s stack_size = %dB, %dk\n", "bool HotPlug::start()", static_cast<int>(kStackSize),
+           static_cast<int>(kStackSize / 1024));
+    const int rc = start(false, kStackSize);
+    if (rc != 0) {
+        printf("start hotplug thread failed: %d\n", rc);
+        LogWriter::instance()->write(3, "start hotplug thread failed: %d", rc);
+        return false;
+    }
+    puts("start hotplug thread successfully");
+    return true;
+}
+
+void HotPlugListener::finish()
+{
+    m_wake.signal();
+    join();
+    closeFd(m_linkFd);
+    closeFd(m_ueventFd);
+}
+
+void* HotPlugListener::threadMain()
+{
+    pollfd fds[3] = {{m_wake.fd(), POLLIN, 0}, {m_linkFd, POLLIN, 0}, {m_ueventFd, POLLIN, 0}};
+    for (;;) {
+        for (pollfd& entry : fds)
+            entry.revents = 0;
+        if (poll(fds, 3, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            printf("poll error: %s\n", strerror(errno));
+            PThread::msleep(100); // a lasting error must not spin
+            continue;
+        }
+        if (fds[0].revents)
+            break;
+        try {
+            if (fds[1].revents)
+                readLinks();
+            if (fds[2].revents)
+                readUevents();
+        } catch (const std::exception& error) {
+            LogWriter::instance()->write(3, "HotPlug: event dropped: %s", error.what());
+        }
+    }
+    return nullptr;
+}
+
+// Reads what one socket holds, message by message, until it is drained;
+// `lost` is set when the kernel dropped messages for want of room.
+template <typename Handle>
+void HotPlugListener::drain(int fd, const char* failure, bool& lost, Handle handle)
+{
+    for (;;) {
+        const ssize_t got = recv(fd, m_buffer.data(), m_buffer.size(), 0);
+        if (got >= 0) {
+            handle(static_cast<size_t>(got));
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == ENOBUFS) {
+            lost = true;
+            continue;
+        }
+        if (errno != EAGAIN)
+            printf(failure, strerror(errno));
+        return;
+    }
+}
+
+void HotPlugListener::readLinks()
+{
+    bool lost = false;
+    drain(m_linkFd, "read from ethfd failed: %s\n", lost, [this](size_t size) {
+        for (const LinkEvent& event : parseLinkMessages(m_buffer.data(), size)) {
+            printf("%u: %s %s", event.index, event.up ? "up" : "down", event.name.c_str());
+            if (event.master)
+                printf(" [%u]", *event.master);
+            putchar('\n');
+            if (!m_carrier.changed(event) || event.name.empty())
+                continue;
+            m_owner.emitEthNotifyEvent(QString::fromStdString(event.name), event.up ? DEV_ACTION_ADD : DEV_ACTION_REMOVE);
+            puts(event.master ? "emitEthNotifyEvent successfully" : "emitEthNotifyEvent successfully_1");
+        }
+    });
+    if (lost)
+        LogWriter::instance()->write(2, "HotPlug: link messages lost");
+}
+
+void HotPlugListener::readUevents()
+{
+    bool lost = false;
+    drain(m_ueventFd, "read from usbfd failed: %s\n", lost, [this](size_t size) {
+        DiskEvent event;
+        if (!parseUeventHeader(m_buffer.data(), size, event))
+            return;
+        m_owner.emitUsbNotifyEvent(event.partition, event.action);
+        printf("emitUsbNotifyEvent successfully, dev: %s\n", event.partition.toUtf8().constData());
+    });
+    if (lost) {
+        LogWriter::instance()->write(2, "HotPlug: uevents lost, checking the partitions again");
+        m_owner.rescanPartitions();
+    }
+}

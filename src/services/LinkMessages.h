@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// One interface's state from an RTM_NEWLINK message of the route socket.
+struct LinkEvent
+{
+    uint32_t index = 0;
+    bool up = false;                // IFF_LOWER_UP: carrier present
+    std::string name;               // IFLA_IFNAME; empty when the message has none
+    std::optional<uint32_t> master; // IFLA_MASTER: the bridge or bond it is enslaved to
+};
+
+// Every RTM_NEWLINK of one read from a route socket, in order. Lengths out of
+// range end the walk; messages of other types are skipped.
+std::vector<LinkEvent> parseLinkMessages(const void* data, size_t size);
+
+// The kernel sends several RTM_NEWLINK for one plug (flags, operational
+// state, statistics); this remembers each interface's carrier so that only a
+// change is announced. An interface not seen yet counts as down.
+class CarrierStates
+{
+public:
+    // True when `event` changes what was known of its interface.
+    bool changed(const LinkEvent& event);
+
+private:
+    std::unordered_map<uint32_t, bool> m_up;
+};

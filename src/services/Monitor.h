@@ -1,0 +1,37 @@
+#pragma once
+
+#include "services/DevAction.h"
+#include "services/HotPlug.h"
+
+#include <QObject>
+#include <QString>
+
+// The main window's view of hot-plug events: owns the watcher, receives its
+// raw events in the thread it lives in (the GUI thread) and re-emits them as
+// a mount directory and as an interface's link state.
+class Monitor : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Monitor(QObject* parent = nullptr);
+    ~Monitor() override;
+
+    bool start();
+    bool stop();
+    // Told on the watcher's thread after every disk event whether a disk is mounted.
+    void setDiskPresenceHandler(HotPlug::DiskPresenceHandler handler);
+
+signals:
+    // The mount directory of a new disk; empty when a disk was removed.
+    void emit_GetUsb(QString name);
+    // An interface and whether its carrier is present.
+    void emit_GetEth(QString name, bool status);
+
+public slots:
+    void ethNotifyEvent(QString dev, dev_action_t status);
+    void usbNotifyEvent(QString dev, dev_action_t status, QString mountDir);
+
+private:
+    HotPlug* m_hotPlug;
+};

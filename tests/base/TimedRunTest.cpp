@@ -1,0 +1,177 @@
+// Timed program runs: results told apart (exit code, signal, overrun, cancel,
+// no start), output captured, the whole process group killed on overrun, and
+// no hang on a daemon that keeps the output open.
+#include "base/Shell.h"
+#include "support/RecordingShell.h"
+#include "support/TestNamespaces.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+using testsupport::monotonicMs;
+using testsupport::readFile;
+using testsupport::scratchRoot;
+
+namespace {
+
+// A script under the scratch root: the host guard lets it run as it is.
+std::string stub(const std::string& name, const std::string& body)
+{
+    const std::string path = scratchRoot() + "/" + name;
+    testsupport::writeFile(path, "#!/bin/sh\n" + body + "\n");
+    chmod(path.c_str(), 0755);
+    return path;
+}
+
+TimedRun timed(std::vector<std::string> argv, int finishLimitMs = 20000)
+{
+    TimedRun run;
+    run.argv = std::move(argv);
+    run.finishLimitMs = finishLimitMs;
+    return run;
+}
+
+pid_t pidIn(const std::string& file)
+{
+    pid_t pid = 0;
+    EXPECT_TRUE(testsupport::eventually([&] { return (pid = atoi(readFile(file).c_str())) > 0; }, 5000));
+    return pid;
+}
+
+} // namespace
+
+TEST(TimedRun, TellsExitCodesSignalsAndCapturesBothStreams)
+{
+    RunResult ok = Shell::instance().runTimed(timed({"sh", "-c", "echo out; echo err >&2"}));
+    EXPECT_TRUE(ok.started);
+    EXPECT_TRUE(ok.succeeded());
+    EXPECT_EQ("out\n", ok.output);
+    EXPECT_EQ("err\n", ok.errors);
+    EXPECT_FALSE(ok.timedOut);
+
+    RunResult three = Shell::instance().runTimed(timed({"sh", "-c", "exit 3"}));
+    EXPECT_EQ(3, three.exitCode());
+    EXPECT_FALSE(three.succeeded());
+
+    // Killed by a signal: a failure, never an exit code of 0.
+    RunResult killed = Shell::instance().runTimed(timed({stub("selfkill", "kill -KILL $$")}));
+    EXPECT_TRUE(killed.started);
+    ASSERT_TRUE(WIFSIGNALED(killed.status));
+    EXPECT_EQ(SIGKILL, WTERMSIG(killed.status));
+    EXPECT_EQ(-1, killed.exitCode());
+    EXPECT_FALSE(killed.succeeded());
+
+    RunResult flood = Shell::instance().runTimed(timed({"head", "-c", "3000000", "/dev/zero"}));
+    EXPECT_TRUE(flood.succeeded());
+    EXPECT_EQ(RunResult::kOutputCap, flood.output.size());
+}
+
+TEST(TimedRun, AProgramThatCannotStartIsNoSuccess)
+{
+    RunResult missing = Shell::instance().runTimed(timed({"no-such-program-here"}));
+    EXPECT_FALSE(missing.started);
+    EXPECT_EQ(-1, missing.exitCode());
+    EXPECT_FALSE(missing.why.empty());
+
+    RunResult empty = Shell::instance().runTimed(TimedRun::commandLine(""));
+    EXPECT_FALSE(empty.started);
+    EXPECT_FALSE(empty.succeeded());
+}
+
+TEST(TimedRun, AnOverrunKillsTheWholeProcessGroup)
+{
+    const std::string pids = scratchRoot() + "/group";
+    const std::string script = stub("overrun", "sleep 60 &\necho $$ > " + pids + "\nsleep 60");
+    const int limitMs = 1500;
+    const long long start = monotonicMs();
+    RunResult result = Shell::instance().runTimed(timed({script}, limitMs));
+    const long long tookMs = monotonicMs() - start;
+
+    EXPECT_TRUE(result.started);
+    EXPECT_TRUE(result.timedOut);
+    EXPECT_EQ(-1, result.exitCode());
+    EXPECT_GE(tookMs, limitMs);
+    EXPECT_LT(tookMs, limitMs + 1000);
+    const pid_t group = pidIn(pids);
+    EXPECT_TRUE(testsupport::eventually([&] { return kill(-group, 0) != 0 && errno == ESRCH; }, 5000))
+        << "a member of the overrun's process group lives on";
+}
+
+TEST(TimedRun, ACancelFromAnotherThreadEndsTheRun)
+{
+    RunCanceller canceller;
+    TimedRun run = timed({stub("long", "sleep 60")});
+    run.canceller = &canceller;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        canceller.cancel();
+    });
+    const long long start = monotonicMs();
+    RunResult result = Shell::instance().runTimed(run);
+    stopper.join();
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_FALSE(result.succeeded());
+    EXPECT_LT(monotonicMs() - start, 10000);
+
+    // Cancelling is sticky: the next run does not start.
+    RunResult next = Shell::instance().runTimed(run);
+    EXPECT_FALSE(next.started);
+    EXPECT_TRUE(next.cancelled);
+}
+
+TEST(TimedRun, ReturnsWhenTheProgramExitsThoughItsDaemonHoldsTheOutput)
+{
+    // In namespaces of its own, so the daemon dies with the test.
+    RUN_IN_TEST_NAMESPACES([] {
+        const std::string pidFile = scratchRoot() + "/daemon.pid";
+        const std::string script =
+            stub("daemonise", "(setsid sh -c 'echo $$ > " + pidFile + "; exec sleep 60' &)\necho started");
+        const long long start = monotonicMs();
+        RunResult result = Shell::instance().runTimed(timed({script}));
+        EXPECT_TRUE(result.succeeded());
+        EXPECT_EQ("started\n", result.output);
+        EXPECT_LT(monotonicMs() - start, 10000);
+        const pid_t daemon = pidIn(pidFile);
+        EXPECT_EQ(0, kill(daemon, 0)) << "the daemon should outlive the run";
+    });
+}
+
+TEST(TimedRun, CommandLinesSplitWithoutAShell)
+{
+    EXPECT_EQ((std::vector<std::string>{"wpa_supplicant", "-c", "/data/etc/wifi.cfg", "-B"}),
+              splitCommandLine("wpa_supplicant  -c /data/etc/wifi.cfg\t-B "));
+    EXPECT_EQ((std::vector<std::string>{"printf", "two words", "x\"y", "$(id);"}),
+              splitCommandLine("printf \"two words\" x\"\"\"y $(id);"));
+    RunResult result = Shell::instance().runTimed(TimedRun::commandLine("printf \"%s|\" \"a b\" $(id)"));
+    EXPECT_EQ("a b|$(id)|", result.output);
+}
+
+TEST(TimedRun, TheRecordingShellRecordsAndScriptsRuns)
+{
+    testsupport::RecordingShell shell;
+    shell.scriptRun("udhcpc", testsupport::RecordingShell::overran());
+    shell.scriptRun("hostapd", testsupport::RecordingShell::exited(1, "", "bad config"));
+    shell.script("iwlist", 0, "Cell 01");
+
+    TimedRun dhcp = TimedRun::commandLine("udhcpc -i wlan0");
+    dhcp.finishLimitMs = 30000;
+    EXPECT_TRUE(Shell::instance().runTimed(dhcp).timedOut);
+    EXPECT_EQ(1, Shell::instance().runTimed(TimedRun::commandLine("hostapd /data/tmp/hostapd.conf -B")).exitCode());
+    EXPECT_EQ("Cell 01", Shell::instance().runTimed(TimedRun::commandLine("iwlist wlan0 scan")).output);
+    EXPECT_TRUE(Shell::instance().runTimed(TimedRun::commandLine("ifconfig wlan0 up")).succeeded());
+
+    EXPECT_EQ((std::vector<std::string>{"udhcpc -i wlan0", "hostapd /data/tmp/hostapd.conf -B", "iwlist wlan0 scan",
+                                        "ifconfig wlan0 up"}),
+              shell.commands());
+    ASSERT_EQ(4u, shell.timedRuns().size());
+    EXPECT_EQ(30000, shell.timedRuns()[0].finishLimitMs);
+}

@@ -1,0 +1,359 @@
+#include "UpdateFixture.h"
+
+#include "support/TestSupport.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+using namespace nvupserver;
+
+namespace {
+
+const size_t kSize = 300 * 1024;
+
+// Collects what the download thread reports.
+struct Reports
+{
+    std::mutex lock;
+    std::vector<std::pair<double, double>> progress;
+    std::vector<std::pair<int, std::string>> results;
+
+    ProgressCallback progressCallback()
+    {
+        return [this](PackageType, double total, double now) {
+            std::lock_guard<std::mutex> guard(lock);
+            progress.emplace_back(total, now);
+        };
+    }
+    DownloadResultCallback resultCallback()
+    {
+        return [this](int result, const std::string& message) {
+            std::lock_guard<std::mutex> guard(lock);
+            results.emplace_back(result, message);
+        };
+    }
+    size_t count()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return results.size();
+    }
+    size_t progressCount()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return progress.size();
+    }
+};
+
+} // namespace
+
+class DownloadTest : public UpdateFixture
+{
+protected:
+    void SetUp() override
+    {
+        UpdateFixture::SetUp();
+        addServer();
+        m_source = makePackage("source.bin", kSize, m_md5);
+        m_target = m_dir + "/pkg.bin";
+    }
+
+    // Routes the package with the given behaviour and makes the client check
+    // first, so that feedback has a server to go to.
+    void serve(Json::Value behaviour)
+    {
+        behaviour["file"] = m_source;
+        Json::Value extra(Json::objectValue);
+        extra["/p/pkg.bin"] = behaviour;
+        setRoutes(0, offer({{3, url()}}, m_md5), extra);
+        PackageUpdateInfo answer;
+        ASSERT_EQ(m_client->checkUpdateSync(answer, client()), 0);
+    }
+
+    std::string url() { return server().baseUrl() + "/p/pkg.bin"; }
+
+    DownloadInfo info(const std::string& md5 = std::string())
+    {
+        DownloadInfo download;
+        download.vid = "V1";
+        download.pid = "P2";
+        download.sessionId = "abc123";
+        PackageInfo package;
+        package.type = PACKAGE_SOFTWARE;
+        package.version = "2.2.0";
+        package.url = url();
+        package.path = m_target;
+        package.md5 = md5.empty() ? m_md5 : md5;
+        download.packages.push_back(package);
+        return download;
+    }
+
+    std::vector<Json::Value> packageRequests()
+    {
+        std::vector<Json::Value> found;
+        for (const Json::Value& request : requests())
+            if (request["path"] == "/p/pkg.bin")
+                found.push_back(request);
+        return found;
+    }
+
+    Json::Value lastFeedback()
+    {
+        const std::vector<Json::Value> all = requests();
+        for (auto it = all.rbegin(); it != all.rend(); ++it)
+            if ((*it)["path"] == "/download/feedback")
+                return parse((*it)["body"].asString());
+        return Json::Value();
+    }
+
+    // A download on its thread whose server has gone silent after some bytes.
+    void startStalledDownload()
+    {
+        Json::Value stall(Json::objectValue);
+        stall["stall_after"] = 50000;
+        serve(stall);
+        ASSERT_EQ(m_client->download(info(), m_reports.resultCallback(), m_reports.progressCallback()), 0);
+        ASSERT_TRUE(testsupport::eventually([&] { return m_reports.progressCount() > 0; }, 10000));
+    }
+
+    void expectNoFiles()
+    {
+        EXPECT_FALSE(testsupport::fileExists(m_target));
+        EXPECT_FALSE(testsupport::fileExists(m_target + ".part"));
+    }
+
+    std::string m_source;
+    std::string m_md5;
+    std::string m_target;
+    Reports m_reports;
+};
+
+TEST_F(DownloadTest, ResumesAfterADropAndReportsBack)
+{
+    Json::Value drop(Json::objectValue);
+    drop["drop_after"] = 100000;
+    serve(drop);
+    EXPECT_EQ(m_client->downloadSync(info(), m_reports.progressCallback()), 0);
+    EXPECT_EQ(testsupport::readFile(m_target), testsupport::readFile(m_source));
+    EXPECT_FALSE(testsupport::fileExists(m_target + ".part"));
+
+    const std::vector<Json::Value> gets = packageRequests();
+    ASSERT_EQ(gets.size(), 2u);
+    EXPECT_EQ(gets[0]["range"], "");
+    EXPECT_EQ(gets[1]["range"], "bytes=100000-");
+    EXPECT_EQ(gets[1]["cookie"], "SessionID=abc123");
+    // Progress keeps moving across the attempts and ends at the whole size.
+    ASSERT_FALSE(m_reports.progress.empty());
+    for (size_t i = 1; i < m_reports.progress.size(); ++i)
+        EXPECT_GE(m_reports.progress[i].second, m_reports.progress[i - 1].second);
+    EXPECT_EQ(m_reports.progress.back(), std::make_pair(double(kSize), double(kSize)));
+
+    const Json::Value feedback = lastFeedback();
+    EXPECT_EQ(feedback["Result"], 0);
+    EXPECT_EQ(feedback["Type"], 3);
+    EXPECT_EQ(feedback["Version"], "2.2.0");
+    EXPECT_EQ(feedback["VID"], "V1");
+    EXPECT_EQ(feedback["ClientSN"], "SN0001");
+    EXPECT_EQ(feedback["ClientVersion"], "2.1.5");
+    EXPECT_EQ(feedback["ClientHardware"], "1.2.3");
+    EXPECT_EQ(requests().back()["cookie"], "SessionID=abc123");
+    EXPECT_TRUE(m_errors.empty());
+}
+
+TEST_F(DownloadTest, OnlyAttemptsWithoutProgressCountTowardTheLimit)
+{
+    // 55 drops: more than the 50 attempts, but each one brings bytes.
+    m_source = makePackage("dropping.bin", 110000, m_md5);
+    Json::Value drop(Json::objectValue);
+    drop["drop_after"] = 2000;
+    drop["drop_count"] = -1;
+    serve(drop);
+    EXPECT_EQ(m_client->downloadSync(info(), m_reports.progressCallback()), 0);
+    EXPECT_EQ(testsupport::readFile(m_target), testsupport::readFile(m_source));
+    EXPECT_EQ(packageRequests().size(), 55u);
+}
+
+TEST_F(DownloadTest, StopCutsThePauseBetweenAttempts)
+{
+    serve(Json::Value(Json::objectValue));
+    // A port where nobody listens: every attempt fails at once and the pauses grow.
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    close(listener);
+    DownloadInfo closed = info();
+    closed.packages[0].url = "https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/p/pkg.bin";
+    ASSERT_EQ(m_client->download(closed, m_reports.resultCallback(), m_reports.progressCallback()), 0);
+    usleep(1500 * 1000);
+    const long long start = testsupport::monotonicMs();
+    m_client->stopDownload();
+    ASSERT_TRUE(testsupport::eventually([&] { return m_reports.count() == 1; }, 5000));
+    EXPECT_LT(testsupport::monotonicMs() - start, 1000);
+    EXPECT_EQ(m_reports.results[0].first, 1);
+    expectNoFiles();
+}
+
+TEST_F(DownloadTest, PartialFileOfAnEarlierRunIsResumed)
+{
+    serve(Json::Value(Json::objectValue));
+    testsupport::writeFile(m_target + ".part", testsupport::readFile(m_source).substr(0, 1000));
+    EXPECT_EQ(m_client->downloadSync(info(), m_reports.progressCallback()), 0);
+    EXPECT_EQ(testsupport::readFile(m_target), testsupport::readFile(m_source));
+    const std::vector<Json::Value> gets = packageRequests();
+    ASSERT_EQ(gets.size(), 1u);
+    EXPECT_EQ(gets[0]["range"], "bytes=1000-");
+    ASSERT_FALSE(m_reports.progress.empty());
+    EXPECT_EQ(m_reports.progress.front().first, double(kSize));
+    EXPECT_GT(m_reports.progress.front().second, 1000.0);
+}
+
+TEST_F(DownloadTest, CompletePartialFileAnswered416IsDone)
+{
+    serve(Json::Value(Json::objectValue));
+    testsupport::writeFile(m_target + ".part", testsupport::readFile(m_source));
+    EXPECT_EQ(m_client->downloadSync(info(), m_reports.progressCallback()), 0);
+    EXPECT_EQ(testsupport::readFile(m_target), testsupport::readFile(m_source));
+    EXPECT_EQ(packageRequests().size(), 1u);
+}
+
+TEST_F(DownloadTest, ServerIgnoringRangeRestartsTheFileOnce)
+{
+    Json::Value noRange(Json::objectValue);
+    noRange["range"] = false;
+    serve(noRange);
+    testsupport::writeFile(m_target + ".part", std::string(5000, 'z'));
+    EXPECT_EQ(m_client->downloadSync(info(), m_reports.progressCallback()), 0);
+    EXPECT_EQ(testsupport::readFile(m_target), testsupport::readFile(m_source));
+    const std::vector<Json::Value> gets = packageRequests();
+    ASSERT_EQ(gets.size(), 2u);
+    EXPECT_EQ(gets[1]["range"], "");
+}
+
+TEST_F(DownloadTest, NotFoundLeavesNoFileAndFails)
+{
+    serve(Json::Value(Json::objectValue));
+    DownloadInfo download = info();
+    download.packages[0].url = server().baseUrl() + "/p/missing.bin";
+    testsupport::writeFile(m_target, "older package");
+    EXPECT_EQ(m_client->downloadSync(download, m_reports.progressCallback()), -1);
+    EXPECT_EQ(testsupport::readFile(m_target), "older package") << "an error page never replaces a package";
+    EXPECT_FALSE(testsupport::fileExists(m_target + ".part"));
+    ASSERT_EQ(m_errors.size(), 1u);
+    EXPECT_EQ(m_errors[0].first, -1);
+    EXPECT_EQ(lastFeedback()["Result"], -1);
+}
+
+TEST_F(DownloadTest, WrongDigestIsDeletedAndReported)
+{
+    serve(Json::Value(Json::objectValue));
+    EXPECT_EQ(m_client->downloadSync(info("ffffffffffffffffffffffffffffffff"), m_reports.progressCallback()), -1);
+    expectNoFiles();
+    ASSERT_EQ(m_errors.size(), 1u);
+    EXPECT_NE(m_errors[0].second.find("md5"), std::string::npos);
+    EXPECT_EQ(lastFeedback()["Result"], -1);
+}
+
+TEST_F(DownloadTest, UnsafeRequestsAreRefusedWithoutAFetch)
+{
+    serve(Json::Value(Json::objectValue));
+    DownloadInfo plain = info();
+    plain.packages[0].url = "http://127.0.0.1:" + std::to_string(server().port()) + "/p/pkg.bin";
+    EXPECT_EQ(m_client->downloadSync(plain, m_reports.progressCallback()), -1);
+    DownloadInfo dots = info();
+    dots.packages[0].url = server().baseUrl() + "/p/..";
+    EXPECT_EQ(m_client->downloadSync(dots, m_reports.progressCallback()), -1);
+    DownloadInfo unverified = info();
+    unverified.packages[0].md5.clear();
+    EXPECT_EQ(m_client->downloadSync(unverified, m_reports.progressCallback()), -1);
+    DownloadInfo injected = info();
+    injected.sessionId = "abc\r\nX-Evil: 1";
+    EXPECT_EQ(m_client->downloadSync(injected, m_reports.progressCallback()), -1);
+    EXPECT_TRUE(packageRequests().empty());
+    expectNoFiles();
+}
+
+TEST_F(DownloadTest, ImpostorPackageServerIsRefusedAtOnce)
+{
+    serve(Json::Value(Json::objectValue));
+    testsupport::HttpsTestServer& impostor = addServer(true);
+    impostor.setRoutes(testsupport::readFile(m_dir + "/server0/routes.json"));
+    DownloadInfo download = info();
+    download.packages[0].url = impostor.baseUrl() + "/p/pkg.bin";
+    const long long start = testsupport::monotonicMs();
+    EXPECT_EQ(m_client->downloadSync(download, m_reports.progressCallback()), -1);
+    EXPECT_LT(testsupport::monotonicMs() - start, 5000) << "a certificate that does not verify is not retried";
+    EXPECT_TRUE(impostor.requests().empty());
+    expectNoFiles();
+}
+
+TEST_F(DownloadTest, RedirectToPlainHttpIsRefused)
+{
+    serve(Json::Value(Json::objectValue));
+    Json::Value routes = parse(testsupport::readFile(m_dir + "/server0/routes.json"));
+    routes["/p/moved.bin"]["status"] = 302;
+    routes["/p/moved.bin"]["location"] = "http://127.0.0.1:" + std::to_string(server().port()) + "/p/pkg.bin";
+    server().setRoutes(text(routes));
+    DownloadInfo moved = info();
+    moved.packages[0].url = server().baseUrl() + "/p/moved.bin";
+    EXPECT_EQ(m_client->downloadSync(moved, m_reports.progressCallback()), -1);
+    EXPECT_TRUE(packageRequests().empty());
+    expectNoFiles();
+}
+
+TEST_F(DownloadTest, StopEndsAStalledTransferPromptly)
+{
+    startStalledDownload();
+    // Nothing new arrives any more; the stop must still be seen.
+    const long long start = testsupport::monotonicMs();
+    m_client->stopDownload();
+    ASSERT_TRUE(testsupport::eventually([&] { return m_reports.count() == 1; }, 5000));
+    EXPECT_LT(testsupport::monotonicMs() - start, 2000);
+    EXPECT_EQ(m_reports.results[0], std::make_pair(1, std::string("download canceled")));
+    expectNoFiles();
+    EXPECT_EQ(lastFeedback()["Result"], 1);
+}
+
+TEST_F(DownloadTest, SecondDownloadWhileOneRunsChangesNothing)
+{
+    Json::Value slow(Json::objectValue);
+    slow["throttle"] = 200000;
+    serve(slow);
+    ASSERT_EQ(m_client->download(info(), m_reports.resultCallback(), m_reports.progressCallback()), 0);
+    Reports second;
+    DownloadInfo other = info("ffffffffffffffffffffffffffffffff");
+    EXPECT_EQ(m_client->download(other, second.resultCallback(), second.progressCallback()), 0);
+    ASSERT_TRUE(testsupport::eventually([&] { return m_reports.count() == 1; }, 20000));
+    EXPECT_EQ(m_reports.results[0], std::make_pair(0, std::string("download success")));
+    EXPECT_EQ(second.count(), 0u);
+    EXPECT_EQ(second.progressCount(), 0u);
+    EXPECT_EQ(packageRequests().size(), 1u);
+
+    // Once it has ended, the next download starts (the running flag clears
+    // right after the result callback, so a call may still come too early).
+    serve(Json::Value(Json::objectValue));
+    bool finished = false;
+    for (int i = 0; i < 20 && !finished; ++i) {
+        m_client->download(info(), second.resultCallback(), second.progressCallback());
+        finished = testsupport::eventually([&] { return second.count() == 1; }, 2000);
+    }
+    EXPECT_TRUE(finished);
+}
+
+TEST_F(DownloadTest, ClosingStopsARunningDownload)
+{
+    startStalledDownload();
+    const long long start = testsupport::monotonicMs();
+    m_client.reset();
+    EXPECT_LT(testsupport::monotonicMs() - start, 3000);
+    EXPECT_EQ(m_reports.count(), 1u);
+    EXPECT_FALSE(testsupport::fileExists(m_target + ".part"));
+}

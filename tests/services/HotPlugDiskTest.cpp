@@ -1,0 +1,296 @@
+// USB-disk partitions from real uevents on the test namespace's uevent group,
+// mounted through the tmpfs double of the mount seam.
+#include "HotPlugPeers.h"
+
+#include "base/Mounts.h"
+#include "base/RootPath.h"
+#include "board/SimMachine.h"
+#include "engine/Printer.h"
+#include "services/HotPlug.h"
+#include "support/TestNamespaces.h"
+#include "support/TestSupport.h"
+#include "support/TmpfsMounts.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <thread>
+#include <stdexcept>
+
+using hotplugpeers::Recorder;
+using hotplugpeers::UeventSender;
+using hotplugpeers::usbBlockPath;
+using testsupport::fileExists;
+using testsupport::TmpfsMounts;
+
+namespace {
+
+std::string mountTable()
+{
+    std::string table;
+    EXPECT_TRUE(Mounts::instance().readTable(&table));
+    return table;
+}
+
+bool mounted(const std::string& partition)
+{
+    return mountTable().find("/dev/" + partition + " /media/" + partition + " ") != std::string::npos;
+}
+
+// A watcher on the tmpfs double, with its recorder and a uevent sender.
+struct DiskWatch
+{
+    TmpfsMounts mounts;
+    HotPlug hotPlug;
+    Recorder recorder{hotPlug};
+    UeventSender sender;
+};
+
+} // namespace
+
+TEST(HotPlugDisk, AnAddedPartitionIsMountedAnnouncedAndRemoved)
+{
+    RUN_IN_TEST_NAMESPACES([] {
+        DiskWatch watch;
+        ASSERT_TRUE(watch.hotPlug.start());
+        // A whole disk, a disk with a two-letter name and an SD card are not
+        // USB-disk partitions; only sda1 may come through, and first.
+        watch.sender.send("add", usbBlockPath("sda"));
+        watch.sender.send("add", usbBlockPath("sdaa", "sdaa1"));
+        watch.sender.send("add", "/devices/platform/mmc0/mmc0:0001/block/mmcblk0/mmcblk0p1");
+        watch.sender.send("change", usbBlockPath("sda", "sda1"));
+        watch.sender.send("add", usbBlockPath("sda", "sda1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(1));
+        auto events = watch.recorder.usb();
+        EXPECT_EQ(events[0].dev, "sda1");
+        EXPECT_EQ(events[0].action, DEV_ACTION_ADD);
+        EXPECT_EQ(events[0].mountDir, "/media/sda1");
+        EXPECT_TRUE(mounted("sda1")) << mountTable();
+        ASSERT_EQ(watch.mounts.calls().size(), 1u);
+        EXPECT_EQ(watch.mounts.calls()[0].type, "vfat");
+        EXPECT_EQ(watch.mounts.calls()[0].data, "codepage=437,iocharset=utf8,shortname=mixed,errors=remount-ro");
+        ASSERT_TRUE(watch.recorder.waitForPresence(1));
+        EXPECT_EQ(watch.recorder.presence(), std::vector<bool>{true});
+
+        QString point;
+        ASSERT_TRUE(HotPlug::getMountPoint("sda1", point));
+        EXPECT_EQ(point, "/media/sda1");
+        ASSERT_TRUE(HotPlug::getMountPoint("sdb1", point));
+        EXPECT_EQ(point, "");
+
+        watch.sender.send("remove", usbBlockPath("sda", "sda1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(2));
+        events = watch.recorder.usb();
+        EXPECT_EQ(events[1].dev, "sda1");
+        EXPECT_EQ(events[1].action, DEV_ACTION_REMOVE);
+        EXPECT_EQ(events[1].mountDir, "");
+        EXPECT_FALSE(mounted("sda1"));
+        EXPECT_FALSE(fileExists(rootPath("/media/sda1")));
+        ASSERT_TRUE(watch.recorder.waitForPresence(2));
+        EXPECT_EQ(watch.recorder.presence(), (std::vector<bool>{true, false}));
+    });
+}
+
+TEST(HotPlugDisk, ASecondAddReportsTheExistingMountAndARemoveOfNothingIsAnnounced)
+{
+    RUN_IN_TEST_NAMESPACES([] {
+        DiskWatch watch;
+        // Mounted at start-up, as the main window does for disks already present.
+        QString dir;
+        ASSERT_TRUE(HotPlug::mount("sdb1", dir));
+        EXPECT_EQ(dir, "/media/sdb1");
+        ASSERT_TRUE(watch.hotPlug.start());
+        watch.sender.send("add", usbBlockPath("sdb", "sdb1"));
+        watch.sender.send("remove", usbBlockPath("sdc", "sdc1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(2));
+        const auto events = watch.recorder.usb();
+        EXPECT_EQ(events[0].mountDir, "/media/sdb1");
+        EXPECT_EQ(watch.mounts.calls().size(), 1u); // not mounted a second time
+        EXPECT_EQ(events[1].dev, "sdc1");
+        EXPECT_EQ(events[1].action, DEV_ACTION_REMOVE);
+        EXPECT_EQ(events[1].mountDir, "");
+        ASSERT_TRUE(watch.recorder.waitForPresence(2));
+        EXPECT_EQ(watch.recorder.presence(), (std::vector<bool>{true, false}));
+        EXPECT_TRUE(mounted("sdb1"));
+    });
+}
+
+TEST(HotPlugDisk, ABurstOfUeventsLosesNothing)
+{
+    RUN_IN_TEST_NAMESPACES([] {
+        DiskWatch watch;
+        ASSERT_TRUE(watch.hotPlug.start());
+        // A disk of many partitions, among the kernel's events for its other objects.
+        for (int i = 1; i <= 200; ++i) {
+            watch.sender.send("add", "/devices/platform/soc/ehci/usb1/1-1/1-1:1." + std::to_string(i));
+            watch.sender.send("add", usbBlockPath("sdd", "sdd" + std::to_string(i)));
+        }
+        ASSERT_TRUE(watch.recorder.waitForUsb(200, 30000)) << watch.recorder.usb().size();
+        for (int i = 1; i <= 200; ++i)
+            EXPECT_TRUE(mounted("sdd" + std::to_string(i))) << i;
+    });
+}
+
+TEST(HotPlugDisk, LostUeventsAreMadeUpByARescan)
+{
+    RUN_IN_TEST_NAMESPACES([] {
+        // Declared ahead of the watcher, whose thread may still use them while it stops.
+        std::mutex mutex;
+        std::condition_variable released;
+        bool release = false;
+        int calls = 0;
+        DiskWatch watch;
+        // The first disk event holds the watcher up while the burst overflows its buffer.
+        watch.hotPlug.setDiskPresenceHandler([&](bool) {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (calls++ == 0)
+                released.wait_for(lock, std::chrono::seconds(20), [&] { return release; });
+        });
+        testsupport::makeDirs(rootPath("/dev"));
+        testsupport::writeFile(rootPath("/dev/sdf1"), "");
+        testsupport::writeFile(rootPath("/dev/sdg1"), "");
+        QString dir;
+        ASSERT_TRUE(HotPlug::mount("sdh1", dir)); // its device is gone: the removal was lost
+        ASSERT_TRUE(watch.hotPlug.start());
+        watch.sender.send("add", usbBlockPath("sdf", "sdf1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(1));
+        for (int i = 0; i < 20000; ++i)
+            watch.sender.send("change", "/devices/virtual/misc/noise" + std::to_string(i));
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            release = true;
+        }
+        released.notify_all();
+        ASSERT_TRUE(testsupport::eventually([&] { return mounted("sdg1") && !mounted("sdh1"); }, 30000))
+            << mountTable();
+        EXPECT_TRUE(mounted("sdf1"));
+        bool announcedAdd = false;
+        bool announcedRemove = false;
+        for (const auto& event : watch.recorder.usb()) {
+            announcedAdd |= event.dev == "sdg1" && event.action == DEV_ACTION_ADD && event.mountDir == "/media/sdg1";
+            announcedRemove |= event.dev == "sdh1" && event.action == DEV_ACTION_REMOVE;
+        }
+        EXPECT_TRUE(announcedAdd);
+        EXPECT_TRUE(announcedRemove);
+    });
+}
+
+TEST(HotPlugDisk, ABusyMountIsDetachedAndTheNextDiskMounts)
+{
+    RUN_IN_TEST_NAMESPACES([] {
+        DiskWatch watch;
+        ASSERT_TRUE(watch.hotPlug.start());
+        watch.sender.send("add", usbBlockPath("sda", "sda1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(1));
+        // A model still open while the disk is pulled.
+        const int open = ::open(rootPath("/media/sda1/model.qds").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+        ASSERT_GE(open, 0);
+        watch.sender.send("remove", usbBlockPath("sda", "sda1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(2));
+        EXPECT_FALSE(mounted("sda1"));
+        EXPECT_FALSE(fileExists(rootPath("/media/sda1")));
+        watch.sender.send("add", usbBlockPath("sda", "sda1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(3));
+        EXPECT_EQ(watch.recorder.usb()[2].mountDir, "/media/sda1");
+        EXPECT_TRUE(mounted("sda1"));
+        EXPECT_FALSE(fileExists(rootPath("/media/sda1/model.qds"))); // a fresh mount
+        close(open);
+    });
+}
+
+TEST(HotPlugDisk, AFailedMountIsNotAnnouncedAndLeavesNoFolder)
+{
+    RUN_IN_TEST_NAMESPACES([] {
+        DiskWatch watch;
+        watch.mounts.failMounts("/dev/sde1", EINVAL);
+        ASSERT_TRUE(watch.hotPlug.start());
+        watch.sender.send("add", usbBlockPath("sde", "sde1"));
+        watch.sender.send("add", usbBlockPath("sda", "sda1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(1));
+        ASSERT_TRUE(watch.recorder.waitForPresence(2));
+        EXPECT_EQ(watch.recorder.usb()[0].dev, "sda1");
+        EXPECT_EQ(watch.recorder.presence(), (std::vector<bool>{false, true}));
+        EXPECT_FALSE(fileExists(rootPath("/media/sde1")));
+    });
+}
+
+TEST(HotPlugDisk, TheStartUpScanAndTheWatcherNeverMountOnePartitionTwice)
+{
+    RUN_IN_TEST_NAMESPACES([] {
+        DiskWatch watch;
+        ASSERT_TRUE(watch.hotPlug.start());
+        constexpr int kPartitions = 20;
+        std::atomic<bool> go{false};
+        std::vector<std::thread> scanners;
+        for (int t = 0; t < 4; ++t)
+            scanners.emplace_back([&] {
+                while (!go)
+                    std::this_thread::yield();
+                for (int i = 1; i <= kPartitions; ++i) {
+                    QString dir;
+                    HotPlug::mount(QString("sdk%1").arg(i), dir);
+                }
+            });
+        go = true;
+        for (int i = 1; i <= kPartitions; ++i)
+            watch.sender.send("add", usbBlockPath("sdk", "sdk" + std::to_string(i)));
+        for (std::thread& scanner : scanners)
+            scanner.join();
+        ASSERT_TRUE(watch.recorder.waitForUsb(kPartitions));
+        EXPECT_EQ(watch.mounts.calls().size(), size_t(kPartitions));
+        std::string table = mountTable();
+        for (int i = 1; i <= kPartitions; ++i) {
+            const std::string line = "/dev/sdk" + std::to_string(i) + " ";
+            EXPECT_EQ(table.find(line), table.rfind(line)) << line; // listed once
+        }
+    });
+}
+
+TEST(HotPlugDisk, TheEngineIsToldThroughTheHandlerItsOwnerBinds)
+{
+    RUN_IN_TEST_NAMESPACES([] {
+        sim::SimMachine::boot(sim::SimMachine::Options());
+        Printer* printer = Printer::instance();
+        DiskWatch watch;
+        // As the main window binds it.
+        watch.hotPlug.setDiskPresenceHandler([printer](bool mounted) { printer->setIsExistUdisk(mounted); });
+        ASSERT_TRUE(watch.hotPlug.start());
+        watch.sender.send("add", usbBlockPath("sda", "sda1"));
+        EXPECT_TRUE(testsupport::eventually([&] { return printer->isExistUdisk(); }, 10000));
+        watch.sender.send("remove", usbBlockPath("sda", "sda1"));
+        EXPECT_TRUE(testsupport::eventually([&] { return !printer->isExistUdisk(); }, 10000));
+    });
+}
+
+TEST(HotPlugDisk, PartitionNamesMustLookLikeOnes)
+{
+    TmpfsMounts mounts;
+    QString dir = "old";
+    for (const char* bad : {"../etc", "sda", "sda1/../../x", "sda1 ", "mmcblk0p1", "sdaa1", "SDA1"}) {
+        EXPECT_FALSE(HotPlug::mount(bad, dir)) << bad;
+        EXPECT_FALSE(HotPlug::unmount(bad)) << bad;
+        EXPECT_FALSE(HotPlug::getMountPoint(bad, dir)) << bad;
+    }
+    EXPECT_TRUE(mounts.calls().empty());
+    EXPECT_FALSE(fileExists(rootPath("/media")));
+    // Nothing to do for no name at all.
+    EXPECT_TRUE(HotPlug::mount("", dir));
+    EXPECT_TRUE(HotPlug::unmount(""));
+}
+
+TEST(HotPlugDisk, AThrowingHandlerDoesNotEndTheWatcher)
+{
+    RUN_IN_TEST_NAMESPACES([] {
+        DiskWatch watch;
+        watch.hotPlug.setDiskPresenceHandler([](bool) { throw std::runtime_error("engine not ready"); });
+        ASSERT_TRUE(watch.hotPlug.start());
+        watch.sender.send("add", usbBlockPath("sda", "sda1"));
+        watch.sender.send("add", usbBlockPath("sdb", "sdb1"));
+        ASSERT_TRUE(watch.recorder.waitForUsb(2));
+        EXPECT_TRUE(mounted("sdb1"));
+    });
+}

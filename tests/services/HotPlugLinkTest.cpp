@@ -1,0 +1,128 @@
+// Ethernet carrier changes from real RTM_NEWLINK messages of a veth pair in
+// the test's own network namespace, and the watcher's life: start, stop,
+// restart, its sockets.
+#include "HotPlugPeers.h"
+
+#include "services/HotPlug.h"
+#include "support/TestNamespaces.h"
+#include "support/TestSupport.h"
+#include "support/TmpfsMounts.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+
+using hotplugpeers::Recorder;
+using hotplugpeers::run;
+using hotplugpeers::UeventSender;
+using hotplugpeers::usbBlockPath;
+
+namespace {
+
+// This process's sockets, each with whether it closes on exec.
+std::vector<bool> socketsCloseOnExec()
+{
+    std::vector<bool> sockets;
+    DIR* folder = opendir("/proc/self/fd");
+    while (dirent* entry = readdir(folder)) {
+        const std::string fd = entry->d_name;
+        char target[64] = {};
+        if (readlink(("/proc/self/fd/" + fd).c_str(), target, sizeof target - 1) <= 0 ||
+            std::string(target).rfind("socket:", 0) != 0)
+            continue;
+        std::ifstream info("/proc/self/fdinfo/" + fd);
+        std::string key;
+        unsigned long flags = 0;
+        while (info >> key)
+            if (key == "flags:" && info >> std::oct >> flags)
+                break;
+        sockets.push_back((flags & 02000000) != 0);
+    }
+    closedir(folder);
+    return sockets;
+}
+
+} // namespace
+
+TEST(HotPlugLink, CarrierChangesAreAnnouncedOnceUnderTheInterfaceName)
+{
+    // Parenthesised: the body holds commas outside brackets.
+    RUN_IN_TEST_NAMESPACES(([] {
+        run("ip link add eth0 type veth peer name peer0 && ip link add mark0 type veth peer name mark1");
+        HotPlug hotPlug;
+        Recorder recorder(hotPlug);
+        ASSERT_TRUE(hotPlug.start());
+
+        // eth0 gets its carrier when the far end comes up; the kernel sends
+        // several messages for it, one announcement is wanted.
+        run("ip link set eth0 up && ip link set peer0 up");
+        ASSERT_TRUE(recorder.waitForEth("eth0", DEV_ACTION_ADD));
+        // Events arrive in order: once the marker's is in, any repeat for eth0 is too.
+        run("ip link set mark0 up && ip link set mark1 up");
+        ASSERT_TRUE(recorder.waitForEth("mark0", DEV_ACTION_ADD));
+        EXPECT_EQ(recorder.ethCount("eth0", DEV_ACTION_ADD), 1);
+        EXPECT_EQ(recorder.ethCount("eth0", DEV_ACTION_REMOVE), 0);
+
+        run("ip link set peer0 down");
+        ASSERT_TRUE(recorder.waitForEth("eth0", DEV_ACTION_REMOVE));
+
+        // Enslaved to a bridge, the interface keeps its own name.
+        run("ip link add br0 type bridge && ip link set br0 up && ip link set eth0 master br0");
+        run("ip link set peer0 up");
+        ASSERT_TRUE(testsupport::eventually([&] { return recorder.ethCount("eth0", DEV_ACTION_ADD) == 2; }, 10000));
+        run("ip link set peer0 down");
+        ASSERT_TRUE(testsupport::eventually([&] { return recorder.ethCount("eth0", DEV_ACTION_REMOVE) == 2; }, 10000));
+        run("ip link set mark1 down");
+        ASSERT_TRUE(recorder.waitForEth("mark0", DEV_ACTION_REMOVE));
+        EXPECT_EQ(recorder.ethCount("eth0", DEV_ACTION_ADD), 2);
+        EXPECT_EQ(recorder.ethCount("eth0", DEV_ACTION_REMOVE), 2);
+        const std::set<QString> names{"eth0", "peer0", "mark0", "mark1", "br0"};
+        for (const auto& event : recorder.eth())
+            EXPECT_TRUE(names.count(event.dev)) << event.dev.toStdString();
+    }));
+}
+
+TEST(HotPlugLink, StartsOnceStopsAndRestarts)
+{
+    // Parenthesised: the body holds commas outside brackets.
+    RUN_IN_TEST_NAMESPACES(([] {
+        testsupport::TmpfsMounts mounts;
+        UeventSender sender;
+        const size_t socketsBefore = socketsCloseOnExec().size();
+        HotPlug hotPlug;
+        Recorder recorder(hotPlug);
+        ASSERT_TRUE(hotPlug.start());
+        ASSERT_TRUE(hotPlug.start());
+        const std::vector<bool> sockets = socketsCloseOnExec();
+        ASSERT_EQ(sockets.size(), socketsBefore + 2);
+        for (bool closeOnExec : sockets)
+            EXPECT_TRUE(closeOnExec);
+
+        // A second watcher in the same process binds as well (no fixed port id).
+        HotPlug other;
+        Recorder otherRecorder(other);
+        ASSERT_TRUE(other.start());
+
+        sender.send("add", usbBlockPath("sda", "sda1"));
+        sender.send("remove", usbBlockPath("sdb", "sdb1"));
+        ASSERT_TRUE(recorder.waitForUsb(2));
+        ASSERT_TRUE(otherRecorder.waitForUsb(2));
+        EXPECT_EQ(recorder.usb().size(), 2u); // one thread, not two
+
+        other.stop();
+        EXPECT_TRUE(hotPlug.stop());
+        EXPECT_EQ(socketsCloseOnExec().size(), socketsBefore);
+        sender.send("remove", usbBlockPath("sda", "sda1")); // nobody listens
+        EXPECT_TRUE(hotPlug.stop());
+
+        ASSERT_TRUE(hotPlug.start());
+        sender.send("add", usbBlockPath("sdc", "sdc1"));
+        ASSERT_TRUE(recorder.waitForUsb(3));
+        EXPECT_EQ(recorder.usb()[2].dev, "sdc1");
+        // The destructor ends a running watcher.
+    }));
+}
