@@ -8,7 +8,6 @@
 #include "base/SystemState.h"
 #include "engine/MaskGrid.h"
 #include "engine/TestImages.h"
-#include "support/RecordingShell.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -62,29 +61,6 @@ INSTANTIATE_TEST_SUITE_P(Panels, ShownPattern, testing::Values(QSize(1920, 1080)
                          [](const testing::TestParamInfo<QSize>& info) {
                              return std::to_string(info.param.width()) + "x" + std::to_string(info.param.height());
                          });
-
-TEST(ShownPattern, SavedOnTheDiskWhenThereIsOne)
-{
-    testsupport::RecordingShell shell;
-    Printer* printer = panel::startPrinter(640, 360);
-    ASSERT_EQ(0, printer->showGridImage(false));
-    EXPECT_FALSE(testsupport::fileExists(rootPath("/ABC.png")));
-    EXPECT_TRUE(shell.commands().empty());
-
-    testsupport::makeDirs(rootPath("/media/sda1"));
-    SystemState::instance()->setUsbPath("/media/sda1");
-    ASSERT_EQ(0, printer->showGridImage(false));
-    ASSERT_EQ(0, printer->showBlackImage());
-    ASSERT_EQ(0, printer->showTestImage());
-    ASSERT_EQ(0, printer->showRectImage());
-    ASSERT_EQ(0, printer->showBlockImage());
-    EXPECT_EQ(std::vector<std::string>{"sync"}, shell.commands());
-    EXPECT_EQ(3, testsupport::entriesIn(rootPath("/media/sda1")));
-    QImage grid;
-    makeGridLineImage(grid);
-    EXPECT_EQ(grid.convertToFormat(QImage::Format_RGB32),
-              QImage(QString::fromStdString(rootPath("/media/sda1/black.png"))).convertToFormat(QImage::Format_RGB32));
-}
 
 TEST(ServiceImages, RefusedWhileAPrintRunsOrIsPaused)
 {
