@@ -63,10 +63,11 @@ public:
     int transDataImage(const QImage& image);
 
     // Test patterns for the projector test page: 0 when shown; -1 while a
-    // print runs or is paused, or when the resolution is no panel.
-    int showBlackImage();                     // grid of lines, saved as "/black.png"
-    int showGridImage(bool whiteBackground);  // labelled frame, saved as "/ABC.png"
-    int showTestImage();                      // stripe stair, saved as "/test.png"
+    // print runs or is paused, or when the resolution is no panel. The first
+    // three are also saved on the USB disk, when one is mounted.
+    int showBlackImage();                     // grid of lines, "/black.png"
+    int showGridImage(bool whiteBackground);  // labelled frame, "/ABC.png"
+    int showTestImage();                      // stripe stair, "/test.png"
     int showRectImage();                      // centre marker
     int showBlockImage();                     // 280 blocks
     void disableMotorLocator(bool disable);
