@@ -22,11 +22,22 @@ public:
         notifyPollers();
     }
 
+    void unplug()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_gone = true;
+        }
+        notifyPollers();
+    }
+
     ssize_t read(void* buffer, size_t count) override
     {
         if (count < sizeof(input_event))
             return -EINVAL;
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_gone)
+            return -ENODEV;
         if (m_queue.empty())
             return -EAGAIN;
         size_t n = 0;
@@ -41,13 +52,34 @@ public:
     short pollEvents() override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_gone)
+            return POLLERR | POLLHUP;
         return m_queue.empty() ? 0 : POLLIN | POLLRDNORM;
     }
 
 private:
     std::mutex m_mutex;
+    bool m_gone = false;
     std::deque<input_event> m_queue;
 };
+
+std::vector<std::shared_ptr<InputEventModel::File>> InputEventModel::openFiles()
+{
+    std::vector<std::shared_ptr<File>> files;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_files.erase(std::remove_if(m_files.begin(), m_files.end(), [](const auto& f) { return f.expired(); }),
+                  m_files.end());
+    for (const auto& weak : m_files)
+        if (auto file = weak.lock())
+            files.push_back(std::move(file));
+    return files;
+}
+
+void InputEventModel::unplug()
+{
+    for (const auto& file : openFiles())
+        file->unplug();
+}
 
 void InputEventModel::queueEvent(uint16_t type, uint16_t code, int32_t value)
 {
@@ -58,16 +90,7 @@ void InputEventModel::queueEvent(uint16_t type, uint16_t code, int32_t value)
     event.type = type;
     event.code = code;
     event.value = value;
-    std::vector<std::shared_ptr<File>> files;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_files.erase(std::remove_if(m_files.begin(), m_files.end(), [](const auto& f) { return f.expired(); }),
-                      m_files.end());
-        for (const auto& weak : m_files)
-            if (auto file = weak.lock())
-                files.push_back(std::move(file));
-    }
-    for (const auto& file : files)
+    for (const auto& file : openFiles())
         file->push(event);
 }
 

@@ -25,11 +25,14 @@ public:
     void queueEvent(uint16_t type, uint16_t code, int32_t value);
     // A key event followed by its synchronisation record.
     void key(uint16_t code, int32_t value);
+    // The device is removed: open files poll POLLERR | POLLHUP and reads fail with ENODEV.
+    void unplug();
 
     int open(const std::string& path, int flags, std::shared_ptr<OpenFile>& file) override;
 
 private:
     class File;
+    std::vector<std::shared_ptr<File>> openFiles();
     std::mutex m_mutex;
     std::vector<std::weak_ptr<File>> m_files;
 };

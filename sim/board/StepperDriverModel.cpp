@@ -102,6 +102,12 @@ bool StepperDriverModel::waitForStandstill(int timeoutMs) const
     return true;
 }
 
+double StepperDriverModel::lastMotionSeconds() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_motionEndNs >= m_motionStartNs ? (m_motionEndNs - m_motionStartNs) / 1e9 : -1;
+}
+
 void StepperDriverModel::placeAxis(double mm)
 {
     {
@@ -151,7 +157,10 @@ int StepperDriverModel::exchange(const spi_ioc_transfer& transfer, const uint8_t
         const uint8_t address = tx[0] & 0x7F;
         if (tx[0] & 0x80) {
             const uint32_t value = uint32_t(tx[1]) << 24 | uint32_t(tx[2]) << 16 | uint32_t(tx[3]) << 8 | tx[4];
+            const bool wasActive = activeLocked();
             writeLocked(address, value);
+            if (!wasActive && activeLocked())
+                m_motionStartNs = m_simNs;
             m_pipeline = value;
         } else {
             m_pipeline = readLocked(address);
@@ -199,6 +208,7 @@ void StepperDriverModel::advanceLocked(int64_t nowNs)
         stepLocked(kStepSeconds);
         m_simNs += kStepNs;
         if (!activeLocked()) {
+            m_motionEndNs = m_simNs;
             m_simNs = nowNs;
             return;
         }

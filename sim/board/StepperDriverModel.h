@@ -108,6 +108,9 @@ public:
 
     // Waits in real time until the axis stands; false when it still moves after timeoutMs.
     bool waitForStandstill(int timeoutMs) const;
+    // Machine seconds from the start of the last motion to its end (as the
+    // chip stepped it, however late anyone looked); -1 while it runs.
+    double lastMotionSeconds() const;
 
     // Puts the plate at a height, as a hand would with the motor off.
     void placeAxis(double mm);
@@ -148,6 +151,8 @@ private:
     uint32_t m_latched = 0;
     uint32_t m_pipeline = 0; // value the next reply carries
     int64_t m_simNs;         // machine time the motion has reached
+    int64_t m_motionStartNs = 0;
+    int64_t m_motionEndNs = 0;
     bool m_stalled = false;
     SwitchFault m_switchFault = SwitchFault::None;
     bool m_quit = false;

@@ -3,18 +3,17 @@
 #include "base/Clock.h"
 #include "base/ConfigStore.h"
 #include "base/LogWriter.h"
-#include "base/StopSignal.h"
 #include "engine/EngineLog.h"
 #include "engine/EngineThread.h"
 #include "engine/MotorControl.h"
 #include "engine/PrintFileParser.h"
+#include "engine/PrintLimits.h"
 #include "engine/PrintThread.h"
 #include "engine/PrintTimeEstimate.h"
 #include "engine/PrinterMonitor.h"
 #include "engine/ProjectView.h"
 #include "engine/SvgParser.h"
 
-#include <chrono>
 #include <cmath>
 
 namespace {
@@ -116,6 +115,11 @@ int BasePrinter::print(const QString& path)
         return -1;
     }
 
+    if (const char* fault = printParamsFault(work)) {
+        logger()->write(3, "Print refused (%s): %s", file.c_str(), fault);
+        closeReaders();
+        return -1;
+    }
     work.model.printTime = estimatePrintTime(work, 0);
     {
         std::lock_guard<std::mutex> lock(m_infoLock);
@@ -123,10 +127,6 @@ int BasePrinter::print(const QString& path)
         m_info.layerCount = static_cast<int32_t>(std::min<uint32_t>(work.model.layerCount, INT32_MAX));
         m_info.elapsedTime = 0;
         m_info.remainingTime = static_cast<float>(work.model.printTime);
-    }
-    {
-        std::lock_guard<std::mutex> lock(m_readerLock);
-        m_paramsLayer = -1;
     }
     const int accepted = m_printThread->init(work);
     std::lock_guard<std::mutex> lock(m_infoLock);
@@ -410,38 +410,44 @@ int BasePrinter::clearScreen()
 
 int BasePrinter::setNextLayerData()
 {
-    std::unique_lock<std::mutex> lock(m_readerLock);
-    if (m_svgParser) {
-        const std::string layer = m_svgParser->nextLayer();
-        lock.unlock();
-        return m_projectView->showSvgLayer(layer);
-    }
-    if (m_qdsParser) {
-        const int layer = m_qdsParser->getNextPrintParam();
-        m_paramsLayer = m_qdsParser->currentLayer();
-        // A failed read still names the layer: the block below comes back
-        // empty and the decoder refuses it.
-        const std::string data = m_qdsParser->getLayerData(static_cast<unsigned>(layer < 0 ? m_paramsLayer : layer));
-        const auto format = static_cast<ComprFormat>(m_qdsParser->header().comprFormat);
-        lock.unlock();
-        m_paramsRead.notify_all();
-        return m_projectView->decodeImageShow(data, format);
-    }
-    logger()->write(1, "%s: H %d", "int BasePrinter::setNextLayerData()", 416);
-    return 0;
+    NextLayer next;
+    const int rc = readNextLayer(next);
+    return rc == 0 ? showLayer(next) : rc;
 }
 
-bool BasePrinter::waitLayerParams(int layer, const StopSignal& stop, int ms)
+int BasePrinter::readNextLayer(NextLayer& next)
 {
-    const int64_t deadline = timespecToNs(Clock::instance().deadlineAfterMs(ms));
-    std::unique_lock<std::mutex> lock(m_readerLock);
-    // Short slices: a stop is seen within them without a second wake-up channel.
-    while (m_qdsParser && m_paramsLayer < layer && !stop.raised()) {
-        if (timespecToNs(kernelMonotonicNow()) >= deadline)
-            return false;
-        m_paramsRead.wait_for(lock, std::chrono::milliseconds(5));
+    std::lock_guard<std::mutex> lock(m_readerLock);
+    if (m_svgParser) {
+        next.source = NextLayer::Source::Svg;
+        next.data = m_svgParser->nextLayer();
+        return 0;
     }
-    return !stop.raised();
+    if (m_qdsParser) {
+        next.source = NextLayer::Source::Qds;
+        // A failure is logged by the reader; the print thread ends the print on it.
+        if (m_qdsParser->getNextPrintParam() >= 0)
+            next.params = m_qdsParser->m_workPara;
+        const int current = m_qdsParser->currentLayer();
+        next.data = m_qdsParser->getLayerData(static_cast<unsigned>(current));
+        next.format = static_cast<ComprFormat>(m_qdsParser->header().comprFormat);
+        return 0;
+    }
+    logger()->write(1, "%s: H %d", "int BasePrinter::setNextLayerData()", 416);
+    return -1;
+}
+
+int BasePrinter::showLayer(const NextLayer& next)
+{
+    switch (next.source) {
+    case NextLayer::Source::Svg:
+        return m_projectView->showSvgLayer(next.data);
+    case NextLayer::Source::Qds:
+        return m_projectView->decodeImageShow(next.data, next.format);
+    case NextLayer::Source::None:
+        break;
+    }
+    return 0;
 }
 
 int BasePrinter::updateWorkPara(PrintWorkPara& para)

@@ -4,22 +4,34 @@
 #include "base/Stopwatch.h"
 #include "base/noncopyable.h"
 #include "engine/PrintRecords.h"
+#include "engine/QdsFormat.h"
 
 #include <QString>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 
 class MotorControl;
 class PrintFileParser;
 class PrintThread;
 class PrinterMonitor;
 class ProjectView;
-class StopSignal;
 class SvgParser;
+
+// One layer as the image thread takes it from the open reader.
+struct NextLayer
+{
+    enum class Source { None, Svg, Qds };
+    Source source = Source::None;
+    std::string data; // the ".svgx" layer document, or the qds compressed raster
+    ComprFormat format = ComprFormat(0);
+    // qds: the layer's work parameters; none when they could not be read.
+    std::optional<PrintWorkPara> params;
+};
 
 // The one interface through which the rest of the system drives the print
 // engine: print, pause, resume and abort; status, progress and slice-file
@@ -87,11 +99,13 @@ public:
     int clearScreen();
 
     // For the print, image and homing threads.
+    // Reads the next layer and shows its image: readNextLayer, then showLayer.
     int setNextLayerData();
+    // Advances the open reader by one layer; 0, or -1 with no reader open.
+    int readNextLayer(NextLayer& next);
+    // Shows a layer read by readNextLayer; 0, -5 when it could not be made.
+    int showLayer(const NextLayer& next);
     int updateWorkPara(PrintWorkPara& para);
-    // Waits until the per-layer block of `layer` has been read (qds prints),
-    // the stop is raised or ms pass; true when the block is there.
-    bool waitLayerParams(int layer, const StopSignal& stop, int ms);
     void closeSvgFile();
     void closeQdsFile();
     int resetPrintInfo();
@@ -136,10 +150,8 @@ private:
     Stopwatch m_printStopwatch;
 
     // The reader of the file being printed; the image thread advances it
-    // while the print thread and the pages read its per-layer block.
+    // while the pages read its details.
     std::mutex m_readerLock;
-    std::condition_variable m_paramsRead;
-    int m_paramsLayer = -1; // the layer whose block was read last
     std::unique_ptr<SvgParser> m_svgParser;
     std::unique_ptr<PrintFileParser> m_qdsParser;
 };

@@ -42,8 +42,9 @@ void HomingThread::stop()
     {
         std::lock_guard<std::mutex> lock(m_stopLock);
         m_stopRequested = true;
+        if (m_homing && !m_printer->isPrinting())
+            m_printer->motor()->stop(); // wakes the homing wait
     }
-    m_printer->motor()->stop(); // wakes the homing wait
     join();
     m_started = false;
     m_finished = true;
@@ -59,8 +60,13 @@ void* HomingThread::threadMain()
             return reinterpret_cast<void*>(static_cast<intptr_t>(-1));
         }
         generation = m_printer->motor()->stopGeneration();
+        m_homing = true;
     }
     const int result = m_printer->startHomingSince(generation, true);
+    {
+        std::lock_guard<std::mutex> lock(m_stopLock);
+        m_homing = false;
+    }
     m_finished = true;
     return reinterpret_cast<void*>(static_cast<intptr_t>(result));
 }

@@ -20,7 +20,9 @@ public:
 
     // Starts a homing unless one runs; 0 either way.
     int start();
-    // Ends a running homing (the axis stops where it is) and waits for the thread.
+    // Ends a running homing (the axis stops where it is) and waits for the
+    // thread. The axis is stopped only while this thread's homing runs: a
+    // print that started after it keeps its motion.
     void stop();
     bool isFinished() const { return m_finished.load(); }
 
@@ -34,4 +36,5 @@ private:
     // Orders stop() against the thread's decision to start the axis.
     std::mutex m_stopLock;
     bool m_stopRequested = false;
+    bool m_homing = false; // this thread's homing is under way
 };

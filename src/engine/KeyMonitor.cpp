@@ -66,8 +66,17 @@ void* KeyMonitor::threadMain()
             puts("select timeout.");
             continue;
         }
-        if (fds[1].revents || !(fds[0].revents & POLLIN))
-            continue; // woken to stop (the loop test ends it), or nothing to read
+        if (fds[1].revents)
+            continue; // woken to stop: the loop test ends it
+        if (!(fds[0].revents & POLLIN)) {
+            if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                // The device went away; polling it again would return at once, for ever.
+                LogWriter::instance()->write(3, "input device[%s] lost (poll events 0x%x)\n", m_device.c_str(),
+                                             static_cast<unsigned>(fds[0].revents));
+                break;
+            }
+            continue;
+        }
         input_event event{};
         if (io.read(fd, &event, sizeof event) != static_cast<ssize_t>(sizeof event) || event.type != EV_KEY)
             continue;

@@ -8,8 +8,10 @@
 #include "engine/EngineThread.h"
 #include "engine/ImageMaker.h"
 #include "engine/MotorControl.h"
+#include "engine/PrintLimits.h"
 #include "engine/PrintTimeEstimate.h"
 #include "engine/Printer.h"
+#include "engine/ProjectControl.h"
 
 #include <pthread.h>
 
@@ -34,42 +36,82 @@ PrintThread::PrintThread(Printer* printer) : m_printer(printer) {}
 PrintThread::~PrintThread()
 {
     cancel();
+    joinEndedThread();
+    // Image threads still in a render at exit are left to the process's end.
+    for (auto& imageMaker : m_abandoned)
+        if (!imageMaker->stopWithin(kImageStopMs))
+            imageMaker.release();
+}
+
+void PrintThread::joinEndedThread()
+{
+    std::lock_guard<std::mutex> lock(m_joinLock);
     join();
+}
+
+void PrintThread::reapImageThreads()
+{
+    auto ended = [](const std::unique_ptr<ImageMaker>& imageMaker) { return !imageMaker->isAlive(); };
+    m_abandoned.erase(std::remove_if(m_abandoned.begin(), m_abandoned.end(), ended), m_abandoned.end());
 }
 
 int PrintThread::init(const PrintWorkPara& para)
 {
+    {
+        std::lock_guard<std::mutex> lock(m_resultLock);
+        if (m_running) {
+            logger()->write(2, "PrintThread: a print is running already");
+            return -1;
+        }
+    }
+    // The last print has its result; its thread may still be on its way out.
+    joinEndedThread();
+    reapImageThreads();
     std::lock_guard<std::mutex> lock(m_resultLock);
     if (m_running) {
         logger()->write(2, "PrintThread: a print is running already");
         return -1;
     }
+    if (!m_abandoned.empty()) {
+        logger()->write(3, "PrintThread: the last print's image thread is still rendering; print refused");
+        return -1;
+    }
     m_printer->setPrintStatus(PrintStatus::Printing);
     m_para = para;
-    PrintingPara& p = m_para.printing;
-    // Whole millimetres, as the stages are configured; a lift and a drop of
-    // different lengths would walk the plate away layer by layer.
-    if (std::trunc(p.LiftI.X + p.LiftII.X) != std::trunc(p.DropI.X + p.DropII.X)) {
-        logger()->write(2, "Lift Dist And Drop Dist Inconformity");
-        p.DropII.X = p.LiftI.X;
-        p.DropI.X = p.LiftII.X;
-    }
+    m_mismatchLogged = false;
+    matchDropToLift();
     logger()->write(1, "new Print Thread: layerHeight(%.2f), layerCount(%d)",
                     static_cast<double>(m_para.model.layerHeight), static_cast<int>(m_para.model.layerCount));
     m_pauseRequest = false;
     m_stop.clear();
-    m_exit.reset();
-    m_exitText.clear();
+    const char* const previous = m_exit;
+    m_exit = nullptr;
     // Running from here on, so that an abort that comes before the thread
     // has taken its first step still ends the print.
     m_running = true;
     if (start(false, kStackSize) != 0) {
         m_running = false;
+        m_exit = previous;
         m_printer->setPrintStatus(PrintStatus::Ready);
         logger()->write(3, "PrintThread: the print thread could not be started");
         return -1;
     }
     return 0;
+}
+
+void PrintThread::matchDropToLift()
+{
+    PrintingPara& p = m_para.printing;
+    const float lift = p.LiftI.X + p.LiftII.X;
+    const float drop = p.DropI.X + p.DropII.X;
+    if (std::fabs(lift - drop) <= kDistanceToleranceMm)
+        return;
+    if (!m_mismatchLogged) {
+        logger()->write(2, "Lift Dist And Drop Dist Inconformity");
+        m_mismatchLogged = true;
+    }
+    p.DropII.X = p.LiftI.X;
+    p.DropI.X = p.LiftII.X;
 }
 
 int PrintThread::pause()
@@ -113,14 +155,14 @@ int PrintThread::currentLayer() const
 
 const char* PrintThread::exitValue()
 {
-    join();
+    joinEndedThread();
     std::lock_guard<std::mutex> lock(m_resultLock);
     if (m_exit)
-        logger()->write(1, "%s ,results(%s)", "printExitValue", m_exit->c_str());
+        logger()->write(1, "%s ,results(%s)", "printExitValue", m_exit);
     else
         logger()->write(1, "%s ,results(%d)", "printExitValue", -1);
     logger()->write(1, "PrintThread Is Live(%s)", isAlive() ? "true" : "false");
-    return m_exit ? m_exitText.c_str() : nullptr;
+    return m_exit;
 }
 
 void PrintThread::updateModeLayerInfo(uint64_t layer, uint32_t, uint32_t)
@@ -142,10 +184,9 @@ void* PrintThread::threadMain()
         std::lock_guard<std::mutex> lock(m_resultLock);
         // From here on an abort changes nothing: the print has its result.
         m_running = false;
-        if (m_stop.raised() && !(outcome.code && *outcome.code == PrinterError::PrintDone))
+        if (m_stop.raised() && outcome.code != PrinterError::PrintDone)
             outcome = aborted();
         m_exit = outcome.code;
-        m_exitText = m_exit ? *m_exit : std::string();
     }
     cleanupHandle();
     return nullptr;
@@ -184,11 +225,9 @@ PrintThread::Outcome PrintThread::makeLayer(int layer)
 {
     Stopwatch layerWatch;
     logger()->write(1, "%s", "updateWorkPara");
-    // For a qds print the image thread reads this layer's parameters together
-    // with its image; the copy waits until they are read.
-    if (!m_printer->waitLayerParams(layer, m_stop, kImageWaitMs) && stopped())
-        return aborted();
-    m_printer->updateWorkPara(m_para);
+    Outcome outcome = takeLayerParams(layer);
+    if (outcome.end)
+        return outcome;
     const ModelInfo& model = m_para.model;
     const PrintingPara& p = m_para.printing;
     const bool base = isBaseLayer(layer);
@@ -196,7 +235,7 @@ PrintThread::Outcome PrintThread::makeLayer(int layer)
     if (layer == 0) {
         const MotorPara first{0.1f, 0.1f, 0.5f, 0};
         logger()->write(1, "%s: %.02f mm/s", "motorSpeed", 0.5);
-        Outcome outcome = moveWait(model.layerHeight, first, first, false);
+        outcome = moveWait(model.layerHeight, first, first, false);
         if (outcome.end)
             return outcome;
         logger()->write(1, "%s: first", "movetoFirstLayerPostion");
@@ -207,7 +246,7 @@ PrintThread::Outcome PrintThread::makeLayer(int layer)
         if (base)
             second.V = static_cast<float>(p.Drop_V);
         logSpeeds(p.DropI, second);
-        Outcome outcome = moveWait(-(p.DropI.X + p.DropII.X - model.layerHeight), p.DropI, second, true);
+        outcome = moveWait(-(p.DropI.X + p.DropII.X - model.layerHeight), p.DropI, second, true);
         if (outcome.end)
             return outcome;
     }
@@ -218,27 +257,17 @@ PrintThread::Outcome PrintThread::makeLayer(int layer)
     if (!m_stop.sleepMs(settle))
         return aborted();
 
-    if (m_imageMaker->status() == ImageMaker::kMemoryFailed) {
-        logger()->write(3, "Memory Not Enough");
-        return endWith(PrinterError::Memory);
-    }
-    if (!m_imageMaker->waitFinished(kImageWaitMs)) {
-        if (stopped())
-            return aborted();
-        if (m_imageMaker->status() == ImageMaker::kMemoryFailed) {
-            logger()->write(3, "Memory Not Enough");
-            return endWith(PrinterError::Memory);
-        }
-        logger()->write(3, "Make Image Timeout");
-        return endWith(PrinterError::ImageTimeout);
-    }
-
-    Outcome outcome = exposeLayer(layer);
+    outcome = waitImage();
     if (outcome.end)
         return outcome;
 
-    // The next image is prepared while the plate releases, lifts and drops.
-    if (m_imageMaker->waitFinished(kImageWaitMs))
+    outcome = exposeLayer(layer);
+    if (outcome.end)
+        return outcome;
+
+    // The next image is prepared while the plate releases, lifts and drops;
+    // after the last layer there is none.
+    if (uint32_t(layer) + 1 < model.layerCount && m_imageMaker->waitFinished(kImageWaitMs))
         m_imageMaker->requestImage();
 
     logger()->write(1, "%s [%d]", "waitRelease", static_cast<int>(p.ReleaseTime));
@@ -265,6 +294,58 @@ PrintThread::Outcome PrintThread::makeLayer(int layer)
     if ((layer > 0 && layer % 50 == 0) || layer == baseLayers + 1)
         setMeasuredLayerTime(static_cast<float>(layerWatch.elapsedMs()) / 1000.0f);
     return goOn();
+}
+
+PrintThread::Outcome PrintThread::takeLayerParams(int layer)
+{
+    // The image thread reads each layer's parameters with its image and
+    // hands them over under its own lock.
+    switch (m_imageMaker->takeLayerParams(layer, kImageWaitMs, m_para)) {
+    case ImageMaker::Params::Unchanged:
+        return goOn();
+    case ImageMaker::Params::Replaced:
+        break;
+    case ImageMaker::Params::Unreadable:
+        logger()->write(3, "Layer %d: its parameters cannot be read", layer);
+        return endWith(PrinterError::ImageTimeout);
+    case ImageMaker::Params::Missing:
+        if (stopped())
+            return aborted();
+        if (m_imageMaker->status() == ImageMaker::kMemoryFailed)
+            return outOfMemory();
+        logger()->write(3, "Layer %d: its parameters were not handed over", layer);
+        return endWith(PrinterError::ImageTimeout);
+    }
+    matchDropToLift();
+    if (const char* fault = layerParamsFault(m_para)) {
+        logger()->write(3, "Layer %d refused: %s", layer, fault);
+        return endWith(PrinterError::ImageTimeout);
+    }
+    return goOn();
+}
+
+PrintThread::Outcome PrintThread::waitImage()
+{
+    if (m_imageMaker->status() == ImageMaker::kMemoryFailed)
+        return outOfMemory();
+    if (m_imageMaker->waitFinished(kImageWaitMs))
+        return goOn();
+    if (stopped())
+        return aborted();
+    if (m_imageMaker->status() == ImageMaker::kMemoryFailed)
+        return outOfMemory();
+    if (m_imageMaker->imageFailed()) {
+        logger()->write(3, "Layer %d: its image could not be made", m_layer.load());
+        return endWith(PrinterError::ImageTimeout);
+    }
+    logger()->write(3, "Make Image Timeout");
+    return endWith(PrinterError::ImageTimeout);
+}
+
+PrintThread::Outcome PrintThread::outOfMemory()
+{
+    logger()->write(3, "Memory Not Enough");
+    return endWith(PrinterError::Memory);
 }
 
 PrintThread::Outcome PrintThread::exposeLayer(int layer)
@@ -410,7 +491,10 @@ void PrintThread::setState(PrintThreadState state)
 void PrintThread::printStart()
 {
     const ModelInfo& model = m_para.model;
-    m_printer->lightOff(0);
+    // An unpowered projector has its light off already; switching it off
+    // would only fail and log a light failure.
+    if (m_printer->projectControl()->isPowerOn())
+        m_printer->lightOff(0);
     m_printer->setOutputHigh();
     const bool usable = std::isfinite(model.adjustX) && std::isfinite(model.adjustY) && model.adjustX > 0 &&
                         model.adjustY > 0;
@@ -431,6 +515,22 @@ void PrintThread::printStart()
     logger()->write(1, "%s", "printStart");
 }
 
+bool PrintThread::stopImageThread()
+{
+    std::unique_ptr<ImageMaker> imageMaker;
+    {
+        std::lock_guard<std::mutex> lock(m_resultLock);
+        m_resumeSem.reset();
+        imageMaker = std::move(m_imageMaker);
+    }
+    if (!imageMaker || imageMaker->stopWithin(kImageStopMs))
+        return true;
+    // A render does not end on request: the print ends without it.
+    logger()->write(3, "The image thread is still rendering; the print ends without it");
+    m_abandoned.push_back(std::move(imageMaker));
+    return false;
+}
+
 void PrintThread::cleanupHandle()
 {
     logger()->write(1, "%s", "cleanupHandle");
@@ -443,7 +543,9 @@ void PrintThread::printFinished()
 {
     m_printer->lightOff(0);
     m_printer->setOutputLow();
-    m_printer->setCalibrationFactor(1.0f, 1.0f);
+    // A render still running holds the projection.
+    if (stopImageThread())
+        m_printer->setCalibrationFactor(1.0f, 1.0f);
     m_printer->enableScreen(false);
 
     const MotorPara general = ConfigStore::instance()->m_printerConfig.MotorParaI;
@@ -461,20 +563,11 @@ void PrintThread::printFinished()
             m_printer->move(10.0f, true);
     }
 
+    m_printer->disableMotorLocator(false);
+    // Readers closed and the print time stored before anyone sees Ready.
+    m_printer->resetPrintInfo();
     m_layer = -1;
     m_state = Finished;
-    std::unique_ptr<ImageMaker> imageMaker;
-    {
-        std::lock_guard<std::mutex> lock(m_resultLock);
-        m_resumeSem.reset();
-        imageMaker = std::move(m_imageMaker);
-    }
-    if (imageMaker)
-        imageMaker->stop();
-    imageMaker.reset();
-
-    m_printer->setPrintStatus(PrintStatus::Ready);
-    m_printer->disableMotorLocator(false);
-    m_printer->resetPrintInfo();
     logger()->write(1, "%s", "printFinished");
+    m_printer->setPrintStatus(PrintStatus::Ready);
 }

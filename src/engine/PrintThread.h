@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class ImageMaker;
 class Printer;
@@ -44,7 +45,13 @@ class PrintThread : public PThread
 {
 public:
     static constexpr size_t kStackSize = 512 * 1024;
+    // The longest the print waits for the image thread, in real time.
     static constexpr int kImageWaitMs = 15000;
+    // How long the end of a print waits for the image thread to leave a
+    // render; past it the thread is left to finish on its own.
+    static constexpr int kImageStopMs = 2000;
+    // Lift and drop distances closer than this count as equal.
+    static constexpr float kDistanceToleranceMm = 0.001f;
 
     explicit PrintThread(Printer* printer);
     ~PrintThread() override;
@@ -66,7 +73,8 @@ public:
     int state() const { return m_state.load(); }
     int currentLayer() const;
     // Waits for the thread to end and gives its result: "0", an 8-digit error
-    // code, or null after an abort.
+    // code, or null after an abort. The text is a constant: it stays valid
+    // whatever later prints do.
     const char* exitValue();
     void updateModeLayerInfo(uint64_t layer, uint32_t a, uint32_t b);
 
@@ -78,14 +86,17 @@ private:
     struct Outcome
     {
         bool end = false;
-        PrinterErrorCode code; // with end: none means aborted
+        const char* code = nullptr; // with end: one of PrinterError's texts; null means aborted
     };
     static Outcome goOn() { return {}; }
-    static Outcome endWith(const char* code) { return {true, std::string(code)}; }
-    static Outcome aborted() { return {true, std::nullopt}; }
+    static Outcome endWith(const char* code) { return {true, code}; }
+    static Outcome aborted() { return {true, nullptr}; }
 
     Outcome run();
     Outcome makeLayer(int layer);
+    Outcome takeLayerParams(int layer);
+    Outcome waitImage();
+    Outcome outOfMemory();
     Outcome exposeLayer(int layer);
     Outcome pauseHere();
     Outcome moveWait(float mm, const MotorPara& first, const MotorPara& second, bool twoStages);
@@ -93,6 +104,14 @@ private:
     // Takes the motor's stop count unless a stop came first; false then.
     bool armMotor(unsigned int* generation);
     bool stopped() const { return m_stop.raised(); }
+
+    // A lift and a drop of different lengths would walk the plate away layer
+    // by layer: the drop is made to match the lift.
+    void matchDropToLift();
+    void joinEndedThread();
+    void reapImageThreads();
+    // False when the image thread is still in a render and was left to end by itself.
+    bool stopImageThread();
 
     void printStart();
     void cleanupHandle();
@@ -105,6 +124,9 @@ private:
 
     Printer* const m_printer;
     std::unique_ptr<ImageMaker> m_imageMaker;
+    // Image threads that did not leave their render in time at the end of a
+    // print; no print starts until they have ended.
+    std::vector<std::unique_ptr<ImageMaker>> m_abandoned;
     std::unique_ptr<Semaphore> m_resumeSem;
     std::atomic<bool> m_running{false};
     std::atomic<int> m_state{PrintThreadIdle};
@@ -112,13 +134,14 @@ private:
     std::atomic<bool> m_pauseRequest{false};
     PrintWorkPara m_para;
     float m_pauseLift = 0;
+    bool m_mismatchLogged = false;
 
     StopSignal m_stop;
     // Orders a stop against the print thread's decision to start motion.
     std::mutex m_cancelLock;
     // Guards the result and the semaphore against pages and the remote link.
     std::mutex m_resultLock;
-    PrinterErrorCode m_exit;
-    std::string m_exitText;
-    bool m_joinPending = false;
+    const char* m_exit = nullptr;
+    // One joiner at a time: a new print and a reader of the result both join.
+    std::mutex m_joinLock;
 };

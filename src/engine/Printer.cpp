@@ -101,7 +101,9 @@ std::string Printer::initialize(const QString& maskPath, const QString& correcti
     }
     setPrintStatus(PrintStatus::Ready);
     const PrinterConfig& cfg = machine();
-    m_motor->initialize(nullptr, cfg.Pitch, 128);
+    const int motorResult = m_motor->initialize(nullptr, cfg.Pitch, 128);
+    if (motorResult != 0)
+        logger()->write(3, "Printer motor set-up failed (%d)", motorResult);
     if (m_uvLight->initialize(m_projectControl.get()) != 0)
         result = PrinterError::LightInit;
     m_projectView->setFrameBuffer(m_frameBuffer.get());
@@ -123,6 +125,7 @@ std::string Printer::initialize(const QString& maskPath, const QString& correcti
 int Printer::destroy()
 {
     switchLightOff();
+    saveLampSeconds();
     releaseDevices();
     logger()->write(1, "Destory Printer");
     return 0;
@@ -187,16 +190,27 @@ int Printer::switchLightOff()
         if (m_lightOnFlag) {
             m_lightOnFlag = false;
             m_unsavedLampSeconds += static_cast<uint32_t>(std::max<int64_t>(0, m_lightStopwatch.elapsedSec()));
-            if (m_unsavedLampSeconds > 60) {
-                ConfigStore* config = ConfigStore::instance();
-                config->m_usedTime.LightTime += m_unsavedLampSeconds;
-                config->saveUsedTime();
-                m_unsavedLampSeconds = 0;
-            }
+            if (m_unsavedLampSeconds > 60)
+                saveLampSecondsLocked();
         }
     }
     logger()->write(1, "Printer UVLight Is Closed, Status: %d", status);
     return 0;
+}
+
+void Printer::saveLampSeconds()
+{
+    std::lock_guard<std::mutex> lock(m_lightLock);
+    if (m_unsavedLampSeconds > 0)
+        saveLampSecondsLocked();
+}
+
+void Printer::saveLampSecondsLocked()
+{
+    ConfigStore* config = ConfigStore::instance();
+    config->m_usedTime.LightTime += m_unsavedLampSeconds;
+    config->saveUsedTime();
+    m_unsavedLampSeconds = 0;
 }
 
 bool Printer::isLightOn()

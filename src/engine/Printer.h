@@ -90,6 +90,9 @@ private:
     Printer();
     static void destroyAtExit();
     int switchLightOff();
+    // Adds the lamp seconds not yet counted to the used time and saves it.
+    void saveLampSeconds();
+    void saveLampSecondsLocked(); // with m_lightLock held
     void setOutputs(int value);
     int showPattern(const char* name, void (*build)(QImage&));
 

@@ -154,3 +154,17 @@ TEST(KeyMonitorTest, WithoutADeviceNothingStarts)
     EXPECT_EQ(0, missing.start());
     EXPECT_EQ(0, missing.stop());
 }
+
+TEST(KeyMonitorTest, ALostDeviceEndsTheReader)
+{
+    sim::PrinterBoard printer;
+    ScopedSysIo installed(&printer.board());
+    KeyMonitor monitor(sim::InputEventModel::kPath);
+    ASSERT_EQ(0, monitor.start());
+    ASSERT_TRUE(eventually([&] { return printer.board().openFiles(sim::InputEventModel::kPath) == 1; }));
+    // Unplugged, the device polls as an error for ever: the reader must not
+    // spin on it but let it go.
+    printer.keys().unplug();
+    EXPECT_TRUE(eventually([&] { return printer.board().openFiles(sim::InputEventModel::kPath) == 0; }));
+    EXPECT_EQ(0, monitor.stop());
+}

@@ -23,12 +23,12 @@ void expectEndedWith(Printer* printer, const char* code)
 
 } // namespace
 
-TEST(PrintFailure, ALayerThatCannotBeDecodedTimesOutWithoutExposure)
+TEST(PrintFailure, ALayerThatCannotBeDecodedEndsThePrintWithoutExposure)
 {
     Printer* printer = harness::startPrinter();
     ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeQds("corrupt", 4, 2))));
     expectEndedWith(printer, "00020003");
-    EXPECT_EQ(1u, harness::logLines("Make Image Timeout").size());
+    EXPECT_EQ(1u, harness::logLines("Layer 2: its image could not be made").size());
     // Layers 0 and 1 were exposed; the damaged layer 2 never was.
     EXPECT_EQ(2u, harness::machine().board().display().exposures().size());
 }

@@ -14,45 +14,9 @@
 
 using harness::kHeight;
 using harness::kWidth;
+using harness::LightRecorder;
 
 namespace {
-
-struct LightOn
-{
-    double plateMm;
-    int litPixels;
-};
-
-// Records, at every switch-on, where the plate stands and what the panel shows.
-class LightRecorder
-{
-public:
-    LightRecorder()
-    {
-        harness::machine().board().display().setLightHook([this](const sim::DisplayControllerModel::LightEvent& e) {
-            if (!e.on)
-                return;
-            sim::PrinterBoard& board = harness::machine().board();
-            const auto bytes = board.frameBuffer().visibleBytes();
-            int lit = 0;
-            for (size_t i = 0; i < bytes.size(); i += 3)
-                lit += (bytes[i] | bytes[i + 1] | bytes[i + 2]) > 128;
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_events.push_back({board.motor().physicalMm(), lit});
-        });
-    }
-    ~LightRecorder() { harness::machine().board().display().setLightHook(nullptr); }
-
-    std::vector<LightOn> events()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_events;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<LightOn> m_events;
-};
 
 // The light-on, light-off and move lines of the log, in order.
 std::vector<std::string> motionAndLight()
@@ -111,6 +75,12 @@ TEST(PrintRun, OneLayerHomesLiftsExposesAndFinishes)
     const auto events = recorder.events();
     ASSERT_EQ(1u, events.size());
     EXPECT_EQ(4 * 4, events[0].litPixels); // a 2 mm square on 2 pixels per mm
+
+    // The log tells only what happened: no light failure at the start (the
+    // projector was off), no image asked for after the last layer.
+    EXPECT_TRUE(harness::logLines("00020001").empty());
+    EXPECT_TRUE(harness::logLines("setNextLayerData failed").empty());
+    EXPECT_EQ(1u, harness::logLines("ImageMaker End").size());
 }
 
 TEST(PrintRun, EveryLayerShowsItsOwnImageAtItsHeight)
@@ -182,17 +152,38 @@ TEST(PrintRun, PausesThatCannotLiftStillHoldAndResume)
     PrintingPara& p = ConfigStore::instance()->m_printingPara;
     for (uint32_t lift : {1000u, 0u}) { // past the top of the axis, and none
         p.PauseOverLift = lift;
-        ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("pause", 2, 0, 0, 2, 2))));
-        ASSERT_TRUE(harness::waitForState(printer, waitExpose));
-        ASSERT_TRUE(harness::waitForState(printer, waitRelease));
-        // Asked for during the last layer: the pause comes after it.
-        ASSERT_TRUE(harness::waitForState(printer, waitExpose));
+        ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("pause", 1, 0, 0, 2, 2))));
+        // Asked for during the last (and only) layer: the pause comes after it.
         ASSERT_EQ(0, printer->pausePrint());
         ASSERT_TRUE(harness::waitForStatus(printer, PrintStatus::Paused));
-        EXPECT_EQ(2, printer->printThread()->currentLayer()); // both layers made
+        EXPECT_EQ(1, printer->printThread()->currentLayer()); // the layer made
         EXPECT_EQ(0, printer->resumePrint());
         ASSERT_TRUE(harness::waitUntilFinished(printer));
         EXPECT_STREQ("0", printer->getPrintExitValue());
     }
     EXPECT_EQ(2u, harness::logLines("MovePausePostion: 0.000000").size());
+}
+
+TEST(PrintRun, LiftsAndDropsThatDifferByAFractionStillClimbOneLayerAtATime)
+{
+    Printer* printer = harness::startPrinter();
+    LightRecorder recorder;
+    PrintingPara& p = ConfigStore::instance()->m_printingPara;
+    // Lift 6 mm, drop 6.9 mm: the same whole millimetres, yet 0.9 mm further
+    // down at every layer unless the drop is made to match.
+    p.LiftI.X = 2;
+    p.LiftII.X = 4;
+    p.DropI.X = 4;
+    p.DropII.X = 2.9f;
+    const int layers = 5;
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("fraction", layers, 0, 0, 2, 1))));
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    ASSERT_STREQ("0", printer->getPrintExitValue());
+
+    EXPECT_EQ(1u, harness::logLines("Lift Dist And Drop Dist Inconformity").size());
+    const auto events = recorder.events();
+    ASSERT_EQ(static_cast<size_t>(layers), events.size());
+    for (int n = 1; n < layers; ++n)
+        EXPECT_NEAR(0.05 * n, events[n].plateMm - events[0].plateMm, 0.003) << "layer " << n;
+    EXPECT_EQ(4u, harness::logLines("Move(-5.950000mm), relative(Y), wait(Y)").size());
 }

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <thread>
@@ -166,7 +167,7 @@ private:
 
 } // namespace
 
-TEST(PrinterFacade, LampTimeIsCountedInWholeMinutes)
+TEST(PrinterFacade, LampTimeIsCountedInWholeMinutesAndSavedAtShutdown)
 {
     Printer* printer = harness::startPrinter();
     ASSERT_EQ(0, printer->enableScreen(true));
@@ -188,10 +189,17 @@ TEST(PrinterFacade, LampTimeIsCountedInWholeMinutes)
     EXPECT_EQ(0, printer->lightOff(0)); // a second switch-off adds nothing
     EXPECT_EQ(100u, used.LightTime);
     burn(2000.5, 2002.4); // 2
-    Clock::install(&harness::machine().clock());
     EXPECT_EQ(100u + 62, used.LightTime);
     EXPECT_NE(std::string::npos,
               testsupport::readFile(rootPath("/data/etc/UsedTime.json")).find("\"LightTime\" : 162"));
+    // Seconds still in memory are saved when the printer shuts down.
+    burn(3000, 3030);
+    EXPECT_EQ(162u, used.LightTime);
+    printer->destroy();
+    Clock::install(&harness::machine().clock());
+    EXPECT_EQ(162u + 30, used.LightTime);
+    EXPECT_NE(std::string::npos,
+              testsupport::readFile(rootPath("/data/etc/UsedTime.json")).find("\"LightTime\" : 192"));
 }
 
 TEST(HomingThread, StartsOnceAndStopsMidWay)
@@ -219,4 +227,111 @@ TEST(HomingThread, StartsOnceAndStopsMidWay)
         PThread::msleep(5);
     EXPECT_TRUE(homing.isFinished());
     EXPECT_TRUE(printer->isZLimitTriggered() || harness::machine().board().motor().physicalMm() < 1);
+}
+
+TEST(PrinterFacade, InitializeReportsWhatFailed)
+{
+    Printer* printer = harness::bootPrinter();
+    sim::PrinterBoard& board = harness::machine().board();
+    PrinterConfig& config = ConfigStore::instance()->m_printerConfig;
+    config.MaskFlag = true;
+    board.board().faults().failNext("/dev/spidev0.0", sim::IoOp::Open, 1, EIO);
+    board.board().faults().failNext("/dev/i2c-0", sim::IoOp::Ioctl, 1000, EIO);
+    EXPECT_EQ("00020016", printer->initialize("/data/missing-mask.png", ""));
+    EXPECT_FALSE(printer->isInitialized());
+    // A mask that cannot be loaded switches masking off for good.
+    EXPECT_FALSE(config.MaskFlag);
+    EXPECT_EQ(1u, harness::logLines("Close MaskFlag").size());
+    EXPECT_EQ(1u, harness::logLines("Printer motor set-up failed").size());
+}
+
+TEST(PrinterFacade, StatusQueriesFollowPauseResumeAndAbort)
+{
+    Printer* printer = harness::startPrinter();
+    harness::LightRecorder recorder;
+    EXPECT_FALSE(printer->isPausing());
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("queries", 3, 0, 0, 2, 2))));
+    ASSERT_TRUE(harness::waitForState(printer, waitSettle));
+    EXPECT_FALSE(printer->isPausing());
+    ASSERT_EQ(0, printer->pausePrint());
+    EXPECT_TRUE(printer->isPausing()); // asked for; the layer goes on
+    EXPECT_FALSE(printer->isPaused());
+    ASSERT_TRUE(harness::waitForState(printer, PauseWait));
+    ASSERT_TRUE(harness::waitForStatus(printer, PrintStatus::Paused));
+    EXPECT_FALSE(printer->isPausing());
+    EXPECT_FALSE(printer->isPaused()); // held, not yet on the way back
+    ASSERT_EQ(0, printer->resumePrint());
+    // Paused stays the status while the plate returns.
+    EXPECT_TRUE(testsupport::eventually([printer] { return printer->isPaused(); }, 30000, 100));
+    ASSERT_TRUE(harness::waitForState(printer, waitExpose));
+    EXPECT_FALSE(printer->isAborting());
+    ASSERT_EQ(0, printer->abortPrint());
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    EXPECT_EQ(nullptr, printer->getPrintExitValue());
+    EXPECT_FALSE(printer->isAborting());
+    // The exposure cut short by the abort ended while the printer said it was aborting.
+    const auto switches = recorder.switches();
+    ASSERT_GE(switches.size(), 2u);
+    EXPECT_TRUE(std::any_of(switches.begin(), switches.end(),
+                            [](const harness::LightSwitch& s) { return !s.on && s.aborting; }));
+}
+
+TEST(PrinterFacade, APrintStartedRightAfterReadyKeepsTheLastResult)
+{
+    Printer* printer = harness::startPrinter();
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("quick", 1, 0, 0, 2, 2))));
+        ASSERT_TRUE(harness::waitUntilFinished(printer));
+        // By the time the printer is Ready the print's time is stored and its
+        // file closed: the status comes last.
+        const auto lines = harness::logLines("]");
+        size_t finished = 0, ready = 0;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i].find("printFinished") != std::string::npos)
+                finished = i;
+            if (lines[i].find("PrintStatus (1)") != std::string::npos)
+                ready = i;
+        }
+        EXPECT_GT(ready, finished);
+        EXPECT_GT(printer->lastPrintTime(), 0u);
+
+        // Right away, while the print thread may still be on its way out.
+        const char* last = printer->getPrintExitValue();
+        ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("again", 1, 0, 0, 2, 2))));
+        ASSERT_NE(nullptr, last);
+        EXPECT_STREQ("0", last); // still readable after the next print started
+        ASSERT_TRUE(harness::waitUntilFinished(printer));
+        EXPECT_STREQ("0", printer->getPrintExitValue());
+    }
+}
+
+TEST(PrinterFacade, ARefusedPrintLeavesTheLastResult)
+{
+    Printer* printer = harness::startPrinter();
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("first", 1, 0, 0, 2, 2))));
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    // Exposures no print means: none, or weeks of light.
+    EXPECT_EQ(-1, printer->print(QString::fromStdString(harness::writeSvgx("none", 2, 0, 0, 2, 0))));
+    EXPECT_EQ(-1, printer->print(QString::fromStdString(harness::writeSvgx("negative", 2, 0, 0, 2, -3))));
+    EXPECT_EQ(-1, printer->print(QString::fromStdString(harness::writeSvgx("weeks", 2, 0, 0, 2, 2e6f))));
+    EXPECT_EQ(-1, printer->print(QString::fromStdString(harness::writeSvgx("attach", 2, 1, 0, 4000, 2))));
+    EXPECT_EQ(4u, harness::logLines("exposure outside 0 to 3600 s").size());
+    EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+    EXPECT_STREQ("0", printer->getPrintExitValue());
+    EXPECT_EQ(1u, harness::machine().board().display().exposures().size());
+}
+
+TEST(HomingThread, DroppingAFinishedHomingLeavesAPrintAlone)
+{
+    Printer* printer = harness::startPrinter();
+    {
+        HomingThread homing(printer);
+        ASSERT_EQ(0, homing.start());
+        ASSERT_TRUE(testsupport::eventually([&homing] { return homing.isFinished(); }, 30000));
+        ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("homed", 3, 0, 0, 2, 2))));
+        ASSERT_TRUE(harness::waitForState(printer, dropMotor));
+    } // the page drops it: its destructor stops it
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    EXPECT_STREQ("0", printer->getPrintExitValue());
+    EXPECT_EQ(3u, harness::machine().board().display().exposures().size());
 }

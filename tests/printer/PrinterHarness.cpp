@@ -44,6 +44,13 @@ void configureMachine()
 
 Printer* startPrinter(double speed)
 {
+    Printer* printer = bootPrinter(speed);
+    EXPECT_EQ("", printer->initialize("", ""));
+    return printer;
+}
+
+Printer* bootPrinter(double speed)
+{
     sim::ensureGuiApplication();
     testsupport::makeDirs(rootPath("/data/var"));
     testsupport::makeDirs(rootPath("/data/etc"));
@@ -55,9 +62,7 @@ Printer* startPrinter(double speed)
     options.frame.xres = kWidth;
     options.frame.yres = kHeight;
     g_machine = &sim::SimMachine::boot(options);
-    Printer* printer = Printer::instance();
-    EXPECT_EQ("", printer->initialize("", ""));
-    return printer;
+    return Printer::instance();
 }
 
 sim::SimMachine& machine()
@@ -88,6 +93,11 @@ std::string writeSvgx(const std::string& name, int layers, int attachLayers, int
 
 std::string writeQds(const std::string& name, int layers, int corruptLayer)
 {
+    return writeQdsSpec(name, qdsSpec(layers, corruptLayer));
+}
+
+testwriters::QdsFileSpec qdsSpec(int layers, int corruptLayer)
+{
     testwriters::QdsFileSpec spec;
     spec.general.xRes = kWidth;
     spec.general.yRes = kHeight;
@@ -105,6 +115,11 @@ std::string writeQds(const std::string& name, int layers, int corruptLayer)
             layer.raster.replace(8, 4, "BAD!");
         spec.layers.push_back(layer);
     }
+    return spec;
+}
+
+std::string writeQdsSpec(const std::string& name, const testwriters::QdsFileSpec& spec)
+{
     const std::string path = "/data/" + name + ".qds";
     testsupport::writeFile(rootPath(path), testwriters::buildQds(spec));
     return path;
@@ -144,6 +159,40 @@ int framePixel(int x, int y)
 {
     const auto bytes = g_machine->board().frameBuffer().visibleBytes();
     return bytes[static_cast<size_t>(y * kWidth + x) * 3];
+}
+
+LightRecorder::LightRecorder()
+{
+    machine().board().display().setLightHook([this](const sim::DisplayControllerModel::LightEvent& e) {
+        sim::PrinterBoard& board = machine().board();
+        const auto bytes = board.frameBuffer().visibleBytes();
+        int lit = 0;
+        for (size_t i = 0; i < bytes.size(); i += 3)
+            lit += (bytes[i] | bytes[i + 1] | bytes[i + 2]) > 128;
+        const bool aborting = Printer::instance()->isAborting();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_switches.push_back({e.on, board.motor().physicalMm(), lit, aborting});
+    });
+}
+
+LightRecorder::~LightRecorder()
+{
+    machine().board().display().setLightHook(nullptr);
+}
+
+std::vector<LightSwitch> LightRecorder::events()
+{
+    std::vector<LightSwitch> on;
+    for (const auto& s : switches())
+        if (s.on)
+            on.push_back(s);
+    return on;
+}
+
+std::vector<LightSwitch> LightRecorder::switches()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_switches;
 }
 
 } // namespace harness
