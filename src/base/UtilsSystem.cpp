@@ -1,16 +1,16 @@
 // Utils: disk space, time arithmetic and the shell.
 #include "Utils.h"
 
+#include "Clock.h"
 #include "LogWriter.h"
 #include "RootPath.h"
 #include "Shell.h"
-
-#include <QDateTime>
 
 #include <sys/statfs.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 int Utils::getDiskInfo(const std::string& path, uint64_t& total, uint64_t& free)
 {
@@ -41,7 +41,16 @@ void Utils::secondsToHourMinSec(int seconds, int& hours, int& minutes, int& secs
 
 qint64 Utils::todayNoonTime()
 {
-    return QDateTime(QDate::currentDate(), QTime(12, 0, 0, 0)).toSecsSinceEpoch();
+    // The day comes from the machine's clock here, not from Qt: a Qt built
+    // with a 32-bit time_t reads a clock that wraps in January 2038.
+    const time_t now = Clock::instance().wallTime().tv_sec;
+    struct tm noon{};
+    localtime_r(&now, &noon);
+    noon.tm_hour = 12;
+    noon.tm_min = 0;
+    noon.tm_sec = 0;
+    noon.tm_isdst = -1;
+    return static_cast<qint64>(mktime(&noon));
 }
 
 int Utils::runShell(const std::string& command)

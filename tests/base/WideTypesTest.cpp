@@ -24,6 +24,29 @@ using testsupport::scratchRoot;
 
 namespace {
 
+// A wall clock that reads one fixed instant; installed for its lifetime.
+class FixedWallClock : public Clock
+{
+public:
+    explicit FixedWallClock(time_t seconds) : m_seconds(seconds) { Clock::install(this); }
+    ~FixedWallClock() override { Clock::install(nullptr); }
+    timeval wallTime() const override { return timeval{m_seconds, 0}; }
+
+private:
+    time_t m_seconds;
+};
+
+time_t localInstant(int year, int month, int day, int hour)
+{
+    struct tm broken{};
+    broken.tm_year = year - 1900;
+    broken.tm_mon = month - 1;
+    broken.tm_mday = day;
+    broken.tm_hour = hour;
+    broken.tm_isdst = -1;
+    return mktime(&broken);
+}
+
 // Past 4 GiB, so a 32-bit offset cannot hold it even as unsigned.
 const off_t kFar = (off_t(5) << 30) + 7;
 
@@ -69,6 +92,12 @@ TEST(WideTypes, ClockSetTenYearsAfterALateBuildPassesJanuary2038)
     const timespec times[2] = {{set, 0}, {set, 0}};
     ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0)) << strerror(errno);
     EXPECT_EQ(set, Utils::fileAccessTime("/stamp"));
+}
+
+TEST(WideTypes, TodaysNoonIsReadPast2038)
+{
+    FixedWallClock clock(localInstant(2040, 3, 1, 8));
+    EXPECT_EQ(static_cast<qint64>(localInstant(2040, 3, 1, 12)), Utils::todayNoonTime());
 }
 
 TEST(WideTypes, FileOffsetsPastFourGiBReachTheFile)
