@@ -13,9 +13,9 @@
 #include "driver/SampleModel.h"
 #include "driver/SimOptions.h"
 #include "driver/Timeline.h"
-#include "engine/Buzzer.h"
-#include "engine/PrintThread.h"
-#include "engine/Printer.h"
+#include "engine/devices/Buzzer.h"
+#include "engine/print/PrintThread.h"
+#include "engine/print/Printer.h"
 
 #include <unistd.h>
 
