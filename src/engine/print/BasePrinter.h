@@ -3,6 +3,7 @@
 #include "base/MotorPara.h"
 #include "base/Stopwatch.h"
 #include "base/noncopyable.h"
+#include "engine/print/PrintMachine.h"
 #include "engine/slicefile/PrintRecords.h"
 #include "engine/slicefile/QdsFormat.h"
 
@@ -22,17 +23,6 @@ class PrinterMonitor;
 class ProjectView;
 class SvgParser;
 
-// One layer as the image thread takes it from the open reader.
-struct NextLayer
-{
-    enum class Source { None, Svg, Qds };
-    Source source = Source::None;
-    std::string data; // the ".svgx" layer document, or the qds compressed raster
-    ComprFormat format = ComprFormat(0);
-    // qds: the layer's work parameters; none when they could not be read.
-    std::optional<PrintWorkPara> params;
-};
-
 // The one interface through which the rest of the system drives the print
 // engine: print, pause, resume and abort; status, progress and slice-file
 // details; Z motion and homing; images on the panel. The concrete Printer
@@ -44,14 +34,12 @@ struct NextLayer
 // that would move the axis, home it, or change the panel or the light are
 // refused (-1) unless they come from the print itself; two callers starting
 // a print at once cannot both succeed.
-class BasePrinter : noncopyable
+class BasePrinter : public PrintMachine, noncopyable
 {
 public:
     BasePrinter();
     virtual ~BasePrinter();
 
-    virtual int lightOn() = 0;
-    virtual int lightOff(int unused = 0) = 0;
     virtual bool isLightOn() = 0;
 
     // Print job.
@@ -64,8 +52,8 @@ public:
 
     // Status (any thread).
     PrintStatus printStatus() const { return static_cast<PrintStatus>(m_status.load()); }
-    void setPrintStatus(const PrintStatus& status);
-    bool isPrinting() const;
+    void setPrintStatus(const PrintStatus& status) override;
+    bool isPrinting() const override;
     bool isPausing() const;
     bool isPaused() const;
     bool isAborting() const;
@@ -82,13 +70,13 @@ public:
 
     // Motion.
     int move(float mm, bool relative, bool wait);
-    int moveWait(float mm, bool relative) { return move(mm, relative, true); }
-    int move(float mm, bool relative) { return move(mm, relative, false); }
+    int moveWait(float mm, bool relative) override { return move(mm, relative, true); }
+    int move(float mm, bool relative) override { return move(mm, relative, false); }
     int stopMove();
-    int setMotorRamp(const MotorPara& ramp);
-    int setMotorRamps(const MotorPara ramps[2]);
-    int getPosition(float& mm);
-    float getMaxPosition();
+    int setMotorRamp(const MotorPara& ramp) override;
+    int setMotorRamps(const MotorPara ramps[2]) override;
+    int getPosition(float& mm) override;
+    float getMaxPosition() override;
     int resetPosition();
     int reloadMotorPara();
     int startHoming(int, int, bool setStatus);
@@ -102,19 +90,19 @@ public:
     // Reads the next layer and shows its image: readNextLayer, then showLayer.
     int setNextLayerData();
     // Advances the open reader by one layer; 0, or -1 with no reader open.
-    int readNextLayer(NextLayer& next);
+    int readNextLayer(NextLayer& next) override;
     // Shows a layer read by readNextLayer; 0, -5 when it could not be made.
-    int showLayer(const NextLayer& next);
+    int showLayer(const NextLayer& next) override;
     int updateWorkPara(PrintWorkPara& para);
     void closeSvgFile();
     void closeQdsFile();
-    int resetPrintInfo();
+    int resetPrintInfo() override;
     // Homing and a waited move that a stop after `generation` cancels
     // (MotorControl::stopGeneration).
-    int startHomingSince(unsigned int generation, bool setStatus);
-    int moveWaitSince(float mm, bool relative, unsigned int generation);
+    int startHomingSince(unsigned int generation, bool setStatus) override;
+    int moveWaitSince(float mm, bool relative, unsigned int generation) override;
 
-    MotorControl* motor() const { return m_motor.get(); }
+    MotorControl* motor() const override { return m_motor.get(); }
     ProjectView* projectView() const { return m_projectView.get(); }
     PrinterMonitor* monitor() const { return m_monitor.get(); }
     PrintThread* printThread() const { return m_printThread.get(); }

@@ -1,12 +1,14 @@
 #include "engine/print/HomingThread.h"
 
 #include "engine/devices/MotorControl.h"
-#include "engine/print/Printer.h"
+#include "engine/print/PrintMachine.h"
 
 #include <cstdint>
 #include <cstdio>
 
-HomingThread::HomingThread(Printer* printer) : m_printer(printer) {}
+HomingThread::HomingThread(Printer* printer) : HomingThread(machineOf(printer)) {}
+
+HomingThread::HomingThread(PrintMachine* machine) : m_printer(machine) {}
 
 HomingThread::~HomingThread()
 {

@@ -7,6 +7,7 @@
 #include <mutex>
 
 class Printer;
+class PrintMachine;
 
 // Runs the printer's homing on a thread of its own, so that the page that
 // asked for it stays responsive and can stop it.
@@ -16,6 +17,7 @@ public:
     static constexpr size_t kStackSize = 1024 * 1024;
 
     explicit HomingThread(Printer* printer);
+    explicit HomingThread(PrintMachine* machine);
     ~HomingThread() override;
 
     // Starts a homing unless one runs; 0 either way.
@@ -30,7 +32,7 @@ protected:
     void* threadMain() override;
 
 private:
-    Printer* const m_printer;
+    PrintMachine* const m_printer;
     std::atomic<bool> m_finished{true};
     bool m_started = false;
     // Orders stop() against the thread's decision to start the axis.

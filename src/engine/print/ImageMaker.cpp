@@ -5,7 +5,7 @@
 #include "base/LogWriter.h"
 #include "base/Stopwatch.h"
 #include "engine/print/EngineThread.h"
-#include "engine/print/Printer.h"
+#include "engine/print/PrintMachine.h"
 
 #include <cerrno>
 #include <new>
@@ -22,7 +22,12 @@ timespec computeDeadlineAfterMs(int ms)
 } // namespace
 
 ImageMaker::ImageMaker(Printer* printer, const uint8_t* buffer, int32_t size)
-    : m_printer(printer), m_buffer(buffer), m_size(size), m_requestCond(m_requestLock), m_doneCond(m_doneLock)
+    : ImageMaker(machineOf(printer), buffer, size)
+{
+}
+
+ImageMaker::ImageMaker(PrintMachine* machine, const uint8_t* buffer, int32_t size)
+    : m_printer(machine), m_buffer(buffer), m_size(size), m_requestCond(m_requestLock), m_doneCond(m_doneLock)
 {
     TALVIKS_ASSERT(m_printer);
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 class Printer;
+class PrintMachine;
 
 // Prepares the next layer image on the panel while the plate moves, so that
 // rendering or decoding overlaps the mechanical steps of the print. With a
@@ -21,6 +22,7 @@ public:
     static constexpr int kMemoryFailed = 5;
 
     ImageMaker(Printer* printer, const uint8_t* buffer, int32_t size);
+    ImageMaker(PrintMachine* machine, const uint8_t* buffer, int32_t size);
     ~ImageMaker() override;
 
     int start();
@@ -64,7 +66,7 @@ private:
     void reportDone();
     void reportEnd();
 
-    Printer* const m_printer;
+    PrintMachine* const m_printer;
     const uint8_t* const m_buffer;
     const int32_t m_size;
 

@@ -9,8 +9,7 @@
 #include "engine/devices/MotorControl.h"
 #include "engine/print/PrintLimits.h"
 #include "engine/slicefile/PrintTimeEstimate.h"
-#include "engine/print/Printer.h"
-#include "engine/devices/ProjectControl.h"
+#include "engine/print/PrintMachine.h"
 
 #include <pthread.h>
 
@@ -30,7 +29,9 @@ int waitMs(uint32_t ms)
 
 } // namespace
 
-PrintThread::PrintThread(Printer* printer) : m_printer(printer) {}
+PrintThread::PrintThread(Printer* printer) : PrintThread(machineOf(printer)) {}
+
+PrintThread::PrintThread(PrintMachine* machine) : m_printer(machine) {}
 
 PrintThread::~PrintThread()
 {
@@ -492,7 +493,7 @@ void PrintThread::printStart()
     const ModelInfo& model = m_para.model;
     // An unpowered projector has its light off already; switching it off
     // would only fail and log a light failure.
-    if (m_printer->projectControl()->isPowerOn())
+    if (m_printer->isProjectorPowered())
         m_printer->lightOff(0);
     m_printer->setOutputHigh();
     const bool usable = std::isfinite(model.adjustX) && std::isfinite(model.adjustY) && model.adjustX > 0 &&

@@ -12,6 +12,7 @@
 
 class ImageMaker;
 class Printer;
+class PrintMachine;
 
 // The steps of a print, as the facade and the pages see them.
 enum PrintThreadState : int32_t {
@@ -54,6 +55,7 @@ public:
     static constexpr float kDistanceToleranceMm = 0.001f;
 
     explicit PrintThread(Printer* printer);
+    explicit PrintThread(PrintMachine* machine);
     ~PrintThread() override;
 
     // Accepts a print and starts the thread; 0, or -1 while a print runs.
@@ -122,7 +124,7 @@ private:
     int exposureTime(int layer) const;
     void logSpeeds(const MotorPara& first, const MotorPara& second) const;
 
-    Printer* const m_printer;
+    PrintMachine* const m_printer;
     std::unique_ptr<ImageMaker> m_imageMaker;
     // Image threads that did not leave their render in time at the end of a
     // print; no print starts until they have ended.

@@ -217,6 +217,11 @@ bool Printer::isLightOn()
     return m_uvLight->isLightOn() != 0;
 }
 
+bool Printer::isProjectorPowered()
+{
+    return m_projectControl->isPowerOn();
+}
+
 int Printer::getLightDuty(uint32_t* duty0, uint32_t* duty1, uint32_t* duty2, uint32_t* duty3)
 {
     m_uvLight->getDuty(duty0, duty1, duty2, duty3);
@@ -373,4 +378,9 @@ int Printer::getFpgaVersion(std::string& text)
         return 0;
     }
     return m_fpga->getVersion(text) > 0 ? 0 : -1;
+}
+
+PrintMachine* machineOf(Printer* printer)
+{
+    return printer;
 }

@@ -43,27 +43,28 @@ public:
     int lightOn() override;
     int lightOff(int unused = 0) override;
     bool isLightOn() override;
+    bool isProjectorPowered() override;
 
     int getLightDuty(uint32_t* duty0, uint32_t* duty1, uint32_t* duty2, uint32_t* duty3);
     int setLightDuty(uint32_t duty0, uint32_t duty1, uint32_t duty2, uint32_t duty3);
     int getLightValue();
     int applyLightDuty(uint32_t frequency);
-    int enableScreen(bool on);
+    int enableScreen(bool on) override;
     int printProjectorVersions(int);
     int setDLPCorrectData(const QString& path);
-    int setCalibrationFactor(float x, float y);
+    int setCalibrationFactor(float x, float y) override;
     int showSvgLayer(const std::string& svg);
     int decodeImageShow(const std::string& data, ComprFormat format);
     // A raw image of `size` bytes: refused when too small for the panel.
-    int transDataImage(const uint8_t* pixels, size_t size);
+    int transDataImage(const uint8_t* pixels, size_t size) override;
     uint8_t* getImageBits();
-    void disableMotorLocator(bool disable);
+    void disableMotorLocator(bool disable) override;
     bool isZLimitTriggered();
     bool isDoorClosed();
     bool getAuxInput();
     void setDoorMonitor(bool) {}
-    void setOutputHigh();
-    void setOutputLow();
+    void setOutputHigh() override;
+    void setOutputLow() override;
     bool isExistUdisk() const { return m_isExistUdisk.load(); }
     void setIsExistUdisk(bool present);
     // The FPGA's version text; "ERR" and 0 when the machine has no FPGA link.
