@@ -59,8 +59,7 @@ MotorControl::~MotorControl()
     if (m_limitFd > 0)
         SysIo::instance().close(m_limitFd);
     gpio_unexport(kLimitLine);
-    if (m_fd > 0)
-        SysIo::instance().close(m_fd);
+    m_spi.close();
 }
 
 int MotorControl::refuse(const char* operation) const
@@ -71,30 +70,25 @@ int MotorControl::refuse(const char* operation) const
 
 int MotorControl::openDevice()
 {
-    if (m_fd > 0) {
-        SysIo::instance().close(m_fd);
-        m_fd = 0;
+    using Step = HardwareInterface::Spi::OpenStep;
+    Step failed = Step::None;
+    if (m_spi.open(kDevice, SPI_MODE_0, m_bitsPerWord, m_speedHz, 0, &failed) != 0) {
+        const char* error = strerror(errno);
+        switch (failed) {
+        case Step::Mode:
+            logger()->write(3, "can't set spi mode: %s\n", error);
+            return -2;
+        case Step::BitsPerWord:
+            logger()->write(3, "can't set bits per word (%s)", error);
+            return -2;
+        case Step::Speed:
+            logger()->write(3, "can't set max speed hz (%s)", error);
+            return -2;
+        default:
+            logger()->write(3, "Open Motor Dev Fail (%s)", error);
+            return -1;
+        }
     }
-    SysIo& io = SysIo::instance();
-    const int fd = io.open(kDevice, O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        logger()->write(3, "Open Motor Dev Fail (%s)", strerror(errno));
-        return -1;
-    }
-    uint8_t mode = SPI_MODE_0;
-    const char* failure = nullptr;
-    if (io.ioctl(fd, SPI_IOC_WR_MODE, &mode) < 0)
-        failure = "can't set spi mode: %s\n";
-    else if (io.ioctl(fd, SPI_IOC_WR_BITS_PER_WORD, &m_bitsPerWord) < 0)
-        failure = "can't set bits per word (%s)";
-    else if (io.ioctl(fd, SPI_IOC_WR_MAX_SPEED_HZ, &m_speedHz) < 0)
-        failure = "can't set max speed hz (%s)";
-    if (failure) {
-        logger()->write(3, failure, strerror(errno));
-        io.close(fd);
-        return -2;
-    }
-    m_fd = fd;
     logger()->write(1, "Motor Bits Per Word: %d", m_bitsPerWord);
     logger()->write(1, "Motor Max Speed: %d Hz (%d KHz)", static_cast<int>(m_speedHz),
                     static_cast<int>(m_speedHz / 1000));

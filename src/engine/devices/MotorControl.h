@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/MotorPara.h"
+#include "base/Spi.h"
 #include "base/WakeEvent.h"
 #include "base/noncopyable.h"
 #include "engine/devices/MotorUnits.h"
@@ -139,7 +140,7 @@ private:
     int approachSwitch(int distance, int level, unsigned int generation);
     int failHoming(int error);
 
-    int m_fd = 0;
+    HardwareInterface::Spi m_spi;
     uint8_t m_bitsPerWord = 8;
     uint32_t m_speedHz = 500000;
     std::atomic<int> m_maxUSC{0};

@@ -2,23 +2,18 @@
 #include "engine/devices/MotorControl.h"
 
 #include "base/LogWriter.h"
-#include "base/SysIo.h"
-
-#include <linux/spi/spidev.h>
 
 #include <cerrno>
 #include <cstring>
 
 int MotorControl::frame(const uint8_t tx[5], uint8_t rx[5])
 {
-    spi_ioc_transfer transfer{};
-    transfer.tx_buf = reinterpret_cast<uintptr_t>(tx);
-    transfer.rx_buf = reinterpret_cast<uintptr_t>(rx);
-    transfer.len = 5;
-    transfer.speed_hz = m_speedHz;
-    transfer.bits_per_word = m_bitsPerWord;
-    transfer.delay_usecs = 0;
-    return SysIo::instance().ioctl(m_fd, SPI_IOC_MESSAGE(1), &transfer);
+    const int rc = m_spi.transfer(tx, rx, 5);
+    if (rc < 0) {
+        errno = -rc;
+        return -1;
+    }
+    return rc;
 }
 
 int MotorControl::writeRegister(uint8_t address, const uint8_t data[4])
@@ -27,7 +22,7 @@ int MotorControl::writeRegister(uint8_t address, const uint8_t data[4])
     const uint8_t tx[5] = {static_cast<uint8_t>(address | 0x80), data[0], data[1], data[2], data[3]};
     uint8_t rx[5] = {};
     errno = EBADF;
-    if (m_fd <= 0 || frame(tx, rx) < 0) {
+    if (!m_spi.isOpen() || frame(tx, rx) < 0) {
         const int error = errno;
         logger()->write(3, "SPI Write Fail: REG(0x%02X), ERRNO(%i), MSG(%s)\n", address, error, strerror(error));
         return -error;
@@ -51,7 +46,7 @@ int MotorControl::readRegisterRaw(uint8_t address, uint8_t data[4])
     const uint8_t zeros[5] = {};
     uint8_t rx[5] = {};
     errno = EBADF;
-    if (m_fd <= 0 || frame(request, rx) < 0) {
+    if (!m_spi.isOpen() || frame(request, rx) < 0) {
         const int error = errno;
         logger()->write(3, "SPI Read Fail: REG(0x%02X), ERRNO(%i), MSG(%s)\n", address, error, strerror(error));
         return -error;

@@ -4,11 +4,6 @@
 #include "base/Gpio.h"
 #include "base/LogWriter.h"
 #include "base/PThread.h"
-#include "base/SysIo.h"
-
-#include <fcntl.h>
-#include <linux/i2c-dev.h>
-#include <linux/i2c.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -60,22 +55,16 @@ int ProjectControl::connect()
 {
     if (isConnected())
         return 0;
-    const int fd = SysIo::instance().open(m_device.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd <= 0) {
+    if (m_i2c.open(m_device, kAddress) <= 0) {
         logger()->write(3, "%s, %d: %s", "connect", 40, strerror(errno));
         return -1;
     }
-    m_fd = fd;
     return 0;
 }
 
 int ProjectControl::disconnect()
 {
-    if (isConnected()) {
-        SysIo::instance().close(m_fd);
-        m_fd = 0;
-    }
-    return 0;
+    return m_i2c.close();
 }
 
 int ProjectControl::initialize()
@@ -93,32 +82,19 @@ int ProjectControl::initialize()
 int ProjectControl::i2c_write(uint8_t command, const uint8_t* data, int count)
 {
     TALVIKS_ASSERT(count >= 1 && count <= 63 && data);
-    uint8_t buffer[64];
-    buffer[0] = command;
-    memcpy(buffer + 1, data, static_cast<size_t>(count));
-    i2c_msg message{kAddress, 0, static_cast<uint16_t>(count + 1), buffer};
-    i2c_rdwr_ioctl_data transaction{&message, 1};
-    errno = EBADF;
-    if (!isConnected() || SysIo::instance().ioctl(m_fd, I2C_RDWR, &transaction) < 0) {
-        const int error = errno;
-        logger()->write(3, "I2C Write Fail: reg(0x%02X), return (%i), MSG(%s)", command, error, strerror(error));
-        return -error;
-    }
-    return 0;
+    const int rc = m_i2c.writeCommand(command, data, count);
+    if (rc < 0)
+        logger()->write(3, "I2C Write Fail: reg(0x%02X), return (%i), MSG(%s)", command, -rc, strerror(-rc));
+    return rc;
 }
 
 int ProjectControl::i2c_read(uint8_t command, uint8_t* reply, int count)
 {
     TALVIKS_ASSERT(count >= 1 && count <= 63 && reply);
-    i2c_msg messages[2] = {{kAddress, 0, 1, &command}, {kAddress, I2C_M_RD, static_cast<uint16_t>(count), reply}};
-    i2c_rdwr_ioctl_data transaction{messages, 2};
-    errno = EBADF;
-    if (!isConnected() || SysIo::instance().ioctl(m_fd, I2C_RDWR, &transaction) < 0) {
-        const int error = errno;
-        logger()->write(3, "I2C Read Fail: reg (0x%02X), ERRNO (%i), MSG(%s)", command, error, strerror(error));
-        return -error;
-    }
-    return 0;
+    const int rc = m_i2c.read(&command, 1, reply, static_cast<uint16_t>(count));
+    if (rc < 0)
+        logger()->write(3, "I2C Read Fail: reg (0x%02X), ERRNO (%i), MSG(%s)", command, -rc, strerror(-rc));
+    return rc;
 }
 
 int ProjectControl::writeByte(uint8_t command, uint8_t value)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/I2C.h"
 #include "base/noncopyable.h"
 
 #include <cstdint>
@@ -23,7 +24,7 @@ public:
     // Opens the device unless it is open: 0 or -1.
     int connect();
     int disconnect();
-    bool isConnected() const { return m_fd > 0; }
+    bool isConnected() const { return m_i2c.isOpen(); }
     // connect(), then the video input set-up: 0 or -1.
     int initialize();
 
@@ -61,7 +62,7 @@ private:
     // Selects an indirect register and writes it, as one step.
     int writeIndirect(uint8_t index, uint8_t value);
 
-    int m_fd = 0;
+    HardwareInterface::I2C m_i2c;
     const std::string m_device;
     // Orders the multi-message steps (indirect registers, read-modify-write of the current).
     std::mutex m_mutex;
