@@ -116,7 +116,7 @@ int main(int argc, char** argv)
     config->load(paths->get(PATH_CONFIG).toStdString());
     try {
         // The timeline reads the exposure lines, written at level 1.
-        LogWriter::instance()->init(paths->get(PATH_LOG).toStdString(), "TalvikS",
+        logger()->init(paths->get(PATH_LOG).toStdString(), "TalvikS",
                                     std::min(config->m_general.LogLevel, 1), 0x500000, 15, false);
     } catch (const std::exception& e) {
         fprintf(stderr, "talviks-sim: %s\n", e.what());

@@ -24,7 +24,7 @@ int AdcMonitor::readChannel(const uint8_t config[3], const char* function, int c
 {
     int rc = m_i2c.write(config, 3);
     if (rc != 0) {
-        LogWriter::instance()->write(3, "%s, %d: %s", function, configLine, strerror(-rc));
+        logger()->write(LogError, "%s, %d: %s", function, configLine, strerror(-rc));
         return rc;
     }
     // The converter needs this long for one conversion.
@@ -33,7 +33,7 @@ int AdcMonitor::readChannel(const uint8_t config[3], const char* function, int c
     uint8_t data[2] = {};
     rc = m_i2c.read(&pointer, 1, data, 2);
     if (rc != 0) {
-        LogWriter::instance()->write(3, "%s, %d: %s", function, readLine, strerror(-rc));
+        logger()->write(LogError, "%s, %d: %s", function, readLine, strerror(-rc));
         return rc;
     }
     const unsigned int value = data[0] * 256u + data[1];

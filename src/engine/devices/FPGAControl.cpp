@@ -46,14 +46,14 @@ FPGAControl::FPGAControl() : FPGAControl(FpgaPaths{}) {}
 
 FPGAControl::FPGAControl(const FpgaPaths& paths) : m_paths(paths)
 {
-    logger()->write(1, "Enter %s", "FPGAControl");
+    logger()->write(LogInfo, "Enter %s", "FPGAControl");
 }
 
 FPGAControl::~FPGAControl()
 {
     m_spi.close();
     m_uart.close();
-    logger()->write(1, "Leave %s", "~FPGAControl");
+    logger()->write(LogInfo, "Leave %s", "~FPGAControl");
 }
 
 bool FPGAControl::openUart()
@@ -61,10 +61,10 @@ bool FPGAControl::openUart()
     if (m_uart.isOpen())
         return true;
     if (m_uart.open(m_paths.uart.c_str(), 115200, 'N', 8, 1) != 0) {
-        logger()->write(3, "Connect Uart(%s) failed", m_paths.uart.c_str());
+        logger()->write(LogError, "Connect Uart(%s) failed", m_paths.uart.c_str());
         return false;
     }
-    logger()->write(1, "Connect Uart Success");
+    logger()->write(LogInfo, "Connect Uart Success");
     m_uart.setTimeout(kUartTimeoutMs);
     return true;
 }
@@ -74,10 +74,10 @@ int FPGAControl::connect()
     if (!openUart())
         return 1;
     if (m_spi.open(m_paths.spi.c_str(), 0, 8, 50000000, 1) != 0) {
-        logger()->write(3, "Connect SPI(%s) failed", m_paths.spi.c_str());
+        logger()->write(LogError, "Connect SPI(%s) failed", m_paths.spi.c_str());
         return 2;
     }
-    logger()->write(1, "Connect SPI Success");
+    logger()->write(LogInfo, "Connect SPI Success");
     return 0;
 }
 
@@ -112,7 +112,7 @@ int FPGAControl::exchange(const uint8_t* frame, uint8_t* reply, int count)
     if (got < 0)
         got = 0;
     if (got < count)
-        logger()->write(3, "Uart read error, count(%d), CMD(0x%02X)", got, frame[1]);
+        logger()->write(LogError, "Uart read error, count(%d), CMD(0x%02X)", got, frame[1]);
     return got;
 }
 
@@ -325,7 +325,7 @@ int FPGAControl::transact(const uint8_t* bytes, int count)
 {
     // The reply lands in a buffer of the frame's size: a caller's count must stay sane.
     if (!bytes || count < 2 || count > 256) {
-        logger()->write(3, "FPGAControl::transact: refusing a frame of %d bytes", count);
+        logger()->write(LogError, "FPGAControl::transact: refusing a frame of %d bytes", count);
         return -EINVAL;
     }
     uint8_t reply[256];

@@ -97,7 +97,7 @@ int FPGAControl::checkJtag()
         }
         puts("reprogram FPGA");
     }
-    logger()->write(3, "FPGAControl::checkJtag: status register %x still bad after %d reprogramming attempts", status,
+    logger()->write(LogError, "FPGAControl::checkJtag: status register %x still bad after %d reprogramming attempts", status,
                     kReprogramAttempts);
     return -4;
 }
@@ -116,7 +116,7 @@ int FPGAControl::upgradeFirmware(const std::string& tool, const std::string& fil
         const std::string status = firstLineOf(quotedTool + " -S | awk  '{print $4}' ");
         if (status.size() >= 2 && status[1] == 'f')
             return 0;
-        logger()->write(3, "%s error status code %s", "upgradeFirmware", status.c_str());
+        logger()->write(LogError, "%s error status code %s", "upgradeFirmware", status.c_str());
     }
     return -2;
 }

@@ -70,7 +70,7 @@ int FPGAControl::sendData(const uint8_t* bytes, size_t size, size_t chunkSize)
     if (size == 0)
         return 0;
     if (chunkSize == 0 || chunkSize > kMaxSpiMessage - kPacketHeader) {
-        logger()->write(3, "FPGAControl::sendData: chunk size %zu does not fit an SPI message of %zu bytes", chunkSize,
+        logger()->write(LogError, "FPGAControl::sendData: chunk size %zu does not fit an SPI message of %zu bytes", chunkSize,
                         kMaxSpiMessage);
         return -EINVAL;
     }
@@ -84,7 +84,7 @@ int FPGAControl::sendData(const uint8_t* bytes, size_t size, size_t chunkSize)
         memcpy(packet.data() + kPacketHeader, bytes + offset, length);
         rc = m_spi.write(packet.data(), static_cast<uint32_t>(kPacketHeader + length));
         if (rc < 0) {
-            logger()->write(3, "FPGAControl::sendData: packet %u failed (%d)", index, rc);
+            logger()->write(LogError, "FPGAControl::sendData: packet %u failed (%d)", index, rc);
             return rc;
         }
     }
@@ -97,7 +97,7 @@ int FPGAControl::sendLines(const uint8_t* bytes, size_t segLen, size_t lineLen, 
     if (lineCount <= 0)
         return 0;
     if (!linePacketFits(segLen) || lineLen != 3 * segLen) {
-        logger()->write(3, "FPGAControl::sendLines: a line of %zu bytes is no three segments of %zu", lineLen, segLen);
+        logger()->write(LogError, "FPGAControl::sendLines: a line of %zu bytes is no three segments of %zu", lineLen, segLen);
         return -EINVAL;
     }
     std::vector<uint8_t> packets[3];
@@ -128,7 +128,7 @@ int FPGAControl::sendLinePairs(const uint8_t* bytes, size_t segLen, size_t strid
     if (count < 1)
         return 0;
     if (!linePacketFits(segLen) || stride < 3 * segLen) {
-        logger()->write(3, "FPGAControl::sendLinePairs: stride %zu is shorter than three segments of %zu", stride,
+        logger()->write(LogError, "FPGAControl::sendLinePairs: stride %zu is shorter than three segments of %zu", stride,
                         segLen);
         return -EINVAL;
     }
@@ -158,7 +158,7 @@ int FPGAControl::waitTransferStatus(int wanted, int timeoutMs)
         if (readTransferStatus(&status) > 0 && status == wanted)
             return 0;
     } while (timespecToNs(Clock::instance().now()) < deadline);
-    logger()->write(3, "FPGAControl: transfer status %d not reached within %d ms (last %d)", wanted, timeoutMs, status);
+    logger()->write(LogError, "FPGAControl: transfer status %d not reached within %d ms (last %d)", wanted, timeoutMs, status);
     return -ETIMEDOUT;
 }
 
@@ -179,7 +179,7 @@ int FPGAControl::loadBitstream(const std::string& path)
     rewind(file.get());
     printf("file size:%ld\n", size);
     if (size <= 0 || size > kMaxBitstreamBytes) {
-        logger()->write(3, "FPGAControl::loadBitstream: %s holds %ld bytes, no bitstream", path.c_str(), size);
+        logger()->write(LogError, "FPGAControl::loadBitstream: %s holds %ld bytes, no bitstream", path.c_str(), size);
         return -1;
     }
     const size_t pages = (static_cast<size_t>(size) + kPageBytes - 1) / kPageBytes;
@@ -199,7 +199,7 @@ int FPGAControl::loadBitstream(const std::string& path)
         memcpy(packet.data() + kPacketHeader, page, kPageBytes);
         const int rc = m_spi.write(packet.data(), static_cast<uint32_t>(packet.size()));
         if (rc < 0) {
-            logger()->write(3, "FPGAControl::loadBitstream: page %zu of %zu failed (%d)", k, pages, rc);
+            logger()->write(LogError, "FPGAControl::loadBitstream: page %zu of %zu failed (%d)", k, pages, rc);
             return rc;
         }
     }

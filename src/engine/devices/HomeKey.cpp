@@ -43,7 +43,7 @@ void* HomeKey::threadMain()
     gpio_set_edge(kLine, "both");
     const int fd = gpio_fd_open(kLine);
     if (fd <= 0) {
-        LogWriter::instance()->write(3, "%s, %d: %s", "threadMain", __LINE__, strerror(-fd));
+        logger()->write(LogError, "%s, %d: %s", "threadMain", __LINE__, strerror(-fd));
         return nullptr;
     }
     m_fd = fd;
@@ -58,7 +58,7 @@ void* HomeKey::threadMain()
         }
         if (rc < 0) {
             if (rc != -EIO)
-                LogWriter::instance()->write(3, "%s, %d: %s", "threadMain", 68, strerror(-rc));
+                logger()->write(LogError, "%s, %d: %s", "threadMain", 68, strerror(-rc));
             continue;
         }
         // The edge's time, before the bounce check.
@@ -77,7 +77,7 @@ void* HomeKey::threadMain()
         const HomeKeyPress::Kind kind = press.released(edgeNs, &ms);
         if (ms < 0)
             continue; // a release without a press since the thread started
-        LogWriter::instance()->write(1, "Home Key On Time: %i ms", ms);
+        logger()->write(LogInfo, "Home Key On Time: %i ms", ms);
         if (kind == HomeKeyPress::Short)
             emit keyShortClicked(ms);
         else if (kind == HomeKeyPress::Long)

@@ -50,10 +50,10 @@ void* KeyMonitor::threadMain()
     SysIo& io = SysIo::instance();
     const int fd = io.open(m_device.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        LogWriter::instance()->write(3, "open input device[%s] error!\n", m_device.c_str());
+        logger()->write(LogError, "open input device[%s] error!\n", m_device.c_str());
         return nullptr;
     }
-    LogWriter::instance()->write(1, "open input device[%s]\n", m_device.c_str());
+    logger()->write(LogInfo, "open input device[%s]\n", m_device.c_str());
     while (!m_stop.load()) {
         pollfd fds[2] = {{fd, POLLIN, 0}, {m_wake.fd(), POLLIN, 0}};
         const int rc = pollUntil(fds, 2, nullptr);
@@ -71,7 +71,7 @@ void* KeyMonitor::threadMain()
         if (!(fds[0].revents & POLLIN)) {
             if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
                 // The device went away; polling it again would return at once, for ever.
-                LogWriter::instance()->write(3, "input device[%s] lost (poll events 0x%x)\n", m_device.c_str(),
+                logger()->write(LogError, "input device[%s] lost (poll events 0x%x)\n", m_device.c_str(),
                                              static_cast<unsigned>(fds[0].revents));
                 break;
             }

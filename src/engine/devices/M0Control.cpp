@@ -59,7 +59,7 @@ void pulseReset()
 
 M0Control::M0Control(const char* path) : m_path(path ? path : "")
 {
-    logger()->write(1, "Enter M0Control");
+    logger()->write(LogInfo, "Enter M0Control");
     gpio_export(kControlLine);
     gpio_set_dir(kControlLine, "out");
     gpio_set_value(kControlLine, 0);
@@ -68,13 +68,13 @@ M0Control::M0Control(const char* path) : m_path(path ? path : "")
 M0Control::~M0Control()
 {
     gpio_unexport(kControlLine);
-    logger()->write(1, "Leave M0Control");
+    logger()->write(LogInfo, "Leave M0Control");
 }
 
 bool M0Control::openPort()
 {
     if (m_uart.open(m_path.c_str(), 115200, 'N', 8, 1) != 0) {
-        logger()->write(3, "Connect Uart(%s) failed", m_path.c_str());
+        logger()->write(LogError, "Connect Uart(%s) failed", m_path.c_str());
         return false;
     }
     return true;
@@ -87,7 +87,7 @@ int M0Control::connect()
         return 0;
     if (!openPort())
         return -1;
-    logger()->write(1, "Connect M0Control Success");
+    logger()->write(LogInfo, "Connect M0Control Success");
     m_uart.setTimeout(kTimeoutMs);
     return 0;
 }
@@ -147,7 +147,7 @@ int M0Control::exchangeLocked(const char* code, const std::string& argument, int
     // previous command's reply, or on a late one left in the port.
     m_reply[0] = '\0';
     if (argument.find_first_of(std::string("\r\n[]\0", 5)) != std::string::npos) {
-        logger()->write(3, "M0Control: %s refused: its argument holds a line break, a bracket or a NUL", code);
+        logger()->write(LogError, "M0Control: %s refused: its argument holds a line break, a bracket or a NUL", code);
         return -1;
     }
     std::string line = code;
@@ -348,7 +348,7 @@ int M0Control::checkDuties()
         v[0] = v[1] = v[2] = v[3] = 0;
     if (v[0] && v[1] && v[2] && v[3])
         return 1;
-    logger()->write(3, "Duty value: [%d, %d, %d, %d]", v[0], v[1], v[2], v[3]);
+    logger()->write(LogError, "Duty value: [%d, %d, %d, %d]", v[0], v[1], v[2], v[3]);
     m_state = -1;
     return 0;
 }

@@ -49,7 +49,7 @@ MotorControl::MotorControl()
     gpio_set_edge(kLimitLine, "falling");
     m_limitFd = gpio_fd_open(kLimitLine);
     if (m_limitFd <= 0) {
-        logger()->write(3, "%s, %d: %s", "MotorControl", __LINE__, strerror(-m_limitFd));
+        logger()->write(LogError, "%s, %d: %s", "MotorControl", __LINE__, strerror(-m_limitFd));
         m_limitFd = -1;
     }
 }
@@ -64,7 +64,7 @@ MotorControl::~MotorControl()
 
 int MotorControl::refuse(const char* operation) const
 {
-    logger()->write(3, "Motor Not Initialized: %s refused", operation);
+    logger()->write(LogError, "Motor Not Initialized: %s refused", operation);
     return -ENODEV;
 }
 
@@ -76,21 +76,21 @@ int MotorControl::openDevice()
         const char* error = strerror(errno);
         switch (failed) {
         case Step::Mode:
-            logger()->write(3, "can't set spi mode: %s\n", error);
+            logger()->write(LogError, "can't set spi mode: %s\n", error);
             return -2;
         case Step::BitsPerWord:
-            logger()->write(3, "can't set bits per word (%s)", error);
+            logger()->write(LogError, "can't set bits per word (%s)", error);
             return -2;
         case Step::Speed:
-            logger()->write(3, "can't set max speed hz (%s)", error);
+            logger()->write(LogError, "can't set max speed hz (%s)", error);
             return -2;
         default:
-            logger()->write(3, "Open Motor Dev Fail (%s)", error);
+            logger()->write(LogError, "Open Motor Dev Fail (%s)", error);
             return -1;
         }
     }
-    logger()->write(1, "Motor Bits Per Word: %d", m_bitsPerWord);
-    logger()->write(1, "Motor Max Speed: %d Hz (%d KHz)", static_cast<int>(m_speedHz),
+    logger()->write(LogInfo, "Motor Bits Per Word: %d", m_bitsPerWord);
+    logger()->write(LogInfo, "Motor Max Speed: %d Hz (%d KHz)", static_cast<int>(m_speedHz),
                     static_cast<int>(m_speedHz / 1000));
     return 0;
 }
@@ -100,13 +100,13 @@ int MotorControl::initialize(void*, uint32_t pitch, uint32_t microSteps)
     m_initialized = false;
     MotorUnits units;
     if (computeMotorUnits(pitch, microSteps, units) < 0) {
-        logger()->write(3, "Invalid Motor Pitch (%u) Or Micro Step (%u)", pitch, microSteps);
+        logger()->write(LogError, "Invalid Motor Pitch (%u) Or Micro Step (%u)", pitch, microSteps);
         return -EINVAL;
     }
     const float zLength = printerConfig().ZLength;
     int maxUSC = 0;
     if (travelSteps(zLength + zLength, units.uscPerMM, maxUSC) < 0) {
-        logger()->write(3, "Invalid Z Length (%f) For Motor Pitch (%u)", static_cast<double>(zLength), pitch);
+        logger()->write(LogError, "Invalid Z Length (%f) For Motor Pitch (%u)", static_cast<double>(zLength), pitch);
         return -EINVAL;
     }
     m_pitch = pitch;
@@ -159,7 +159,7 @@ int MotorControl::initialize(void*, uint32_t pitch, uint32_t microSteps)
     fflush(stdout);
 
     if (failure != 0) {
-        logger()->write(3, "Motor Initialize Fail (%s)", strerror(-failure));
+        logger()->write(LogError, "Motor Initialize Fail (%s)", strerror(-failure));
         return failure;
     }
     m_initialized = true;
@@ -171,7 +171,7 @@ int MotorControl::setCurrent(uint32_t hold, uint32_t run, uint32_t holdDelay)
     hold &= 31;
     run &= 31;
     holdDelay &= 15;
-    logger()->write(1, " %s iHold:%02X, iRun:%02X, iholdDelay:%02X", "setCurrent", hold, run, holdDelay);
+    logger()->write(LogInfo, " %s iHold:%02X, iRun:%02X, iholdDelay:%02X", "setCurrent", hold, run, holdDelay);
     return writeRegister32(RegCurrents, holdDelay << 16 | run << 8 | hold);
 }
 
@@ -198,7 +198,7 @@ int MotorControl::setMicroStep(uint32_t microSteps)
         code = 0;
         break;
     }
-    logger()->write(1, "Set Motor Micro Step: %d", static_cast<int>(microSteps));
+    logger()->write(LogInfo, "Set Motor Micro Step: %d", static_cast<int>(microSteps));
     data[0] = static_cast<uint8_t>((data[0] & 0xF0) | code);
     return writeRegister(RegChopper, data);
 }
@@ -213,7 +213,7 @@ int MotorControl::writeRamp(const RampValues& values)
 {
     RampRegisters registers;
     if (rampRegisters(values, m_units, registers) < 0) {
-        logger()->write(3, "Motor Ramp Out Of Range: %f, %f, %f, %f, %f, %f", values[0], values[1], values[2],
+        logger()->write(LogError, "Motor Ramp Out Of Range: %f, %f, %f, %f, %f, %f", values[0], values[1], values[2],
                         values[3], values[4], values[5]);
         return -EINVAL;
     }
@@ -229,7 +229,7 @@ int MotorControl::setRamp(const MotorPara& profile)
         return refuse("setRamp");
     RampValues values;
     if (oneStageRamp(profile, values) < 0) {
-        logger()->write(3, "Invalid Motor Ramp: A(%f), D(%f), V(%f)", static_cast<double>(profile.A),
+        logger()->write(LogError, "Invalid Motor Ramp: A(%f), D(%f), V(%f)", static_cast<double>(profile.A),
                         static_cast<double>(profile.D), static_cast<double>(profile.V));
         return -EINVAL;
     }
@@ -242,7 +242,7 @@ int MotorControl::setTwoStageRamp(const MotorPara& stageI, const MotorPara& stag
         return refuse("setTwoStageRamp");
     RampValues values;
     if (twoStageRamp(stageI, stageII, values) < 0) {
-        logger()->write(3, "Invalid Motor Ramps: I(%f, %f, %f, %f), II(%f, %f, %f, %f)", static_cast<double>(stageI.A),
+        logger()->write(LogError, "Invalid Motor Ramps: I(%f, %f, %f, %f), II(%f, %f, %f, %f)", static_cast<double>(stageI.A),
                         static_cast<double>(stageI.D), static_cast<double>(stageI.V), static_cast<double>(stageI.X),
                         static_cast<double>(stageII.A), static_cast<double>(stageII.D),
                         static_cast<double>(stageII.V), static_cast<double>(stageII.X));
@@ -260,7 +260,7 @@ int MotorControl::moveToLocked(int target)
         m_stopped = false;
     }
     m_target = target;
-    logger()->write(1, "Motor Move: Value[%d] is written to reg[0x2D]", target);
+    logger()->write(LogInfo, "Motor Move: Value[%d] is written to reg[0x2D]", target);
     m_moveGeneration = stopGeneration();
     return writeRegister32(RegTarget, static_cast<uint32_t>(target));
 }
@@ -298,7 +298,7 @@ int MotorControl::moveWaitSince(float mm, bool relative, unsigned int generation
 int MotorControl::moveFrom(float mm, bool wait, bool relative, unsigned int generation)
 {
     if (!std::isfinite(mm)) {
-        logger()->write(3, "Motor Move: invalid distance (%f)", static_cast<double>(mm));
+        logger()->write(LogError, "Motor Move: invalid distance (%f)", static_cast<double>(mm));
         return -EINVAL;
     }
     const float travel = getMaxPosition();
@@ -349,7 +349,7 @@ int MotorControl::waitMoveDone(unsigned int generation)
     uint32_t target = 0, actual = 0;
     for (;;) {
         if (!pauseUntil(earlier(Clock::instance().deadlineAfterMs(kMovePollMs), deadline), generation)) {
-            logger()->write(1, "Motor Move Stopped");
+            logger()->write(LogInfo, "Motor Move Stopped");
             return -ECANCELED;
         }
         // A failed read says nothing about the position: poll again.
@@ -365,10 +365,10 @@ int MotorControl::waitMoveDone(unsigned int generation)
             break;
     }
     if (known)
-        logger()->write(3, "reg[0x2D] = %d(target), reg[0x21] = %d(actual)", static_cast<int32_t>(target),
+        logger()->write(LogError, "reg[0x2D] = %d(target), reg[0x21] = %d(actual)", static_cast<int32_t>(target),
                         static_cast<int32_t>(actual));
     else
-        logger()->write(3, "Motor Move Timeout: position unreadable");
+        logger()->write(LogError, "Motor Move Timeout: position unreadable");
     return -1;
 }
 
@@ -434,7 +434,7 @@ int MotorControl::setHome()
     if (travelSteps(printerConfig().ZLength, m_units.uscPerMM, maxUSC) == 0)
         m_maxUSC = maxUSC;
     else
-        logger()->write(3, "Invalid Z Length (%f): travel kept", static_cast<double>(printerConfig().ZLength));
+        logger()->write(LogError, "Invalid Z Length (%f): travel kept", static_cast<double>(printerConfig().ZLength));
     std::lock_guard<std::mutex> lock(m_moveMutex);
     const int actual = writeRegister32(RegActual, 0);
     const int target = writeRegister32(RegTarget, 0);

@@ -69,7 +69,7 @@ int MotorControl::waitChanged(int fd)
 {
     if (fd < 0) {
         const int error = errno;
-        logger()->write(3, "%s, %d: %s", "waitChanged", 1134, strerror(error));
+        logger()->write(LogError, "%s, %d: %s", "waitChanged", 1134, strerror(error));
         return error;
     }
     const unsigned int generation = stopGeneration();
@@ -122,7 +122,7 @@ int MotorControl::waitSwitchChange(int fd, int startValue, unsigned int generati
 
 int MotorControl::failHoming(int error)
 {
-    logger()->write(3, "Motor Homing Failed (%d)", error);
+    logger()->write(LogError, "Motor Homing Failed (%d)", error);
     stop();
     return error < 0 ? error : -1;
 }
@@ -173,7 +173,7 @@ int MotorControl::homeSince(unsigned int generation)
             return failHoming(-EINVAL);
         if ((rc = setRamp(approach)) < 0)
             return failHoming(rc);
-        logger()->write(1, "homing down[%d]", distance);
+        logger()->write(LogInfo, "homing down[%d]", distance);
         if ((rc = approachSwitch(distance, level, generation)) != 0)
             return failHoming(rc);
         if ((rc = setHome()) < 0)
@@ -200,7 +200,7 @@ int MotorControl::homeSince(unsigned int generation)
         if ((rc = sampleSwitch(m_limitFd, &level)) < 0)
             return failHoming(rc);
         if (level != 1) {
-            logger()->write(3, "Limit Switch Still Closed After Moving Up %f mm", static_cast<double>(bounce.X));
+            logger()->write(LogError, "Limit Switch Still Closed After Moving Up %f mm", static_cast<double>(bounce.X));
             return failHoming(-1);
         }
         if ((rc = approachSwitch(distance, level, generation)) != 0)

@@ -24,7 +24,7 @@ int MotorControl::writeRegister(uint8_t address, const uint8_t data[4])
     errno = EBADF;
     if (!m_spi.isOpen() || frame(tx, rx) < 0) {
         const int error = errno;
-        logger()->write(3, "SPI Write Fail: REG(0x%02X), ERRNO(%i), MSG(%s)\n", address, error, strerror(error));
+        logger()->write(LogError, "SPI Write Fail: REG(0x%02X), ERRNO(%i), MSG(%s)\n", address, error, strerror(error));
         return -error;
     }
     return 0;
@@ -48,13 +48,13 @@ int MotorControl::readRegisterRaw(uint8_t address, uint8_t data[4])
     errno = EBADF;
     if (!m_spi.isOpen() || frame(request, rx) < 0) {
         const int error = errno;
-        logger()->write(3, "SPI Read Fail: REG(0x%02X), ERRNO(%i), MSG(%s)\n", address, error, strerror(error));
+        logger()->write(LogError, "SPI Read Fail: REG(0x%02X), ERRNO(%i), MSG(%s)\n", address, error, strerror(error));
         return -error;
     }
     const int rc = frame(zeros, rx);
     if (rc < 0) {
         const int error = errno;
-        logger()->write(3, "SPI Read Fail: reg (0x%02X), return (%i), MSG(%s)\n", address, rc, strerror(error));
+        logger()->write(LogError, "SPI Read Fail: reg (0x%02X), return (%i), MSG(%s)\n", address, rc, strerror(error));
         return -error;
     }
     memcpy(data, rx + 1, 4);

@@ -7,14 +7,14 @@
 
 PrinterMonitor::PrinterMonitor(MotorControl* motor) : m_motor(motor)
 {
-    LogWriter::instance()->write(1, "Enter PrinterMonitor");
+    logger()->write(LogInfo, "Enter PrinterMonitor");
 }
 
 PrinterMonitor::~PrinterMonitor()
 {
     m_stop = true;
     join();
-    LogWriter::instance()->write(1, "Leave PrinterMonitor");
+    logger()->write(LogInfo, "Leave PrinterMonitor");
 }
 
 int PrinterMonitor::start()
@@ -69,7 +69,7 @@ void PrinterMonitor::addMonitor(int type, int period)
         puts("Invalid Printer Monitor Type!");
         break;
     }
-    LogWriter::instance()->write(1, "Add Monitor (%i)", type);
+    logger()->write(LogInfo, "Add Monitor (%i)", type);
 }
 
 void PrinterMonitor::removeMonitor(int type)
@@ -102,7 +102,7 @@ void PrinterMonitor::removeMonitor(int type)
         gpio_unexport(kAuxLine);
     else if (type != Reserved && type != ZLimit)
         puts("Invalid Printer Monitor Type!");
-    LogWriter::instance()->write(1, "Remove Monitor (%i)", type);
+    logger()->write(LogInfo, "Remove Monitor (%i)", type);
 }
 
 bool PrinterMonitor::sample(unsigned int line, int period, long pass, std::atomic<int>& value)
@@ -121,21 +121,21 @@ bool PrinterMonitor::sample(unsigned int line, int period, long pass, std::atomi
 
 void* PrinterMonitor::threadMain()
 {
-    LogWriter::instance()->write(1, "Start PrinterMonitor");
+    logger()->write(LogInfo, "Start PrinterMonitor");
     for (long pass = 1; !m_stop.load(); ++pass) {
         {
             // The bits and the values they govern change together: removeMonitor takes this lock too.
             MutexLocker locker(m_lock);
             if ((m_monitors & Door) && sample(kDoorLine, m_doorPeriod, pass, m_doorValue))
-                LogWriter::instance()->write(1, "Door Status: %d", m_doorValue.load());
+                logger()->write(LogInfo, "Door Status: %d", m_doorValue.load());
             if ((m_monitors & ZLimit) && sample(kLimitLine, m_limitPeriod, pass, m_limitValue) &&
                 m_limitValue.load() == 0)
-                LogWriter::instance()->write(2, "Limit Status: On , And Remove Motor Timer");
+                logger()->write(LogWarn, "Limit Status: On , And Remove Motor Timer");
             if (m_monitors & AuxInput)
                 sample(kAuxLine, m_auxPeriod, pass, m_auxValue);
         }
         msleep(1);
     }
-    LogWriter::instance()->write(1, "Ended PrinterMonitor");
+    logger()->write(LogInfo, "Ended PrinterMonitor");
     return nullptr;
 }

@@ -16,7 +16,7 @@ int clampCurrent(int current, const char* operation)
 {
     const int held = std::max(0, std::min(ProjectControl::kMaxCurrent, current));
     if (held != current)
-        logger()->write(2, "%s: current %d out of range, %d used", operation, current, held);
+        logger()->write(LogWarn, "%s: current %d out of range, %d used", operation, current, held);
     return held;
 }
 
@@ -41,14 +41,14 @@ uint8_t illumLimitCode(unsigned int current)
 
 ProjectControl::ProjectControl(const char* device) : m_device(device ? device : "")
 {
-    logger()->write(1, "Enter ProjectControl");
+    logger()->write(LogInfo, "Enter ProjectControl");
 }
 
 ProjectControl::~ProjectControl()
 {
     disconnect();
     powerOff();
-    logger()->write(1, "Leave ProjectControl");
+    logger()->write(LogInfo, "Leave ProjectControl");
 }
 
 int ProjectControl::connect()
@@ -56,7 +56,7 @@ int ProjectControl::connect()
     if (isConnected())
         return 0;
     if (m_i2c.open(m_device, kAddress) <= 0) {
-        logger()->write(3, "%s, %d: %s", "connect", 40, strerror(errno));
+        logger()->write(LogError, "%s, %d: %s", "connect", 40, strerror(errno));
         return -1;
     }
     return 0;
@@ -73,7 +73,7 @@ int ProjectControl::initialize()
     if (!isConnected())
         return -1;
     if (setupVideoInput() != 0) {
-        logger()->write(3, "Fail to initialize Project by I2C");
+        logger()->write(LogError, "Fail to initialize Project by I2C");
         return -1;
     }
     return 0;
@@ -84,7 +84,7 @@ int ProjectControl::i2c_write(uint8_t command, const uint8_t* data, int count)
     TALVIKS_ASSERT(count >= 1 && count <= 63 && data);
     const int rc = m_i2c.writeCommand(command, data, count);
     if (rc < 0)
-        logger()->write(3, "I2C Write Fail: reg(0x%02X), return (%i), MSG(%s)", command, -rc, strerror(-rc));
+        logger()->write(LogError, "I2C Write Fail: reg(0x%02X), return (%i), MSG(%s)", command, -rc, strerror(-rc));
     return rc;
 }
 
@@ -93,7 +93,7 @@ int ProjectControl::i2c_read(uint8_t command, uint8_t* reply, int count)
     TALVIKS_ASSERT(count >= 1 && count <= 63 && reply);
     const int rc = m_i2c.read(&command, 1, reply, static_cast<uint16_t>(count));
     if (rc < 0)
-        logger()->write(3, "I2C Read Fail: reg (0x%02X), ERRNO (%i), MSG(%s)", command, -rc, strerror(-rc));
+        logger()->write(LogError, "I2C Read Fail: reg (0x%02X), ERRNO (%i), MSG(%s)", command, -rc, strerror(-rc));
     return rc;
 }
 
@@ -132,7 +132,7 @@ int ProjectControl::powerOn()
     PThread::msleep(500);
     const int rc = gpio_set_value(kPowerLine, 1);
     PThread::msleep(500);
-    logger()->write(1, "Project re %s", "powerOn");
+    logger()->write(LogInfo, "Project re %s", "powerOn");
     return rc;
 }
 
@@ -177,7 +177,7 @@ int ProjectControl::setCurrent(int current)
     block[4] = static_cast<uint8_t>(current & 0xFF);
     block[5] = static_cast<uint8_t>((current >> 8) & 3);
     const int rc = i2c_write(0x54, block, 6);
-    logger()->write(1, "Change Projector Current (%i)", current);
+    logger()->write(LogInfo, "Change Projector Current (%i)", current);
     writeIndirect(2, illumLimitCode(static_cast<unsigned int>(current)));
     return rc;
 }
@@ -189,13 +189,13 @@ int ProjectControl::setMaxCurrent(int current)
     uint8_t block[6] = {};
     const int read = i2c_read(0x5D, block, 6);
     if (read != 0) {
-        logger()->write(1, "Change Projector Max Current (%i) Error", current);
+        logger()->write(LogInfo, "Change Projector Max Current (%i) Error", current);
         return read;
     }
     block[4] = static_cast<uint8_t>(current & 0xFF);
     block[5] = static_cast<uint8_t>((current >> 8) & 3);
     const int rc = i2c_write(0x5C, block, 6);
-    logger()->write(1, "Change Projector Max Current (%i)", current);
+    logger()->write(LogInfo, "Change Projector Max Current (%i)", current);
     return rc;
 }
 
@@ -212,9 +212,9 @@ int ProjectControl::writeIndirect(uint8_t index, uint8_t value)
     writeByte(0xEB, index);
     const int rc = writeByte(0xEC, value);
     if (index == 2)
-        logger()->write(1, "Change Projector ILLUM_ILIM(0x%02X)", value);
+        logger()->write(LogInfo, "Change Projector ILLUM_ILIM(0x%02X)", value);
     else
-        logger()->write(1, "Change Projector VBIAS State Duration(0x%02X)", value);
+        logger()->write(LogInfo, "Change Projector VBIAS State Duration(0x%02X)", value);
     return rc;
 }
 
@@ -241,7 +241,7 @@ int ProjectControl::printVersions(int)
                                            "Software version: %i.%i.%i\n", "Sequencer Version: %i.%i.%i\n"};
     for (int i = 0; i < 4; ++i) {
         const uint8_t* record = versions + 4 * i;
-        logger()->write(1, formats[i], record[3], record[2], record[0] | record[1] << 8);
+        logger()->write(LogInfo, formats[i], record[3], record[2], record[0] | record[1] << 8);
     }
     return rc;
 }
@@ -264,7 +264,7 @@ int ProjectControl::getShowStatus(uint32_t* status)
 {
     uint8_t value = 0;
     if (i2c_read(0xD0, &value, 1) != 0) {
-        logger()->write(3, "Fail to read Show Status(%02X)", 0xD0);
+        logger()->write(LogError, "Fail to read Show Status(%02X)", 0xD0);
         return -1;
     }
     *status = value;

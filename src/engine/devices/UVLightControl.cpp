@@ -13,26 +13,26 @@ uint16_t dutyToCurrent(uint32_t duty)
 
 UVLightControl::UVLightControl()
 {
-    LogWriter::instance()->write(1, "Enter BacklightControl");
+    logger()->write(LogInfo, "Enter BacklightControl");
 }
 
 UVLightControl::~UVLightControl()
 {
-    LogWriter::instance()->write(1, "leave BacklightControl");
+    logger()->write(LogInfo, "leave BacklightControl");
 }
 
 bool UVLightControl::ready(const char* operation) const
 {
     if (m_projectCtl)
         return true;
-    LogWriter::instance()->write(3, "UV Light Not Initialized: %s refused", operation);
+    logger()->write(LogError, "UV Light Not Initialized: %s refused", operation);
     return false;
 }
 
 int UVLightControl::initialize(ProjectControl* projectCtl)
 {
     if (!projectCtl) {
-        LogWriter::instance()->write(3, "UV Light: no projector controller");
+        logger()->write(LogError, "UV Light: no projector controller");
         return -1;
     }
     m_projectCtl = projectCtl;
@@ -60,7 +60,7 @@ int UVLightControl::setDuty(uint32_t duty0, uint32_t, uint32_t, uint32_t)
     if (!ready("setDuty"))
         return -ENODEV;
     if (duty0 > 100)
-        LogWriter::instance()->write(2, "UV Light Duty %u%% Above 100%%, 100%% Used", duty0);
+        logger()->write(LogWarn, "UV Light Duty %u%% Above 100%%, 100%% Used", duty0);
     m_duty[0] = duty0 > 100 ? 100 : duty0;
     return m_projectCtl->setCurrent(dutyToCurrent(duty0));
 }

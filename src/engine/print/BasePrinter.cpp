@@ -36,12 +36,12 @@ ModelInfo svgModelInfo(const SliceParams& params)
 
 BasePrinter::BasePrinter()
 {
-    logger()->write(1, "Enter BasePrinter");
+    logger()->write(LogInfo, "Enter BasePrinter");
 }
 
 BasePrinter::~BasePrinter()
 {
-    logger()->write(1, "Leave BasePrinter");
+    logger()->write(LogInfo, "Leave BasePrinter");
     closeReaders();
     m_printThread.reset();
     m_monitor.reset();
@@ -53,7 +53,7 @@ bool BasePrinter::refusedWhilePrinting(const char* operation) const
 {
     if (!isPrinting() || isEngineThread())
         return false;
-    logger()->write(2, "%s refused: a print is running", operation);
+    logger()->write(LogWarn, "%s refused: a print is running", operation);
     return true;
 }
 
@@ -63,11 +63,11 @@ int BasePrinter::print(const QString& path)
 {
     std::lock_guard<std::mutex> command(m_commandLock);
     if (printStatus() != PrintStatus::Ready) {
-        logger()->write(2, "Print refused: the printer is not ready (status %d)", m_status.load());
+        logger()->write(LogWarn, "Print refused: the printer is not ready (status %d)", m_status.load());
         return -1;
     }
     const std::string file = utf8(path);
-    logger()->write(1, "Start Print File (%s)", file.c_str());
+    logger()->write(LogInfo, "Start Print File (%s)", file.c_str());
     closeReaders();
 
     PrintWorkPara work;
@@ -80,11 +80,11 @@ int BasePrinter::print(const QString& path)
             m_svgParser = std::move(parser);
         }
         if (opened != 0) {
-            logger()->write(3, "Parse File(%s) failed.", file.c_str());
+            logger()->write(LogError, "Parse File(%s) failed.", file.c_str());
             return -1;
         }
         if (params.layerCount == 0) {
-            logger()->write(3, "Invalid Layer Count (0)");
+            logger()->write(LogError, "Invalid Layer Count (0)");
             return -1;
         }
         work.model = svgModelInfo(params);
@@ -102,20 +102,20 @@ int BasePrinter::print(const QString& path)
             m_qdsParser = std::move(parser);
         }
         if (checked != 0) {
-            logger()->write(1, "%s: H %d", "int BasePrinter::print(const QString&)", 81);
+            logger()->write(LogInfo, "%s: H %d", "int BasePrinter::print(const QString&)", 81);
             return -1;
         }
         if (resolution != 0) {
-            logger()->write(3, "Machine Res(%i*%i)", static_cast<int>(machine.XRes), static_cast<int>(machine.YRes));
+            logger()->write(LogError, "Machine Res(%i*%i)", static_cast<int>(machine.XRes), static_cast<int>(machine.YRes));
             return -2;
         }
     } else {
-        logger()->write(3, "Invalid Print File Type (%s)\n", file.c_str());
+        logger()->write(LogError, "Invalid Print File Type (%s)\n", file.c_str());
         return -1;
     }
 
     if (const char* fault = printParamsFault(work)) {
-        logger()->write(3, "Print refused (%s): %s", file.c_str(), fault);
+        logger()->write(LogError, "Print refused (%s): %s", file.c_str(), fault);
         closeReaders();
         return -1;
     }
@@ -137,10 +137,10 @@ int BasePrinter::pausePrint()
 {
     std::lock_guard<std::mutex> command(m_commandLock);
     if (printStatus() != PrintStatus::Printing) {
-        logger()->write(1, "Printer Pause Print failed");
+        logger()->write(LogInfo, "Printer Pause Print failed");
         return -1;
     }
-    logger()->write(1, "Printer Pause Print");
+    logger()->write(LogInfo, "Printer Pause Print");
     return m_printThread->pause();
 }
 
@@ -149,7 +149,7 @@ int BasePrinter::resumePrint()
     std::lock_guard<std::mutex> command(m_commandLock);
     if (printStatus() != PrintStatus::Paused)
         return -1;
-    logger()->write(1, "Printer Resume Print");
+    logger()->write(LogInfo, "Printer Resume Print");
     return m_printThread->resume();
 }
 
@@ -157,10 +157,10 @@ int BasePrinter::abortPrint()
 {
     std::lock_guard<std::mutex> command(m_commandLock);
     if (!isPrinting()) {
-        logger()->write(1, "Printer Abort Print failed");
+        logger()->write(LogInfo, "Printer Abort Print failed");
         return -1;
     }
-    logger()->write(1, "Printer Abort Print");
+    logger()->write(LogInfo, "Printer Abort Print");
     return m_printThread->cancel();
 }
 
@@ -170,7 +170,7 @@ void BasePrinter::setPrintStatus(const PrintStatus& status)
 {
     const int value = static_cast<int>(status);
     if (m_status.exchange(value) != value)
-        logger()->write(1, "PrintStatus (%i)", value);
+        logger()->write(LogInfo, "PrintStatus (%i)", value);
 }
 
 bool BasePrinter::isPrinting() const
@@ -255,7 +255,7 @@ int BasePrinter::getModelInfo(const QString& path, ModelInfo& info)
     if (path.endsWith(".svgx", Qt::CaseInsensitive)) {
         SvgParser parser(file, 2024);
         if (parser.open() != 0) {
-            logger()->write(3, "Parse File(%s) failed.", file.c_str());
+            logger()->write(LogError, "Parse File(%s) failed.", file.c_str());
             return -1;
         }
         const SliceParams& params = parser.sliceParams();
@@ -276,7 +276,7 @@ int BasePrinter::getModelInfo(const QString& path, ModelInfo& info)
     if (path.endsWith(".qds", Qt::CaseInsensitive)) {
         PrintFileParser parser;
         if (parser.checkFile(file, true) != 0) {
-            logger()->write(3, "Parse File(%s) failed.", file.c_str());
+            logger()->write(LogError, "Parse File(%s) failed.", file.c_str());
             return -1;
         }
         info = parser.m_workPara.model;
@@ -295,7 +295,7 @@ PrintingPara& BasePrinter::getPrintingPara(int mode)
 void BasePrinter::setPrintMode(int mode)
 {
     m_printMode = mode > 2 ? 3 : mode;
-    logger()->write(1, "Printer Set Print Mode(%i)", mode);
+    logger()->write(LogInfo, "Printer Set Print Mode(%i)", mode);
 }
 
 // ---- Motion ---------------------------------------------------------------
@@ -304,14 +304,14 @@ int BasePrinter::move(float mm, bool relative, bool wait)
 {
     if (refusedWhilePrinting("Move"))
         return -1;
-    logger()->write(1, "Move(%fmm), relative(%s), wait(%s)", static_cast<double>(mm), relative ? "Y" : "N",
+    logger()->write(LogInfo, "Move(%fmm), relative(%s), wait(%s)", static_cast<double>(mm), relative ? "Y" : "N",
                     wait ? "Y" : "N");
     return m_motor->move(mm, wait, relative);
 }
 
 int BasePrinter::moveWaitSince(float mm, bool relative, unsigned int generation)
 {
-    logger()->write(1, "Move(%fmm), relative(%s), wait(%s)", static_cast<double>(mm), relative ? "Y" : "N", "Y");
+    logger()->write(LogInfo, "Move(%fmm), relative(%s), wait(%s)", static_cast<double>(mm), relative ? "Y" : "N", "Y");
     return m_motor->moveWaitSince(mm, relative, generation);
 }
 
@@ -369,7 +369,7 @@ int BasePrinter::startHomingSince(unsigned int generation, bool setStatus)
 {
     if (refusedWhilePrinting("Homing"))
         return -1;
-    logger()->write(1, "Printer Start Homing ...");
+    logger()->write(LogInfo, "Printer Start Homing ...");
     if (setStatus)
         setPrintStatus(PrintStatus::Homing);
     const int result = m_motor->homeSince(generation);
@@ -392,7 +392,7 @@ int BasePrinter::showGrayImage(uint32_t level)
 {
     if (refusedWhilePrinting("Show gray image"))
         return -1;
-    logger()->write(1, "Printer Show Gray Image, Level (%i)", static_cast<int>(level));
+    logger()->write(LogInfo, "Printer Show Gray Image, Level (%i)", static_cast<int>(level));
     if (level < 256)
         m_projectView->showGrayImage(static_cast<int>(level));
     return 0;
@@ -432,7 +432,7 @@ int BasePrinter::readNextLayer(NextLayer& next)
         next.format = static_cast<ComprFormat>(m_qdsParser->header().comprFormat);
         return 0;
     }
-    logger()->write(1, "%s: H %d", "int BasePrinter::setNextLayerData()", 416);
+    logger()->write(LogInfo, "%s: H %d", "int BasePrinter::setNextLayerData()", 416);
     return -1;
 }
 
@@ -457,7 +457,7 @@ int BasePrinter::updateWorkPara(PrintWorkPara& para)
         return 0;
     }
     if (!m_svgParser)
-        logger()->write(1, "%s: H %d", "int BasePrinter::updateWorkPara(PrintWorkPara&)", 441);
+        logger()->write(LogInfo, "%s: H %d", "int BasePrinter::updateWorkPara(PrintWorkPara&)", 441);
     return 0;
 }
 

@@ -175,10 +175,10 @@ bool ImageMaker::nextRequest()
 bool ImageMaker::makeImage()
 {
     Stopwatch watch;
-    LogWriter* log = LogWriter::instance();
+    LogWriter* log = logger();
     if (m_buffer) {
         m_printer->transDataImage(m_buffer, m_size < 0 ? 0 : static_cast<size_t>(m_size));
-        log->write(1, "transDataImage End (%i ms)", static_cast<int>(watch.elapsedMs()));
+        log->write(LogInfo, "transDataImage End (%i ms)", static_cast<int>(watch.elapsedMs()));
         return true;
     }
     int rc;
@@ -186,7 +186,7 @@ bool ImageMaker::makeImage()
         rc = readAndShow();
     } catch (const std::bad_alloc&) {
         // A large layer can ask for more than the machine has.
-        log->write(3, "Layer image: out of memory");
+        log->write(LogError, "Layer image: out of memory");
         rc = -5;
     }
     if (rc == -5) {
@@ -195,12 +195,12 @@ bool ImageMaker::makeImage()
         return false;
     }
     if (rc != 0) {
-        log->write(3, "setNextLayerData failed[%i]", rc);
+        log->write(LogError, "setNextLayerData failed[%i]", rc);
         MutexLocker lock(m_doneLock);
         m_failed = true; // the print loop ends the print now, not after its image wait
         m_doneCond.broadcast();
     }
-    log->write(1, "ImageMaker End (%i ms)", static_cast<int>(watch.elapsedMs()));
+    log->write(LogInfo, "ImageMaker End (%i ms)", static_cast<int>(watch.elapsedMs()));
     return rc == 0;
 }
 

@@ -60,7 +60,7 @@ int PrintThread::init(const PrintWorkPara& para)
     {
         std::lock_guard<std::mutex> lock(m_resultLock);
         if (m_running) {
-            logger()->write(2, "PrintThread: a print is running already");
+            logger()->write(LogWarn, "PrintThread: a print is running already");
             return -1;
         }
     }
@@ -69,18 +69,18 @@ int PrintThread::init(const PrintWorkPara& para)
     reapImageThreads();
     std::lock_guard<std::mutex> lock(m_resultLock);
     if (m_running) {
-        logger()->write(2, "PrintThread: a print is running already");
+        logger()->write(LogWarn, "PrintThread: a print is running already");
         return -1;
     }
     if (!m_abandoned.empty()) {
-        logger()->write(3, "PrintThread: the last print's image thread is still rendering; print refused");
+        logger()->write(LogError, "PrintThread: the last print's image thread is still rendering; print refused");
         return -1;
     }
     m_printer->setPrintStatus(PrintStatus::Printing);
     m_para = para;
     m_mismatchLogged = false;
     matchDropToLift();
-    logger()->write(1, "new Print Thread: layerHeight(%.2f), layerCount(%d)",
+    logger()->write(LogInfo, "new Print Thread: layerHeight(%.2f), layerCount(%d)",
                     static_cast<double>(m_para.model.layerHeight), static_cast<int>(m_para.model.layerCount));
     m_pauseRequest = false;
     m_stop.clear();
@@ -93,7 +93,7 @@ int PrintThread::init(const PrintWorkPara& para)
         m_running = false;
         m_exit = previous;
         m_printer->setPrintStatus(PrintStatus::Ready);
-        logger()->write(3, "PrintThread: the print thread could not be started");
+        logger()->write(LogError, "PrintThread: the print thread could not be started");
         return -1;
     }
     return 0;
@@ -107,7 +107,7 @@ void PrintThread::matchDropToLift()
     if (std::fabs(lift - drop) <= kDistanceToleranceMm)
         return;
     if (!m_mismatchLogged) {
-        logger()->write(2, "Lift Dist And Drop Dist Inconformity");
+        logger()->write(LogWarn, "Lift Dist And Drop Dist Inconformity");
         m_mismatchLogged = true;
     }
     p.DropII.X = p.LiftI.X;
@@ -133,7 +133,7 @@ int PrintThread::cancel()
     if (!m_running)
         return 0; // nothing runs: an ended print keeps its state and result
     m_state = Cancelled;
-    logger()->write(1, "PrintThread Cancel");
+    logger()->write(LogInfo, "PrintThread Cancel");
     {
         std::lock_guard<std::mutex> motion(m_cancelLock);
         m_stop.raise();
@@ -158,10 +158,10 @@ const char* PrintThread::exitValue()
     joinEndedThread();
     std::lock_guard<std::mutex> lock(m_resultLock);
     if (m_exit)
-        logger()->write(1, "%s ,results(%s)", "printExitValue", m_exit);
+        logger()->write(LogInfo, "%s ,results(%s)", "printExitValue", m_exit);
     else
-        logger()->write(1, "%s ,results(%d)", "printExitValue", -1);
-    logger()->write(1, "PrintThread Is Live(%s)", isAlive() ? "true" : "false");
+        logger()->write(LogInfo, "%s ,results(%d)", "printExitValue", -1);
+    logger()->write(LogInfo, "PrintThread Is Live(%s)", isAlive() ? "true" : "false");
     return m_exit;
 }
 
@@ -169,7 +169,7 @@ void PrintThread::updateModeLayerInfo(uint64_t layer, uint32_t, uint32_t)
 {
     // No reader attaches per-layer tables, so there is nothing to store.
     if (layer >= m_para.model.layerCount)
-        logger()->write(3, "updateModeLayerInfo layer > layerCount");
+        logger()->write(LogError, "updateModeLayerInfo layer > layerCount");
 }
 
 // ---- The thread -----------------------------------------------------------------
@@ -177,7 +177,7 @@ void PrintThread::updateModeLayerInfo(uint64_t layer, uint32_t, uint32_t)
 void* PrintThread::threadMain()
 {
     markEngineThread();
-    logger()->write(1, "PrintThread ID: [%lu]", static_cast<unsigned long>(pthread_self()));
+    logger()->write(LogInfo, "PrintThread ID: [%lu]", static_cast<unsigned long>(pthread_self()));
     printStart();
     Outcome outcome = run();
     {
@@ -194,7 +194,7 @@ void* PrintThread::threadMain()
 
 PrintThread::Outcome PrintThread::run()
 {
-    logger()->write(1, "%s", "resetMotor");
+    logger()->write(LogInfo, "%s", "resetMotor");
     setState(resetMotor);
     unsigned int generation = 0;
     if (!armMotor(&generation))
@@ -224,7 +224,7 @@ PrintThread::Outcome PrintThread::run()
 PrintThread::Outcome PrintThread::makeLayer(int layer)
 {
     Stopwatch layerWatch;
-    logger()->write(1, "%s", "updateWorkPara");
+    logger()->write(LogInfo, "%s", "updateWorkPara");
     Outcome outcome = takeLayerParams(layer);
     if (outcome.end)
         return outcome;
@@ -234,13 +234,13 @@ PrintThread::Outcome PrintThread::makeLayer(int layer)
 
     if (layer == 0) {
         const MotorPara first{0.1f, 0.1f, 0.5f, 0};
-        logger()->write(1, "%s: %.02f mm/s", "motorSpeed", 0.5);
+        logger()->write(LogInfo, "%s: %.02f mm/s", "motorSpeed", 0.5);
         outcome = moveWait(model.layerHeight, first, first, false);
         if (outcome.end)
             return outcome;
-        logger()->write(1, "%s: first", "movetoFirstLayerPostion");
+        logger()->write(LogInfo, "%s: first", "movetoFirstLayerPostion");
     } else {
-        logger()->write(0, "%s", "dropMotor");
+        logger()->write(LogDebug, "%s", "dropMotor");
         setState(dropMotor);
         MotorPara second = p.DropII;
         if (base)
@@ -252,7 +252,7 @@ PrintThread::Outcome PrintThread::makeLayer(int layer)
     }
 
     const int settle = settleTime(layer);
-    logger()->write(1, "%s [%d]", "waitSettle", settle);
+    logger()->write(LogInfo, "%s [%d]", "waitSettle", settle);
     setState(waitSettle);
     if (!m_stop.sleepMs(settle))
         return aborted();
@@ -270,12 +270,12 @@ PrintThread::Outcome PrintThread::makeLayer(int layer)
     if (uint32_t(layer) + 1 < model.layerCount && m_imageMaker->waitFinished(kImageWaitMs))
         m_imageMaker->requestImage();
 
-    logger()->write(1, "%s [%d]", "waitRelease", static_cast<int>(p.ReleaseTime));
+    logger()->write(LogInfo, "%s [%d]", "waitRelease", static_cast<int>(p.ReleaseTime));
     setState(waitRelease);
     if (!m_stop.sleepMs(waitMs(p.ReleaseTime)))
         return aborted();
 
-    logger()->write(0, "%s", "liftMotor");
+    logger()->write(LogDebug, "%s", "liftMotor");
     setState(liftMotor);
     MotorPara first = p.LiftI;
     if (base)
@@ -285,7 +285,7 @@ PrintThread::Outcome PrintThread::makeLayer(int layer)
     if (outcome.end)
         return outcome;
 
-    logger()->write(1, "%s [%d]", "waitBreathe", static_cast<int>(p.BreatheTime));
+    logger()->write(LogInfo, "%s [%d]", "waitBreathe", static_cast<int>(p.BreatheTime));
     setState(waitBreathe);
     if (!m_stop.sleepMs(waitMs(p.BreatheTime)))
         return aborted();
@@ -306,19 +306,19 @@ PrintThread::Outcome PrintThread::takeLayerParams(int layer)
     case ImageMaker::Params::Replaced:
         break;
     case ImageMaker::Params::Unreadable:
-        logger()->write(3, "Layer %d: its parameters cannot be read", layer);
+        logger()->write(LogError, "Layer %d: its parameters cannot be read", layer);
         return endWith(PrinterError::ImageTimeout);
     case ImageMaker::Params::Missing:
         if (stopped())
             return aborted();
         if (m_imageMaker->status() == ImageMaker::kMemoryFailed)
             return outOfMemory();
-        logger()->write(3, "Layer %d: its parameters were not handed over", layer);
+        logger()->write(LogError, "Layer %d: its parameters were not handed over", layer);
         return endWith(PrinterError::ImageTimeout);
     }
     matchDropToLift();
     if (const char* fault = layerParamsFault(m_para)) {
-        logger()->write(3, "Layer %d refused: %s", layer, fault);
+        logger()->write(LogError, "Layer %d refused: %s", layer, fault);
         return endWith(PrinterError::ImageTimeout);
     }
     return goOn();
@@ -335,23 +335,23 @@ PrintThread::Outcome PrintThread::waitImage()
     if (m_imageMaker->status() == ImageMaker::kMemoryFailed)
         return outOfMemory();
     if (m_imageMaker->imageFailed()) {
-        logger()->write(3, "Layer %d: its image could not be made", m_layer.load());
+        logger()->write(LogError, "Layer %d: its image could not be made", m_layer.load());
         return endWith(PrinterError::ImageTimeout);
     }
-    logger()->write(3, "Make Image Timeout");
+    logger()->write(LogError, "Make Image Timeout");
     return endWith(PrinterError::ImageTimeout);
 }
 
 PrintThread::Outcome PrintThread::outOfMemory()
 {
-    logger()->write(3, "Memory Not Enough");
+    logger()->write(LogError, "Memory Not Enough");
     return endWith(PrinterError::Memory);
 }
 
 PrintThread::Outcome PrintThread::exposeLayer(int layer)
 {
     const int exposure = exposureTime(layer);
-    logger()->write(1, "%s [%d], Layer[%d]", "waitExpose", exposure, layer);
+    logger()->write(LogInfo, "%s [%d], Layer[%d]", "waitExpose", exposure, layer);
     setState(waitExpose);
     if (m_printer->lightOn() != 0)
         return endWith(PrinterError::Light);
@@ -367,7 +367,7 @@ PrintThread::Outcome PrintThread::pauseHere()
 {
     setState(PauseMove);
     const MotorPara general = ConfigStore::instance()->m_printerConfig.MotorParaI;
-    logger()->write(1, "%s: %.02f mm/s", "motorSpeed", static_cast<double>(general.V));
+    logger()->write(LogInfo, "%s: %.02f mm/s", "motorSpeed", static_cast<double>(general.V));
     float position = 0;
     float lift = static_cast<float>(m_para.printing.PauseOverLift);
     // Without a known position there is no telling whether the lift fits.
@@ -380,7 +380,7 @@ PrintThread::Outcome PrintThread::pauseHere()
 
     setState(PauseWait);
     m_printer->setPrintStatus(PrintStatus::Paused);
-    logger()->write(1, "%s: %f", "MovePausePostion", static_cast<double>(lift));
+    logger()->write(LogInfo, "%s: %f", "MovePausePostion", static_cast<double>(lift));
     m_resumeSem->wait();
     while (m_pauseRequest && !stopped())
         m_stop.sleepMs(10);
@@ -388,13 +388,13 @@ PrintThread::Outcome PrintThread::pauseHere()
         return aborted();
 
     setState(ResumeMove);
-    logger()->write(1, "%s: %.02f mm/s", "motorSpeed", static_cast<double>(general.V));
+    logger()->write(LogInfo, "%s: %.02f mm/s", "motorSpeed", static_cast<double>(general.V));
     outcome = moveWait(-m_pauseLift, general, general, false);
     if (outcome.end)
         return outcome;
     setState(Resumed);
     m_printer->setPrintStatus(PrintStatus::Printing);
-    logger()->write(1, "%s: %f", "MovePausePostion", static_cast<double>(-m_pauseLift));
+    logger()->write(LogInfo, "%s: %f", "MovePausePostion", static_cast<double>(-m_pauseLift));
     return goOn();
 }
 
@@ -429,14 +429,14 @@ PrintThread::Outcome PrintThread::motorFailed(int result)
 {
     if (stopped())
         return aborted();
-    logger()->write(3, "%s, %s, %s, %d", "motorMoveWait", PrinterError::Motor, strerror(result < 0 ? -result : result),
+    logger()->write(LogError, "%s, %s, %s, %d", "motorMoveWait", PrinterError::Motor, strerror(result < 0 ? -result : result),
                     result);
     return endWith(PrinterError::Motor);
 }
 
 void PrintThread::logSpeeds(const MotorPara& first, const MotorPara& second) const
 {
-    logger()->write(1, "%s: V1:%.02f mm/s V2:%.02f mm/s", "motorSpeed", static_cast<double>(first.V),
+    logger()->write(LogInfo, "%s: V1:%.02f mm/s V2:%.02f mm/s", "motorSpeed", static_cast<double>(first.V),
                     static_cast<double>(second.V));
 }
 
@@ -499,7 +499,7 @@ void PrintThread::printStart()
     const bool usable = std::isfinite(model.adjustX) && std::isfinite(model.adjustY) && model.adjustX > 0 &&
                         model.adjustY > 0;
     if (!usable)
-        logger()->write(2, "Projection adjustment (%f, %f) unusable: printing unscaled",
+        logger()->write(LogWarn, "Projection adjustment (%f, %f) unusable: printing unscaled",
                         static_cast<double>(model.adjustX), static_cast<double>(model.adjustY));
     m_printer->setCalibrationFactor(usable ? model.adjustX : 1.0f, usable ? model.adjustY : 1.0f);
     m_printer->enableScreen(true);
@@ -512,7 +512,7 @@ void PrintThread::printStart()
     setState(Started);
     m_imageMaker->start();
     m_imageMaker->requestImage();
-    logger()->write(1, "%s", "printStart");
+    logger()->write(LogInfo, "%s", "printStart");
 }
 
 bool PrintThread::stopImageThread()
@@ -526,14 +526,14 @@ bool PrintThread::stopImageThread()
     if (!imageMaker || imageMaker->stopWithin(kImageStopMs))
         return true;
     // A render does not end on request: the print ends without it.
-    logger()->write(3, "The image thread is still rendering; the print ends without it");
+    logger()->write(LogError, "The image thread is still rendering; the print ends without it");
     m_abandoned.push_back(std::move(imageMaker));
     return false;
 }
 
 void PrintThread::cleanupHandle()
 {
-    logger()->write(1, "%s", "cleanupHandle");
+    logger()->write(LogInfo, "%s", "cleanupHandle");
     PThread::msleep(10);
     printFinished();
     PThread::msleep(50);
@@ -549,7 +549,7 @@ void PrintThread::printFinished()
     m_printer->enableScreen(false);
 
     const MotorPara general = ConfigStore::instance()->m_printerConfig.MotorParaI;
-    logger()->write(1, "%s: %.02f mm/s", "motorSpeed", static_cast<double>(general.V));
+    logger()->write(LogInfo, "%s: %.02f mm/s", "motorSpeed", static_cast<double>(general.V));
     m_printer->setMotorRamp(general);
     float position = 0;
     const bool known = m_printer->getPosition(position) >= 0;
@@ -568,6 +568,6 @@ void PrintThread::printFinished()
     m_printer->resetPrintInfo();
     m_layer = -1;
     m_state = Finished;
-    logger()->write(1, "%s", "printFinished");
+    logger()->write(LogInfo, "%s", "printFinished");
     m_printer->setPrintStatus(PrintStatus::Ready);
 }

@@ -61,13 +61,13 @@ Printer::Printer()
     m_motor = std::make_shared<MotorControl>();
     m_monitor = std::make_shared<PrinterMonitor>(m_motor.get());
     m_printThread = std::make_shared<PrintThread>(this);
-    logger()->write(1, "Enter Printer");
+    logger()->write(LogInfo, "Enter Printer");
 }
 
 Printer::~Printer()
 {
     destroy();
-    logger()->write(1, "Leave Printer");
+    logger()->write(LogInfo, "Leave Printer");
     // The threads go first: they use the view, the motor and the frame buffer.
     m_printThread.reset();
     m_monitor.reset();
@@ -80,14 +80,14 @@ Printer::~Printer()
 
 std::string Printer::initialize(const QString& maskPath, const QString& correctionPath)
 {
-    logger()->write(1, "Printer Initialize Start");
+    logger()->write(LogInfo, "Printer Initialize Start");
     ConfigStore* config = ConfigStore::instance();
     if (!maskPath.isEmpty() && m_projectView->setMaskImage(maskPath.toUtf8().toStdString()) != 0) {
-        logger()->write(3, "Printer set mask failed");
+        logger()->write(LogError, "Printer set mask failed");
         if (config->m_printerConfig.MaskFlag) {
             config->m_printerConfig.MaskFlag = false;
             config->savePrinterConfig();
-            logger()->write(2, "Close MaskFlag");
+            logger()->write(LogWarn, "Close MaskFlag");
         }
     }
     if (!correctionPath.isEmpty())
@@ -95,14 +95,14 @@ std::string Printer::initialize(const QString& maskPath, const QString& correcti
 
     std::string result = connectDevices();
     if (!result.empty()) {
-        logger()->write(3, "Printer Open Device Fail: %s", result.c_str());
+        logger()->write(LogError, "Printer Open Device Fail: %s", result.c_str());
         return result;
     }
     setPrintStatus(PrintStatus::Ready);
     const PrinterConfig& cfg = machine();
     const int motorResult = m_motor->initialize(nullptr, cfg.Pitch, 128);
     if (motorResult != 0)
-        logger()->write(3, "Printer motor set-up failed (%d)", motorResult);
+        logger()->write(LogError, "Printer motor set-up failed (%d)", motorResult);
     if (m_uvLight->initialize(m_projectControl.get()) != 0)
         result = PrinterError::LightInit;
     m_projectView->setFrameBuffer(m_frameBuffer.get());
@@ -112,7 +112,7 @@ std::string Printer::initialize(const QString& maskPath, const QString& correcti
     m_monitor->addMonitor(Door, 1000);
     m_monitor->addMonitor(AuxInput, 1500);
     m_monitor->start();
-    logger()->write(1, "Open Device Success");
+    logger()->write(LogInfo, "Open Device Success");
     Buzzer::instance()->beepShort();
     if (result.empty()) {
         m_initialized = true;
@@ -126,7 +126,7 @@ int Printer::destroy()
     switchLightOff();
     saveLampSeconds();
     releaseDevices();
-    logger()->write(1, "Destory Printer");
+    logger()->write(LogInfo, "Destory Printer");
     return 0;
 }
 
@@ -136,7 +136,7 @@ std::string Printer::connectDevices()
         gpio_export(line);
         gpio_set_dir(line, "out");
     }
-    logger()->write(1, "Printer Devices Connect Success");
+    logger()->write(LogInfo, "Printer Devices Connect Success");
     return std::string();
 }
 
@@ -155,7 +155,7 @@ int Printer::lightOn()
     if (refusedWhilePrinting("Light on"))
         return -1;
     if (!m_uvLight->lightOn()) {
-        logger()->write(3, "00020001");
+        logger()->write(LogError, "00020001");
         return -1;
     }
     {
@@ -163,7 +163,7 @@ int Printer::lightOn()
         m_lightStopwatch.start();
         m_lightOnFlag = true;
     }
-    logger()->write(1, "Printer UVLight Is Opened");
+    logger()->write(LogInfo, "Printer UVLight Is Opened");
     return 0;
 }
 
@@ -178,8 +178,8 @@ int Printer::switchLightOff()
 {
     const int status = m_uvLight->lightOff(0);
     if (status == 0) {
-        logger()->write(2, "Printer UVLight Status: %d", 0);
-        logger()->write(3, "00020001");
+        logger()->write(LogWarn, "Printer UVLight Status: %d", 0);
+        logger()->write(LogError, "00020001");
         return -1;
     }
     {
@@ -193,7 +193,7 @@ int Printer::switchLightOff()
                 saveLampSecondsLocked();
         }
     }
-    logger()->write(1, "Printer UVLight Is Closed, Status: %d", status);
+    logger()->write(LogInfo, "Printer UVLight Is Closed, Status: %d", status);
     return 0;
 }
 
@@ -253,15 +253,15 @@ int Printer::enableScreen(bool on)
     if (refusedWhilePrinting("Projector power"))
         return -1;
     if (!m_projectControl->isConnected()) {
-        logger()->write(3, "Project Is Not Connect");
+        logger()->write(LogError, "Project Is Not Connect");
         return -1;
     }
     if (!on) {
-        logger()->write(1, "%s : %s", "enableScreen", "False");
+        logger()->write(LogInfo, "%s : %s", "enableScreen", "False");
         m_projectControl->powerOff();
         return 0;
     }
-    logger()->write(1, "%s : %s", "enableScreen", "True");
+    logger()->write(LogInfo, "%s : %s", "enableScreen", "True");
     m_projectControl->powerOn();
     m_projectControl->initialize();
     const PrinterConfig& cfg = machine();
@@ -327,7 +327,7 @@ uint8_t* Printer::getImageBits()
 
 void Printer::disableMotorLocator(bool disable)
 {
-    logger()->write(1, "%s : %s", "disableMotorLocator", disable ? "T" : "F");
+    logger()->write(LogInfo, "%s : %s", "disableMotorLocator", disable ? "T" : "F");
     m_motor->disableLocator(disable);
 }
 
@@ -365,7 +365,7 @@ void Printer::setOutputLow()
 
 void Printer::setIsExistUdisk(bool present)
 {
-    logger()->write(1, "setIsExistUdisk :%d", present ? 1 : 0);
+    logger()->write(LogInfo, "setIsExistUdisk :%d", present ? 1 : 0);
     m_isExistUdisk = present;
     if (isPrinting() && !present)
         Buzzer::instance()->beepLong();
