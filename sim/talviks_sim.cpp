@@ -1,6 +1,7 @@
 // Prints a slice file on the simulated board: boots the engine under a
 // scratch root, runs the print (with an optional pause, resume or abort),
 // writes every exposed frame and a timeline, and exits with the result.
+// Or projects a test pattern or a mask grid and writes that frame.
 #include "base/ConfigStore.h"
 #include "base/LogWriter.h"
 #include "base/PTimer.h"
@@ -11,6 +12,7 @@
 #include "board/SimMachine.h"
 #include "driver/PrintRecorder.h"
 #include "driver/SampleModel.h"
+#include "driver/ServiceImages.h"
 #include "driver/SimOptions.h"
 #include "driver/Timeline.h"
 #include "engine/devices/Buzzer.h"
@@ -143,6 +145,12 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    const std::string outDir = options.outDir.empty() ? rootPath("/sim-out") : options.outDir;
+    std::error_code made;
+    std::filesystem::create_directories(outDir, made);
+    if (options.showsServiceImage())
+        return showServiceImage(options, *printer, machine, outDir);
+
     std::string boardFile;
     try {
         boardFile = stageFile(options.file);
@@ -150,9 +158,6 @@ int main(int argc, char** argv)
         fprintf(stderr, "talviks-sim: %s\n", e.what());
         return 1;
     }
-    const std::string outDir = options.outDir.empty() ? rootPath("/sim-out") : options.outDir;
-    std::error_code made;
-    std::filesystem::create_directories(outDir, made);
 
     PTimer noise;
     if (options.signalEveryMs > 0) {

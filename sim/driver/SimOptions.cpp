@@ -1,6 +1,7 @@
 #include "SimOptions.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,12 +23,32 @@ bool whole(const char* text, int& value)
     return true;
 }
 
+const char* const kPatterns[] = {"gridline", "abc", "abc-inverse", "stripe", "midpoint", "blocks", "dots", "gray"};
+
+// "CxR" with both from 1 to 100000.
+bool gridSize(const char* text, int& columns, int& rows)
+{
+    char tail = 0;
+    return sscanf(text, "%dx%d%c", &columns, &rows, &tail) == 2 && columns >= 1 && rows >= 1 && columns <= 100000 &&
+           rows <= 100000;
+}
+
 } // namespace
+
+bool isPatternName(const std::string& name)
+{
+    for (const char* pattern : kPatterns)
+        if (name == pattern)
+            return true;
+    return false;
+}
 
 const char* simUsage()
 {
     return "usage: talviks-sim [options] FILE.qds|FILE.svgx\n"
            "       talviks-sim --make-sample FILE.qds [--layers N]\n"
+           "       talviks-sim --pattern NAME [--out DIR]\n"
+           "       talviks-sim --mask-grid CxR [--mask-blocks] [--out DIR]\n"
            "Prints a slice file on the simulated board. TALVIKS_ROOT names the scratch folder\n"
            "that stands for the board's file system.\n"
            "  --speed N          run the machine clock N times faster than real time (default 1)\n"
@@ -39,8 +60,15 @@ const char* simUsage()
            "  --no-frames        write no PNG frames\n"
            "  --quiet            no progress line\n"
            "  --layers N         layers of the sample model (default 40)\n"
+           "  --pattern NAME     project a test pattern and write the frame as pattern-NAME.png:\n"
+           "                     gridline, abc, abc-inverse, stripe, midpoint, blocks, dots, gray\n"
+           "  --mask-grid CxR    project a mask grid of C columns and R rows with its seed levels\n"
+           "                     as a smooth surface, write the frame as mask-CxR.png and save the\n"
+           "                     mask image in <root>/data/etc\n"
+           "  --mask-blocks      show the mask grid as blurred blocks instead\n"
            "Exit status: 0 all layers made; 2 aborted; 5, 21, 22, 23 for the result codes\n"
-           "00000005, 00020001, 00020002, 00020003; 1 when the print could not start.\n";
+           "00000005, 00020001, 00020002, 00020003; 1 when the print could not start.\n"
+           "Patterns and mask grids end with 0 when the frame was written, else 1.\n";
 }
 
 bool parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
@@ -85,6 +113,21 @@ bool parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
                 o.sampleLayers = n;
             else
                 o.signalEveryMs = n;
+        } else if (!strcmp(arg, "--pattern")) {
+            if (!(v = value(arg)))
+                return false;
+            if (!isPatternName(v)) {
+                error = std::string("no test pattern named ") + v;
+                return false;
+            }
+            o.pattern = v;
+        } else if (!strcmp(arg, "--mask-grid")) {
+            if (!(v = value(arg)) || !gridSize(v, o.maskColumns, o.maskRows)) {
+                error = error.empty() ? "--mask-grid takes columns x rows, as 4x3" : error;
+                return false;
+            }
+        } else if (!strcmp(arg, "--mask-blocks")) {
+            o.maskBlocks = true;
         } else if (!strcmp(arg, "--no-frames")) {
             o.frames = false;
         } else if (!strcmp(arg, "--quiet")) {
@@ -99,7 +142,15 @@ bool parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
             return false;
         }
     }
-    if (o.file.empty() && o.makeSample.empty()) {
+    if (!o.pattern.empty() && o.maskColumns > 0) {
+        error = "a test pattern or a mask grid, not both";
+        return false;
+    }
+    if (o.showsServiceImage() && !o.file.empty()) {
+        error = "a slice file or a service image, not both";
+        return false;
+    }
+    if (o.file.empty() && o.makeSample.empty() && !o.showsServiceImage()) {
         error = "no slice file given";
         return false;
     }

@@ -16,8 +16,16 @@ struct SimOptions
     int signalEveryMs = 0;     // a timer signal this often, and a beep at every exposure
     bool frames = true;        // write every exposed frame as a PNG
     bool quiet = false;        // no progress line
+    std::string pattern;       // show this test pattern instead of printing
+    int maskColumns = 0;       // show a mask grid of columns x rows instead of printing
+    int maskRows = 0;
+    bool maskBlocks = false;   // the grid as blurred blocks, not as its surface
+
+    bool showsServiceImage() const { return !pattern.empty() || maskColumns > 0; }
 };
 
 // Parses the arguments; false (with the reason in `error`) when they make no sense.
 bool parseSimOptions(int argc, char** argv, SimOptions& options, std::string& error);
 const char* simUsage();
+// Whether `name` is a test pattern the simulator can show.
+bool isPatternName(const std::string& name);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The simulator from its command line: a sample print runs to "0" with a frame
 # and a timeline row per layer; an abort ends with status 2 and the light off
-# at once; a bad command line is refused.
+# at once; a test pattern and a mask grid each give their frame; a bad
+# command line is refused.
 set -u
 sim=$1
 root=$(mktemp -d "${TMPDIR:-/tmp}/talviks-simtest.XXXXXX")
@@ -27,6 +28,17 @@ grep -q 'aborted' "$root/b.txt" || fail "no abort result"
 grep -q 'Abort to light off' "$root/b.txt" || fail "no abort latency"
 [ "$(ls "$root/b/out" | grep -c png)" -eq 0 ] || fail "frames written with --no-frames"
 
+mkdir -p "$root/c"
+TALVIKS_ROOT=$root/c "$sim" --pattern gridline --out "$root/c/out" >"$root/c.txt" 2>&1 || { cat "$root/c.txt"; fail "no pattern"; }
+[ -s "$root/c/out/pattern-gridline.png" ] || fail "no pattern frame"
+TALVIKS_ROOT=$root/c "$sim" --mask-grid 4x3 --out "$root/c/out" >"$root/c.txt" 2>&1 || { cat "$root/c.txt"; fail "no mask grid"; }
+[ -s "$root/c/out/mask-4x3.png" ] || fail "no mask grid frame"
+[ -s "$root/c/data/etc/mask-serial.png" ] || fail "no mask image saved"
+grep -q '^180 210 210 240 $' "$root/c.txt" || fail "no cell levels"
+
+"$sim" --pattern nonsense >/dev/null 2>&1 && fail "an unknown pattern was accepted"
+"$sim" --mask-grid 0x3 >/dev/null 2>&1 && fail "an empty mask grid was accepted"
+"$sim" --pattern abc "$root/sample.qds" >/dev/null 2>&1 && fail "a pattern and a print at once were accepted"
 "$sim" --speed nonsense x.qds >/dev/null 2>&1 && fail "a bad speed was accepted"
 TALVIKS_ROOT= "$sim" "$root/sample.qds" >/dev/null 2>&1 && fail "ran without a scratch root"
 echo "talviks-sim: ok"

@@ -3,6 +3,7 @@
 #include "engine/print/BasePrinter.h"
 #include "engine/slicefile/QdsFormat.h"
 
+#include <QImage>
 #include <QString>
 
 #include <atomic>
@@ -58,6 +59,18 @@ public:
     // A raw image of `size` bytes: refused when too small for the panel.
     int transDataImage(const uint8_t* pixels, size_t size) override;
     uint8_t* getImageBits();
+    // A 24-bit RGB image of exactly the machine resolution (rows may be
+    // padded), shown untouched: the panel's result, or -1 for any other image.
+    int transDataImage(const QImage& image);
+
+    // Test patterns for the projector test page: 0 when shown; -1 while a
+    // print runs or is paused, or when the resolution is no panel. The first
+    // three are also saved on the USB disk, when one is mounted.
+    int showBlackImage();                     // grid of lines, "/black.png"
+    int showGridImage(bool whiteBackground);  // labelled frame, "/ABC.png"
+    int showTestImage();                      // stripe stair, "/test.png"
+    int showRectImage();                      // centre marker
+    int showBlockImage();                     // 280 blocks
     void disableMotorLocator(bool disable) override;
     bool isZLimitTriggered();
     bool isDoorClosed();
@@ -82,6 +95,7 @@ private:
     void saveLampSeconds();
     void saveLampSecondsLocked(); // with m_lightLock held
     void setOutputs(int value);
+    int showPattern(const char* name, void (*build)(QImage&));
 
     std::shared_ptr<UVLightControl> m_uvLight;
     std::shared_ptr<ProjectControl> m_projectControl;

@@ -1,0 +1,91 @@
+#include "ServiceImages.h"
+
+#include "base/ConfigStore.h"
+#include "base/PathManager.h"
+#include "base/RootPath.h"
+#include "base/Utils.h"
+#include "engine/print/MaskGrid.h"
+#include "engine/print/Printer.h"
+#include "engine/projection/ProjectView.h"
+#include "engine/projection/TestImages.h"
+
+#include <cstdio>
+
+namespace {
+
+// Patterns without a printer operation of their own are drawn straight on the panel.
+int drawPattern(Printer& printer, const QImage& image)
+{
+    return image.isNull() ? -1 : printer.projectView()->drawImage(image);
+}
+
+int showPattern(Printer& printer, const std::string& name)
+{
+    if (name == "gridline")
+        return printer.showBlackImage();
+    // The projector page's first press: white on black.
+    if (name == "abc")
+        return printer.showGridImage(false);
+    if (name == "abc-inverse")
+        return printer.showGridImage(true);
+    if (name == "stripe")
+        return printer.showTestImage();
+    if (name == "midpoint")
+        return printer.showRectImage();
+    if (name == "blocks")
+        return printer.showBlockImage();
+    QImage image;
+    if (name == "dots") {
+        // White dots of 3 mm every 200 pixels.
+        makeDotImage(image, 9, 5, 3.0f, 160, 140, 200, 200, 255);
+        return drawPattern(printer, image);
+    }
+    if (name == "gray") {
+        makeGrayImage(image, 128);
+        return drawPattern(printer, image);
+    }
+    return -1;
+}
+
+int showMaskGrid(const SimOptions& options, const PrinterConfig& machine, std::string& maskFile)
+{
+    MaskGrid grid(static_cast<int>(machine.XRes), static_cast<int>(machine.YRes), 24);
+    if (grid.setGridSize(options.maskColumns, options.maskRows) != 0)
+        return -1;
+    const int rc = options.maskBlocks ? grid.drawBlocks() : grid.showOnPanel();
+    printf("Cell levels:\n%s", grid.cellsToText().toUtf8().constData());
+    if (rc == 0 && grid.saveMaskImage(false) == 0)
+        maskFile = rootPath(Utils::maskImagePath(PathManager::instance()->get(PATH_CONFIG)).toStdString());
+    return rc;
+}
+
+} // namespace
+
+int showServiceImage(const SimOptions& options, Printer& printer, sim::SimMachine& machine, const std::string& outDir)
+{
+    const PrinterConfig& config = ConfigStore::instance()->m_printerConfig;
+    std::string maskFile;
+    std::string name;
+    int rc;
+    if (!options.pattern.empty()) {
+        name = "pattern-" + options.pattern;
+        rc = showPattern(printer, options.pattern);
+    } else {
+        name = "mask-" + std::to_string(options.maskColumns) + "x" + std::to_string(options.maskRows);
+        rc = showMaskGrid(options, config, maskFile);
+    }
+    if (rc != 0) {
+        fprintf(stderr, "talviks-sim: the printer did not show %s (%d); see %s\n", name.c_str(), rc,
+                rootPath("/data/var/TalvikS.log").c_str());
+        return 1;
+    }
+    const std::string framePath = outDir + "/" + name + ".png";
+    if (!machine.board().frameBuffer().frame().save(QString::fromStdString(framePath), "PNG")) {
+        fprintf(stderr, "talviks-sim: cannot write %s\n", framePath.c_str());
+        return 1;
+    }
+    printf("Frame (%u x %u): %s\n", config.XRes, config.YRes, framePath.c_str());
+    if (!maskFile.empty())
+        printf("Mask image: %s\n", maskFile.c_str());
+    return 0;
+}
