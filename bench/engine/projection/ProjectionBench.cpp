@@ -51,7 +51,7 @@ void ensureApplication()
     mkdir(rootPath("/data/var").c_str(), 0755);
     mkdir(rootPath("/data/etc").c_str(), 0755);
     // The layer path logs every step, as on the machine.
-    LogWriter::instance()->init("/data/var", "TalvikS", 1, 1 << 26, 2, false);
+    logger()->init("/data/var", "TalvikS", LogInfo, 1 << 26, 2, false);
 }
 
 // A machine of the given resolution on the simulated board.
