@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/noncopyable.h"
+#include "engine/devices/Board.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -17,7 +18,7 @@ class Buzzer : noncopyable
 {
 public:
     // This machine has no buzzer line (0: every line operation does nothing).
-    static constexpr unsigned int kLine = 0;
+    static constexpr unsigned int kLine = board::kBuzzerLine;
     static constexpr int kShortMs = 99;
     static constexpr int kMediumMs = 150;
     static constexpr int kLongMs = 500;

@@ -2,9 +2,9 @@
 #include "engine/devices/FPGAControl.h"
 
 #include "base/Clock.h"
+#include "base/LogWriter.h"
 #include "base/PThread.h"
 #include "base/RootPath.h"
-#include "base/LogWriter.h"
 
 #include <fcntl.h>
 #include <unistd.h>

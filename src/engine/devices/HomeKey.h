@@ -2,6 +2,7 @@
 
 #include "base/PThread.h"
 #include "base/WakeEvent.h"
+#include "engine/devices/Board.h"
 
 #include <QObject>
 
@@ -14,7 +15,7 @@ class HomeKey : public QObject, public PThread
     Q_OBJECT
 
 public:
-    static constexpr unsigned int kLine = 4;
+    static constexpr unsigned int kLine = board::kHomeKeyLine;
     // The thread is started detached with this stack.
     static constexpr size_t kStackSize = 64 * 1024;
 

@@ -1,8 +1,9 @@
 #include "engine/devices/M0Control.h"
 
 #include "base/Gpio.h"
-#include "base/PThread.h"
 #include "base/LogWriter.h"
+#include "base/PThread.h"
+#include "engine/devices/Board.h"
 #include "engine/devices/M0Reply.h"
 
 #include <cstdio>
@@ -15,8 +16,8 @@ namespace {
 // No machine of this system wires the microcontroller's boot and reset lines:
 // line 0 is no line, so the pulses only wait. The boot line doubles as the
 // control line that selects what M208 and M209 report.
-constexpr unsigned int kBootLine = 0;
-constexpr unsigned int kResetLine = 0;
+constexpr unsigned int kBootLine = board::kMcuBootLine;
+constexpr unsigned int kResetLine = board::kMcuResetLine;
 constexpr unsigned int kControlLine = kBootLine;
 
 constexpr int kReplyCapacity = 100;

@@ -4,6 +4,7 @@
 #include "base/Spi.h"
 #include "base/WakeEvent.h"
 #include "base/noncopyable.h"
+#include "engine/devices/Board.h"
 #include "engine/devices/MotorUnits.h"
 
 #include <atomic>
@@ -29,9 +30,9 @@
 class MotorControl : noncopyable
 {
 public:
-    static constexpr const char* kDevice = "/dev/spidev0.0";
-    static constexpr unsigned int kLimitLine = 8;
-    static constexpr unsigned int kEnableLine = 1;
+    static constexpr const char* kDevice = board::kStepperSpi;
+    static constexpr unsigned int kLimitLine = board::kZLimitLine;
+    static constexpr unsigned int kEnableLine = board::kMotorEnableLine;
     static constexpr int kMoveTimeoutMs = 30000;
     static constexpr int kMovePollMs = 100;
     static constexpr int kSwitchWaitMs = 30000;

@@ -2,6 +2,7 @@
 
 #include "base/Mutex.h"
 #include "base/PThread.h"
+#include "engine/devices/Board.h"
 
 #include <atomic>
 #include <cstdint>
@@ -22,9 +23,9 @@ enum MonitorType {
 class PrinterMonitor : public PThread
 {
 public:
-    static constexpr unsigned int kDoorLine = 203;
-    static constexpr unsigned int kLimitLine = 8;
-    static constexpr unsigned int kAuxLine = 158;
+    static constexpr unsigned int kDoorLine = board::kDoorLine;
+    static constexpr unsigned int kLimitLine = board::kZLimitLine;
+    static constexpr unsigned int kAuxLine = board::kAuxInputLine;
 
     // The motor is kept for the printer; the monitor does nothing with it.
     explicit PrinterMonitor(MotorControl* motor = nullptr);

@@ -2,6 +2,7 @@
 
 #include "base/I2C.h"
 #include "base/noncopyable.h"
+#include "engine/devices/Board.h"
 
 #include <cstdint>
 #include <mutex>
@@ -15,7 +16,7 @@ class ProjectControl : noncopyable
 {
 public:
     static constexpr uint16_t kAddress = 0x1B;
-    static constexpr unsigned int kPowerLine = 30;
+    static constexpr unsigned int kPowerLine = board::kProjectorPowerLine;
     static constexpr int kMaxCurrent = 1023;
 
     explicit ProjectControl(const char* device);

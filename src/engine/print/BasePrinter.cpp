@@ -3,14 +3,14 @@
 #include "base/Clock.h"
 #include "base/ConfigStore.h"
 #include "base/LogWriter.h"
-#include "engine/print/EngineThread.h"
 #include "engine/devices/MotorControl.h"
-#include "engine/slicefile/PrintFileParser.h"
+#include "engine/devices/PrinterMonitor.h"
+#include "engine/print/EngineThread.h"
 #include "engine/print/PrintLimits.h"
 #include "engine/print/PrintThread.h"
-#include "engine/slicefile/PrintTimeEstimate.h"
-#include "engine/devices/PrinterMonitor.h"
 #include "engine/projection/ProjectView.h"
+#include "engine/slicefile/PrintFileParser.h"
+#include "engine/slicefile/PrintTimeEstimate.h"
 #include "engine/slicefile/SvgParser.h"
 
 #include <cmath>

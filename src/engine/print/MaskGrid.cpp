@@ -1,12 +1,12 @@
 #include "engine/print/MaskGrid.h"
 
 #include "base/DurableFile.h"
+#include "base/LogWriter.h"
 #include "base/PathManager.h"
 #include "base/SystemState.h"
 #include "base/Utils.h"
-#include "base/LogWriter.h"
-#include "engine/projection/MaskPixels.h"
 #include "engine/print/Printer.h"
+#include "engine/projection/MaskPixels.h"
 
 #include <QBuffer>
 #include <QDebug>

@@ -4,12 +4,12 @@
 #include "base/ConfigStore.h"
 #include "base/LogWriter.h"
 #include "base/Stopwatch.h"
+#include "engine/devices/MotorControl.h"
 #include "engine/print/EngineThread.h"
 #include "engine/print/ImageMaker.h"
-#include "engine/devices/MotorControl.h"
 #include "engine/print/PrintLimits.h"
-#include "engine/slicefile/PrintTimeEstimate.h"
 #include "engine/print/PrintMachine.h"
+#include "engine/slicefile/PrintTimeEstimate.h"
 
 #include <pthread.h>
 

@@ -3,23 +3,21 @@
 #include "base/ConfigStore.h"
 #include "base/Gpio.h"
 #include "base/LogWriter.h"
+#include "engine/devices/Board.h"
 #include "engine/devices/Buzzer.h"
 #include "engine/devices/FPGAControl.h"
-#include "engine/projection/FrameBuffer.h"
 #include "engine/devices/MotorControl.h"
-#include "engine/print/PrintThread.h"
 #include "engine/devices/PrinterMonitor.h"
 #include "engine/devices/ProjectControl.h"
-#include "engine/projection/ProjectView.h"
 #include "engine/devices/UVLightControl.h"
+#include "engine/print/PrintThread.h"
+#include "engine/projection/FrameBuffer.h"
+#include "engine/projection/ProjectView.h"
 
 #include <cstdlib>
 #include <mutex>
 
 namespace {
-
-// The three printer output lines; 0 is no line, so they touch nothing on this machine.
-constexpr unsigned int kOutputLines[3] = {0, 0, 0};
 
 std::atomic<Printer*> g_printer{nullptr};
 std::mutex g_creation;
@@ -55,8 +53,8 @@ void Printer::destroyAtExit()
 Printer::Printer()
 {
     m_uvLight = std::make_shared<UVLightControl>();
-    m_projectControl = std::make_shared<ProjectControl>("/dev/i2c-0");
-    m_frameBuffer = std::make_shared<FrameBuffer>("/dev/fb2");
+    m_projectControl = std::make_shared<ProjectControl>(board::kDisplayI2c);
+    m_frameBuffer = std::make_shared<FrameBuffer>(board::kProjectorFrameBuffer);
     m_projectView = std::make_shared<ProjectView>();
     m_motor = std::make_shared<MotorControl>();
     m_monitor = std::make_shared<PrinterMonitor>(m_motor.get());
@@ -132,7 +130,7 @@ int Printer::destroy()
 
 std::string Printer::connectDevices()
 {
-    for (unsigned int line : kOutputLines) {
+    for (unsigned int line : board::kOutputLines) {
         gpio_export(line);
         gpio_set_dir(line, "out");
     }
@@ -143,7 +141,7 @@ std::string Printer::connectDevices()
 int Printer::releaseDevices()
 {
     // The lines stay with the system: a fitted output keeps its last level.
-    for (unsigned int line : kOutputLines)
+    for (unsigned int line : board::kOutputLines)
         gpio_unexport(line);
     return 0;
 }
@@ -349,7 +347,7 @@ bool Printer::getAuxInput()
 
 void Printer::setOutputs(int value)
 {
-    for (unsigned int line : kOutputLines)
+    for (unsigned int line : board::kOutputLines)
         gpio_set_value(line, value);
 }
 

@@ -1,8 +1,8 @@
 #include "engine/projection/FrameBuffer.h"
 
 #include "base/Assert.h"
-#include "base/SysIo.h"
 #include "base/LogWriter.h"
+#include "base/SysIo.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -1,13 +1,13 @@
 #include "engine/projection/ProjectView.h"
 
+#include "base/LogWriter.h"
 #include "base/PThread.h"
 #include "base/RootPath.h"
-#include "base/LogWriter.h"
 #include "engine/projection/FrameBuffer.h"
 #include "engine/projection/GraySteps.h"
-#include "engine/slicefile/LayerDecoder.h"
 #include "engine/projection/ProjectViewConfig.h"
 #include "engine/projection/SvgGray.h"
+#include "engine/slicefile/LayerDecoder.h"
 #include "engine/slicefile/SvgGuard.h"
 #include "engine/slicefile/SvgOffset.h"
 

@@ -5,8 +5,8 @@
 #include "base/Clock.h"
 #include "base/ConfigStore.h"
 #include "base/RootPath.h"
-#include "engine/print/HomingThread.h"
 #include "engine/devices/MotorControl.h"
+#include "engine/print/HomingThread.h"
 #include "engine/print/PrintThread.h"
 #include "support/TestSupport.h"
 
