@@ -19,6 +19,9 @@ grep -q '^Result: 0$' "$root/a.txt" || fail "no result line"
 [ "$(ls "$root/a/out"/frame-*.png | wc -l)" -eq 3 ] || fail "not one frame per layer"
 [ "$(tail -n +2 "$root/a/out/timeline.csv" | wc -l)" -eq 3 ] || fail "not one timeline row per layer"
 grep -q '0 shorter than requested' "$root/a.txt" || fail "an exposure was short"
+grep -q "^Engine traces: $root/a/engine-traces.txt$" "$root/a.txt" || fail "no word of the engine's traces"
+grep -q 'smem_len' "$root/a/engine-traces.txt" || fail "the engine's traces are not in their file"
+grep -q 'smem_len' "$root/a.txt" && fail "the engine's traces reached the simulator's output"
 
 TALVIKS_ROOT=$root/b "$sim" --speed 200 --quiet --no-frames --abort-at 1 --out "$root/b/out" "$root/sample.qds" \
     >"$root/b.txt" 2>&1
