@@ -2,7 +2,8 @@
 # The simulator from its command line: a sample print runs to "0" with a frame
 # and a timeline row per layer; an abort ends with status 2 and the light off
 # at once; a test pattern and a mask grid each give their frame; a bad
-# command line is refused.
+# command line is refused. The engine's own traces stay out of the output,
+# in a file the summary names.
 set -u
 sim=$1
 root=$(mktemp -d "${TMPDIR:-/tmp}/talviks-simtest.XXXXXX")

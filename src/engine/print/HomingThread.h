@@ -16,6 +16,7 @@ class HomingThread : public PThread
 public:
     static constexpr size_t kStackSize = 1024 * 1024;
 
+    // The printer is reached only through its PrintMachine side.
     explicit HomingThread(Printer* printer);
     explicit HomingThread(PrintMachine* machine);
     ~HomingThread() override;

@@ -21,6 +21,7 @@ public:
     static constexpr size_t kStackSize = 1024 * 1024;
     static constexpr int kMemoryFailed = 5;
 
+    // The printer is reached only through its PrintMachine side.
     ImageMaker(Printer* printer, const uint8_t* buffer, int32_t size);
     ImageMaker(PrintMachine* machine, const uint8_t* buffer, int32_t size);
     ~ImageMaker() override;

@@ -54,6 +54,7 @@ public:
     // Lift and drop distances closer than this count as equal.
     static constexpr float kDistanceToleranceMm = 0.001f;
 
+    // The printer is reached only through its PrintMachine side.
     explicit PrintThread(Printer* printer);
     explicit PrintThread(PrintMachine* machine);
     ~PrintThread() override;
