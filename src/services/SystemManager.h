@@ -96,6 +96,9 @@ public:
     // The client itself, for choosing its servers and trusted authorities.
     nvupserver::UpdateServer& updateServer() { return *m_updateServer; }
 
+    // --- Network status, Wi-Fi passwords, time and process-manager pipes ---
+    // (SystemManagerNetwork.cpp)
+
 signals:
     void sig_usbPathChanged(QString usbPath);
     void sig_languageChanged();
@@ -150,6 +153,8 @@ private:
     QString m_kernelVersion;
     QString m_hardwareVersion;
     QString m_printFileVersion;
+
+    // --- Network information (SystemManagerNetwork.cpp) ---
 };
 
 // The text's ASCII form (Latin-1 bytes).

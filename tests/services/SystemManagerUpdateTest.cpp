@@ -11,7 +11,6 @@
 
 #include <json/json.h>
 
-#include <QDir>
 #include <QThread>
 
 using namespace nvupserver;
@@ -23,16 +22,6 @@ std::string compact(const Json::Value& value)
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     return Json::writeString(builder, value);
-}
-
-// Everything the process log holds so far.
-std::string logText()
-{
-    std::string text;
-    const std::string dir = Utils::fsPath(PathManager::instance()->get(PATH_LOG));
-    for (const QString& name : QDir(QString::fromStdString(dir)).entryList(QDir::Files))
-        text += testsupport::readFile(dir + "/" + name.toStdString());
-    return text;
 }
 
 } // namespace
