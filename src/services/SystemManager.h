@@ -131,11 +131,11 @@ private:
 
     std::string m_uniqueId;
     std::unique_ptr<nvupserver::UpdateServer> m_updateServer;
-    nvupserver::ClientInfo m_clientInfo;
 
     // Written on the client's threads, read on the GUI thread: published
     // under m_updateMutex and handed out as copies.
     mutable std::mutex m_updateMutex;
+    nvupserver::ClientInfo m_clientInfo;
     nvupserver::PackageUpdateInfo m_updateInfo;
     PackageMap m_packageList;
     int m_packageCount = 0;

@@ -208,6 +208,15 @@ TEST_F(UpdateOperationsTest, CheckWithoutAutomaticDownload)
     EXPECT_TRUE(testsupport::fileExists(packageFile("software.bin")));
 }
 
+TEST_F(UpdateOperationsTest, DownloadWithoutAnOfferEndsAsAFailure)
+{
+    ASSERT_EQ(0, m_manager->downloadPackages());
+    ASSERT_TRUE(processEventsUntil([&] { return m_results.size() == 1; }));
+    EXPECT_FALSE(m_results[0]);
+    EXPECT_FALSE(m_manager->isDownloaded());
+    EXPECT_TRUE(m_manager->packageInfoList().empty());
+}
+
 TEST_F(UpdateOperationsTest, StopDuringADownload)
 {
     m_routes["/pkg/software.bin"]["stall_after"] = 100000;
