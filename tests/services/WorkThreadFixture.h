@@ -1,0 +1,69 @@
+#pragma once
+
+#include "services/WorkThread.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The worker's tests run real processes: stub scripts for the network
+// programs under the scratch root, first on PATH. Each stub records its
+// command line in "calls" and behaves as its next mode says (one mode per
+// line in "<program>.modes", used up call by call; then the mode in
+// "<program>.default", else "ok"):
+//   ok    exits 0
+//   fail  prints a line on each stream and exits 3
+//   hang  records its pid in "hung" and sleeps far past any limit
+//   slow  takes a third of a second, then exits 0
+//   cat   prints every file among its arguments and exits 1
+//   real  runs the busybox program of its name with its arguments
+class WorkThreadTest : public ::testing::Test
+{
+public:
+    static std::string stubDir();
+    // A stub under the scratch root, at a board path or in the stub folder.
+    static void writeStub(const std::string& fsPath);
+    static void setModes(const std::string& program, const std::vector<std::string>& modes);
+    static void setDefaultMode(const std::string& program, const std::string& mode);
+    // The command lines the stubs were started with, in order.
+    static std::vector<std::string> calls();
+    // Every log file and debug message written so far, as one text.
+    static std::string logged();
+
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+// What a worker emitted, recorded on the worker's thread.
+class JobSignals
+{
+public:
+    explicit JobSignals(WorkThread& worker);
+
+    std::vector<std::pair<NetResult, NetType>> connects() const;
+    std::vector<QStringList> modelLists() const;
+    std::vector<int> logCounts() const;
+    std::vector<int> hardwareResults() const;
+    std::vector<int> scanResults() const;
+    int deletedAll() const;
+    int ntpFinished() const;
+    // Signals of any kind.
+    int total() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::pair<NetResult, NetType>> m_connects;
+    std::vector<QStringList> m_modelLists;
+    std::vector<int> m_logCounts;
+    std::vector<int> m_hardwareResults;
+    std::vector<int> m_scanResults;
+    int m_deletedAll = 0;
+    int m_ntpFinished = 0;
+};
+
+// Runs one job on `worker` and waits for its end (generously).
+void runJob(WorkThread& worker, int job);
