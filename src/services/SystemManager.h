@@ -83,6 +83,33 @@ public:
     void setPrintFileVersion(const QString& version);
     void setMachineName(QString name);
 
+    // --- Network status, Wi-Fi passwords, time and pipes ---
+    // Any thread. Announces the change (new, previous) before storing it;
+    // status 0 first stops the network services. Other values change nothing.
+    void setNetStatus(const QString& info, NetStatus status);
+    // The information texts last given for the Ethernet and Wi-Fi links.
+    QString ethInfo() const;
+    QString wlanInfo() const;
+    // The IPv4 address of the interface of the current status; empty without one.
+    QString currentIp() const;
+    void saveWifiPassword(const std::string& ssid, const QString& password);
+    void removeWifiPassword(const std::string& ssid);
+    // Empty when none is stored.
+    QString loadWifiPassword(const std::string& ssid);
+    // Sets the clock from the first time server that answers: 0, or -1 when
+    // none answered or the clock could not be set.
+    int syncNtpTime();
+    // Replaces the time servers, tried in order.
+    void setNtpServers(const std::vector<std::string>& servers);
+    std::vector<std::string> ntpServers() const;
+    // Writes the system time to the hardware clock: the tool's status, or
+    // errno when there is no hardware clock.
+    int writeRtc();
+    // 0 written, -1 not opened or not written whole.
+    int writeProcessManager(const QString& cmd);
+    // The shell runner's status for the command, or -1.
+    int ipcSystem(const std::string& cmd);
+
     // --- Update operations ---
     // True when the check was started.
     bool checkUpdate(bool autoDownload);
@@ -125,6 +152,7 @@ private:
     // The name of the newest version folder under a path of the table.
     static QString installedVersion(int pathId);
     static QString leadingVersion(const QString& name);
+    static std::vector<std::string> defaultNtpServers();
 
     std::string m_uniqueId;
     std::unique_ptr<nvupserver::UpdateServer> m_updateServer;
@@ -150,6 +178,13 @@ private:
     QString m_kernelVersion;
     QString m_hardwareVersion;
     QString m_printFileVersion;
+
+    // Network state: setNetStatus runs on the GUI thread and on worker
+    // threads. Recursive, so that a receiver called directly may set it again.
+    mutable std::recursive_mutex m_netMutex;
+    QString m_wlanInfo;
+    QString m_ethInfo;
+    std::vector<std::string> m_ntpServers = defaultNtpServers();
 };
 
 // The text's ASCII form (Latin-1 bytes).

@@ -5,12 +5,15 @@
 
 #include "base/LogWriter.h"
 #include "base/PathManager.h"
+#include "base/RootPath.h"
 #include "base/Utils.h"
 #include "nvupserver/PackageUrl.h"
 
 #include <QDebug>
 
 #include <cstdio>
+
+#include <unistd.h>
 
 using namespace nvupserver;
 
@@ -31,42 +34,71 @@ bool SystemManager::checkUpdate(bool autoDownload)
     return true;
 }
 
+namespace {
+
+// The client's thread delivers its result and then ends: a download asked
+// for in between would be ignored by the client without a word.
+bool waitForClientIdle(const UpdateServer& client)
+{
+    for (int i = 0; i < 1000 && client.isDownloading(); ++i)
+        usleep(1000);
+    return !client.isDownloading();
+}
+
+} // namespace
+
 int SystemManager::downloadPackages()
 {
     const QString packageDir = PathManager::instance()->get(PATH_PACKAGE);
+    PackageUpdateInfo offer;
     DownloadInfo download;
-    PackageMap list;
-    std::vector<PackageType> types;
-    PackageMap previous;
     {
         std::lock_guard<std::mutex> lock(m_updateMutex);
         if (m_downloading) {
             LogWriter::instance()->write(2, "Download already running");
             return -1;
         }
+        m_downloading = true; // reserved: a second caller is refused
+        offer = m_updateInfo;
         download.vid = m_clientInfo.vid;
         download.pid = m_clientInfo.pid;
-        download.sessionId = m_updateInfo.sessionId;
-        for (const PackageUpdateItem& item : m_updateInfo.packages) {
-            // An unsafe name stays empty: the client refuses the package and
-            // the user sees a download error.
-            const std::string name = packageFileName(item.url);
-            PackageInfo package;
-            package.type = item.type;
-            package.version = item.version;
-            package.url = item.url;
-            package.path = name.empty() ? std::string() : toStdString(Utils::joinPath(packageDir, QString::fromStdString(name)));
-            package.md5 = item.md5;
-            download.packages.push_back(package);
-            list[item.type] = package;
-            types.push_back(item.type);
-            LogWriter::instance()->write(1, "Package: %i, URL: %s", int(item.type), item.url.c_str());
-        }
+    }
+    if (!waitForClientIdle(*m_updateServer)) {
+        std::lock_guard<std::mutex> lock(m_updateMutex);
+        m_downloading = false;
+        LogWriter::instance()->write(2, "Download already running");
+        return -1;
+    }
+
+    download.sessionId = offer.sessionId;
+    PackageMap list;
+    std::vector<PackageType> types;
+    for (const PackageUpdateItem& item : offer.packages) {
+        // An unsafe name leaves the path empty: the client refuses the
+        // package and the user sees a download error.
+        const std::string name = packageFileName(item.url);
+        PackageInfo package;
+        package.type = item.type;
+        package.version = item.version;
+        package.url = item.url;
+        package.md5 = item.md5;
+        if (!name.empty())
+            package.path = Utils::joinPath(packageDir, QString::fromStdString(name)).toStdString();
+        list[item.type] = package; // board path, as the installer reads it
+        if (!name.empty())
+            package.path = rootPath(package.path);
+        download.packages.push_back(package);
+        types.push_back(item.type);
+        LogWriter::instance()->write(1, "Package: %i, URL: %s", int(item.type), item.url.c_str());
+    }
+
+    PackageMap previous;
+    {
         // Published before the start: the result may arrive before download() returns.
+        std::lock_guard<std::mutex> lock(m_updateMutex);
         previous.swap(m_packageList);
         m_packageList = list;
         m_downloadTypes = types;
-        m_downloading = true;
     }
     const int error = m_updateServer->download(
         download, [this](int ret, const std::string& msg) { onDownloadResult(ret, msg); },
@@ -75,6 +107,7 @@ int SystemManager::downloadPackages()
         {
             std::lock_guard<std::mutex> lock(m_updateMutex);
             m_packageList.swap(previous);
+            m_downloadTypes.clear();
             m_downloading = false;
         }
         qDebug() << "download error: " << error;

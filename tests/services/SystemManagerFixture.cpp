@@ -1,6 +1,7 @@
 #include "SystemManagerFixture.h"
 
 #include "base/ConfigStore.h"
+#include "base/LogWriter.h"
 #include "base/PathManager.h"
 #include "base/Utils.h"
 #include "support/TestSupport.h"
@@ -13,6 +14,8 @@ void SystemManagerTest::SetUp()
     static char name[] = "services_tests";
     static char* argv[] = {name, nullptr};
     m_app.reset(new QCoreApplication(argc, argv));
+    testsupport::makeDirs(testsupport::scratchRoot() + "/data/var");
+    LogWriter::instance()->init("/data/var", "TalvikS", 0, 1 << 20, 3, false);
 }
 
 SystemManager* SystemManagerTest::start(const MachineProbes& probes)
