@@ -1,23 +1,19 @@
 // The worker's calls into the system manager.
 #include "WorkThread.h"
 
-#include "base/SystemState.h"
-#include "base/Utils.h"
+#include "SystemManager.h"
 
 void WorkThread::disconnectNetwork()
 {
-    Utils::disableWiFiAP();
-    Utils::disableWiFi();
-    Utils::disableEth();
-    SystemState::instance()->exchangeNetStatus(NET_DISCONNECTED);
+    SystemManager::instance()->setNetStatus("", NET_DISCONNECTED);
 }
 
 int WorkThread::syncNtpTime()
 {
-    return -1;
+    return SystemManager::instance()->syncNtpTime();
 }
 
 int WorkThread::writeRtc()
 {
-    return -1;
+    return SystemManager::instance()->writeRtc();
 }

@@ -128,9 +128,12 @@ JobSignals::JobSignals(WorkThread& worker)
         std::lock_guard<std::mutex> lock(m_mutex);
         m_hardwareResults.push_back(result);
     }, Qt::DirectConnection);
-    QObject::connect(&worker, &WorkThread::sig_wifiListDetected, &worker, [this](int result, std::list<wifi_ap_t>) {
+    QObject::connect(&worker, &WorkThread::sig_wifiListDetected, &worker, [this](int result, std::list<wifi_ap_t> list) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_scanResults.push_back(result);
+        m_lastScan.clear();
+        for (const wifi_ap_t& ap : list)
+            m_lastScan.push_back(ap.essid);
     }, Qt::DirectConnection);
     QObject::connect(&worker, &WorkThread::sig_deletedAll, &worker, [this] {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -170,6 +173,12 @@ std::vector<int> JobSignals::scanResults() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_scanResults;
+}
+
+std::vector<std::string> JobSignals::lastScan() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lastScan;
 }
 
 int JobSignals::deletedAll() const

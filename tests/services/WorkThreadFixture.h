@@ -49,6 +49,8 @@ public:
     std::vector<int> logCounts() const;
     std::vector<int> hardwareResults() const;
     std::vector<int> scanResults() const;
+    // The network names of the last scan list, in its order.
+    std::vector<std::string> lastScan() const;
     int deletedAll() const;
     int ntpFinished() const;
     // Signals of any kind.
@@ -61,6 +63,7 @@ private:
     std::vector<int> m_logCounts;
     std::vector<int> m_hardwareResults;
     std::vector<int> m_scanResults;
+    std::vector<std::string> m_lastScan;
     int m_deletedAll = 0;
     int m_ntpFinished = 0;
 };
