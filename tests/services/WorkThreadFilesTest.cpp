@@ -85,10 +85,7 @@ TEST_F(WorkThreadTest, DeleteAllRemovesModelsWithTheirThumbnails)
     ASSERT_FALSE(Utils::getThumbnail("/data/model/cube.svgx").isEmpty());
     WorkThread worker;
     JobSignals emitted(worker);
-    worker.setPath("/data/model");
-    runJob(worker, WorkThread::JOB_DELETE_ALL);
-    worker.setPath("/data/none");
-    runJob(worker, WorkThread::JOB_DELETE_ALL);
+    runJobOnPaths(worker, WorkThread::JOB_DELETE_ALL, {"/data/model", "/data/none"});
 
     EXPECT_EQ(2, emitted.deletedAll());
     const std::string models = scratchRoot() + "/data/model";
@@ -112,10 +109,7 @@ TEST_F(WorkThreadTest, LogCopyCountsTheFilesActuallyCopied)
 
     WorkThread worker;
     JobSignals emitted(worker);
-    worker.setPath("/media/sda1");
-    runJob(worker, WorkThread::JOB_SYNC_LOG);
-    worker.setPath("/media/sdb1");
-    runJob(worker, WorkThread::JOB_SYNC_LOG);
+    runJobOnPaths(worker, WorkThread::JOB_SYNC_LOG, {"/media/sda1", "/media/sdb1"});
 
     // The process log and extra.log; not the core file nor the folder.
     EXPECT_EQ((std::vector<int>{2, 0}), emitted.logCounts());

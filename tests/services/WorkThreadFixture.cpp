@@ -206,3 +206,11 @@ void runJob(WorkThread& worker, int job)
     worker.startJob(job);
     ASSERT_TRUE(worker.wait(120000)) << "job " << job << " did not end";
 }
+
+void runJobOnPaths(WorkThread& worker, int job, const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        worker.setPath(path);
+        runJob(worker, job);
+    }
+}

@@ -70,3 +70,5 @@ private:
 
 // Runs one job on `worker` and waits for its end (generously).
 void runJob(WorkThread& worker, int job);
+// Runs a job once for each path, in order.
+void runJobOnPaths(WorkThread& worker, int job, const QStringList& paths);

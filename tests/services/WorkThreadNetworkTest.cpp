@@ -283,6 +283,33 @@ TEST_F(WorkThreadTest, DestroyingARunningWorkerStopsItsCommandAndWaits)
     EXPECT_EQ((std::vector<Connect>{{NET_RESULT_ERROR, NET_ETH_DHCP}}), emitted.connects());
 }
 
+TEST_F(WorkThreadTest, AWorkerWaitingForTheNetworkLockCanBeDestroyed)
+{
+    setModes("ifconfig", {"hang"});
+    WorkThread running; // default limits: it holds the lock far longer than this test
+    JobSignals first(running);
+    running.setNetType(NET_ETH_STATIC);
+    running.startJob(WorkThread::JOB_ETHERNET);
+    ASSERT_TRUE(testsupport::eventually([] { return fileExists(WorkThreadTest::stubDir() + "/hung"); }, 20000));
+
+    auto waiting = std::make_unique<WorkThread>();
+    JobSignals second(*waiting);
+    waiting->setNetType(NET_ETH_DHCP);
+    waiting->startJob(WorkThread::JOB_ETHERNET);
+    // A second start while it runs changes nothing.
+    waiting->startJob(WorkThread::JOB_ETHERNET);
+    const long long started = testsupport::monotonicMs();
+    waiting.reset();
+    EXPECT_LT(testsupport::monotonicMs() - started, 15000);
+    EXPECT_EQ((std::vector<Connect>{{NET_RESULT_ERROR, NET_ETH_DHCP}}), second.connects());
+    EXPECT_EQ(Calls{"ifconfig eth0 up"}, calls()) << "the waiting job ran no command";
+
+    running.stop();
+    ASSERT_TRUE(running.wait(15000));
+    EXPECT_EQ((std::vector<Connect>{{NET_RESULT_ERROR, NET_ETH_STATIC}}), first.connects());
+    expectNoHungStubLeft();
+}
+
 TEST_F(WorkThreadTest, UnknownJobNumbersEndAtOnceWithoutASignal)
 {
     WorkThread worker;
