@@ -9,26 +9,30 @@
 #include "base/LogWriter.h"
 #include "base/PathManager.h"
 #include "base/RootPath.h"
-#include "base/Shell.h"
+#include "base/TimedRun.h"
 #include "base/Utils.h"
 
 #include <QDebug>
 #include <QFile>
 
+#include <poll.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstring>
 #include <mutex>
 
 namespace {
 
 // One network job at a time in the whole process: two jobs reconfiguring
 // the same interfaces at once would undo each other's work.
-std::timed_mutex& networkLock()
+std::mutex& networkLock()
 {
-    static std::timed_mutex lock;
+    static std::mutex lock;
     return lock;
 }
+
+// How often a job waiting for the lock tries it again; a stop wakes it at once.
+constexpr int kLockRetryMs = 20;
 
 // Configuration files hold passwords.
 constexpr mode_t kSecretFileMode = 0600;
@@ -48,13 +52,24 @@ bool readWhole(const QString& boardPath, QByteArray* content)
     return file.error() == QFile::NoError;
 }
 
+// A network name for a log line: control characters would start lines of their own.
+QString printable(QString text)
+{
+    for (QChar& c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = '?';
+    return text;
+}
+
 } // namespace
 
 int WorkThread::runNetworkJob(int job)
 {
     const std::shared_ptr<RunCanceller> stopper = canceller();
-    std::unique_lock<std::timed_mutex> lock(networkLock(), std::defer_lock);
-    while (!lock.try_lock_for(std::chrono::milliseconds(50))) {
+    std::unique_lock<std::mutex> lock(networkLock(), std::try_to_lock);
+    for (; !lock.owns_lock(); lock.try_lock()) {
+        pollfd stopped{stopper->fd(), POLLIN, 0};
+        poll(&stopped, 1, kLockRetryMs);
         if (stopper->cancelled()) {
             LogWriter::instance()->write(2, "WorkThread: job %d stopped before it could begin", job);
             if (job == JOB_NTP_TIME)
@@ -106,7 +121,7 @@ int WorkThread::writeWpaConfig(const QString& ssid, const QString& password, con
         log->write(3, "writeWpaConfig: %s", why.c_str());
         return reportConnect(false);
     }
-    log->write(0, "wifiName=" + ssid + "  pass=" + (password.isEmpty() ? "" : "********"));
+    log->write(0, "wifiName=" + printable(ssid) + "  pass=" + (password.isEmpty() ? "" : "********"));
 
     // The last good file comes back when this one does not bring the network up.
     const QString path = PathManager::instance()->get(PATH_WIFI_CFG);

@@ -41,7 +41,7 @@ void writeScript(const std::string& path, const std::string& text)
 
 } // namespace
 
-TEST_F(WorkThreadTest, EthernetLeaseFromARealDhcpServer)
+TEST_F(WorkThreadInNamespaces, EthernetLeaseFromARealDhcpServer)
 {
     const std::string root = scratchRoot();
     const std::string hostBefore = networkSnapshot();
@@ -66,6 +66,7 @@ TEST_F(WorkThreadTest, EthernetLeaseFromARealDhcpServer)
     writeFile(root + "/udhcpd.leases", "");
 
     const auto body = [&] {
+        openLog();
         ASSERT_EQ(0, runInsideTestNamespaces("ip link add eth0 type veth peer name veth1 && "
                                              "ip addr add 10.77.0.1/24 dev veth1 && ip link set veth1 up"));
         ASSERT_EQ(0, runInsideTestNamespaces("busybox udhcpd " + shellQuote(root + "/udhcpd.conf")));

@@ -47,6 +47,18 @@ exit 0
 
 void WorkThreadTest::SetUp()
 {
+    prepare();
+    openLog();
+}
+
+void WorkThreadTest::openLog()
+{
+    testsupport::makeDirs(rootPath("/data/var"));
+    LogWriter::instance()->init("/data/var", "TalvikS", 0, 1 << 20, 4, false);
+}
+
+void WorkThreadTest::prepare()
+{
     const std::string dir = stubDir();
     testsupport::makeDirs(dir);
     for (const char* program : {"ifconfig", "wpa_supplicant", "udhcpc", "udhcpd", "hostapd"})
@@ -54,8 +66,6 @@ void WorkThreadTest::SetUp()
     const char* path = getenv("PATH");
     setenv("PATH", (dir + ":" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
     PathManager::instance(); // the data folders
-    testsupport::makeDirs(rootPath("/data/var"));
-    LogWriter::instance()->init("/data/var", "TalvikS", 0, 1 << 20, 4, false);
     qInstallMessageHandler(keepMessage);
 }
 

@@ -33,9 +33,24 @@ public:
     // Every log file and debug message written so far, as one text.
     static std::string logged();
 
+    // Opens the process log (it starts a watcher thread).
+    static void openLog();
+
 protected:
     void SetUp() override;
     void TearDown() override;
+    // Everything of SetUp but the log.
+    void prepare();
+};
+
+// For tests whose body runs in namespaces of its own: the log is opened in
+// the body, since the body's process is forked from this one, and a forked
+// copy of a process with threads may start no threads of its own under the
+// thread sanitizer.
+class WorkThreadInNamespaces : public WorkThreadTest
+{
+protected:
+    void SetUp() override { prepare(); }
 };
 
 // What a worker emitted, recorded on the worker's thread.

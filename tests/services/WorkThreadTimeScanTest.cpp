@@ -45,10 +45,11 @@ TEST_F(WorkThreadTest, WifiScanListsTheNetworksAndTriesAgainWhenNoneCame)
     EXPECT_EQ(std::vector<std::string>{}, emitted.lastScan());
 }
 
-TEST_F(WorkThreadTest, NtpJobSetsTheClockFromATimeServerAndReportsOnlySuccess)
+TEST_F(WorkThreadInNamespaces, NtpJobSetsTheClockFromATimeServerAndReportsOnlySuccess)
 {
     SystemManager* manager = SystemManager::instance();
     const auto body = [&] {
+        openLog();
         testsupport::TestChronyd chronyd(123, 10);
         ASSERT_TRUE(chronyd.serving()) << chronyd.why();
         testsupport::RecordingClock clock;
