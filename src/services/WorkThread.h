@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class RunCanceller;
 struct RunResult;
@@ -114,6 +115,7 @@ private:
     void disconnectNetwork();
     int syncNtpTime();
     int writeRtc();
+    // One program with this worker's limits; stop() ends it.
     RunResult runLimited(const std::vector<std::string>& argv);
     // A text for the log with the password of this job masked.
     QString masked(const QString& text) const;
