@@ -83,7 +83,21 @@ public:
     void setPrintFileVersion(const QString& version);
     void setMachineName(QString name);
 
-    // --- Network status, Wi-Fi passwords, time and pipes ---
+    // --- Update operations ---
+    // True when the check was started.
+    bool checkUpdate(bool autoDownload);
+    // 0 started, -1 refused.
+    int downloadPackages();
+    int stopDownload();
+    int updatePackageCount() const;
+    bool isDownloaded() const;
+    PackageMap packageInfoList() const;
+    nvupserver::PackageUpdateInfo serverVersionInfo() const;
+    // The client itself, for choosing its servers and trusted authorities.
+    nvupserver::UpdateServer& updateServer() { return *m_updateServer; }
+
+    // --- Network status, Wi-Fi passwords, time and process-manager pipes ---
+    // (SystemManagerNetwork.cpp)
     // Any thread. Announces the change (new, previous) before storing it;
     // status 0 first stops the network services. Other values change nothing.
     void setNetStatus(const QString& info, NetStatus status);
@@ -109,19 +123,6 @@ public:
     int writeProcessManager(const QString& cmd);
     // The shell runner's status for the command, or -1.
     int ipcSystem(const std::string& cmd);
-
-    // --- Update operations ---
-    // True when the check was started.
-    bool checkUpdate(bool autoDownload);
-    // 0 started, -1 refused.
-    int downloadPackages();
-    int stopDownload();
-    int updatePackageCount() const;
-    bool isDownloaded() const;
-    PackageMap packageInfoList() const;
-    nvupserver::PackageUpdateInfo serverVersionInfo() const;
-    // The client itself, for choosing its servers and trusted authorities.
-    nvupserver::UpdateServer& updateServer() { return *m_updateServer; }
 
 signals:
     void sig_usbPathChanged(QString usbPath);
@@ -152,15 +153,14 @@ private:
     // The name of the newest version folder under a path of the table.
     static QString installedVersion(int pathId);
     static QString leadingVersion(const QString& name);
-    static std::vector<std::string> defaultNtpServers();
 
     std::string m_uniqueId;
     std::unique_ptr<nvupserver::UpdateServer> m_updateServer;
-    nvupserver::ClientInfo m_clientInfo;
 
     // Written on the client's threads, read on the GUI thread: published
     // under m_updateMutex and handed out as copies.
     mutable std::mutex m_updateMutex;
+    nvupserver::ClientInfo m_clientInfo;
     nvupserver::PackageUpdateInfo m_updateInfo;
     PackageMap m_packageList;
     int m_packageCount = 0;
@@ -179,8 +179,10 @@ private:
     QString m_hardwareVersion;
     QString m_printFileVersion;
 
-    // Network state: setNetStatus runs on the GUI thread and on worker
-    // threads. Recursive, so that a receiver called directly may set it again.
+    // --- Network information (SystemManagerNetwork.cpp) ---
+    static std::vector<std::string> defaultNtpServers();
+    // setNetStatus runs on the GUI thread and on worker threads. Recursive,
+    // so that a receiver called directly may set the status again.
     mutable std::recursive_mutex m_netMutex;
     QString m_wlanInfo;
     QString m_ethInfo;

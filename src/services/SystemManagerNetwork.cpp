@@ -47,6 +47,13 @@ bool passwordKey(const std::string& ssid, QString* key)
     return true;
 }
 
+// The information texts cross threads: the stored ones share no characters
+// with the callers' strings, so only the lock orders who frees what.
+QString ownCopy(const QString& text)
+{
+    return QString(text.constData(), text.size());
+}
+
 } // namespace
 
 std::vector<std::string> SystemManager::defaultNtpServers()
@@ -73,9 +80,9 @@ void SystemManager::setNetStatus(const QString& info, NetStatus status)
         m_wlanInfo.clear();
         m_ethInfo.clear();
     } else if (status == NET_ETH_DHCP || status == NET_ETH_STATIC) {
-        m_ethInfo = info;
+        m_ethInfo = ownCopy(info);
     } else {
-        m_wlanInfo = info;
+        m_wlanInfo = ownCopy(info);
     }
     SystemState* state = SystemState::instance();
     emit sig_netStatusChanged(status, state->netStatus());
@@ -85,13 +92,13 @@ void SystemManager::setNetStatus(const QString& info, NetStatus status)
 QString SystemManager::ethInfo() const
 {
     std::lock_guard<std::recursive_mutex> lock(m_netMutex);
-    return QString(m_ethInfo.constData(), m_ethInfo.size());
+    return ownCopy(m_ethInfo);
 }
 
 QString SystemManager::wlanInfo() const
 {
     std::lock_guard<std::recursive_mutex> lock(m_netMutex);
-    return QString(m_wlanInfo.constData(), m_wlanInfo.size());
+    return ownCopy(m_wlanInfo);
 }
 
 QString SystemManager::currentIp() const

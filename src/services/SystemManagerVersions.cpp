@@ -224,20 +224,22 @@ nvupserver::PkgVersionInfo SystemManager::hardwareVersionInfo()
 
 void SystemManager::setMachineIdentity()
 {
+    // Built aside: a check thread's automatic download reads the identity.
+    nvupserver::ClientInfo client;
     QSettings settings(QString::fromStdString(Utils::fsPath(PathManager::instance()->get(PATH_SERIAL))),
                        QSettings::IniFormat);
-    m_clientInfo.sn = toStdString(settings.value("Machine", "Unknown").toString());
-    m_clientInfo.vid = kVendorId;
-    m_clientInfo.pid = kProductId;
-    m_clientInfo.name = kMachineName;
-    m_clientInfo.oemName = "";
-    m_clientInfo.hardwareVersion = hardwareVersionInfo();
-    LogWriter::instance()->write(1, "Machine Name:%s, OEM Name: %s", m_clientInfo.name.c_str(),
-                                 m_clientInfo.oemName.c_str());
-    m_clientInfo.packageVersions.clear();
+    client.sn = toStdString(settings.value("Machine", "Unknown").toString());
+    client.vid = kVendorId;
+    client.pid = kProductId;
+    client.name = kMachineName;
+    client.oemName = "";
+    client.hardwareVersion = hardwareVersionInfo();
+    LogWriter::instance()->write(1, "Machine Name:%s, OEM Name: %s", client.name.c_str(), client.oemName.c_str());
     for (int type = 0; type < nvupserver::PACKAGE_TYPE_COUNT; ++type) {
         nvupserver::PkgVersionInfo info;
         getVersion(nvupserver::PackageType(type), info);
-        m_clientInfo.packageVersions.push_back(info);
+        client.packageVersions.push_back(info);
     }
+    std::lock_guard<std::mutex> lock(m_updateMutex);
+    m_clientInfo = client;
 }

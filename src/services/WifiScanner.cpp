@@ -9,16 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-
-void registerWifiMetaTypes()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        qRegisterMetaType<wifi_ap_t>("wifi_ap_t");
-        qRegisterMetaType<std::list<wifi_ap_t>>("std::list<wifi_ap_t>");
-    });
-}
 
 WifiScanner::WifiScanner(const std::string& tool, const std::string& interface) : m_tool(tool), m_interface(interface)
 {

@@ -6,6 +6,7 @@
 #include "base/Utils.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QSettings>
 
 void SystemManagerTest::SetUp()
@@ -50,4 +51,13 @@ bool SystemManagerTest::processEventsUntil(const std::function<bool()>& conditio
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
+}
+
+std::string SystemManagerTest::logText()
+{
+    std::string text;
+    const std::string dir = Utils::fsPath(PathManager::instance()->get(PATH_LOG));
+    for (const QString& name : QDir(QString::fromStdString(dir)).entryList(QDir::Files))
+        text += testsupport::readFile(dir + "/" + name.toStdString());
+    return text;
 }

@@ -31,6 +31,8 @@ protected:
     SystemManager* start(const MachineProbes& probes = MachineProbes());
     // A version folder under a path of the table (a board path).
     static void makeVersionFolder(const QString& boardDir, const std::string& name);
+    // Everything the process log holds so far.
+    static std::string logText();
     // Runs the event loop until `condition` holds or a generous time passes.
     static bool processEventsUntil(const std::function<bool()>& condition, int timeoutMs = 20000);
 

@@ -84,28 +84,23 @@ int openWriterWhenRead(const std::string& path)
     return fd;
 }
 
-// A hardware clock device that opens, for a machine that has one.
-class RtcPresent : public SysIo
+// The board's hardware clock device, present or not.
+class Rtc : public SysIo
 {
 public:
+    explicit Rtc(bool present) : m_present(present) {}
     int open(const char* path, int flags, mode_t mode) override
     {
-        return strcmp(path, "/dev/rtc0") == 0 ? SysIo::libc().open("/dev/null", flags, mode)
-                                              : SysIo::libc().open(path, flags, mode);
+        if (strcmp(path, "/dev/rtc0") != 0)
+            return SysIo::libc().open(path, flags, mode);
+        if (m_present)
+            return SysIo::libc().open("/dev/null", flags, mode);
+        errno = ENOENT;
+        return -1;
     }
-};
 
-class RtcMissing : public SysIo
-{
-public:
-    int open(const char* path, int flags, mode_t mode) override
-    {
-        if (strcmp(path, "/dev/rtc0") == 0) {
-            errno = ENOENT;
-            return -1;
-        }
-        return SysIo::libc().open(path, flags, mode);
-    }
+private:
+    bool m_present;
 };
 
 } // namespace
@@ -279,12 +274,12 @@ TEST_F(SystemManagerTest, HardwareClockIsWrittenOnlyWhenThereIsOne)
     SystemManager* manager = start();
     m_shell.clear();
     {
-        RtcMissing io;
+        Rtc io(false);
         ScopedSysIo use(&io);
         EXPECT_EQ(manager->writeRtc(), ENOENT);
         EXPECT_TRUE(m_shell.commands().empty());
     }
-    RtcPresent io;
+    Rtc io(true);
     ScopedSysIo use(&io);
     m_shell.script("hwclock", RecordingShell::exitStatus(3));
     EXPECT_EQ(manager->writeRtc(), RecordingShell::exitStatus(3));

@@ -11,7 +11,6 @@
 
 #include <json/json.h>
 
-#include <QDir>
 #include <QThread>
 
 using namespace nvupserver;
@@ -23,16 +22,6 @@ std::string compact(const Json::Value& value)
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     return Json::writeString(builder, value);
-}
-
-// Everything the process log holds so far.
-std::string logText()
-{
-    std::string text;
-    const std::string dir = Utils::fsPath(PathManager::instance()->get(PATH_LOG));
-    for (const QString& name : QDir(QString::fromStdString(dir)).entryList(QDir::Files))
-        text += testsupport::readFile(dir + "/" + name.toStdString());
-    return text;
 }
 
 } // namespace
@@ -217,6 +206,15 @@ TEST_F(UpdateOperationsTest, CheckWithoutAutomaticDownload)
     EXPECT_TRUE(m_results[0]);
     EXPECT_TRUE(m_messages.isEmpty());
     EXPECT_TRUE(testsupport::fileExists(packageFile("software.bin")));
+}
+
+TEST_F(UpdateOperationsTest, DownloadWithoutAnOfferEndsAsAFailure)
+{
+    ASSERT_EQ(0, m_manager->downloadPackages());
+    ASSERT_TRUE(processEventsUntil([&] { return m_results.size() == 1; }));
+    EXPECT_FALSE(m_results[0]);
+    EXPECT_FALSE(m_manager->isDownloaded());
+    EXPECT_TRUE(m_manager->packageInfoList().empty());
 }
 
 TEST_F(UpdateOperationsTest, StopDuringADownload)
