@@ -106,7 +106,8 @@ int WorkThread::wifiScan()
     WifiScanner scanner(rootPath("/sbin/iwlist"), "wlan0");
     std::list<wifi_ap_t> list;
     int result = scanner.scanWifi(list);
-    if (list.empty())
+    // The scanner has limits of its own and no stop: a stopped job does not scan twice.
+    if (list.empty() && !canceller()->cancelled())
         result = scanner.scanWifi(list);
     emit sig_wifiListDetected(result, list);
     return result;
