@@ -76,7 +76,7 @@ TEST_F(WorkThreadInNamespaces, EthernetLeaseFromARealDhcpServer)
         JobSignals emitted(worker);
         worker.setNetType(NET_ETH_DHCP);
         runJob(worker, WorkThread::JOB_ETHERNET);
-        EXPECT_EQ((std::vector<std::pair<NetResult, NetType>>{{NET_RESULT_OK, NET_ETH_DHCP}}), emitted.connects());
+        EXPECT_EQ((std::vector<std::pair<NetResult, NetType>>{{NET_RESULT_OK, NET_ETH_DHCP}}), emitted.connects.all());
         EXPECT_EQ((std::vector<std::string>{"ifconfig eth0 up", "udhcpc -i eth0"}), calls());
 
         const std::string lease = readFile(root + "/lease");

@@ -71,12 +71,12 @@ TEST_F(WorkThreadTest, ModelListingReportsEveryEntryAndMakesThumbnails)
     worker.setPath("/data/none");
     runJob(worker, WorkThread::JOB_FIND_MODELS);
 
-    ASSERT_EQ(2u, emitted.modelLists().size());
+    ASSERT_EQ(2u, emitted.modelLists.all().size());
     EXPECT_EQ((QStringList{"/data/model/cube.svgx", "/data/model/empty", "/data/model/full", "/data/model/notes.txt",
                            "/data/model/ring.qds"}),
-              sorted(emitted.modelLists()[0]));
+              sorted(emitted.modelLists.all()[0]));
     EXPECT_TRUE(fileExists(Utils::fsPath(smallThumb("cube"))));
-    EXPECT_EQ(QStringList{}, emitted.modelLists()[1]);
+    EXPECT_EQ(QStringList{}, emitted.modelLists.all()[1]);
 }
 
 TEST_F(WorkThreadTest, DeleteAllRemovesModelsWithTheirThumbnails)
@@ -87,7 +87,7 @@ TEST_F(WorkThreadTest, DeleteAllRemovesModelsWithTheirThumbnails)
     JobSignals emitted(worker);
     runJobOnPaths(worker, WorkThread::JOB_DELETE_ALL, {"/data/model", "/data/none"});
 
-    EXPECT_EQ(2, emitted.deletedAll());
+    EXPECT_EQ(2u, emitted.deletedAll.count());
     const std::string models = scratchRoot() + "/data/model";
     for (const char* gone : {"/cube.svgx", "/ring.qds", "/notes.txt", "/empty"})
         EXPECT_FALSE(fileExists(models + gone)) << gone;
@@ -112,7 +112,7 @@ TEST_F(WorkThreadTest, LogCopyCountsTheFilesActuallyCopied)
     runJobOnPaths(worker, WorkThread::JOB_SYNC_LOG, {"/media/sda1", "/media/sdb1"});
 
     // The process log and extra.log; not the core file nor the folder.
-    EXPECT_EQ((std::vector<int>{2, 0}), emitted.logCounts());
+    EXPECT_EQ((std::vector<int>{2, 0}), emitted.logCounts.all());
     EXPECT_EQ("extra", readFile(disk + "/extra.log"));
     EXPECT_TRUE(fileExists(disk + "/TalvikS.log"));
     EXPECT_FALSE(fileExists(disk + "/notes.txt"));
@@ -134,7 +134,7 @@ TEST_F(WorkThreadTest, HdmiToolResultIsAlwaysReported)
     remove(tool.c_str());
     runJob(worker, WorkThread::JOB_HARDWARE_CONFIG);
 
-    const std::vector<int> results = emitted.hardwareResults();
+    const std::vector<int> results = emitted.hardwareResults.all();
     ASSERT_EQ(4u, results.size());
     EXPECT_EQ(0, results[0]);
     EXPECT_EQ(3 << 8, results[1]) << "the raw status of an exit with 3";

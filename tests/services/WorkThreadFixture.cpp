@@ -122,93 +122,32 @@ std::string WorkThreadTest::logged()
 
 JobSignals::JobSignals(WorkThread& worker)
 {
-    QObject::connect(&worker, &WorkThread::sig_NetConnectResult, &worker, [this](NetResult result, NetType type) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_connects.emplace_back(result, type);
-    }, Qt::DirectConnection);
-    QObject::connect(&worker, &WorkThread::sig_modelListFound, &worker, [this](QString, QStringList list) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_modelLists.push_back(list);
-    }, Qt::DirectConnection);
-    QObject::connect(&worker, &WorkThread::sig_logSyncFinished, &worker, [this](int count) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_logCounts.push_back(count);
-    }, Qt::DirectConnection);
-    QObject::connect(&worker, &WorkThread::sig_hardwareConfig, &worker, [this](int result) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_hardwareResults.push_back(result);
-    }, Qt::DirectConnection);
-    QObject::connect(&worker, &WorkThread::sig_wifiListDetected, &worker, [this](int result, std::list<wifi_ap_t> list) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_scanResults.push_back(result);
-        m_lastScan.clear();
-        for (const wifi_ap_t& ap : list)
-            m_lastScan.push_back(ap.essid);
-    }, Qt::DirectConnection);
-    QObject::connect(&worker, &WorkThread::sig_deletedAll, &worker, [this] {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_deletedAll;
-    }, Qt::DirectConnection);
-    QObject::connect(&worker, &WorkThread::sig_syncNTPTimeFinished, &worker, [this] {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_ntpFinished;
-    }, Qt::DirectConnection);
+    const auto direct = Qt::DirectConnection;
+    QObject::connect(&worker, &WorkThread::sig_NetConnectResult, &worker,
+                     [this](NetResult result, NetType type) { connects.add({result, type}); }, direct);
+    QObject::connect(&worker, &WorkThread::sig_modelListFound, &worker,
+                     [this](QString, QStringList list) { modelLists.add(list); }, direct);
+    QObject::connect(&worker, &WorkThread::sig_logSyncFinished, &worker, [this](int n) { logCounts.add(n); }, direct);
+    QObject::connect(&worker, &WorkThread::sig_hardwareConfig, &worker,
+                     [this](int result) { hardwareResults.add(result); }, direct);
+    QObject::connect(&worker, &WorkThread::sig_wifiListDetected, &worker,
+                     [this](int result, std::list<wifi_ap_t> list) {
+                         std::vector<std::string> names;
+                         for (const wifi_ap_t& ap : list)
+                             names.push_back(ap.essid);
+                         scans.add(names);
+                         scanResults.add(result);
+                     },
+                     direct);
+    QObject::connect(&worker, &WorkThread::sig_deletedAll, &worker, [this] { deletedAll.add(true); }, direct);
+    QObject::connect(&worker, &WorkThread::sig_syncNTPTimeFinished, &worker, [this] { ntpFinished.add(true); },
+                     direct);
 }
 
-std::vector<std::pair<NetResult, NetType>> JobSignals::connects() const
+size_t JobSignals::total() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_connects;
-}
-
-std::vector<QStringList> JobSignals::modelLists() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_modelLists;
-}
-
-std::vector<int> JobSignals::logCounts() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_logCounts;
-}
-
-std::vector<int> JobSignals::hardwareResults() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_hardwareResults;
-}
-
-std::vector<int> JobSignals::scanResults() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_scanResults;
-}
-
-std::vector<std::string> JobSignals::lastScan() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_lastScan;
-}
-
-int JobSignals::deletedAll() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_deletedAll;
-}
-
-int JobSignals::ntpFinished() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_ntpFinished;
-}
-
-int JobSignals::total() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return static_cast<int>(m_connects.size() + m_modelLists.size() + m_logCounts.size() + m_hardwareResults.size() +
-                            m_scanResults.size()) +
-           m_deletedAll + m_ntpFinished;
+    return connects.count() + modelLists.count() + logCounts.count() + hardwareResults.count() +
+           scanResults.count() + deletedAll.count() + ntpFinished.count();
 }
 
 void runJob(WorkThread& worker, int job)

@@ -53,34 +53,43 @@ protected:
     void SetUp() override { prepare(); }
 };
 
-// What a worker emitted, recorded on the worker's thread.
-class JobSignals
+// Values recorded on one thread and read on another.
+template <typename T>
+class Recorded
 {
 public:
-    explicit JobSignals(WorkThread& worker);
-
-    std::vector<std::pair<NetResult, NetType>> connects() const;
-    std::vector<QStringList> modelLists() const;
-    std::vector<int> logCounts() const;
-    std::vector<int> hardwareResults() const;
-    std::vector<int> scanResults() const;
-    // The network names of the last scan list, in its order.
-    std::vector<std::string> lastScan() const;
-    int deletedAll() const;
-    int ntpFinished() const;
-    // Signals of any kind.
-    int total() const;
+    void add(T value)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_values.push_back(std::move(value));
+    }
+    std::vector<T> all() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_values;
+    }
+    size_t count() const { return all().size(); }
 
 private:
     mutable std::mutex m_mutex;
-    std::vector<std::pair<NetResult, NetType>> m_connects;
-    std::vector<QStringList> m_modelLists;
-    std::vector<int> m_logCounts;
-    std::vector<int> m_hardwareResults;
-    std::vector<int> m_scanResults;
-    std::vector<std::string> m_lastScan;
-    int m_deletedAll = 0;
-    int m_ntpFinished = 0;
+    std::vector<T> m_values;
+};
+
+// What a worker emitted, recorded on the worker's thread.
+struct JobSignals
+{
+    explicit JobSignals(WorkThread& worker);
+    // Signals of any kind.
+    size_t total() const;
+
+    Recorded<std::pair<NetResult, NetType>> connects;
+    Recorded<QStringList> modelLists;
+    Recorded<int> logCounts;
+    Recorded<int> hardwareResults;
+    Recorded<int> scanResults;
+    Recorded<std::vector<std::string>> scans; // the network names of each list, in its order
+    Recorded<bool> deletedAll;
+    Recorded<bool> ntpFinished;
 };
 
 // Runs one job on `worker` and waits for its end (generously).

@@ -71,7 +71,7 @@ TEST_F(WorkThreadTest, EthernetBringsTheLinkUpThenAsksForItsAddress)
         worker.setNetType(c.type);
         runJob(worker, WorkThread::JOB_ETHERNET);
         EXPECT_EQ(c.calls, calls());
-        EXPECT_EQ((std::vector<Connect>{{c.result, c.type}}), emitted.connects());
+        EXPECT_EQ((std::vector<Connect>{{c.result, c.type}}), emitted.connects.all());
     }
     expectNoHungStubLeft();
 }
@@ -105,7 +105,7 @@ TEST_F(WorkThreadTest, WifiJoinRunsTheDaemonAndTriesTheAddressTwice)
         JobSignals emitted(worker);
         runJob(worker, WorkThread::JOB_WIFI_CONNECT);
         EXPECT_EQ(c.calls, calls());
-        EXPECT_EQ((std::vector<Connect>{{c.result, NET_WIFI}}), emitted.connects());
+        EXPECT_EQ((std::vector<Connect>{{c.result, NET_WIFI}}), emitted.connects.all());
         // A network that is away today keeps its configuration for the next start.
         EXPECT_EQ("the user's network\n", readFile(wifiCfg()));
     }
@@ -120,7 +120,7 @@ TEST_F(WorkThreadTest, WifiConfigurationIsWrittenThenJoined)
     worker.setWifiInfo("Home", "correct horse", "WPA2");
     runJob(worker, WorkThread::JOB_WIFI_CONFIG);
     EXPECT_EQ((Calls{"ifconfig wlan0 up", wpaCommand(), "udhcpc -i wlan0"}), calls());
-    EXPECT_EQ((std::vector<Connect>{{NET_RESULT_OK, NET_WIFI}}), emitted.connects());
+    EXPECT_EQ((std::vector<Connect>{{NET_RESULT_OK, NET_WIFI}}), emitted.connects.all());
     EXPECT_EQ("ctrl_interface=/var/run/wpa_supplicant\nupdate_config=1\nctrl_interface_group=root\nap_scan=1\n"
               "fast_reauth=1\nnetwork={\nssid=486f6d65\npsk=\"correct horse\"\n"
               "key_mgmt=WPA-PSK WPA-EAP NONE\ngroup=CCMP TKIP WEP104 WEP40\npairwise=CCMP TKIP\n}\n",
@@ -144,8 +144,8 @@ TEST_F(WorkThreadTest, AFailedJoinPutsTheLastGoodConfigurationBack)
     writeFile(wifiCfg(), "last good\n");
     runJob(worker, WorkThread::JOB_WIFI_CONFIG);
     EXPECT_EQ("last good\n", readFile(wifiCfg()));
-    EXPECT_EQ(2u, emitted.connects().size());
-    for (const Connect& result : emitted.connects())
+    EXPECT_EQ(2u, emitted.connects.all().size());
+    for (const Connect& result : emitted.connects.all())
         EXPECT_EQ(NET_RESULT_ERROR, result.first);
 }
 
@@ -172,7 +172,7 @@ TEST_F(WorkThreadTest, RefusedOrUnwritableConfigurationTouchesNothing)
         JobSignals emitted(worker);
         worker.setWifiInfo(c.ssid, c.password, c.security);
         runJob(worker, c.job);
-        EXPECT_EQ((std::vector<Connect>{{NET_RESULT_ERROR, NET_DISCONNECTED}}), emitted.connects()) << c.password;
+        EXPECT_EQ((std::vector<Connect>{{NET_RESULT_ERROR, NET_DISCONNECTED}}), emitted.connects.all()) << c.password;
     }
     EXPECT_EQ(Calls{}, calls());
     EXPECT_EQ("last good\n", readFile(wifiCfg()));
@@ -189,7 +189,7 @@ TEST_F(WorkThreadTest, RefusedOrUnwritableConfigurationTouchesNothing)
     worker.setNetType(NET_HOTSPOT);
     runJob(worker, WorkThread::JOB_HOTSPOT);
     EXPECT_EQ((std::vector<Connect>{{NET_RESULT_ERROR, NET_DISCONNECTED}, {NET_RESULT_ERROR, NET_HOTSPOT}}),
-              emitted.connects());
+              emitted.connects.all());
     for (const std::string& call : calls())
         EXPECT_EQ(std::string::npos, call.find("wpa_supplicant")) << call;
     for (const std::string& call : calls())
@@ -229,7 +229,7 @@ TEST_F(WorkThreadTest, HotspotWritesItsFileAndStartsTheServers)
                                     {NET_RESULT_OK, NET_HOTSPOT},
                                     {NET_RESULT_ERROR, NET_HOTSPOT},
                                     {NET_RESULT_TIMEOUT, NET_HOTSPOT}}),
-              emitted.connects());
+              emitted.connects.all());
     expectNoHungStubLeft();
 }
 
@@ -280,7 +280,7 @@ TEST_F(WorkThreadTest, DestroyingARunningWorkerStopsItsCommandAndWaits)
     worker.reset();
     EXPECT_LT(testsupport::monotonicMs() - started, 15000);
     expectNoHungStubLeft();
-    EXPECT_EQ((std::vector<Connect>{{NET_RESULT_ERROR, NET_ETH_DHCP}}), emitted.connects());
+    EXPECT_EQ((std::vector<Connect>{{NET_RESULT_ERROR, NET_ETH_DHCP}}), emitted.connects.all());
 }
 
 TEST_F(WorkThreadTest, AWorkerWaitingForTheNetworkLockCanBeDestroyed)
@@ -301,12 +301,12 @@ TEST_F(WorkThreadTest, AWorkerWaitingForTheNetworkLockCanBeDestroyed)
     const long long started = testsupport::monotonicMs();
     waiting.reset();
     EXPECT_LT(testsupport::monotonicMs() - started, 15000);
-    EXPECT_EQ((std::vector<Connect>{{NET_RESULT_ERROR, NET_ETH_DHCP}}), second.connects());
+    EXPECT_EQ((std::vector<Connect>{{NET_RESULT_ERROR, NET_ETH_DHCP}}), second.connects.all());
     EXPECT_EQ(Calls{"ifconfig eth0 up"}, calls()) << "the waiting job ran no command";
 
     running.stop();
     ASSERT_TRUE(running.wait(15000));
-    EXPECT_EQ((std::vector<Connect>{{NET_RESULT_ERROR, NET_ETH_STATIC}}), first.connects());
+    EXPECT_EQ((std::vector<Connect>{{NET_RESULT_ERROR, NET_ETH_STATIC}}), first.connects.all());
     expectNoHungStubLeft();
 }
 
@@ -316,6 +316,6 @@ TEST_F(WorkThreadTest, UnknownJobNumbersEndAtOnceWithoutASignal)
     JobSignals emitted(worker);
     for (int job : {0, 8, 12, -1})
         runJob(worker, job);
-    EXPECT_EQ(0, emitted.total());
+    EXPECT_EQ(0u, emitted.total());
     EXPECT_EQ(Calls{}, calls());
 }

@@ -35,14 +35,14 @@ TEST_F(WorkThreadTest, WifiScanListsTheNetworksAndTriesAgainWhenNoneCame)
                                    "                    ESSID:\"Near\"\n");
     runJob(worker, WorkThread::JOB_WIFI_SCAN);
     EXPECT_EQ((std::vector<std::string>{"ifconfig wlan0 up", "iwlist wlan0 scan"}), calls());
-    EXPECT_EQ((std::vector<std::string>{"Near", "Far"}), emitted.lastScan());
+    EXPECT_EQ((std::vector<std::string>{"Near", "Far"}), emitted.scans.all().back());
 
     writeFile(stubDir() + "/calls", "");
     writeFile(stubDir() + "/scan", "wlan0     No scan results\n");
     runJob(worker, WorkThread::JOB_WIFI_SCAN);
     EXPECT_EQ((std::vector<std::string>{"ifconfig wlan0 up", "iwlist wlan0 scan", "iwlist wlan0 scan"}), calls());
-    EXPECT_EQ((std::vector<int>{0, 0}), emitted.scanResults());
-    EXPECT_EQ(std::vector<std::string>{}, emitted.lastScan());
+    EXPECT_EQ((std::vector<int>{0, 0}), emitted.scanResults.all());
+    EXPECT_EQ(std::vector<std::string>{}, emitted.scans.all().back());
 }
 
 TEST_F(WorkThreadInNamespaces, NtpJobSetsTheClockFromATimeServerAndReportsOnlySuccess)
@@ -60,13 +60,13 @@ TEST_F(WorkThreadInNamespaces, NtpJobSetsTheClockFromATimeServerAndReportsOnlySu
         // Nothing answers on the first address of the namespace's loopback.
         manager->setNtpServers({"127.0.0.2", "127.0.0.1"});
         runJob(worker, WorkThread::JOB_NTP_TIME);
-        EXPECT_EQ(1, emitted.ntpFinished());
+        EXPECT_EQ(1u, emitted.ntpFinished.count());
         ASSERT_EQ(1u, clock.settings().size());
         EXPECT_NEAR(static_cast<double>(clock.settings()[0].tv_sec), static_cast<double>(time(nullptr)), 5.0);
 
         manager->setNtpServers({"127.0.0.2"});
         runJob(worker, WorkThread::JOB_NTP_TIME);
-        EXPECT_EQ(1, emitted.ntpFinished());
+        EXPECT_EQ(1u, emitted.ntpFinished.count());
         EXPECT_EQ(1u, clock.settings().size());
         EXPECT_NE(std::string::npos, logged().find("updateNTPTime failed"));
     };
