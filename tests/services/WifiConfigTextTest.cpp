@@ -190,7 +190,8 @@ TEST(WifiConfigText, RefusesWhatNoDaemonCouldTake)
         }
     }
     const std::string hotspot[][2] = {
-        {"", ""}, {"Spot\nwpa=0", ""}, {"Spot\r", ""}, {"Spot", "1234567"}, {"Spot", std::string(64, 'a')},
+        {"", ""}, {"thirty-three bytes of network nam", ""}, {"Spot\nwpa=0", ""}, {"Spot\r", ""},
+        {"Spot\x7f", ""}, {"Spot", "1234567"}, {"Spot", std::string(64, 'a')},
         {"Spot", "new\nline12"},
     };
     for (const auto& c : hotspot) {
