@@ -106,7 +106,7 @@ int readWhole(int fd, void* buffer, size_t count, long long deadlineMs)
 
 int ipcFailure(int line, int fd)
 {
-    LogWriter::instance()->write(3, "%s, %d: %s", "ipcSystem", line, strerror(errno));
+    logger()->write(LogError, "%s, %d: %s", "ipcSystem", line, strerror(errno));
     if (fd >= 0)
         close(fd);
     return -1;
@@ -116,11 +116,11 @@ int ipcFailure(int line, int fd)
 
 int writeProcessManager(const std::string& cmd)
 {
-    LogWriter* log = LogWriter::instance();
-    log->write(1, "Start open %s", kProcessManagerPipe);
+    LogWriter* log = logger();
+    log->write(LogInfo, "Start open %s", kProcessManagerPipe);
     const int fd = openPipe(kProcessManagerPipe, O_WRONLY);
     if (fd < 0) {
-        log->write(3, "%s, %d: %s", "writeProcessManager", __LINE__, strerror(errno));
+        log->write(LogError, "%s, %d: %s", "writeProcessManager", __LINE__, strerror(errno));
         printf("open FIFO failed\n");
         return -1;
     }
@@ -128,11 +128,11 @@ int writeProcessManager(const std::string& cmd)
     const int error = errno;
     close(fd);
     if (rc != 0) {
-        log->write(3, "%s, %d: %s", "writeProcessManager", __LINE__, strerror(error));
+        log->write(LogError, "%s, %d: %s", "writeProcessManager", __LINE__, strerror(error));
         return -1;
     }
     printf("%d char is written! It's %s\n", static_cast<int>(cmd.size()), cmd.c_str());
-    log->write(1, "[%s] iswritten", cmd.c_str());
+    log->write(LogInfo, "[%s] iswritten", cmd.c_str());
     return 0;
 }
 

@@ -60,12 +60,12 @@ SystemManager::SystemManager() : QObject(nullptr)
     connect(SystemState::instance(), &SystemState::sig_usbPathChanged, this,
             &SystemManager::sig_usbPathChanged, Qt::DirectConnection);
 
-    LogWriter::instance()->write(1, "Enter SystemManager");
+    logger()->write(LogInfo, "Enter SystemManager");
 }
 
 SystemManager::~SystemManager()
 {
-    LogWriter::instance()->write(1, "Leave SystemManager");
+    logger()->write(LogInfo, "Leave SystemManager");
     delete m_translator;
     m_updateServer.reset();
 }
@@ -139,7 +139,7 @@ QString SystemManager::printFileVersion() const
 void SystemManager::setPrintFileVersion(const QString& version)
 {
     m_printFileVersion = version;
-    LogWriter::instance()->write(1, "Print File Version: %s", toStdString(version).c_str());
+    logger()->write(LogInfo, "Print File Version: %s", toStdString(version).c_str());
 }
 
 void SystemManager::setMachineName(QString name)

@@ -6,7 +6,7 @@
 #include "base/PathManager.h"
 #include "base/SystemState.h"
 #include "base/Utils.h"
-#include "engine/SvgParser.h"
+#include "engine/slicefile/SvgParser.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -30,7 +30,7 @@ int SystemManager::loadLanguage(const QString& locale)
 
     const QString file = PathManager::instance()->get(PATH_BIN_DIR) + QDir::separator() + "dureVOR_" + locale + ".qm";
     if (!Utils::isFile(file)) {
-        LogWriter::instance()->write(2, "Translate File Not Exist");
+        logger()->write(LogWarn, "Translate File Not Exist");
         return -1;
     }
     // Loaded aside first: a missing or broken file leaves the current
@@ -38,7 +38,7 @@ int SystemManager::loadLanguage(const QString& locale)
     std::unique_ptr<QTranslator> translator(new QTranslator);
     if (!translator->load(QString::fromStdString(Utils::fsPath(file)))) {
         qDebug() << "Load QM File Fail";
-        LogWriter::instance()->write(2, "Load QM File Fail");
+        logger()->write(LogWarn, "Load QM File Fail");
         return -1;
     }
     if (m_translator)
@@ -53,7 +53,7 @@ int SystemManager::loadLanguage(const QString& locale)
 void SystemManager::useLanguage(const QString& locale, const QString& codePage)
 {
     SystemState::instance()->setCodePage(codePage);
-    LogWriter::instance()->write(1, "CodePage: %s", toStdString(codePage).c_str());
+    logger()->write(LogInfo, "CodePage: %s", toStdString(codePage).c_str());
     SystemState::instance()->setLanguage(locale);
 }
 

@@ -41,7 +41,7 @@ bool passwordKey(const std::string& ssid, QString* key)
 {
     *key = QString::fromLatin1(ssid.data(), static_cast<int>(ssid.size()));
     if (ssid.find_first_not_of('/') == std::string::npos) {
-        LogWriter::instance()->write(2, "Wi-Fi password: no network name");
+        logger()->write(LogWarn, "Wi-Fi password: no network name");
         return false;
     }
     return true;
@@ -125,7 +125,7 @@ void SystemManager::saveWifiPassword(const std::string& ssid, const QString& pas
     settings->setValue(key, wrapWifiPassword(password));
     settings->sync();
     if (settings->status() != QSettings::NoError)
-        LogWriter::instance()->write(3, "Wi-Fi password of %s not saved", ssid.c_str());
+        logger()->write(LogError, "Wi-Fi password of %s not saved", ssid.c_str());
 }
 
 void SystemManager::removeWifiPassword(const std::string& ssid)
@@ -173,7 +173,7 @@ int SystemManager::syncNtpTime()
         const int rc = Clock::instance().setWallTime(now);
         if (rc != 0) {
             // Reported, so that nobody writes a wrong time to the hardware clock.
-            LogWriter::instance()->write(3, "%s, %d: %s", "syncNtpTime", __LINE__, strerror(-rc));
+            logger()->write(LogError, "%s, %d: %s", "syncNtpTime", __LINE__, strerror(-rc));
             printf("set system clock failed: %s\n", strerror(-rc));
             return -1;
         }
@@ -192,7 +192,7 @@ int SystemManager::writeRtc()
     const int fd = io.open(kRtcDevice, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        LogWriter::instance()->write(2, "%s", kRtcDevice);
+        logger()->write(LogWarn, "%s", kRtcDevice);
         return error;
     }
     io.close(fd);

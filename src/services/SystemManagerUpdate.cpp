@@ -28,7 +28,7 @@ bool SystemManager::checkUpdate(bool autoDownload)
     const int error = m_updateServer->checkUpdate(client, [this](PackageUpdateInfo info) { onUpdateInfo(info); });
     if (error != 0) {
         qDebug() << "checkUpdate error: " << error;
-        LogWriter::instance()->write(3, "checkUpdate error: %i", error);
+        logger()->write(LogError, "checkUpdate error: %i", error);
         return false;
     }
     return true;
@@ -55,7 +55,7 @@ int SystemManager::downloadPackages()
     {
         std::lock_guard<std::mutex> lock(m_updateMutex);
         if (m_downloading) {
-            LogWriter::instance()->write(2, "Download already running");
+            logger()->write(LogWarn, "Download already running");
             return -1;
         }
         m_downloading = true; // reserved: a second caller is refused
@@ -66,7 +66,7 @@ int SystemManager::downloadPackages()
     if (!waitForClientIdle(*m_updateServer)) {
         std::lock_guard<std::mutex> lock(m_updateMutex);
         m_downloading = false;
-        LogWriter::instance()->write(2, "Download already running");
+        logger()->write(LogWarn, "Download already running");
         return -1;
     }
 
@@ -89,7 +89,7 @@ int SystemManager::downloadPackages()
             package.path = rootPath(package.path);
         download.packages.push_back(package);
         types.push_back(item.type);
-        LogWriter::instance()->write(1, "Package: %i, URL: %s", int(item.type), item.url.c_str());
+        logger()->write(LogInfo, "Package: %i, URL: %s", int(item.type), item.url.c_str());
     }
 
     PackageMap previous;
@@ -119,7 +119,7 @@ int SystemManager::downloadPackages()
 int SystemManager::stopDownload()
 {
     printf("stop download\n");
-    LogWriter::instance()->write(1, "Stop UpdateServer Download");
+    logger()->write(LogInfo, "Stop UpdateServer Download");
     return m_updateServer->stopDownload();
 }
 
@@ -153,7 +153,7 @@ void SystemManager::onUpdateInfo(PackageUpdateInfo info)
     // The session id stays out of the log.
     qDebug() << "updated package: result (" << info.result << "), message (" << info.message.c_str()
              << "), package count (" << count << ")";
-    LogWriter::instance()->write(1, "updated package: result(%i), message(%s), count(%i)", info.result,
+    logger()->write(LogInfo, "updated package: result(%i), message(%s), count(%i)", info.result,
                                  info.message.c_str(), count);
     bool autoDownload = false;
     {
@@ -167,7 +167,7 @@ void SystemManager::onUpdateInfo(PackageUpdateInfo info)
     if (info.result != 0)
         return;
     if (count > 0 && autoDownload) {
-        LogWriter::instance()->write(1, "Auto Download");
+        logger()->write(LogInfo, "Auto Download");
         downloadPackages();
     }
     emit sig_checkUpdate(count > 0);
@@ -185,7 +185,7 @@ void SystemManager::onDownloadProgress(PackageType type, double total, double no
 void SystemManager::onDownloadError(int code, const std::string& msg)
 {
     printf("error occured: code (%d), message (%s)\n", code, msg.c_str());
-    LogWriter::instance()->write(3, "error occured: code (%d), message (%s)", code, msg.c_str());
+    logger()->write(LogError, "error occured: code (%d), message (%s)", code, msg.c_str());
     {
         std::lock_guard<std::mutex> lock(m_updateMutex);
         m_downloaded = false;

@@ -5,7 +5,7 @@
 #include "base/PathManager.h"
 #include "base/Shell.h"
 #include "base/Utils.h"
-#include "engine/Printer.h"
+#include "engine/print/Printer.h"
 
 #include <QRegularExpression>
 #include <QSettings>
@@ -103,7 +103,7 @@ QString SystemManager::controlVersion(bool refresh)
 
 void SystemManager::getVersion(nvupserver::PackageType type, nvupserver::PkgVersionInfo& info)
 {
-    LogWriter* log = LogWriter::instance();
+    LogWriter* log = logger();
     info.type = type;
     info.buildTime = 0;
     switch (type) {
@@ -111,14 +111,14 @@ void SystemManager::getVersion(nvupserver::PackageType type, nvupserver::PkgVers
         m_kernelVersion = getKernelRevision();
         if (m_kernelVersion.size() < 3) {
             info.major = info.minor = info.patch = 0;
-            log->write(1, "Error Kernel Revision: %s", toStdString(m_kernelVersion).c_str());
+            log->write(LogInfo, "Error Kernel Revision: %s", toStdString(m_kernelVersion).c_str());
         } else {
             int* fields[3] = {&info.major, &info.minor, &info.patch};
             for (int i = 0; i < 3; ++i) {
                 const QChar c = m_kernelVersion.at(i);
                 *fields[i] = c.isDigit() ? c.digitValue() : 0;
             }
-            log->write(1, "Kernel Version: %s", toStdString(m_kernelVersion).c_str());
+            log->write(LogInfo, "Kernel Version: %s", toStdString(m_kernelVersion).c_str());
         }
         break;
     }
@@ -127,25 +127,25 @@ void SystemManager::getVersion(nvupserver::PackageType type, nvupserver::PkgVers
         const int dash = text.lastIndexOf('-');
         m_controlVersion = dash < 0 ? text : text.left(dash);
         if (splitVersion(m_controlVersion, info)) {
-            log->write(1, "Control Version: %s", toStdString(controlVersion(false)).c_str());
+            log->write(LogInfo, "Control Version: %s", toStdString(controlVersion(false)).c_str());
         } else {
             info.major = 1;
             info.minor = info.patch = 0;
-            log->write(1, "Error Control Version: %s", toStdString(m_controlVersion).c_str());
+            log->write(LogInfo, "Error Control Version: %s", toStdString(m_controlVersion).c_str());
         }
         break;
     }
     case nvupserver::PACKAGE_LIBRARY:
         m_libraryVersion = installedVersion(PATH_LIBRARY);
-        log->write(1, "Library Version: %s", toStdString(m_libraryVersion).c_str());
+        log->write(LogInfo, "Library Version: %s", toStdString(m_libraryVersion).c_str());
         if (!splitVersion(leadingVersion(m_libraryVersion), info))
-            log->write(2, "Error Library Version: %s", toStdString(m_libraryVersion).c_str());
+            log->write(LogWarn, "Error Library Version: %s", toStdString(m_libraryVersion).c_str());
         break;
     case nvupserver::PACKAGE_SOFTWARE:
         m_firmwareVersion = leadingVersion(installedVersion(PATH_PROJECT));
-        log->write(1, "Firmware Version: %s", toStdString(m_firmwareVersion).c_str());
+        log->write(LogInfo, "Firmware Version: %s", toStdString(m_firmwareVersion).c_str());
         if (!splitVersion(m_firmwareVersion, info))
-            log->write(2, "Error Firmware Version: %s", toStdString(m_firmwareVersion).c_str());
+            log->write(LogWarn, "Error Firmware Version: %s", toStdString(m_firmwareVersion).c_str());
         break;
     }
 }
@@ -154,7 +154,7 @@ QString SystemManager::getKernelRevision()
 {
     std::string line;
     if (probeLine(" uname  -r | awk -F '[-]' '{print $4}' ", line) < 0) {
-        LogWriter::instance()->write(3, "%s error", "getKernelRevision");
+        logger()->write(LogError, "%s error", "getKernelRevision");
         return "000";
     }
     printf("%s procVersion:%s\n", "getKernelRevision", line.c_str());
@@ -167,7 +167,7 @@ QString SystemManager::getCPUSerial()
 {
     std::string line;
     if (probeLine("cat /proc/cpuinfo | grep 'Serial' | awk '{print $3}'", line) < 0) {
-        LogWriter::instance()->write(3, "%s error", "getCPUSerial");
+        logger()->write(LogError, "%s error", "getCPUSerial");
         return "00000000";
     }
     printf("%s :%s\n", "getCPUSerial", line.c_str());
@@ -187,7 +187,7 @@ void SystemManager::getUniqueID(std::string& serial, QString& cpuSerial)
     QString id = (QString::fromLatin1(serial.c_str()) + cpuSerial).toUpper();
     id.replace('O', 'Q');
     m_uniqueId = toStdString(id);
-    LogWriter::instance()->write(1, "%s [%s]", "getUniqueID", m_uniqueId.c_str());
+    logger()->write(LogInfo, "%s [%s]", "getUniqueID", m_uniqueId.c_str());
 }
 
 std::string SystemManager::uniqueId() const
@@ -234,7 +234,7 @@ void SystemManager::setMachineIdentity()
     client.name = kMachineName;
     client.oemName = "";
     client.hardwareVersion = hardwareVersionInfo();
-    LogWriter::instance()->write(1, "Machine Name:%s, OEM Name: %s", client.name.c_str(), client.oemName.c_str());
+    logger()->write(LogInfo, "Machine Name:%s, OEM Name: %s", client.name.c_str(), client.oemName.c_str());
     for (int type = 0; type < nvupserver::PACKAGE_TYPE_COUNT; ++type) {
         nvupserver::PkgVersionInfo info;
         getVersion(nvupserver::PackageType(type), info);

@@ -12,7 +12,7 @@ WorkThread::WorkThread() : m_canceller(std::make_shared<RunCanceller>())
 {
     registerNetMetaTypes();
     registerWifiMetaTypes();
-    LogWriter::instance()->write(1, "Enter WorkThread (%i)", m_job.load());
+    logger()->write(LogInfo, "Enter WorkThread (%i)", m_job.load());
 }
 
 WorkThread::~WorkThread()
@@ -21,7 +21,7 @@ WorkThread::~WorkThread()
     // is stopped and the thread waited for instead.
     stop();
     wait();
-    LogWriter::instance()->write(1, "Leave WorkThread (%i)", m_job.load());
+    logger()->write(LogInfo, "Leave WorkThread (%i)", m_job.load());
 }
 
 void WorkThread::startJob(int job)

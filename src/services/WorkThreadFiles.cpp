@@ -38,7 +38,7 @@ int WorkThread::findModels(const QString& path)
     QStringList models;
     if (!Utils::isDir(path)) {
         emit sig_modelListFound(path, models);
-        LogWriter::instance()->write(3, "showFileList error!");
+        logger()->write(LogError, "showFileList error!");
         return -1;
     }
     for (const QString& entry : entriesOf(path)) {
@@ -52,7 +52,7 @@ int WorkThread::findModels(const QString& path)
 int WorkThread::deleteAll(const QString& path)
 {
     if (!Utils::isDir(path)) {
-        LogWriter::instance()->write(3, "deleteAll: %s is no folder", path.toUtf8().constData());
+        logger()->write(LogError, "deleteAll: %s is no folder", path.toUtf8().constData());
         emit sig_deletedAll();
         return -1;
     }
@@ -72,7 +72,7 @@ int WorkThread::syncLog(const QString& path)
     int count = 0;
     // The caller waits for the count to close its popup, also when there is nowhere to copy to.
     if (!Utils::isDir(path)) {
-        LogWriter::instance()->write(2, "syncLog: %s is no folder", path.toUtf8().constData());
+        logger()->write(LogWarn, "syncLog: %s is no folder", path.toUtf8().constData());
         emit sig_logSyncFinished(count);
         return -1;
     }
@@ -90,21 +90,21 @@ int WorkThread::syncLog(const QString& path)
 
 int WorkThread::hardwareConfig()
 {
-    LogWriter* log = LogWriter::instance();
-    log->write(1, "HDMI EDID Configue");
+    LogWriter* log = logger();
+    log->write(LogInfo, "HDMI EDID Configue");
     const std::string command = "cd " + shellQuote(rootPath(kHdmiToolDir)) + ";" + kHdmiTool;
     const RunResult run = runLimited({"/bin/sh", "-c", command});
     int result = run.status;
     if (!run.started) {
-        log->write(3, "%s, %d: %s", "hardwareConfig", __LINE__, run.why.c_str());
+        log->write(LogError, "%s, %d: %s", "hardwareConfig", __LINE__, run.why.c_str());
         result = -1;
     } else if (run.timedOut || run.cancelled) {
-        log->write(3, "%s, %d: %s", "hardwareConfig", __LINE__,
+        log->write(LogError, "%s, %d: %s", "hardwareConfig", __LINE__,
                    run.timedOut ? "the tool did not finish in time and was killed" : "stopped");
         result = -1;
     }
     const std::string output = run.output.substr(0, kToolOutputKept);
-    log->write(1, "hardwareConfig Result: %d\n %s", result, output.c_str());
+    log->write(LogInfo, "hardwareConfig Result: %d\n %s", result, output.c_str());
     emit sig_hardwareConfig(result);
     return result;
 }

@@ -71,7 +71,7 @@ int WorkThread::runNetworkJob(int job)
         pollfd stopped{stopper->fd(), POLLIN, 0};
         poll(&stopped, 1, kLockRetryMs);
         if (stopper->cancelled()) {
-            LogWriter::instance()->write(2, "WorkThread: job %d stopped before it could begin", job);
+            logger()->write(LogWarn, "WorkThread: job %d stopped before it could begin", job);
             if (job == JOB_NTP_TIME)
                 return -1;
             m_timedOut = false;
@@ -115,14 +115,14 @@ int WorkThread::wifiScan()
 
 int WorkThread::writeWpaConfig(const QString& ssid, const QString& password, const QString& security)
 {
-    LogWriter* log = LogWriter::instance();
+    LogWriter* log = logger();
     std::string text, why;
     m_timedOut = false;
     if (!stationConfigText(ssid, password, security, &text, &why)) {
-        log->write(3, "writeWpaConfig: %s", why.c_str());
+        log->write(LogError, "writeWpaConfig: %s", why.c_str());
         return reportConnect(false);
     }
-    log->write(0, "wifiName=" + printable(ssid) + "  pass=" + (password.isEmpty() ? "" : "********"));
+    log->write(LogDebug, "wifiName=" + printable(ssid) + "  pass=" + (password.isEmpty() ? "" : "********"));
 
     // The last good file comes back when this one does not bring the network up.
     const QString path = PathManager::instance()->get(PATH_WIFI_CFG);
@@ -130,7 +130,7 @@ int WorkThread::writeWpaConfig(const QString& ssid, const QString& password, con
     const bool hadPrevious = readWhole(path, &previous);
     const int written = durable::replaceFile(path.toStdString(), text, kSecretFileMode);
     if (written != 0) {
-        log->write(3, "writeWpaConfig: %s not written: %s", path.toUtf8().constData(), strerror(-written));
+        log->write(LogError, "writeWpaConfig: %s not written: %s", path.toUtf8().constData(), strerror(-written));
         return reportConnect(false);
     }
     const bool ok = joinWifi();
@@ -166,11 +166,11 @@ bool WorkThread::joinWifi()
 
 int WorkThread::startHotspot(const QString& ssid, const QString& password)
 {
-    LogWriter* log = LogWriter::instance();
+    LogWriter* log = logger();
     std::string text, why;
     m_timedOut = false;
     if (!hotspotConfigText(ssid, password, &text, &why)) {
-        log->write(3, "startHotspot: %s", why.c_str());
+        log->write(LogError, "startHotspot: %s", why.c_str());
         return reportConnect(false);
     }
     disconnectNetwork();
@@ -180,7 +180,7 @@ int WorkThread::startHotspot(const QString& ssid, const QString& password)
     const QString path = Utils::joinPath(PathManager::instance()->get(PATH_TMP), "hostapd.conf");
     const int written = durable::replaceFile(path.toStdString(), text, kSecretFileMode);
     if (written != 0) {
-        log->write(3, "startHotspot: %s not written: %s", path.toUtf8().constData(), strerror(-written));
+        log->write(LogError, "startHotspot: %s not written: %s", path.toUtf8().constData(), strerror(-written));
         return reportConnect(false);
     }
 
@@ -212,7 +212,7 @@ int WorkThread::updateNTPTime()
     const int result = syncNtpTime();
     usleep(100);
     if (result != 0) {
-        LogWriter::instance()->write(3, "%s failed", "updateNTPTime");
+        logger()->write(LogError, "%s failed", "updateNTPTime");
         return -1;
     }
     writeRtc();
