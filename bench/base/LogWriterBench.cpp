@@ -19,9 +19,9 @@ LogWriter* benchLog()
     static std::once_flag once;
     std::call_once(once, [] {
         mkdir(rootPath("/data").c_str(), 0755);
-        LogWriter::instance()->init("/data/var", "TalvikS", 1, 0x500000, 15, false);
+        logger()->init("/data/var", "TalvikS", LogInfo, 0x500000, 15, false);
     });
-    return LogWriter::instance();
+    return logger();
 }
 
 void BM_LogLine(benchmark::State& state)
@@ -30,7 +30,7 @@ void BM_LogLine(benchmark::State& state)
     int layer = 0;
     for (auto _ : state) {
         ++layer;
-        benchmark::DoNotOptimize(log->write(1, "layer %d exposure %d ms, z %d um", layer, 2500, 50 * layer));
+        benchmark::DoNotOptimize(log->write(LogInfo, "layer %d exposure %d ms, z %d um", layer, 2500, 50 * layer));
     }
 }
 BENCHMARK(BM_LogLine)->Threads(1)->Threads(8)->UseRealTime();

@@ -13,7 +13,7 @@ namespace {
 const bool g_logReady = [] {
     char folder[] = "/tmp/talviks-fuzz.XXXXXX";
     if (mkdtemp(folder))
-        LogWriter::instance()->init(folder, "fuzz", 3, 1 << 20, 1, false);
+        logger()->init(folder, "fuzz", LogError, 1 << 20, 1, false);
     return true;
 }();
 

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     setenv("TALVIKS_ROOT", root, 1);
     PathManager::instance(); // the model and thumbnail folders
     // Every refused file logs an error: keep them out of the run.
-    LogWriter::instance()->init("/data/var", "fuzz", 4, 1 << 20, 1, false);
+    logger()->init("/data/var", "fuzz", LogTest, 1 << 20, 1, false);
     g_fd = open(Utils::fsPath(kModel).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     return g_fd < 0 ? 1 : 0;
 }

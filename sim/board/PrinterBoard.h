@@ -24,6 +24,10 @@ namespace sim {
 class PrinterBoard
 {
 public:
+    // The board's own copy of the wiring, kept apart from the engine's
+    // (src/engine/devices/Board.h) on purpose: were one of them wrong, the
+    // engine would drive or watch a line this board does not, and the tests
+    // that wait on that line would say so.
     static constexpr unsigned int kMotorEnableLine = 1;
     static constexpr unsigned int kHomeKeyLine = 4;
     static constexpr unsigned int kLimitLine = 8;

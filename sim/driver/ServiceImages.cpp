@@ -1,13 +1,14 @@
-#include "ServiceImages.h"
+#include "driver/ServiceImages.h"
 
 #include "base/ConfigStore.h"
 #include "base/PathManager.h"
 #include "base/RootPath.h"
 #include "base/Utils.h"
-#include "engine/MaskGrid.h"
-#include "engine/Printer.h"
-#include "engine/ProjectView.h"
-#include "engine/TestImages.h"
+#include "driver/SimOutput.h"
+#include "engine/print/MaskGrid.h"
+#include "engine/print/Printer.h"
+#include "engine/projection/ProjectView.h"
+#include "engine/projection/TestImages.h"
 
 #include <cstdio>
 
@@ -53,7 +54,7 @@ int showMaskGrid(const SimOptions& options, const PrinterConfig& machine, std::s
     if (grid.setGridSize(options.maskColumns, options.maskRows) != 0)
         return -1;
     const int rc = options.maskBlocks ? grid.drawBlocks() : grid.showOnPanel();
-    printf("Cell levels:\n%s", grid.cellsToText().toUtf8().constData());
+    fprintf(simOut(), "Cell levels:\n%s", grid.cellsToText().toUtf8().constData());
     if (rc == 0 && grid.saveMaskImage(false) == 0)
         maskFile = rootPath(Utils::maskImagePath(PathManager::instance()->get(PATH_CONFIG)).toStdString());
     return rc;
@@ -84,8 +85,8 @@ int showServiceImage(const SimOptions& options, Printer& printer, sim::SimMachin
         fprintf(stderr, "talviks-sim: cannot write %s\n", framePath.c_str());
         return 1;
     }
-    printf("Frame (%u x %u): %s\n", config.XRes, config.YRes, framePath.c_str());
+    fprintf(simOut(), "Frame (%u x %u): %s\n", config.XRes, config.YRes, framePath.c_str());
     if (!maskFile.empty())
-        printf("Mask image: %s\n", maskFile.c_str());
+        fprintf(simOut(), "Mask image: %s\n", maskFile.c_str());
     return 0;
 }

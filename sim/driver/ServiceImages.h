@@ -1,7 +1,7 @@
 #pragma once
 
-#include "SimOptions.h"
 #include "board/SimMachine.h"
+#include "driver/SimOptions.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "SimOptions.h"
+#include "driver/SimOptions.h"
 
 #include <cmath>
 #include <cstdio>

@@ -51,7 +51,7 @@ timeval Clock::wallTime() const
 int Clock::setWallTime(const timeval& tv)
 {
     if (!rootPrefix().empty()) {
-        LogWriter::instance()->write(2, "Clock: not setting the wall clock to %ld under the scratch root %s",
+        logger()->write(LogWarn, "Clock: not setting the wall clock to %ld under the scratch root %s",
                                      static_cast<long>(tv.tv_sec), rootPrefix().c_str());
         return -EPERM;
     }

@@ -375,7 +375,7 @@ int ConfigStore::readText(File file, const std::string& text, const std::string&
     Json::Value root;
     std::string error;
     if (!parseConfigText(text, &root, &error)) {
-        LogWriter::instance()->write(2, "%s is not a configuration file: %s", pathForLog.c_str(), error.c_str());
+        logger()->write(LogWarn, "%s is not a configuration file: %s", pathForLog.c_str(), error.c_str());
         return -1;
     }
     const JsonFieldReader in(root, pathForLog);
@@ -415,17 +415,17 @@ ConfigStore::ReadResult ConfigStore::readFile(File file, const std::string& path
     std::string text;
     const int result = readWholeFile(rootPath(path), &text);
     if (result == -EFBIG) {
-        LogWriter::instance()->write(2, "%s is not a configuration file: larger than %zu bytes", path.c_str(),
+        logger()->write(LogWarn, "%s is not a configuration file: larger than %zu bytes", path.c_str(),
                                      kMaxFileSize);
         return ReadResult::Unparsable;
     }
     if (result == -ENOENT || result == -ENOTDIR) {
-        LogWriter::instance()->write(1, "%s not read: %s", path.c_str(), strerror(-result));
+        logger()->write(LogInfo, "%s not read: %s", path.c_str(), strerror(-result));
         return ReadResult::Missing;
     }
     if (result < 0) {
         const char* cause = result == -EINVAL ? "not a regular file" : strerror(-result);
-        LogWriter::instance()->write(3, "%s cannot be read: %s", path.c_str(), cause);
+        logger()->write(LogError, "%s cannot be read: %s", path.c_str(), cause);
         return ReadResult::Unreadable;
     }
     return readText(file, text, path) == 0 ? ReadResult::Ok : ReadResult::Unparsable;
@@ -475,7 +475,7 @@ int ConfigStore::save(File file)
 {
     const std::string& path = m_paths[file];
     if (path.empty()) {
-        LogWriter::instance()->write(2, "%s not saved: the configuration was never loaded", fileName(file));
+        logger()->write(LogWarn, "%s not saved: the configuration was never loaded", fileName(file));
         return -ENOENT;
     }
     std::lock_guard<std::mutex> lock(m_saveLocks[file]);
@@ -542,11 +542,11 @@ void ConfigStore::load(const std::string& dir)
         const std::string bad = path + ".bad";
         if (rename(rootPath(path).c_str(), rootPath(bad).c_str()) == 0) {
             chmod(rootPath(bad).c_str(), modeOf(File(f)));
-            LogWriter::instance()->write(2, "%s kept as %s; rewritten with the values in force", path.c_str(),
+            logger()->write(LogWarn, "%s kept as %s; rewritten with the values in force", path.c_str(),
                                          bad.c_str());
         } else {
             rewrite[f] = false;
-            LogWriter::instance()->write(3, "%s could not be kept as %s: %s; left as it is", path.c_str(),
+            logger()->write(LogError, "%s could not be kept as %s: %s; left as it is", path.c_str(),
                                          bad.c_str(), strerror(errno));
         }
     }

@@ -137,7 +137,7 @@ const Json::Value* JsonFieldReader::member(const char* key) const
 
 void JsonFieldReader::warn(const char* key, const char* expected) const
 {
-    LogWriter::instance()->write(2, "%s: \"%s%s\" is not %s; keeping its value", m_file.c_str(), m_where.c_str(), key,
+    logger()->write(LogWarn, "%s: \"%s%s\" is not %s; keeping its value", m_file.c_str(), m_where.c_str(), key,
                                  expected);
 }
 

@@ -144,7 +144,7 @@ int replaceFile(const std::string& boardPath, const void* data, size_t size, mod
             discardTemporary(fd, tempPath);
     }
     if (result < 0)
-        LogWriter::instance()->write(3, "Cannot rewrite %s: %s", boardPath.c_str(), strerror(-result));
+        logger()->write(LogError, "Cannot rewrite %s: %s", boardPath.c_str(), strerror(-result));
     return result;
 }
 

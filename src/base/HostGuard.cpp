@@ -378,7 +378,7 @@ Walk startingWalk()
 bool allowed(bool ok, const std::string& what, const std::string& why)
 {
     if (!ok)
-        LogWriter::instance()->write(2, "Shell: not running \"%s\" under the scratch root %s: %s may change the host",
+        logger()->write(LogWarn, "Shell: not running \"%s\" under the scratch root %s: %s may change the host",
                                      what.c_str(), rootPrefix().c_str(), why.c_str());
     return ok;
 }

@@ -43,7 +43,9 @@ public:
         }
         const int fd = SysIo::instance().open(path.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 1) {
+            const int error = errno;
             printf("Unable to Open Device(%s)\n", path.c_str());
+            errno = error;
             return -1;
         }
         printf("Open Device(%s) Success\n", path.c_str());
@@ -114,6 +116,17 @@ int I2C::close()
     return 0;
 }
 
+int I2C::transact(uint32_t messages, const char* failure)
+{
+    i2c_rdwr_ioctl_data data{m_messages, messages};
+    if (!isOpen() || SysIo::instance().ioctl(m_fd, I2C_RDWR, &data) < 0) {
+        const int error = isOpen() ? errno : EBADF;
+        printf(failure, error, strerror(error));
+        return -error;
+    }
+    return 0;
+}
+
 int I2C::read(const uint8_t* txBuf, uint16_t txLength, uint8_t* rxBuf, uint16_t rxLength)
 {
     TALVIKS_ASSERT(txBuf && rxBuf);
@@ -121,13 +134,7 @@ int I2C::read(const uint8_t* txBuf, uint16_t txLength, uint8_t* rxBuf, uint16_t 
     m_messages[0].len = txLength;
     m_messages[1].buf = rxBuf;
     m_messages[1].len = rxLength;
-    i2c_rdwr_ioctl_data data{m_messages, 2};
-    if (!isOpen() || SysIo::instance().ioctl(m_fd, I2C_RDWR, &data) < 0) {
-        const int error = isOpen() ? errno : EBADF;
-        printf("I2C Read Fail: ERRNO (%i), MSG(%s)", error, strerror(error));
-        return -error;
-    }
-    return 0;
+    return transact(2, "I2C Read Fail: ERRNO (%i), MSG(%s)");
 }
 
 int I2C::write(const uint8_t* buf, int count)
@@ -135,13 +142,18 @@ int I2C::write(const uint8_t* buf, int count)
     TALVIKS_ASSERT(buf && count > 0 && count < 64);
     m_messages[0].buf = const_cast<uint8_t*>(buf);
     m_messages[0].len = static_cast<uint16_t>(count);
-    i2c_rdwr_ioctl_data data{m_messages, 1};
-    if (!isOpen() || SysIo::instance().ioctl(m_fd, I2C_RDWR, &data) < 0) {
-        const int error = isOpen() ? errno : EBADF;
-        printf("I2C Write Fail: ERRNO (%i), MSG(%s)", error, strerror(error));
-        return -error;
-    }
-    return 0;
+    return transact(1, "I2C Write Fail: ERRNO (%i), MSG(%s)");
+}
+
+int I2C::writeCommand(uint8_t command, const uint8_t* data, int count)
+{
+    TALVIKS_ASSERT(data && count > 0 && count < 64);
+    uint8_t buffer[64];
+    buffer[0] = command;
+    memcpy(buffer + 1, data, static_cast<size_t>(count));
+    m_messages[0].buf = buffer;
+    m_messages[0].len = static_cast<uint16_t>(count + 1);
+    return transact(1, "I2C Write Fail: ERRNO (%i), MSG(%s)");
 }
 
 } // namespace HardwareInterface

@@ -28,8 +28,14 @@ public:
     int read(const uint8_t* txBuf, uint16_t txLength, uint8_t* rxBuf, uint16_t rxLength);
     // Writes 1 to 63 bytes, register address included; 0 or the negative errno.
     int write(const uint8_t* buf, int count);
+    // Writes a command byte followed by 1 to 63 data bytes; 0 or the negative errno.
+    int writeCommand(uint8_t command, const uint8_t* data, int count);
 
 private:
+    // The first `messages` of m_messages as one transaction; `failure` is
+    // printed with the errno when it fails.
+    int transact(uint32_t messages, const char* failure);
+
     int m_fd = 0;
     i2c_msg m_messages[2]{};
 };

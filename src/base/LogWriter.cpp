@@ -90,7 +90,7 @@ LogWriter* LogWriter::instance()
 void LogWriter::closeAtExit()
 {
     LogWriter* writer = instance();
-    writer->write(1, "Leave LogWrite");
+    writer->write(LogInfo, "Leave LogWrite");
     AppendGuard guard(writer->m_mutex);
     writer->closeLog();
     writer->m_closed = true;
@@ -147,7 +147,7 @@ void LogWriter::writeEarlyLines()
         if (isEnabled(line.level))
             append(line.level, line.text.data(), line.text.size());
     if (dropped > 0)
-        write(2, "%zu lines written before the log was opened are lost", dropped);
+        write(LogWarn, "%zu lines written before the log was opened are lost", dropped);
 }
 
 int LogWriter::write(int level, const char* format, ...)

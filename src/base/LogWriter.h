@@ -10,7 +10,8 @@
 
 class QString;
 
-// Log levels: 0 debug, 1 information, 2 warning, 3 error, 4 test.
+// Log levels, lowest first; lines below the configured level are dropped.
+enum : int { LogDebug = 0, LogInfo = 1, LogWarn = 2, LogError = 3, LogTest = 4 };
 typedef int LogLevel;
 
 // The process log: one time-stamped line per write, appended to a file in the
@@ -85,3 +86,10 @@ private:
     std::vector<EarlyLine> m_early; // written before the first init
     size_t m_earlyDropped = 0;
 };
+
+// The process log, the one way to reach it.
+inline LogWriter* logger()
+{
+    return LogWriter::instance();
+}
+

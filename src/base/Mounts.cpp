@@ -26,7 +26,7 @@ bool refusedOnTheHost(const char* what, const std::string& target)
 {
     if (rootPrefix().empty())
         return false;
-    LogWriter::instance()->write(2, "Mounts: not %s %s: the host's mounts are not touched under the scratch root %s",
+    logger()->write(LogWarn, "Mounts: not %s %s: the host's mounts are not touched under the scratch root %s",
                                  what, target.c_str(), rootPrefix().c_str());
     errno = EPERM;
     return true;
@@ -82,6 +82,6 @@ int unmountOrDetach(const std::string& target)
         return 0;
     if (errno != EBUSY)
         return -1;
-    LogWriter::instance()->write(2, "unmount %s: %s, detaching it", target.c_str(), strerror(EBUSY));
+    logger()->write(LogWarn, "unmount %s: %s, detaching it", target.c_str(), strerror(EBUSY));
     return mounts.unmount(target, MNT_DETACH);
 }

@@ -14,7 +14,7 @@ namespace {
 
 void reportCheck(const char* signature, int line)
 {
-    LogWriter::instance()->write(1, "%s: H %d", signature, line);
+    logger()->write(LogInfo, "%s: H %d", signature, line);
 }
 
 } // namespace

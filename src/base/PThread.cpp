@@ -43,7 +43,7 @@ PThread::~PThread() = default;
 int PThread::start(bool detached, size_t stackSize)
 {
     if (m_shared->state.load() == Running) {
-        LogWriter::instance()->write(2, "PThread::start: the thread is still running");
+        logger()->write(LogWarn, "PThread::start: the thread is still running");
         return -1;
     }
     pthread_attr_t attr;
@@ -125,7 +125,7 @@ void* PThread::join()
         return nullptr;
     void* result = nullptr;
     if (pthread_join(m_tid, &result) != 0) {
-        LogWriter::instance()->write(1, "%s: H %d", "void* PThread::join()", __LINE__);
+        logger()->write(LogInfo, "%s: H %d", "void* PThread::join()", __LINE__);
         return nullptr;
     }
     m_joined = true;
@@ -144,7 +144,7 @@ void PThread::cancel()
             return;
     }
     if (pthread_cancel(m_tid) != 0)
-        LogWriter::instance()->write(1, "%s: H %d", "void PThread::cancel()", __LINE__);
+        logger()->write(LogInfo, "%s: H %d", "void PThread::cancel()", __LINE__);
 }
 
 bool PThread::isAlive() const

@@ -157,7 +157,7 @@ void PTimer::create(int mode)
 void PTimer::arm(int ms)
 {
     if (m_slot < 0) {
-        LogWriter::instance()->write(2, "PTimer: arming a timer that was never created");
+        logger()->write(LogWarn, "PTimer: arming a timer that was never created");
         return;
     }
     itimerspec spec{};

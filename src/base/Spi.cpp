@@ -18,25 +18,38 @@ Spi::~Spi()
     close();
 }
 
-int Spi::open(const char* path, uint8_t mode, uint8_t bitsPerWord, uint32_t speedHz, uint8_t csChange)
+int Spi::open(const char* path, uint8_t mode, uint8_t bitsPerWord, uint32_t speedHz, uint8_t csChange,
+              OpenStep* failed)
 {
     close();
+    OpenStep ignored;
+    OpenStep& step = failed ? *failed : ignored;
+    step = OpenStep::None;
     const int fd = SysIo::instance().open(path, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        printf("SpiFlashControl Open Motor Dev Fail (%s)\n", strerror(errno));
+        const int error = errno;
+        printf("SpiFlashControl Open Motor Dev Fail (%s)\n", strerror(error));
+        step = OpenStep::Open;
+        errno = error;
         return -1;
     }
     const char* failure = nullptr;
-    if (SysIo::instance().ioctl(fd, SPI_IOC_WR_MODE, &mode) < 0)
+    if (SysIo::instance().ioctl(fd, SPI_IOC_WR_MODE, &mode) < 0) {
         failure = "can't set spi mode: %s\n";
-    else if (SysIo::instance().ioctl(fd, SPI_IOC_WR_BITS_PER_WORD, &bitsPerWord) < 0)
+        step = OpenStep::Mode;
+    } else if (SysIo::instance().ioctl(fd, SPI_IOC_WR_BITS_PER_WORD, &bitsPerWord) < 0) {
         failure = "can't set bits per word: %s\n";
-    else if (SysIo::instance().ioctl(fd, SPI_IOC_WR_MAX_SPEED_HZ, &speedHz) < 0)
+        step = OpenStep::BitsPerWord;
+    } else if (SysIo::instance().ioctl(fd, SPI_IOC_WR_MAX_SPEED_HZ, &speedHz) < 0) {
         failure = "can't set max speed hz: %s\n";
+        step = OpenStep::Speed;
+    }
     if (failure) {
-        printf(failure, strerror(errno));
+        const int error = errno;
+        printf(failure, strerror(error));
         // A node left half set up must not look open.
         SysIo::instance().close(fd);
+        errno = error;
         return -1;
     }
     m_fd = fd;

@@ -17,8 +17,13 @@ public:
     Spi();
     ~Spi();
 
-    // 0, or -1 when the node cannot be opened or refuses a setting (it is then closed).
-    int open(const char* path, uint8_t mode, uint8_t bitsPerWord, uint32_t speedHz, uint8_t csChange);
+    // The step of open() that failed.
+    enum class OpenStep { None, Open, Mode, BitsPerWord, Speed };
+
+    // 0, or -1 when the node cannot be opened or refuses a setting (it is then
+    // closed); errno holds the cause and `failed`, when given, the step.
+    int open(const char* path, uint8_t mode, uint8_t bitsPerWord, uint32_t speedHz, uint8_t csChange,
+             OpenStep* failed = nullptr);
     int close();
     bool isOpen() const { return m_fd > 0; }
 

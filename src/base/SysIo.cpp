@@ -62,7 +62,7 @@ SysIo& SysIo::libc()
 int SysIo::open(const char* path, int flags, mode_t mode)
 {
     if (!rootPrefix().empty() && isHostHardware(path, flags)) {
-        LogWriter::instance()->write(2, "SysIo: not opening the host's %s under the scratch root %s", path,
+        logger()->write(LogWarn, "SysIo: not opening the host's %s under the scratch root %s", path,
                                      rootPrefix().c_str());
         errno = EPERM;
         return -1;

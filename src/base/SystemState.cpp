@@ -32,12 +32,12 @@ SystemState::SystemState()
     : m_codePage("437"), m_language(QString::fromStdString(ConfigStore::instance()->m_general.Language))
 {
     registerNetMetaTypes();
-    LogWriter::instance()->write(1, "Enter SystemState");
+    logger()->write(LogInfo, "Enter SystemState");
 }
 
 SystemState::~SystemState()
 {
-    LogWriter::instance()->write(1, "Leave SystemState");
+    logger()->write(LogInfo, "Leave SystemState");
 }
 
 QString SystemState::usbPath() const

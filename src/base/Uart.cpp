@@ -32,13 +32,13 @@ int Uart::open(const char* path, int baud, char parity, int dataBits, int stopBi
     }
     termios current{};
     if (fcntl(fd, F_SETFL, 0) != 0 || tcgetattr(fd, &current) != 0) {
-        LogWriter::instance()->write(3, "Uart: %s is no serial port: %s", path, strerror(errno));
+        logger()->write(LogError, "Uart: %s is no serial port: %s", path, strerror(errno));
         SysIo::instance().close(fd);
         return -1;
     }
     const termios settings = uartSettings(current, baud, parity, dataBits, stopBits);
     if (tcsetattr(fd, TCSANOW, &settings) != 0) {
-        LogWriter::instance()->write(3, "Uart: cannot configure %s: %s", path, strerror(errno));
+        logger()->write(LogError, "Uart: cannot configure %s: %s", path, strerror(errno));
         SysIo::instance().close(fd);
         return -1;
     }
@@ -69,7 +69,7 @@ int Uart::write(const void* buffer, int length)
     if (length <= 0)
         return 0;
     if (writeAll(m_fd, buffer, static_cast<size_t>(length)) < 0) {
-        LogWriter::instance()->write(2, "Uart Write Fail: ERRNO (%i), MSG(%s)", errno, strerror(errno));
+        logger()->write(LogWarn, "Uart Write Fail: ERRNO (%i), MSG(%s)", errno, strerror(errno));
         return -ENOENT;
     }
     return 0;
@@ -96,7 +96,7 @@ int Uart::read(void* buffer, int count)
         if (ready < 0) {
             const int error = errno;
             puts("error");
-            LogWriter::instance()->write(2, "Uart Read Select ERRNO (%i), MSG(%s)", error, strerror(error));
+            logger()->write(LogWarn, "Uart Read Select ERRNO (%i), MSG(%s)", error, strerror(error));
             return -ENOENT;
         }
         const ssize_t n = SysIo::instance().read(m_fd, bytes + got, static_cast<size_t>(count - got));
@@ -107,7 +107,7 @@ int Uart::read(void* buffer, int count)
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         // Readable but nothing to read: the peer hung up.
-        LogWriter::instance()->write(2, "Uart Read: the peer is gone after %d of %d bytes (%s)", got, count,
+        logger()->write(LogWarn, "Uart Read: the peer is gone after %d of %d bytes (%s)", got, count,
                                      n == 0 ? "end of data" : strerror(errno));
         return got > 0 ? got : -ENOENT;
     }
@@ -132,7 +132,7 @@ int Uart::recvLine(char* buffer, int capacity)
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (n <= 0) {
-            LogWriter::instance()->write(2, "Uart recvLine: the peer is gone after %d bytes (%s)", count,
+            logger()->write(LogWarn, "Uart recvLine: the peer is gone after %d bytes (%s)", count,
                                          n == 0 ? "end of data" : strerror(errno));
             return -ENOENT;
         }

@@ -117,8 +117,8 @@ bool Utils::removeFile(const QString& path)
 
 int Utils::copyFile(const QString& source, const QString& destination)
 {
-    LogWriter* log = LogWriter::instance();
-    log->write(1, "%s: H %d", kCopySignature, __LINE__);
+    LogWriter* log = logger();
+    log->write(LogInfo, "%s: H %d", kCopySignature, __LINE__);
     const std::string from = fsPath(source);
     const std::string to = fsPath(destination);
 
@@ -130,19 +130,19 @@ int Utils::copyFile(const QString& source, const QString& destination)
     }
     struct stat sourceInfo{};
     if (fstat(in, &sourceInfo) != 0 || !S_ISREG(sourceInfo.st_mode)) {
-        log->write(3, "copyFile: %s is not a regular file", source.toUtf8().constData());
+        log->write(LogError, "copyFile: %s is not a regular file", source.toUtf8().constData());
         close(in);
         return COPY_NO_SOURCE;
     }
     struct stat destinationInfo{};
     if (stat(to.c_str(), &destinationInfo) == 0) {
         if (destinationInfo.st_dev == sourceInfo.st_dev && destinationInfo.st_ino == sourceInfo.st_ino) {
-            log->write(3, "copyFile: %s is %s itself", destination.toUtf8().constData(), source.toUtf8().constData());
+            log->write(LogError, "copyFile: %s is %s itself", destination.toUtf8().constData(), source.toUtf8().constData());
             close(in);
             return COPY_NO_DESTINATION;
         }
         if (S_ISDIR(destinationInfo.st_mode)) {
-            log->write(3, "copyFile: %s is a folder", destination.toUtf8().constData());
+            log->write(LogError, "copyFile: %s is a folder", destination.toUtf8().constData());
             close(in);
             return COPY_NO_DESTINATION;
         }
@@ -164,15 +164,15 @@ int Utils::copyFile(const QString& source, const QString& destination)
     if (step != CopyStep::Done) {
         durable::discardTemporary(out, temporary);
         perror(step == CopyStep::ReadFailed ? "read" : "write");
-        log->write(3, "%s, %d: %s", "copyFile", __LINE__, strerror(error));
+        log->write(LogError, "%s, %d: %s", "copyFile", __LINE__, strerror(error));
         return step == CopyStep::ReadFailed ? COPY_READ_ERROR : COPY_WRITE_ERROR;
     }
     const int committed = durable::commitTemporary(out, temporary, to);
     if (committed < 0) {
-        log->write(3, "%s, %d: %s", "copyFile", __LINE__, strerror(-committed));
+        log->write(LogError, "%s, %d: %s", "copyFile", __LINE__, strerror(-committed));
         return COPY_WRITE_ERROR;
     }
-    log->write(1, "%s: H %d", kCopySignature, __LINE__);
+    log->write(LogInfo, "%s: H %d", kCopySignature, __LINE__);
     return COPY_OK;
 }
 

@@ -77,7 +77,7 @@ void Utils::getQRCode(const QString& tool, const QString& text, QPixmap& pixmap)
     const std::string command = tool.toUtf8().toStdString() + " -o " + shellQuote(picture) + " -- " +
                                 shellQuote(text.toUtf8().toStdString());
     const int status = Shell::instance().run(command);
-    LogWriter::instance()->write(1, "%s return %d", "getQRCode", status);
+    logger()->write(LogInfo, "%s return %d", "getQRCode", status);
     if (status != 0)
         return;
     // Through QImage: QPixmap::load could answer from its cache, keyed by

@@ -19,7 +19,7 @@ int Utils::getDiskInfo(const std::string& path, uint64_t& total, uint64_t& free)
     struct statfs info{};
     if (statfs(rootPath(path).c_str(), &info) != 0) {
         const int error = errno;
-        LogWriter::instance()->write(3, std::string("statfs failed: ") + strerror(error));
+        logger()->write(LogError, std::string("statfs failed: ") + strerror(error));
         return -error;
     }
     total = static_cast<uint64_t>(info.f_blocks) * static_cast<uint64_t>(info.f_bsize);

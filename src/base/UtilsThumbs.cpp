@@ -99,10 +99,10 @@ struct FileCloser
 bool readPreview(const QString& modelPath, QByteArray* image)
 {
     const QByteArray pathText = modelPath.toUtf8();
-    LogWriter* log = LogWriter::instance();
+    LogWriter* log = logger();
     const int fd = open(Utils::fsPath(modelPath).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        log->write(3, "extractThumb Fail, Fail to Open File(%s)", pathText.constData());
+        log->write(LogError, "extractThumb Fail, Fail to Open File(%s)", pathText.constData());
         return false;
     }
     const FileCloser closer{fd};
@@ -110,24 +110,24 @@ bool readPreview(const QString& modelPath, QByteArray* image)
     unsigned char head[kHeadSize];
     struct stat info{};
     if (fstat(fd, &info) != 0 || !readFully(fd, reinterpret_cast<char*>(head), kHeadSize, 0)) {
-        log->write(3, "extractThumb Fail, Fail To Read File Header (%s)", pathText.constData());
+        log->write(LogError, "extractThumb Fail, Fail To Read File Header (%s)", pathText.constData());
         return false;
     }
     if (strncmp(reinterpret_cast<const char*>(head), "DLP-", 4) != 0 || !memchr(head, '\0', kTagSize)) {
-        log->write(3, "Error File(%s)", pathText.constData());
+        log->write(LogError, "Error File(%s)", pathText.constData());
         return false;
     }
     off_t offset = 0;
     uint32_t size = 0;
     if (!previewRange(head, info.st_size, &offset, &size)) {
-        log->write(3, "extractThumb Fail, bad preview position in the head of %s (%u, %u, %u; file %lld bytes)",
+        log->write(LogError, "extractThumb Fail, bad preview position in the head of %s (%u, %u, %u; file %lld bytes)",
                    pathText.constData(), readLittleEndian32(head + 16), readLittleEndian32(head + 20),
                    readLittleEndian32(head + 24), static_cast<long long>(info.st_size));
         return false;
     }
     image->resize(static_cast<int>(size));
     if (!readFully(fd, image->data(), size, offset)) {
-        log->write(3, "extractThumb Fail, Fail To Read Image (%s)", pathText.constData());
+        log->write(LogError, "extractThumb Fail, Fail To Read Image (%s)", pathText.constData());
         return false;
     }
     return true;
@@ -233,14 +233,14 @@ int Utils::saveThumb(const QString& target, const QByteArray& data)
 {
     const QImage image = decodePreview(data);
     if (image.isNull()) {
-        LogWriter::instance()->write(3, "Fail To loadFromData");
+        logger()->write(LogError, "Fail To loadFromData");
         return -1;
     }
     const std::string path = fsPath(target);
     if (isRegularFile(target))
         unlink(path.c_str());
     if (!blackToTransparent(image).save(QString::fromStdString(path))) {
-        LogWriter::instance()->write(3, "Fail To Save Image (%s)", target.toUtf8().constData());
+        logger()->write(LogError, "Fail To Save Image (%s)", target.toUtf8().constData());
         return -1;
     }
     return 0;

@@ -13,7 +13,7 @@
 WakeEvent::WakeEvent() : m_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
     if (m_fd < 0)
-        LogWriter::instance()->write(3, "%s, %d: %s", "WakeEvent", __LINE__, strerror(errno));
+        logger()->write(LogError, "%s, %d: %s", "WakeEvent", __LINE__, strerror(errno));
 }
 
 WakeEvent::~WakeEvent()
@@ -26,7 +26,7 @@ void WakeEvent::signal()
 {
     const uint64_t one = 1;
     if (m_fd >= 0 && ::write(m_fd, &one, sizeof one) < 0 && errno != EAGAIN)
-        LogWriter::instance()->write(3, "%s, %d: %s", "WakeEvent::signal", __LINE__, strerror(errno));
+        logger()->write(LogError, "%s, %d: %s", "WakeEvent::signal", __LINE__, strerror(errno));
 }
 
 void WakeEvent::reset()

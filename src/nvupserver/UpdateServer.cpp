@@ -47,4 +47,9 @@ int UpdateServer::stopDownload()
     return m_impl->stopDownload();
 }
 
+bool UpdateServer::isDownloading() const
+{
+    return m_impl->isDownloading();
+}
+
 } // namespace nvupserver

@@ -35,6 +35,9 @@ public:
     // 0 success, 1 cancelled, other: failed.
     int downloadSync(const DownloadInfo& info, const ProgressCallback& progressCallback);
     int stopDownload();
+    // True from the start of a download thread until it has delivered its
+    // result and is about to end.
+    bool isDownloading() const;
 
 private:
     boost::shared_ptr<UpdateServerImpl> m_impl;

@@ -33,6 +33,7 @@ public:
                  const ProgressCallback& progressCallback);
     int downloadSync(const DownloadInfo& info, const ProgressCallback& progressCallback);
     int stopDownload();
+    bool isDownloading() const { return m_downloadRunning.load(); }
 
 private:
     struct ProgressContext

@@ -69,8 +69,8 @@ void HotPlug::tellDiskPresence(bool mounted)
     try {
         m_diskPresence(mounted);
     } catch (const std::exception& error) {
-        LogWriter::instance()->write(3, "HotPlug: disk presence handler failed: %s", error.what());
+        logger()->write(LogError, "HotPlug: disk presence handler failed: %s", error.what());
     } catch (...) {
-        LogWriter::instance()->write(3, "HotPlug: disk presence handler failed");
+        logger()->write(LogError, "HotPlug: disk presence handler failed");
     }
 }

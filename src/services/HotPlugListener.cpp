@@ -38,7 +38,7 @@ int openNetlink(int type, int protocol, int bufferSize, const char* failure)
 {
     const int fd = socket(AF_NETLINK, type | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
     if (fd < 0) {
-        LogWriter::instance()->write(3, "%s, %d: %s", "HotPlugListener::open", __LINE__, strerror(errno));
+        logger()->write(LogError, "%s, %d: %s", "HotPlugListener::open", __LINE__, strerror(errno));
         return -1;
     }
     setReceiveBuffer(fd, bufferSize);
@@ -49,7 +49,7 @@ int openNetlink(int type, int protocol, int bufferSize, const char* failure)
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
         const int error = errno;
         printf(failure, strerror(error));
-        LogWriter::instance()->write(3, failure, strerror(error));
+        logger()->write(LogError, failure, strerror(error));
         close(fd);
         return -1;
     }
@@ -93,7 +93,7 @@ bool HotPlugListener::run()
     const int rc = start(false, kStackSize);
     if (rc != 0) {
         printf("start hotplug thread failed: %d\n", rc);
-        LogWriter::instance()->write(3, "start hotplug thread failed: %d", rc);
+        logger()->write(LogError, "start hotplug thread failed: %d", rc);
         return false;
     }
     puts("start hotplug thread successfully");
@@ -129,7 +129,7 @@ void* HotPlugListener::threadMain()
             if (fds[2].revents)
                 readUevents();
         } catch (const std::exception& error) {
-            LogWriter::instance()->write(3, "HotPlug: event dropped: %s", error.what());
+            logger()->write(LogError, "HotPlug: event dropped: %s", error.what());
         }
     }
     return nullptr;
@@ -174,7 +174,7 @@ void HotPlugListener::readLinks()
         }
     });
     if (lost)
-        LogWriter::instance()->write(2, "HotPlug: link messages lost");
+        logger()->write(LogWarn, "HotPlug: link messages lost");
 }
 
 void HotPlugListener::readUevents()
@@ -188,7 +188,7 @@ void HotPlugListener::readUevents()
         printf("emitUsbNotifyEvent successfully, dev: %s\n", event.partition.toUtf8().constData());
     });
     if (lost) {
-        LogWriter::instance()->write(2, "HotPlug: uevents lost, checking the partitions again");
+        logger()->write(LogWarn, "HotPlug: uevents lost, checking the partitions again");
         m_owner.rescanPartitions();
     }
 }

@@ -38,7 +38,7 @@ bool acceptedName(const QString& name, const char* operation)
 {
     if (isPartitionName(name))
         return true;
-    LogWriter::instance()->write(3, "%s: not a partition name (%s)", operation, name.toUtf8().constData());
+    logger()->write(LogError, "%s: not a partition name (%s)", operation, name.toUtf8().constData());
     return false;
 }
 
@@ -83,7 +83,7 @@ bool HotPlug::getMountPoint(const QString& partition, QString& mountPoint)
     if (!readMountTable(table))
         return false;
     mountPoint = mountPointIn(table, partition);
-    LogWriter::instance()->write(0, "USB mount point: %s", mountPoint.toUtf8().constData());
+    logger()->write(LogDebug, "USB mount point: %s", mountPoint.toUtf8().constData());
     return true;
 }
 
@@ -110,13 +110,13 @@ bool HotPlug::mount(const QString& partition, QString& mountDir)
 
     const bool created = !QDir(QString::fromStdString(targetPath)).exists();
     if (created && !QDir().mkpath(QString::fromStdString(targetPath))) {
-        LogWriter::instance()->write(3, "mount %s fail, mkpath fail", source.c_str());
+        logger()->write(LogError, "mount %s fail, mkpath fail", source.c_str());
         return false;
     }
-    LogWriter::instance()->write(0, "Source: %s, Dest: %s, data: %s", source.c_str(), target.toUtf8().constData(),
+    logger()->write(LogDebug, "Source: %s, Dest: %s, data: %s", source.c_str(), target.toUtf8().constData(),
                                  options.c_str());
     if (Mounts::instance().mount(source, target.toStdString(), "vfat", 0, options) != 0) {
-        LogWriter::instance()->write(3, "mount /dev/%s fail, errmsg (%s)", partition.toUtf8().constData(),
+        logger()->write(LogError, "mount /dev/%s fail, errmsg (%s)", partition.toUtf8().constData(),
                                      strerror(errno));
         // Leave no empty folder behind that looks like a disk.
         if (created)
@@ -124,7 +124,7 @@ bool HotPlug::mount(const QString& partition, QString& mountDir)
         return false;
     }
     mountDir = target;
-    LogWriter::instance()->write(1, "mount %s success", source.c_str());
+    logger()->write(LogInfo, "mount %s success", source.c_str());
     return true;
 }
 
@@ -142,15 +142,15 @@ bool HotPlug::unmount(const QString& partition)
     // A file still open on a pulled disk must not keep its mount (and the
     // folder the next disk needs) alive: a busy mount is detached.
     if (unmountOrDetach(point.toStdString()) != 0) {
-        LogWriter::instance()->write(3, "unmount %s fail", point.constData());
+        logger()->write(LogError, "unmount %s fail", point.constData());
         return false;
     }
-    LogWriter::instance()->write(1, "unmount %s success", point.constData());
+    logger()->write(LogInfo, "unmount %s success", point.constData());
     if (rmdir(fsPath(mountPoint).c_str()) != 0) {
-        LogWriter::instance()->write(3, "rm %s fail", point.constData());
+        logger()->write(LogError, "rm %s fail", point.constData());
         return false;
     }
-    LogWriter::instance()->write(1, "rm %s success", point.constData());
+    logger()->write(LogInfo, "rm %s success", point.constData());
     return true;
 }
 

@@ -6,13 +6,13 @@ Monitor::Monitor(QObject* parent) : QObject(parent), m_hotPlug(new HotPlug(nullp
 {
     connect(m_hotPlug, &HotPlug::ethNotifyEvent, this, &Monitor::ethNotifyEvent);
     connect(m_hotPlug, &HotPlug::usbNotifyEvent, this, &Monitor::usbNotifyEvent);
-    LogWriter::instance()->write(1, "Enter Monitor");
+    logger()->write(LogInfo, "Enter Monitor");
 }
 
 Monitor::~Monitor()
 {
     delete m_hotPlug;
-    LogWriter::instance()->write(1, "Leave Monitor");
+    logger()->write(LogInfo, "Leave Monitor");
 }
 
 bool Monitor::start()
@@ -32,15 +32,15 @@ void Monitor::setDiskPresenceHandler(HotPlug::DiskPresenceHandler handler)
 
 void Monitor::ethNotifyEvent(QString dev, dev_action_t status)
 {
-    LogWriter::instance()->write(0, "%s%s", dev.toUtf8().constData(), status != DEV_ACTION_ADD ? " down" : " up");
+    logger()->write(LogDebug, "%s%s", dev.toUtf8().constData(), status != DEV_ACTION_ADD ? " down" : " up");
     emit emit_GetEth(dev, status == DEV_ACTION_ADD);
 }
 
 void Monitor::usbNotifyEvent(QString dev, dev_action_t status, QString mountDir)
 {
     if (status != DEV_ACTION_ADD)
-        LogWriter::instance()->write(0, "%s removed", dev.toUtf8().constData());
+        logger()->write(LogDebug, "%s removed", dev.toUtf8().constData());
     else
-        LogWriter::instance()->write(0, "%s mount to %s", dev.toUtf8().constData(), mountDir.toUtf8().constData());
+        logger()->write(LogDebug, "%s mount to %s", dev.toUtf8().constData(), mountDir.toUtf8().constData());
     emit emit_GetUsb(mountDir);
 }

@@ -76,6 +76,24 @@ TEST_F(I2COnBoard, WriteTakesOneTo63Bytes)
     EXPECT_DEATH(i2c.read(nullptr, 1, bytes.data(), 1), "txBuf && rxBuf");
 }
 
+TEST_F(I2COnBoard, ACommandCarriesUpTo63DataBytes)
+{
+    I2C i2c;
+    ASSERT_GT(i2c.open(kBus, kAddress), 0);
+    std::vector<uint8_t> data(63, 0x5A);
+    EXPECT_EQ(0, i2c.writeCommand(0x54, data.data(), 63));
+    const auto transactions = chip->transactions();
+    ASSERT_EQ(1u, transactions.size());
+    ASSERT_EQ(1u, transactions[0].size());
+    ASSERT_EQ(64, transactions[0][0].length);
+    EXPECT_EQ(0x54, transactions[0][0].data[0]);
+    EXPECT_EQ(0x5A, transactions[0][0].data[63]);
+    data.push_back(0);
+    EXPECT_DEATH(i2c.writeCommand(0x54, data.data(), 64), "data && count > 0 && count < 64");
+    i2c.close();
+    EXPECT_EQ(-EBADF, i2c.writeCommand(0x54, data.data(), 1));
+}
+
 TEST_F(I2COnBoard, FailuresReturnTheNegativeErrno)
 {
     I2C absent;

@@ -77,6 +77,19 @@ TEST_F(SpiOnBoard, ASettingTheNodeRefusesClosesIt)
     EXPECT_EQ(0, spi.open(kNode, SPI_MODE_0, 8, 500000, 0));
 }
 
+TEST_F(SpiOnBoard, AFailedOpenNamesTheStepAndKeepsTheCause)
+{
+    Spi::OpenStep step = Spi::OpenStep::None;
+    board.faults().failNext(kNode, sim::IoOp::Ioctl, 1, EINVAL, SPI_IOC_WR_BITS_PER_WORD);
+    EXPECT_EQ(-1, spi.open(kNode, SPI_MODE_0, 8, 500000, 0, &step));
+    EXPECT_EQ(Spi::OpenStep::BitsPerWord, step);
+    EXPECT_EQ(EINVAL, errno);
+    EXPECT_EQ(-1, spi.open("/dev/spidev1.0", SPI_MODE_0, 8, 500000, 0, &step));
+    EXPECT_EQ(Spi::OpenStep::Open, step);
+    EXPECT_EQ(0, spi.open(kNode, SPI_MODE_0, 8, 500000, 0, &step));
+    EXPECT_EQ(Spi::OpenStep::None, step);
+}
+
 TEST_F(SpiOnBoard, TransferFailuresReturnTheNegativeErrno)
 {
     ASSERT_EQ(0, spi.open(kNode, SPI_MODE_0, 8, 500000, 0));

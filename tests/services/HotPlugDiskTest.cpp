@@ -5,7 +5,7 @@
 #include "base/Mounts.h"
 #include "base/RootPath.h"
 #include "board/SimMachine.h"
-#include "engine/Printer.h"
+#include "engine/print/Printer.h"
 #include "services/HotPlug.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"

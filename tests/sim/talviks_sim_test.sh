@@ -2,7 +2,8 @@
 # The simulator from its command line: a sample print runs to "0" with a frame
 # and a timeline row per layer; an abort ends with status 2 and the light off
 # at once; a test pattern and a mask grid each give their frame; a bad
-# command line is refused.
+# command line is refused. The engine's own traces stay out of the output,
+# in a file the summary names.
 set -u
 sim=("$@") # the simulator, behind an emulator in a cross build
 root=$(mktemp -d "${TMPDIR:-/tmp}/talviks-simtest.XXXXXX")
@@ -19,6 +20,9 @@ grep -q '^Result: 0$' "$root/a.txt" || fail "no result line"
 [ "$(ls "$root/a/out"/frame-*.png | wc -l)" -eq 3 ] || fail "not one frame per layer"
 [ "$(tail -n +2 "$root/a/out/timeline.csv" | wc -l)" -eq 3 ] || fail "not one timeline row per layer"
 grep -q '0 shorter than requested' "$root/a.txt" || fail "an exposure was short"
+grep -q "^Engine traces: $root/a/engine-traces.txt$" "$root/a.txt" || fail "no word of the engine's traces"
+grep -q 'smem_len' "$root/a/engine-traces.txt" || fail "the engine's traces are not in their file"
+grep -q 'smem_len' "$root/a.txt" && fail "the engine's traces reached the simulator's output"
 
 TALVIKS_ROOT=$root/b "${sim[@]}" --speed 200 --quiet --no-frames --abort-at 1 --out "$root/b/out" "$root/sample.qds" \
     >"$root/b.txt" 2>&1

@@ -47,7 +47,8 @@ TestChronyd::TestChronyd(int port, int stratum) : m_port(port)
     const std::string dir = scratchRoot() + "/chronyd-" + std::to_string(port);
     makeDirs(dir);
     const std::string config = dir + "/chrony.conf";
-    writeFile(config, "local stratum " + std::to_string(stratum) + "\nallow 127.0.0.1\nbindaddress 127.0.0.1\nport " +
+    const std::string local = stratum > 0 ? "local stratum " + std::to_string(stratum) + "\n" : "";
+    writeFile(config, local + "allow 127.0.0.1\nbindaddress 127.0.0.1\nport " +
                           std::to_string(port) + "\ncmdport 0\npidfile " + dir + "/chronyd.pid\ndriftfile " + dir +
                           "/drift\n");
     SpawnSpec spec;

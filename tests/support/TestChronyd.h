@@ -14,6 +14,7 @@ class TestChronyd
 {
 public:
     // Starts chronyd on the given UDP port and waits until it answers.
+    // Stratum 0: a server that has no time source and answers unsynchronised.
     explicit TestChronyd(int port = 123, int stratum = 8);
     ~TestChronyd();
     TestChronyd(const TestChronyd&) = delete;

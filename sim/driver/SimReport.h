@@ -1,0 +1,14 @@
+#pragma once
+
+#include "driver/PrintRecorder.h"
+#include "driver/SimBoot.h"
+#include "driver/SimOptions.h"
+#include "driver/SimRun.h"
+
+// Writes the timeline next to the frames and prints the result, the
+// timeline's summary and where the frames, the timeline, the log and the
+// engine's traces are, on simOut(). The process's exit status: 0 for a
+// finished print, 2 when aborted, 5, 21, 22 or 23 for a memory, light,
+// motor or image-timeout failure, 1 for any other.
+int reportPrint(const SimOptions& options, const SimSession& session, PrintRecorder& recorder,
+                const PrintOutcome& outcome);

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "driver/PrintRecorder.h"
+#include "driver/SimBoot.h"
+#include "driver/SimOptions.h"
+
+#include <cstdint>
+
+// How a print run went, for the report.
+struct PrintOutcome
+{
+    const char* exit = nullptr; // the printer's exit value; null when aborted
+    int64_t abortAtNs = -1;     // machine time the abort was asked; -1 without one
+    int timerSignals = 0;          // timer signals that arrived during the print
+};
+
+// Stages the slice file, prints it with the pause, resume, abort and timer
+// signals the options ask for, and shows the progress on simOut(). False,
+// with the cause on stderr, when the file cannot be staged or the printer
+// refuses it.
+bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& recorder, PrintOutcome& outcome);

@@ -1,0 +1,145 @@
+#pragma once
+
+#include "base/MotorPara.h"
+#include "base/Stopwatch.h"
+#include "base/noncopyable.h"
+#include "engine/print/PrintMachine.h"
+#include "engine/slicefile/PrintRecords.h"
+#include "engine/slicefile/QdsFormat.h"
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+class MotorControl;
+class PrintFileParser;
+class PrintThread;
+class PrinterMonitor;
+class ProjectView;
+class SvgParser;
+
+// The one interface through which the rest of the system drives the print
+// engine: print, pause, resume and abort; status, progress and slice-file
+// details; Z motion and homing; images on the panel. The concrete Printer
+// supplies the light and creates the controllers.
+//
+// Callers are the GUI thread, the remote link, the print, image and homing
+// threads. The status and the progress are published atomically or under a
+// lock and handed out as copies. While a print runs or is paused, commands
+// that would move the axis, home it, or change the panel or the light are
+// refused (-1) unless they come from the print itself; two callers starting
+// a print at once cannot both succeed.
+class BasePrinter : public PrintMachine, noncopyable
+{
+public:
+    BasePrinter();
+    virtual ~BasePrinter();
+
+    virtual bool isLightOn() = 0;
+
+    // Print job.
+    // 0 when the print thread accepted the file; -1 for a file that cannot
+    // be printed or a printer that is not Ready; -2 for a resolution mismatch.
+    int print(const QString& path);
+    int pausePrint();
+    int resumePrint();
+    int abortPrint();
+
+    // Status (any thread).
+    PrintStatus printStatus() const { return static_cast<PrintStatus>(m_status.load()); }
+    void setPrintStatus(const PrintStatus& status) override;
+    bool isPrinting() const override;
+    bool isPausing() const;
+    bool isPaused() const;
+    bool isAborting() const;
+    bool isPrintFinished() const;
+    // "0", an 8-digit error code, or null after an abort; waits for the print thread to end.
+    const char* getPrintExitValue();
+    uint32_t lastPrintTime() const { return m_lastPrintTime.load(); }
+
+    // Progress and file details.
+    PrintInfo getPrintInfo();
+    int getModelInfo(const QString& path, ModelInfo& info);
+    PrintingPara& getPrintingPara(int mode);
+    void setPrintMode(int mode);
+
+    // Motion.
+    int move(float mm, bool relative, bool wait);
+    int moveWait(float mm, bool relative) override { return move(mm, relative, true); }
+    int move(float mm, bool relative) override { return move(mm, relative, false); }
+    int stopMove();
+    int setMotorRamp(const MotorPara& ramp) override;
+    int setMotorRamps(const MotorPara ramps[2]) override;
+    int getPosition(float& mm) override;
+    float getMaxPosition() override;
+    int resetPosition();
+    int reloadMotorPara();
+    int startHoming(int, int, bool setStatus);
+
+    // Panel images.
+    int showImage(const QString& path, uint32_t flag);
+    int showGrayImage(uint32_t level);
+    int clearScreen();
+
+    // For the print, image and homing threads.
+    // Reads the next layer and shows its image: readNextLayer, then showLayer.
+    int setNextLayerData();
+    // Advances the open reader by one layer; 0, or -1 with no reader open.
+    int readNextLayer(NextLayer& next) override;
+    // Shows a layer read by readNextLayer; 0, -5 when it could not be made.
+    int showLayer(const NextLayer& next) override;
+    int updateWorkPara(PrintWorkPara& para);
+    void closeSvgFile();
+    void closeQdsFile();
+    int resetPrintInfo() override;
+    // Homing and a waited move that a stop after `generation` cancels
+    // (MotorControl::stopGeneration).
+    int startHomingSince(unsigned int generation, bool setStatus) override;
+    int moveWaitSince(float mm, bool relative, unsigned int generation) override;
+
+    MotorControl* motor() const override { return m_motor.get(); }
+    ProjectView* projectView() const { return m_projectView.get(); }
+    PrinterMonitor* monitor() const { return m_monitor.get(); }
+    PrintThread* printThread() const { return m_printThread.get(); }
+
+protected:
+    // True (and logged) when a caller outside the print may not act now.
+    bool refusedWhilePrinting(const char* operation) const;
+    // Builds the work parameters of the open reader; false with none open.
+    bool workParaFromReader(PrintWorkPara& work);
+    void closeReaders();
+
+    std::shared_ptr<MotorControl> m_motor;
+    std::shared_ptr<ProjectView> m_projectView;
+    std::shared_ptr<PrinterMonitor> m_monitor;
+    std::shared_ptr<PrintThread> m_printThread;
+
+    std::atomic<int> m_status{static_cast<int>(PrintStatus::None)};
+    std::atomic<int> m_printMode{0};
+    std::atomic<uint32_t> m_lastPrintTime{0};
+
+    // Lamp-time accounting of the concrete printer's light operations.
+    std::mutex m_lightLock;
+    bool m_lightOnFlag = false;
+    uint32_t m_unsavedLampSeconds = 0;
+    Stopwatch m_lightStopwatch;
+
+private:
+    // Serialises print, pause, resume and abort from the pages and the remote link.
+    std::mutex m_commandLock;
+
+    std::mutex m_infoLock; // guards m_info and m_printStopwatch
+    PrintInfo m_info;
+    Stopwatch m_printStopwatch;
+
+    // The reader of the file being printed; the image thread advances it
+    // while the pages read its details.
+    std::mutex m_readerLock;
+    std::unique_ptr<SvgParser> m_svgParser;
+    std::unique_ptr<PrintFileParser> m_qdsParser;
+};

@@ -1,0 +1,107 @@
+#pragma once
+
+#include "engine/print/BasePrinter.h"
+#include "engine/slicefile/QdsFormat.h"
+
+#include <QImage>
+#include <QString>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class FPGAControl;
+class FrameBuffer;
+class ProjectControl;
+class UVLightControl;
+
+// The engine's single entry object: creates and owns every controller, brings
+// the devices up at start-up, switches the UV light (keeping the lamp-time
+// count), and forwards the pages', the remote link's and the print loop's
+// calls to the controllers.
+//
+// The simulated board, where one stands in for the machine, must stay
+// installed until the process exits: the printer lives until then.
+class Printer : public BasePrinter
+{
+public:
+    // The printer, created on first use (throws std::runtime_error when the
+    // projector frame buffer cannot be mapped; a later call tries again).
+    static Printer* instance();
+
+    ~Printer() override;
+
+    // Brings the devices up; "" on success, "00020016" when the light failed.
+    std::string initialize(const QString& maskPath, const QString& correctionPath);
+    bool isInitialized() const { return m_initialized.load(); }
+    int destroy();
+    std::string connectDevices();
+    int releaseDevices();
+    void cleanup() {}
+
+    int lightOn() override;
+    int lightOff(int unused = 0) override;
+    bool isLightOn() override;
+    bool isProjectorPowered() override;
+
+    int getLightDuty(uint32_t* duty0, uint32_t* duty1, uint32_t* duty2, uint32_t* duty3);
+    int setLightDuty(uint32_t duty0, uint32_t duty1, uint32_t duty2, uint32_t duty3);
+    int getLightValue();
+    int applyLightDuty(uint32_t frequency);
+    int enableScreen(bool on) override;
+    int printProjectorVersions(int);
+    int setDLPCorrectData(const QString& path);
+    int setCalibrationFactor(float x, float y) override;
+    int showSvgLayer(const std::string& svg);
+    int decodeImageShow(const std::string& data, ComprFormat format);
+    // A raw image of `size` bytes: refused when too small for the panel.
+    int transDataImage(const uint8_t* pixels, size_t size) override;
+    uint8_t* getImageBits();
+    // A 24-bit RGB image of exactly the machine resolution (rows may be
+    // padded), shown untouched: the panel's result, or -1 for any other image.
+    int transDataImage(const QImage& image);
+
+    // Test patterns for the projector test page: 0 when shown; -1 while a
+    // print runs or is paused, or when the resolution is no panel. The first
+    // three are also saved on the USB disk, when one is mounted.
+    int showBlackImage();                     // grid of lines, "/black.png"
+    int showGridImage(bool whiteBackground);  // labelled frame, "/ABC.png"
+    int showTestImage();                      // stripe stair, "/test.png"
+    int showRectImage();                      // centre marker
+    int showBlockImage();                     // 280 blocks
+    void disableMotorLocator(bool disable) override;
+    bool isZLimitTriggered();
+    bool isDoorClosed();
+    bool getAuxInput();
+    void setDoorMonitor(bool) {}
+    void setOutputHigh() override;
+    void setOutputLow() override;
+    bool isExistUdisk() const { return m_isExistUdisk.load(); }
+    void setIsExistUdisk(bool present);
+    // The FPGA's version text; "ERR" and 0 when the machine has no FPGA link.
+    int getFpgaVersion(std::string& text);
+
+    UVLightControl* uvLight() const { return m_uvLight.get(); }
+    ProjectControl* projectControl() const { return m_projectControl.get(); }
+    FrameBuffer* frameBuffer() const { return m_frameBuffer.get(); }
+
+private:
+    Printer();
+    static void destroyAtExit();
+    int switchLightOff();
+    // Adds the lamp seconds not yet counted to the used time and saves it.
+    void saveLampSeconds();
+    void saveLampSecondsLocked(); // with m_lightLock held
+    void setOutputs(int value);
+    int showPattern(const char* name, void (*build)(QImage&));
+
+    std::shared_ptr<UVLightControl> m_uvLight;
+    std::shared_ptr<ProjectControl> m_projectControl;
+    std::shared_ptr<FrameBuffer> m_frameBuffer;
+    // No machine of this system fits an FPGA: the slot stays empty.
+    std::shared_ptr<FPGAControl> m_fpga;
+    std::atomic<bool> m_isExistUdisk{false};
+    std::atomic<bool> m_initialized{false};
+};

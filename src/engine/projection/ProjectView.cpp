@@ -1,0 +1,380 @@
+#include "engine/projection/ProjectView.h"
+
+#include "base/LogWriter.h"
+#include "base/PThread.h"
+#include "base/RootPath.h"
+#include "engine/projection/FrameBuffer.h"
+#include "engine/projection/GraySteps.h"
+#include "engine/projection/ProjectViewConfig.h"
+#include "engine/projection/SvgGray.h"
+#include "engine/slicefile/LayerDecoder.h"
+#include "engine/slicefile/SvgGuard.h"
+#include "engine/slicefile/SvgOffset.h"
+
+#include <QPainter>
+#include <QSvgRenderer>
+#include <QTransform>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+using projectview::config;
+
+namespace {
+
+const char* const kReaderFailure = "00000005";
+// A side longer than this is no panel of this machine: the configuration is damaged.
+constexpr uint32_t kMaxSide = 32768;
+// An unknown layer format waits this long, so that the print loop's image wait runs out first.
+constexpr int kUnknownFormatWaitMs = 16000;
+
+float pixelsPerMm(uint32_t pixels, float mm)
+{
+    const float value = pixels / mm;
+    return std::isfinite(value) && value > 0 ? value : 0.0f;
+}
+
+} // namespace
+
+ProjectView::ProjectView()
+{
+    const PrinterConfig& c = config();
+    if (c.XRes == 0 || c.YRes == 0 || c.XRes > kMaxSide || c.YRes > kMaxSide) {
+        logger()->write(LogError, "Invalid machine resolution %u x %u: nothing can be shown", c.XRes, c.YRes);
+    } else {
+        m_width = static_cast<int>(c.XRes);
+        m_height = static_cast<int>(c.YRes);
+    }
+    m_mirrorX = c.XMirror ? -1 : 1;
+    m_mirrorY = c.YMirror ? -1 : 1;
+    m_pixelsPerMmX = pixelsPerMm(c.XRes, c.Width);
+    m_pixelsPerMmY = pixelsPerMm(c.YRes, c.Height);
+    m_machineScaleX = c.XScale / 10000.0f;
+    m_machineScaleY = c.YScale / 10000.0f;
+    m_rotationDegrees = std::isfinite(c.Rotate) ? c.Rotate : 0.0f;
+
+    if (m_width > 0) {
+        const size_t pixels = size_t(m_width) * size_t(m_height);
+        try {
+            m_renderImage = QImage(m_width, m_height, QImage::Format_RGB32);
+            m_workImage = QImage(m_width, m_height, QImage::Format_Indexed8);
+            if (m_renderImage.isNull() || m_workImage.isNull())
+                throw std::bad_alloc();
+            m_renderImage.fill(Qt::black);
+            QVector<QRgb> grayTable(256);
+            for (int v = 0; v < 256; ++v)
+                grayTable[v] = qRgb(v, v, v);
+            m_workImage.setColorTable(grayTable);
+            m_workImage.fill(0);
+            const size_t planeBytes = pixels + size_t(m_width) + 1;
+            m_gray.assign(planeBytes, 0);
+            m_grayOut.assign(planeBytes, 0);
+            m_mask.assign(pixels, 255);
+        } catch (const std::bad_alloc&) {
+            m_renderImage = QImage();
+            m_workImage = QImage();
+            std::vector<uint8_t>().swap(m_gray);
+            std::vector<uint8_t>().swap(m_grayOut);
+            std::vector<uint8_t>().swap(m_mask);
+            logger()->write(LogError, "ProjectView: no memory for the images of %d x %d pixels", m_width, m_height);
+        }
+    }
+    logger()->write(LogInfo, "Enter ProjectView");
+    setCalibrationFactor(1.0f, 1.0f);
+    logger()->write(LogInfo, "Machine Adjust, X(%f), Y(%f)", m_machineScaleX, m_machineScaleY);
+}
+
+ProjectView::~ProjectView()
+{
+    logger()->write(LogInfo, "Leave ProjectView");
+}
+
+bool ProjectView::imagesReady() const
+{
+    return !m_renderImage.isNull() && !m_gray.empty();
+}
+
+int ProjectView::unavailable() const
+{
+    // A damaged resolution is no shortage of memory.
+    return m_width > 0 ? -EIO : -1;
+}
+
+ProjectView::Panel ProjectView::panel() const
+{
+    if (!m_fb || m_width <= 0)
+        return Panel::Other;
+    const uint64_t fbWidth = m_fb->xres();
+    if (uint64_t(m_width) == fbWidth)
+        return Panel::Normal;
+    if (uint64_t(m_width) == 3 * fbWidth)
+        return Panel::SubPixel;
+    return Panel::Other;
+}
+
+int ProjectView::setFrameBuffer(FrameBuffer* fb)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_fb)
+        return 0;
+    if (!fb || !fb->memory()) {
+        logger()->write(LogError, "ProjectView: no frame buffer memory to attach");
+        return -1;
+    }
+    const uint64_t row = uint64_t{fb->xres()} * 3;
+    if (fb->bitsPerPixel() != 24 || fb->xres() == 0 || fb->yres() == 0 || fb->xres() > kMaxSide ||
+        fb->yres() > kMaxSide || fb->lineLength() < row || uint64_t{fb->lineLength()} * fb->yres() > fb->size()) {
+        logger()->write(LogError,
+                   "ProjectView: frame buffer not supported: %u x %u, %u bits per pixel, %u bytes per line, %u bytes "
+                   "mapped",
+                   fb->xres(), fb->yres(), fb->bitsPerPixel(), fb->lineLength(), fb->size());
+        return -1;
+    }
+    QImage work(static_cast<int>(fb->xres()), static_cast<int>(fb->yres()), QImage::Format_RGB888);
+    if (work.isNull()) {
+        logger()->write(LogError, "ProjectView: no memory for a frame of %u x %u", fb->xres(), fb->yres());
+        return -1;
+    }
+    work.fill(Qt::black);
+    m_workImage = work;
+    m_fb = fb;
+    m_frameBits = fb->memory();
+    m_frameStride = fb->lineLength();
+    return 0;
+}
+
+int ProjectView::setCalibrationFactor(float x, float y)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_calibrationX = x;
+    m_calibrationY = y;
+    logger()->write(LogInfo, "ProjectView::setCalibrationFactor, X(%f), Y(%f)", x, y);
+    return 0;
+}
+
+int ProjectView::showSvgLayer(const std::string& svg)
+{
+    if (svg == kReaderFailure)
+        return -EIO;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopwatch.start();
+    if (svg.empty()) {
+        logger()->write(LogError, "svg data is empty");
+        return -1;
+    }
+    if (!imagesReady())
+        return unavailable();
+    try {
+        return renderSvgLayer(svg);
+    } catch (const std::bad_alloc&) {
+        // A half-drawn layer may be anywhere in the render image.
+        m_renderContent = m_renderImage.rect();
+        logger()->write(LogError, "showSvgLayer: no memory to render a layer of %zu bytes", svg.size());
+        return -EIO;
+    }
+}
+
+int ProjectView::renderSvgLayer(const std::string& svg)
+{
+    QByteArray document(svg.data(), static_cast<int>(std::min<size_t>(svg.size(), INT_MAX)));
+    const std::string refusal = svgRenderRefusal(document);
+    if (!refusal.empty()) {
+        logger()->write(LogError, "Svg layer refused: %s", refusal.c_str());
+        return -1;
+    }
+    const int offsetUm = config().OutlineGrayOffset;
+    if (offsetUm != 0) {
+        offsetSvg(document, offsetUm / 1000.0f);
+        logger()->write(LogInfo, "dist: %d um; offsetSvg: %d ms", offsetUm, static_cast<int>(m_stopwatch.elapsedMs()));
+    }
+    QSvgRenderer renderer;
+    if (!renderer.load(document)) {
+        logger()->write(LogError, "Can't Load Svg Bytes: %s", svg.c_str());
+        return -1;
+    }
+
+    // Millimetres around the panel centre; Y points down unless mirrored.
+    QTransform transform;
+    transform.translate(m_width / 2, m_height / 2);
+    transform.scale(m_mirrorX * m_pixelsPerMmX * m_calibrationX * m_machineScaleX,
+                    m_mirrorY * m_pixelsPerMmY * m_calibrationY * m_machineScaleY);
+    transform.rotate(m_rotationDegrees);
+    m_processImage = true;
+    if (svgUsesOnlyGrays(document))
+        return showGrayLayer(renderer, transform);
+    return showColourLayer(renderer, transform, document);
+}
+
+// Layers in grays (as slicers write them) are drawn straight on the gray
+// plane: a quarter of the memory of a colour image to clear and to read.
+int ProjectView::showGrayLayer(QSvgRenderer& renderer, const QTransform& transform)
+{
+    memset(m_gray.data(), 0, size_t(m_width) * size_t(m_height));
+    QImage plane(m_gray.data(), m_width, m_height, m_width, QImage::Format_Grayscale8);
+    QPainter painter(&plane);
+    if (!painter.isActive())
+        return -EIO;
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setTransform(transform);
+    renderer.render(&painter, renderer.viewBoxF());
+    painter.end();
+    m_layerOnGrayPlane = true;
+    if (!m_fb) {
+        logger()->write(LogError, "%s: H %d", "void ProjectView::sendImageData(QImage&)", __LINE__);
+        return -1;
+    }
+    return panel() == Panel::Other ? 0 : sendGrayPlane();
+}
+
+int ProjectView::showColourLayer(QSvgRenderer& renderer, const QTransform& transform, const QByteArray& document)
+{
+    // Only what the last layer painted needs clearing, and only what this
+    // one paints needs sending: layers rarely cover the whole panel. Without
+    // a view box of its own a document's view box is the bounds of its content.
+    clearRenderImage(m_renderContent);
+    QPainter painter(&m_renderImage);
+    if (!painter.isActive())
+        return -EIO;
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    QRect content = m_renderImage.rect();
+    if (!document.contains("viewBox")) {
+        content &= transform.mapRect(renderer.viewBoxF()).toAlignedRect().adjusted(-2, -2, 2, 2);
+        painter.setClipRect(content);
+    }
+    painter.setTransform(transform);
+    renderer.render(&painter, renderer.viewBoxF());
+    painter.end();
+    m_renderContent = content;
+    m_layerOnGrayPlane = false;
+    return sendImageData(m_renderImage, content, true);
+}
+
+int ProjectView::decodeImageShow(const std::string& data, ComprFormat format)
+{
+    if (format != ComprFormat::ZlibRle) {
+        logger()->write(LogInfo, "%s: H %d", "int ProjectView::decodeImageShow(const string&, ComprFormat)", __LINE__);
+        PThread::msleep(kUnknownFormatWaitMs);
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const Panel kind = panel();
+    if (kind == Panel::Other) {
+        logger()->write(LogError, "decodeImageShow: no frame buffer of the machine's width %d", m_width);
+        return -1;
+    }
+    if (!imagesReady())
+        return unavailable();
+
+    // Decoded beside the last layer, which a damaged block leaves alone.
+    const int pixels = m_width * m_height;
+    int result;
+    try {
+        result = decodeLayerData(m_grayOut.data(), pixels, m_scratch, data,
+                                 static_cast<unsigned>(std::min<size_t>(data.size(), UINT_MAX)));
+    } catch (const std::bad_alloc&) {
+        logger()->write(LogError, "decodeImageShow: no memory for the decoder");
+        return -EIO;
+    }
+    if (result != 0) {
+        logger()->write(LogError, "%s failed(%i)", "decodeImageShow", result);
+        return result;
+    }
+    m_gray.swap(m_grayOut);
+    m_layerOnGrayPlane = true;
+    if (kind == Panel::Normal) {
+        const PrinterConfig& c = config();
+        mirrorPlane(m_gray.data(), m_width, m_height, c.XMirror, c.YMirror);
+    }
+    m_processImage = true;
+    return sendGrayPlane();
+}
+
+int ProjectView::transDataImage(const uint8_t* pixels, size_t size, size_t bytesPerLine)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!imagesReady())
+        return unavailable();
+    const size_t row = size_t(m_width) * 3;
+    const size_t stride = bytesPerLine ? bytesPerLine : row;
+    if (!pixels || stride < row || stride > INT_MAX || size < stride * (m_height - 1) + row) {
+        logger()->write(LogError, "transDataImage: %zu bytes (%zu per line) do not hold an image of %d x %d", size,
+                   stride, m_width, m_height);
+        return -1;
+    }
+    const QImage image(pixels, m_width, m_height, static_cast<int>(stride), QImage::Format_RGB888);
+    keepLayerInRenderImage(); // a sub-pixel panel packs the buffer on the gray plane
+    m_processImage = false;
+    return sendImageData(image, image.rect());
+}
+
+int ProjectView::showGrayImage(int level)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!imagesReady())
+        return unavailable();
+    const int v = std::max(0, std::min(level, 255));
+    m_renderImage.fill(qRgb(v, v, v));
+    m_renderContent = m_renderImage.rect();
+    m_layerOnGrayPlane = false;
+    m_processImage = true;
+    return sendImageData(m_renderImage, m_renderContent);
+}
+
+int ProjectView::drawImage(const QImage& image)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!imagesReady())
+        return unavailable();
+    keepLayerInRenderImage();
+    {
+        QPainter painter(&m_renderImage);
+        painter.drawImage(0, 0, image);
+    }
+    m_renderContent = m_renderImage.rect();
+    m_processImage = true;
+    return sendImageData(m_renderImage, m_renderContent);
+}
+
+int ProjectView::showImage(const std::string& path, uint32_t flag)
+{
+    const QImage image(QString::fromStdString(rootPath(path)));
+    if (image.isNull())
+        logger()->write(LogError, "showImage: cannot load %s", path.c_str());
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!imagesReady())
+        return unavailable();
+    keepLayerInRenderImage();
+    if (!image.isNull()) {
+        QPainter painter(&m_renderImage);
+        painter.drawImage(0, 0, image);
+        m_renderContent = m_renderImage.rect();
+    }
+    m_processImage = flag != 0;
+    return sendImageData(m_renderImage, m_renderContent);
+}
+
+int ProjectView::clearScreen()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_fb) {
+        logger()->write(LogInfo, "%s: H %d", "int ProjectView::clearScreen()", __LINE__);
+        return -1;
+    }
+    m_fb->clear();
+    return 0;
+}
+
+uint8_t* ProjectView::imageBits()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_workImage.isNull() ? nullptr : m_workImage.bits();
+}
+
+size_t ProjectView::imageBytes() const
+{
+    return m_workImage.isNull() ? 0 : static_cast<size_t>(m_workImage.sizeInBytes());
+}

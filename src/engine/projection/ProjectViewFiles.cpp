@@ -1,0 +1,97 @@
+// The files the layer projection loads: the projection correction and the mask.
+#include "engine/projection/ProjectView.h"
+
+#include "base/LogWriter.h"
+#include "base/RootPath.h"
+#include "engine/projection/ProjectViewConfig.h"
+
+#include <endian.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+using projectview::kSourcePath;
+
+int ProjectView::setDLPCorrectData(std::string path)
+{
+    logger()->write(LogInfo, "%s %s", kSourcePath, "setDLPCorrectData");
+    if (path.empty())
+        return -1;
+    logger()->write(LogInfo, "load correct File %s", path.c_str());
+    const char* const signature = "int ProjectView::setDLPCorrectData(std::string)";
+
+    const size_t count = size_t(m_width) * size_t(m_height);
+    std::vector<uint32_t> rawX, rawY;
+    try {
+        if (count == 0)
+            throw std::bad_alloc();
+        rawX.assign(count, 0);
+        rawY.assign(count, 0);
+    } catch (const std::bad_alloc&) {
+        logger()->write(LogInfo, "%s: H %d", signature, __LINE__);
+        return -ENOENT;
+    }
+
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(rootPath(path).c_str(), "rbe"), fclose);
+    if (!file) {
+        logger()->write(LogInfo, "open correct file failed, %s", path.c_str());
+        return -3;
+    }
+    const size_t bytes = count * sizeof(uint32_t);
+    size_t got = fread(rawX.data(), 1, bytes, file.get());
+    if (got < bytes) {
+        logger()->write(LogError, "read %i correctX", static_cast<int>(got));
+        return -4;
+    }
+    got = fread(rawY.data(), 1, bytes, file.get());
+    if (got < bytes) {
+        logger()->write(LogError, "read %i correctY", static_cast<int>(got));
+        return -4;
+    }
+    file.reset();
+    for (size_t i = 0; i < count; ++i) {
+        rawX[i] = le32toh(rawX[i]);
+        rawY[i] = le32toh(rawY[i]);
+    }
+
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const int result = m_correction.build(rawX.data(), rawY.data(), m_width, m_height);
+    if (result != 0) {
+        logger()->write(LogInfo, "%s: H %d", signature, __LINE__);
+        return result;
+    }
+    logger()->write(LogInfo, "%s successed", "setDLPCorrectData");
+    return 0;
+}
+
+int ProjectView::setMaskImage(const std::string& path)
+{
+    QImage image;
+    if (!image.load(QString::fromStdString(rootPath(path)), "PNG")) {
+        logger()->write(LogError, "Mask Image Load Fail: %s", path.c_str());
+        return -1;
+    }
+    if (image.format() == QImage::Format_Indexed8)
+        image = image.convertToFormat(QImage::Format_Grayscale8);
+
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (image.depth() != 8) {
+        logger()->write(LogError, "Invalid Mask Image: Not 8 Bit Depth (%i)", image.depth());
+        std::fill(m_mask.begin(), m_mask.end(), 255);
+        return -1;
+    }
+    if (image.width() != m_width || image.height() != m_height || m_mask.empty()) {
+        logger()->write(LogError, "Invalid Mask Image: width height");
+        std::fill(m_mask.begin(), m_mask.end(), 255);
+        return -1;
+    }
+    // Image rows are padded; the mask's are not.
+    for (int y = 0; y < m_height; ++y)
+        memcpy(m_mask.data() + size_t(m_width) * y, image.constScanLine(y), size_t(m_width));
+    logger()->write(LogInfo, "Load Mask Image(%s)", path.c_str());
+    return 0;
+}

@@ -1,0 +1,211 @@
+// The way of a shown image to the frame buffer: the correction steps on the
+// gray plane, channel selection, sub-pixel packing and the debug copy.
+#include "engine/projection/ProjectView.h"
+
+#include "base/LogWriter.h"
+#include "base/RootPath.h"
+#include "base/SystemState.h"
+#include "engine/projection/FrameBuffer.h"
+#include "engine/projection/FramePixels.h"
+#include "engine/projection/GraySteps.h"
+#include "engine/projection/ProjectViewConfig.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+using projectview::config;
+using projectview::kSourcePath;
+
+namespace {
+
+// Debug copies of shown images on the USB disk, numbered per panel kind for the whole process.
+std::atomic<int> g_normalSaves{0};
+std::atomic<int> g_subPixelSaves{0};
+
+} // namespace
+
+int ProjectView::imageChannel() const
+{
+    const int channel = config().ImageChannel;
+    if (channel == 0)
+        return kAllChannels;
+    if (channel < 1 || channel > 3) {
+        logger()->write(LogWarn, "%s failed", "changeImageChannel");
+        return kAllChannels;
+    }
+    return channel;
+}
+
+void ProjectView::toGrayPlane(const QImage& image, const QRect& content, bool consumeLayer)
+{
+    if (consumeLayer) {
+        moveGrayFromRgb(m_renderImage, content, m_gray.data());
+        m_renderContent = QRect();
+        m_layerOnGrayPlane = true;
+    } else {
+        grayFromRgb(image, content, m_gray.data());
+    }
+}
+
+void ProjectView::keepLayerInRenderImage()
+{
+    if (!m_layerOnGrayPlane)
+        return;
+    for (int y = 0; y < m_height; ++y) {
+        const uint8_t* in = m_gray.data() + size_t(m_width) * y;
+        QRgb* out = reinterpret_cast<QRgb*>(m_renderImage.scanLine(y));
+        for (int x = 0; x < m_width; ++x)
+            out[x] = qRgb(in[x], in[x], in[x]);
+    }
+    m_renderContent = m_renderImage.rect();
+    m_layerOnGrayPlane = false;
+}
+
+void ProjectView::clearRenderImage(const QRect& area)
+{
+    const QRect clear = area & m_renderImage.rect();
+    for (int y = clear.top(); y <= clear.bottom(); ++y)
+        std::fill_n(reinterpret_cast<QRgb*>(m_renderImage.scanLine(y)) + clear.left(), clear.width(), qRgb(0, 0, 0));
+}
+
+int ProjectView::sendImageData(const QImage& image, const QRect& content, bool consumeLayer)
+{
+    if (!m_fb) {
+        logger()->write(LogError, "%s: H %d", "void ProjectView::sendImageData(QImage&)", __LINE__);
+        return -1;
+    }
+    const Panel kind = panel();
+    if (kind == Panel::Other)
+        return 0;
+    if (kind == Panel::SubPixel) {
+        m_stopwatch.start();
+        toGrayPlane(image, content, consumeLayer);
+        logger()->write(LogInfo, "Reconstruction Image Time: %d ms, Data Count: %d",
+                   static_cast<int>(m_stopwatch.elapsedMs()), static_cast<int>(m_workImage.sizeInBytes()));
+        return sendGrayPlane();
+    }
+
+    // Each correction step leaves a gray image: from the first of them on,
+    // the image is its gray plane.
+    const PrinterConfig& c = config();
+    if (m_processImage && ((c.CorrectFlag && m_correction.isLoaded()) || c.MaskFlag || c.Reverse)) {
+        toGrayPlane(image, content, consumeLayer);
+        return sendGrayPlane();
+    }
+    int channel = kAllChannels;
+    if (!m_processImage) {
+        logger()->write(LogInfo, "%s disabled", "processImage");
+    } else {
+        if (c.CorrectFlag)
+            correctionStep(); // no table loaded: logs and leaves the image
+        channel = imageChannel();
+    }
+    m_stopwatch.start();
+    // A layer stays in the render image, as the background of what is drawn next.
+    writeRgbImage(image, content, FrameTarget{m_frameBits, m_frameStride, int(m_fb->xres()), int(m_fb->yres())},
+                  channel);
+    logger()->write(LogInfo, "Draw Image Time: %d ms, Data Count: %d", static_cast<int>(m_stopwatch.elapsedMs()),
+               m_width * m_height * 3);
+    saveShownImage(false);
+    return 0;
+}
+
+int ProjectView::sendGrayPlane()
+{
+    const bool subPixel = panel() == Panel::SubPixel;
+    const uint8_t* plane = m_gray.data();
+    if (m_processImage)
+        plane = correctGrayPlane(subPixel);
+    else
+        logger()->write(LogInfo, "%s disabled", "processImage");
+
+    const int fbWidth = static_cast<int>(m_fb->xres());
+    const int fbHeight = static_cast<int>(m_fb->yres());
+    m_stopwatch.start();
+    if (subPixel) {
+        // The packed image stays in the work image, where debug commands read it.
+        packSubPixels(plane, m_width, m_height,
+                      FrameTarget{m_workImage.bits(), size_t(m_workImage.bytesPerLine()), fbWidth, fbHeight});
+        const int rows = std::min(m_height, fbHeight);
+        for (int y = 0; y < rows; ++y)
+            memcpy(m_frameBits + m_frameStride * y, m_workImage.constScanLine(y), size_t(fbWidth) * 3);
+    } else {
+        const int channel = m_processImage ? imageChannel() : kAllChannels;
+        writeGrayPlane(plane, m_width, m_height, FrameTarget{m_frameBits, m_frameStride, fbWidth, fbHeight},
+                       channel);
+    }
+    logger()->write(LogInfo, "Draw Image Time: %d ms, Data Count: %d", static_cast<int>(m_stopwatch.elapsedMs()),
+               subPixel ? static_cast<int>(m_workImage.sizeInBytes()) : m_width * m_height * 3);
+    saveShownImage(subPixel);
+    return 0;
+}
+
+bool ProjectView::correctionStep()
+{
+    m_stopwatch.start();
+    logger()->write(LogInfo, "%s %s start", kSourcePath, "correctImage");
+    const bool loaded = m_correction.isLoaded();
+    if (!loaded) {
+        logger()->write(LogInfo, "%s: H %d", "void ProjectView::correctImage(QImage&)", __LINE__);
+    } else {
+        m_correction.apply(m_gray.data(), m_grayOut.data());
+        logger()->write(LogInfo, "%s %s end", kSourcePath, "correctImage");
+    }
+    logger()->write(LogInfo, "Correction Image Time: %i ms", static_cast<int>(m_stopwatch.elapsedMs()));
+    return loaded;
+}
+
+const uint8_t* ProjectView::correctGrayPlane(bool subPixel)
+{
+    const PrinterConfig& c = config();
+    const size_t pixels = size_t(m_width) * size_t(m_height);
+    const int format = QImage::Format_RGB888;
+    // The steps write into the second plane: the first keeps the layer as it
+    // was drawn, the background of images drawn over it later.
+    uint8_t* const out = m_grayOut.data();
+    const uint8_t* result = m_gray.data();
+    auto inPlace = [&] {
+        if (result != out)
+            memcpy(out, result, pixels);
+        result = out;
+        return out;
+    };
+    if (c.CorrectFlag && correctionStep())
+        result = out;
+    if (c.MaskFlag) {
+        m_stopwatch.start();
+        applyMask(inPlace(), m_mask.data(), pixels);
+        logger()->write(LogInfo, "Add Mask Image Time: %i ms, printImg format[%d] Xres[%d]",
+                   static_cast<int>(m_stopwatch.elapsedMs()), format, m_width);
+    }
+    if (subPixel) {
+        m_stopwatch.start();
+        smoothPlane(result, out, m_width, m_height);
+        result = out;
+        logger()->write(LogInfo, "SmoothImage Image Time: %i ms, printImg format[%d] Xres[%d]",
+                   static_cast<int>(m_stopwatch.elapsedMs()), format, m_width);
+    }
+    if (c.Reverse) {
+        m_stopwatch.start();
+        reversePlane(inPlace(), pixels);
+        logger()->write(LogInfo, "Reverse Image Time: %i ms", static_cast<int>(m_stopwatch.elapsedMs()));
+    }
+    return result;
+}
+
+void ProjectView::saveShownImage(bool subPixel)
+{
+    const int number = (subPixel ? g_subPixelSaves : g_normalSaves).fetch_add(1);
+    // Without a USB disk the path would name the root file system.
+    const QString usbPath = SystemState::instance()->usbPath();
+    if (usbPath.isEmpty())
+        return;
+    const std::string path = rootPath(QString("%1/printTest/%2.png").arg(usbPath).arg(number).toUtf8().toStdString());
+    const int rows = std::min(m_height, static_cast<int>(m_fb->yres()));
+    const QImage shown = subPixel ? m_workImage
+                                  : QImage(m_frameBits, static_cast<int>(m_fb->xres()), rows,
+                                           static_cast<int>(m_frameStride), QImage::Format_RGB888);
+    // A disk without the folder simply gets no copy.
+    shown.save(QString::fromStdString(path), "PNG");
+}

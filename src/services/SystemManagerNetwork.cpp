@@ -1,0 +1,210 @@
+// SystemManager: network status, Wi-Fi passwords, time and the pipes to the
+// companion processes.
+#include "SystemManager.h"
+
+#include "ProcessPipes.h"
+#include "SntpQuery.h"
+#include "WifiPasswords.h"
+
+#include "base/Clock.h"
+#include "base/LogWriter.h"
+#include "base/PathManager.h"
+#include "base/Shell.h"
+#include "base/SysIo.h"
+#include "base/SystemState.h"
+#include "base/Utils.h"
+
+#include <QSettings>
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+const char* const kRtcDevice = "/dev/rtc0";
+const char* const kWriteRtc = "hwclock  -w -u;";
+
+QSettings::Status openPasswords(std::unique_ptr<QSettings>* settings)
+{
+    const QString file = QString::fromStdString(Utils::fsPath(PathManager::instance()->get(PATH_WIFI_PASS)));
+    settings->reset(new QSettings(file, QSettings::IniFormat));
+    return (*settings)->status();
+}
+
+// The settings key of a network. Keys that name no entry ("", "/") would
+// address the whole file, so they are refused.
+bool passwordKey(const std::string& ssid, QString* key)
+{
+    *key = QString::fromLatin1(ssid.data(), static_cast<int>(ssid.size()));
+    if (ssid.find_first_not_of('/') == std::string::npos) {
+        logger()->write(LogWarn, "Wi-Fi password: no network name");
+        return false;
+    }
+    return true;
+}
+
+// The information texts cross threads: the stored ones share no characters
+// with the callers' strings, so only the lock orders who frees what.
+QString ownCopy(const QString& text)
+{
+    return QString(text.constData(), text.size());
+}
+
+} // namespace
+
+std::vector<std::string> SystemManager::defaultNtpServers()
+{
+    return {"pool.ntp.org",      "0.pool.ntp.org",    "1.pool.ntp.org",
+            "2.pool.ntp.org",    "3.pool.ntp.org",    "europe.pool.ntp.org",
+            "asia.pool.ntp.org", "north-america.pool.ntp.org", "time.nist.gov"};
+}
+
+void SystemManager::setNetStatus(const QString& info, NetStatus status)
+{
+    if (status < NET_DISCONNECTED || status > NET_HOTSPOT)
+        return;
+    if (status == NET_DISCONNECTED) {
+        // Shell commands: run before taking the lock, so readers never wait on them.
+        Utils::disableWiFiAP();
+        Utils::disableWiFi();
+        Utils::disableEth();
+    }
+    // One change at a time, so each announcement pairs the new status with
+    // the one it replaces. Receivers in other threads get it queued.
+    std::lock_guard<std::recursive_mutex> lock(m_netMutex);
+    if (status == NET_DISCONNECTED) {
+        m_wlanInfo.clear();
+        m_ethInfo.clear();
+    } else if (status == NET_ETH_DHCP || status == NET_ETH_STATIC) {
+        m_ethInfo = ownCopy(info);
+    } else {
+        m_wlanInfo = ownCopy(info);
+    }
+    SystemState* state = SystemState::instance();
+    emit sig_netStatusChanged(status, state->netStatus());
+    state->exchangeNetStatus(status);
+}
+
+QString SystemManager::ethInfo() const
+{
+    std::lock_guard<std::recursive_mutex> lock(m_netMutex);
+    return ownCopy(m_ethInfo);
+}
+
+QString SystemManager::wlanInfo() const
+{
+    std::lock_guard<std::recursive_mutex> lock(m_netMutex);
+    return ownCopy(m_wlanInfo);
+}
+
+QString SystemManager::currentIp() const
+{
+    switch (netStatus()) {
+    case NET_ETH_DHCP:
+    case NET_ETH_STATIC:
+        return Utils::getEthIP();
+    case NET_WIFI:
+    case NET_HOTSPOT:
+        return Utils::getWlanIP();
+    default:
+        return QString();
+    }
+}
+
+void SystemManager::saveWifiPassword(const std::string& ssid, const QString& password)
+{
+    QString key;
+    std::unique_ptr<QSettings> settings;
+    if (!passwordKey(ssid, &key))
+        return;
+    openPasswords(&settings);
+    settings->setValue(key, wrapWifiPassword(password));
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
+        logger()->write(LogError, "Wi-Fi password of %s not saved", ssid.c_str());
+}
+
+void SystemManager::removeWifiPassword(const std::string& ssid)
+{
+    QString key;
+    std::unique_ptr<QSettings> settings;
+    if (!passwordKey(ssid, &key))
+        return;
+    openPasswords(&settings);
+    settings->remove(key);
+    settings->sync();
+}
+
+QString SystemManager::loadWifiPassword(const std::string& ssid)
+{
+    QString key;
+    std::unique_ptr<QSettings> settings;
+    if (!passwordKey(ssid, &key))
+        return QString();
+    openPasswords(&settings);
+    return unwrapWifiPassword(settings->value(key).toString());
+}
+
+void SystemManager::setNtpServers(const std::vector<std::string>& servers)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_netMutex);
+    m_ntpServers = servers;
+}
+
+std::vector<std::string> SystemManager::ntpServers() const
+{
+    std::lock_guard<std::recursive_mutex> lock(m_netMutex);
+    return m_ntpServers;
+}
+
+int SystemManager::syncNtpTime()
+{
+    const std::vector<std::string> servers = ntpServers();
+    for (size_t i = 0; i < servers.size(); ++i) {
+        timeval now{};
+        if (sntpQuery(servers[i].c_str(), &now) != 0) {
+            printf("sync clock with %d[%s] failed\n", static_cast<int>(i), servers[i].c_str());
+            continue;
+        }
+        const int rc = Clock::instance().setWallTime(now);
+        if (rc != 0) {
+            // Reported, so that nobody writes a wrong time to the hardware clock.
+            logger()->write(LogError, "%s, %d: %s", "syncNtpTime", __LINE__, strerror(-rc));
+            printf("set system clock failed: %s\n", strerror(-rc));
+            return -1;
+        }
+        char text[32] = "";
+        const time_t seconds = now.tv_sec;
+        ctime_r(&seconds, text);
+        printf("update NTP Time..\n Now Systime Is [%s]", text);
+        return 0;
+    }
+    return -1;
+}
+
+int SystemManager::writeRtc()
+{
+    SysIo& io = SysIo::instance();
+    const int fd = io.open(kRtcDevice, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        logger()->write(LogWarn, "%s", kRtcDevice);
+        return error;
+    }
+    io.close(fd);
+    return Shell::instance().run(kWriteRtc);
+}
+
+int SystemManager::writeProcessManager(const QString& cmd)
+{
+    return processpipes::writeProcessManager(toStdString(cmd));
+}
+
+int SystemManager::ipcSystem(const std::string& cmd)
+{
+    return processpipes::ipcSystem(cmd);
+}

@@ -1,0 +1,340 @@
+// The printer's interface as the pages and the remote link use it: what it
+// accepts, what it refuses while a print runs, and the light's lamp time.
+#include "engine/print/PrinterHarness.h"
+
+#include "base/Clock.h"
+#include "base/ConfigStore.h"
+#include "base/RootPath.h"
+#include "engine/devices/MotorControl.h"
+#include "engine/print/HomingThread.h"
+#include "engine/print/PrintThread.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+TEST(PrinterFacade, RefusesFilesItCannotPrint)
+{
+    Printer* printer = harness::startPrinter();
+    EXPECT_EQ(-1, printer->print("/data/model.stl"));
+    EXPECT_EQ(1u, harness::logLines("Invalid Print File Type (/data/model.stl)").size());
+    EXPECT_EQ(-1, printer->print(QString::fromStdString(harness::writeSvgx("empty", 0, 0, 0, 2, 2))));
+    EXPECT_EQ(1u, harness::logLines("Invalid Layer Count (0)").size());
+    EXPECT_EQ(-1, printer->print("/data/missing.svgx"));
+    EXPECT_EQ(1u, harness::logLines("Parse File(/data/missing.svgx) failed.").size());
+
+    // A qds file made for another panel.
+    ConfigStore::instance()->m_printerConfig.XRes = harness::kWidth * 2;
+    EXPECT_EQ(-2, printer->print(QString::fromStdString(harness::writeQds("other", 2))));
+    EXPECT_EQ(1u, harness::logLines("Machine Res(128*36)").size());
+    ConfigStore::instance()->m_printerConfig.XRes = harness::kWidth;
+    EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+
+    // Letter case of the extension does not matter.
+    const std::string upper = "/data/UPPER.SVGX";
+    ASSERT_EQ(0, rename(rootPath(harness::writeSvgx("upper", 1, 0, 0, 2, 2)).c_str(), rootPath(upper).c_str()));
+    ASSERT_EQ(0, printer->print(QString::fromStdString(upper)));
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    EXPECT_STREQ("0", printer->getPrintExitValue());
+}
+
+TEST(PrinterFacade, ModelDetailsWithoutPrinting)
+{
+    Printer* printer = harness::startPrinter();
+    ModelInfo info;
+    info.adjustX = 7;
+    EXPECT_EQ(0, printer->getModelInfo("/data/model.stl", info));
+    EXPECT_FLOAT_EQ(0.05f, info.layerHeight);
+    EXPECT_EQ(0u, info.layerCount);
+
+    EXPECT_EQ(0, printer->getModelInfo(QString::fromStdString(harness::writeSvgx("details", 5, 1, 2, 6, 2)), info));
+    EXPECT_EQ(5u, info.layerCount);
+    EXPECT_EQ(6000u, info.attachExposure);
+    EXPECT_FLOAT_EQ(7, info.adjustX); // left as the caller had it
+    EXPECT_GT(info.printTime, 0u);
+
+    EXPECT_EQ(0, printer->getModelInfo(QString::fromStdString(harness::writeQds("details", 3)), info));
+    EXPECT_EQ(3u, info.layerCount);
+    EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+}
+
+TEST(PrinterFacade, CommandsOutOfTurnAreRefused)
+{
+    Printer* printer = harness::startPrinter();
+    EXPECT_EQ(-1, printer->pausePrint());
+    EXPECT_EQ(-1, printer->resumePrint());
+    EXPECT_EQ(-1, printer->abortPrint());
+    const PrintInfo idle = printer->getPrintInfo();
+    EXPECT_EQ(1, idle.layerCount);
+    EXPECT_EQ(0, idle.currentLayer);
+
+    // Exposures long enough that the light stays on while the commands below are refused.
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("busy", 3, 0, 0, 2, 20))));
+    EXPECT_EQ(-1, printer->print(QString::fromStdString(harness::writeSvgx("second", 1, 0, 0, 2, 2))));
+    EXPECT_EQ(-1, printer->resumePrint());
+    ASSERT_TRUE(harness::waitForState(printer, waitExpose));
+    // The print thread switches the light on just after it enters the step.
+    ASSERT_TRUE(testsupport::eventually([] { return harness::machine().board().display().isLightOn(); }, 10000));
+    // Nothing from outside the print may move the axis, home it, or touch
+    // the light or the panel meanwhile.
+    float position = 0;
+    ASSERT_GE(printer->getPosition(position), 0);
+    EXPECT_EQ(-1, printer->move(5.0f, true, true));
+    EXPECT_EQ(-1, printer->stopMove());
+    EXPECT_EQ(-1, printer->startHoming(0, 0, true));
+    EXPECT_EQ(-1, printer->lightOff(0));
+    EXPECT_EQ(-1, printer->lightOn());
+    EXPECT_EQ(-1, printer->enableScreen(false));
+    EXPECT_EQ(-1, printer->showGrayImage(255));
+    EXPECT_EQ(-1, printer->clearScreen());
+    EXPECT_EQ(-1, printer->setLightDuty(100, 100, 100, 100));
+    EXPECT_TRUE(harness::machine().board().display().isLightOn());
+    const PrintInfo progress = printer->getPrintInfo();
+    EXPECT_EQ(3, progress.layerCount);
+    EXPECT_GT(progress.remainingTime, 0);
+
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    EXPECT_STREQ("0", printer->getPrintExitValue());
+    EXPECT_EQ(3u, harness::machine().board().display().exposures().size());
+    // After the end an abort changes nothing.
+    EXPECT_EQ(-1, printer->abortPrint());
+    EXPECT_STREQ("0", printer->getPrintExitValue());
+}
+
+TEST(PrinterFacade, AnAbortRightAfterTheStartIsNotLost)
+{
+    Printer* printer = harness::startPrinter();
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("early", 3, 0, 0, 2, 2))));
+        EXPECT_EQ(0, printer->abortPrint());
+        ASSERT_TRUE(harness::waitUntilFinished(printer));
+        EXPECT_EQ(nullptr, printer->getPrintExitValue());
+        EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+    }
+    EXPECT_TRUE(harness::machine().board().display().exposures().empty());
+}
+
+TEST(PrinterFacade, TwoCallersStartingAPrintAtOnceGetOnePrint)
+{
+    Printer* printer = harness::startPrinter();
+    const QString path = QString::fromStdString(harness::writeSvgx("race", 1, 0, 0, 2, 2));
+    std::atomic<int> accepted{0};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 4; ++i)
+        callers.emplace_back([&] {
+            while (!go)
+                std::this_thread::yield();
+            accepted += printer->print(path) == 0;
+        });
+    go = true;
+    for (auto& caller : callers)
+        caller.join();
+    EXPECT_EQ(1, accepted.load());
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    EXPECT_STREQ("0", printer->getPrintExitValue());
+}
+
+TEST(PrinterFacade, PanelAndHomingOutsideAPrint)
+{
+    Printer* printer = harness::startPrinter();
+    EXPECT_EQ(0, printer->showGrayImage(255));
+    EXPECT_EQ(255, harness::framePixel(0, 0) | harness::framePixel(harness::kWidth - 1, harness::kHeight - 1));
+    EXPECT_EQ(0, printer->showGrayImage(256)); // only logged
+    EXPECT_EQ(2u, harness::logLines("Printer Show Gray Image").size());
+
+    EXPECT_EQ(0, printer->startHoming(0, 0, true));
+    EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+    EXPECT_EQ(1u, harness::logLines("PrintStatus (2)").size());
+    harness::machine().board().motor().setSwitchFault(sim::StepperDriverModel::SwitchFault::StuckOpen);
+    EXPECT_NE(0, printer->startHoming(0, 0, true));
+    EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+}
+
+namespace {
+
+// Machine time the test sets by hand; waits still run in real time.
+class HandClock : public Clock
+{
+public:
+    timespec now() const override { return nsToTimespec(m_ns.load()); }
+    void setSeconds(double seconds) { m_ns = static_cast<int64_t>(seconds * 1e9); }
+
+private:
+    std::atomic<int64_t> m_ns{0};
+};
+
+} // namespace
+
+TEST(PrinterFacade, LampTimeIsCountedInWholeMinutesAndSavedAtShutdown)
+{
+    Printer* printer = harness::startPrinter();
+    ASSERT_EQ(0, printer->enableScreen(true));
+    UsedTime& used = ConfigStore::instance()->m_usedTime;
+    used.LightTime = 100;
+    // Static: the printer's threads may still hold it after it is replaced.
+    static HandClock clock;
+    Clock::install(&clock);
+    auto burn = [printer](double from, double to) {
+        clock.setSeconds(from);
+        ASSERT_EQ(0, printer->lightOn());
+        clock.setSeconds(to);
+        ASSERT_EQ(0, printer->lightOff(0));
+    };
+    // Seconds are counted as the clock's second field changes. Up to 60
+    // stay in memory; the switch-off that passes 60 saves them all.
+    burn(1000.9, 1060.1); // 60
+    EXPECT_EQ(100u, used.LightTime);
+    EXPECT_EQ(0, printer->lightOff(0)); // a second switch-off adds nothing
+    EXPECT_EQ(100u, used.LightTime);
+    burn(2000.5, 2002.4); // 2
+    EXPECT_EQ(100u + 62, used.LightTime);
+    EXPECT_NE(std::string::npos,
+              testsupport::readFile(rootPath("/data/etc/UsedTime.json")).find("\"LightTime\" : 162"));
+    // Seconds still in memory are saved when the printer shuts down.
+    burn(3000, 3030);
+    EXPECT_EQ(162u, used.LightTime);
+    printer->destroy();
+    Clock::install(&harness::machine().clock());
+    EXPECT_EQ(162u + 30, used.LightTime);
+    EXPECT_NE(std::string::npos,
+              testsupport::readFile(rootPath("/data/etc/UsedTime.json")).find("\"LightTime\" : 192"));
+}
+
+TEST(HomingThread, StartsOnceAndStopsMidWay)
+{
+    Printer* printer = harness::startPrinter();
+    HomingThread homing(printer);
+    homing.stop(); // never started: nothing happens
+    EXPECT_TRUE(homing.isFinished());
+
+    ASSERT_EQ(0, homing.start());
+    EXPECT_FALSE(homing.isFinished());
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, homing.start());
+    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStdout().find("HomingThread running"));
+    ASSERT_TRUE(harness::waitForStatus(printer, PrintStatus::Homing));
+    homing.stop();
+    EXPECT_TRUE(homing.isFinished());
+    EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+    EXPECT_FALSE(harness::machine().board().motor().isMoving());
+
+    // A later homing runs to its end.
+    ASSERT_EQ(0, homing.start());
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!homing.isFinished() && std::chrono::steady_clock::now() < end)
+        PThread::msleep(5);
+    EXPECT_TRUE(homing.isFinished());
+    EXPECT_TRUE(printer->isZLimitTriggered() || harness::machine().board().motor().physicalMm() < 1);
+}
+
+TEST(PrinterFacade, InitializeReportsWhatFailed)
+{
+    Printer* printer = harness::bootPrinter();
+    sim::PrinterBoard& board = harness::machine().board();
+    PrinterConfig& config = ConfigStore::instance()->m_printerConfig;
+    config.MaskFlag = true;
+    board.board().faults().failNext("/dev/spidev0.0", sim::IoOp::Open, 1, EIO);
+    board.board().faults().failNext("/dev/i2c-0", sim::IoOp::Ioctl, 1000, EIO);
+    EXPECT_EQ("00020016", printer->initialize("/data/missing-mask.png", ""));
+    EXPECT_FALSE(printer->isInitialized());
+    // A mask that cannot be loaded switches masking off for good.
+    EXPECT_FALSE(config.MaskFlag);
+    EXPECT_EQ(1u, harness::logLines("Close MaskFlag").size());
+    EXPECT_EQ(1u, harness::logLines("Printer motor set-up failed").size());
+}
+
+TEST(PrinterFacade, StatusQueriesFollowPauseResumeAndAbort)
+{
+    Printer* printer = harness::startPrinter();
+    harness::LightRecorder recorder;
+    EXPECT_FALSE(printer->isPausing());
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("queries", 3, 0, 0, 2, 2))));
+    ASSERT_TRUE(harness::waitForState(printer, waitSettle));
+    EXPECT_FALSE(printer->isPausing());
+    ASSERT_EQ(0, printer->pausePrint());
+    EXPECT_TRUE(printer->isPausing()); // asked for; the layer goes on
+    EXPECT_FALSE(printer->isPaused());
+    ASSERT_TRUE(harness::waitForState(printer, PauseWait));
+    ASSERT_TRUE(harness::waitForStatus(printer, PrintStatus::Paused));
+    EXPECT_FALSE(printer->isPausing());
+    EXPECT_FALSE(printer->isPaused()); // held, not yet on the way back
+    ASSERT_EQ(0, printer->resumePrint());
+    // Paused stays the status while the plate returns.
+    EXPECT_TRUE(testsupport::eventually([printer] { return printer->isPaused(); }, 30000, 100));
+    ASSERT_TRUE(harness::waitForState(printer, waitExpose));
+    EXPECT_FALSE(printer->isAborting());
+    ASSERT_EQ(0, printer->abortPrint());
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    EXPECT_EQ(nullptr, printer->getPrintExitValue());
+    EXPECT_FALSE(printer->isAborting());
+    // The exposure cut short by the abort ended while the printer said it was aborting.
+    const auto switches = recorder.switches();
+    ASSERT_GE(switches.size(), 2u);
+    EXPECT_TRUE(std::any_of(switches.begin(), switches.end(),
+                            [](const harness::LightSwitch& s) { return !s.on && s.aborting; }));
+}
+
+TEST(PrinterFacade, APrintStartedRightAfterReadyKeepsTheLastResult)
+{
+    Printer* printer = harness::startPrinter();
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("quick", 1, 0, 0, 2, 2))));
+        ASSERT_TRUE(harness::waitUntilFinished(printer));
+        // By the time the printer is Ready the print's time is stored and its
+        // file closed: the status comes last.
+        const auto lines = harness::logLines("]");
+        size_t finished = 0, ready = 0;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i].find("printFinished") != std::string::npos)
+                finished = i;
+            if (lines[i].find("PrintStatus (1)") != std::string::npos)
+                ready = i;
+        }
+        EXPECT_GT(ready, finished);
+        EXPECT_GT(printer->lastPrintTime(), 0u);
+
+        // Right away, while the print thread may still be on its way out.
+        const char* last = printer->getPrintExitValue();
+        ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("again", 1, 0, 0, 2, 2))));
+        ASSERT_NE(nullptr, last);
+        EXPECT_STREQ("0", last); // still readable after the next print started
+        ASSERT_TRUE(harness::waitUntilFinished(printer));
+        EXPECT_STREQ("0", printer->getPrintExitValue());
+    }
+}
+
+TEST(PrinterFacade, ARefusedPrintLeavesTheLastResult)
+{
+    Printer* printer = harness::startPrinter();
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("first", 1, 0, 0, 2, 2))));
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    // Exposures no print means: none, or weeks of light.
+    EXPECT_EQ(-1, printer->print(QString::fromStdString(harness::writeSvgx("none", 2, 0, 0, 2, 0))));
+    EXPECT_EQ(-1, printer->print(QString::fromStdString(harness::writeSvgx("negative", 2, 0, 0, 2, -3))));
+    EXPECT_EQ(-1, printer->print(QString::fromStdString(harness::writeSvgx("weeks", 2, 0, 0, 2, 2e6f))));
+    EXPECT_EQ(-1, printer->print(QString::fromStdString(harness::writeSvgx("attach", 2, 1, 0, 4000, 2))));
+    EXPECT_EQ(4u, harness::logLines("exposure outside 0 to 3600 s").size());
+    EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+    EXPECT_STREQ("0", printer->getPrintExitValue());
+    EXPECT_EQ(1u, harness::machine().board().display().exposures().size());
+}
+
+TEST(HomingThread, DroppingAFinishedHomingLeavesAPrintAlone)
+{
+    Printer* printer = harness::startPrinter();
+    {
+        HomingThread homing(printer);
+        ASSERT_EQ(0, homing.start());
+        ASSERT_TRUE(testsupport::eventually([&homing] { return homing.isFinished(); }, 30000));
+        ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("homed", 3, 0, 0, 2, 2))));
+        ASSERT_TRUE(harness::waitForState(printer, dropMotor));
+    } // the page drops it: its destructor stops it
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    EXPECT_STREQ("0", printer->getPrintExitValue());
+    EXPECT_EQ(3u, harness::machine().board().display().exposures().size());
+}
