@@ -109,6 +109,8 @@ private:
     // Paints a part of the render image black.
     void clearRenderImage(const QRect& area);
     int sendGrayPlane();
+    // The steps and the frame write in one pass over the rows (normal panel).
+    int sendProcessedRows();
     // Correction, mask, smoothing and inversion of the gray plane, which is
     // left as it was: the plane that holds the result.
     const uint8_t* correctGrayPlane(bool subPixel);
