@@ -67,12 +67,18 @@ int ProjectView::setMaskImage(const std::string& path)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (image.depth() != 8) {
         logger()->write(LogError, "Invalid Mask Image: Not 8 Bit Depth (%i)", image.depth());
-        std::fill(m_mask.begin(), m_mask.end(), 255);
+        std::vector<uint8_t>().swap(m_mask);
         return -1;
     }
-    if (image.width() != m_width || image.height() != m_height || m_mask.empty()) {
+    if (image.width() != m_width || image.height() != m_height) {
         logger()->write(LogError, "Invalid Mask Image: width height");
-        std::fill(m_mask.begin(), m_mask.end(), 255);
+        std::vector<uint8_t>().swap(m_mask);
+        return -1;
+    }
+    try {
+        m_mask.resize(size_t(m_width) * size_t(m_height));
+    } catch (const std::bad_alloc&) {
+        logger()->write(LogError, "Mask Image Load Fail: %s", path.c_str());
         return -1;
     }
     // Image rows are padded; the mask's are not.

@@ -48,10 +48,12 @@ void ProjectView::toGrayPlane(const QImage& image, const QRect& content, bool co
     }
 }
 
-void ProjectView::keepLayerInRenderImage()
+bool ProjectView::keepLayerInRenderImage()
 {
     if (!m_layerOnGrayPlane)
-        return;
+        return true;
+    if (!ensureRenderImage())
+        return false;
     for (int y = 0; y < m_height; ++y) {
         const uint8_t* in = m_gray.data() + size_t(m_width) * y;
         QRgb* out = reinterpret_cast<QRgb*>(m_renderImage.scanLine(y));
@@ -60,6 +62,7 @@ void ProjectView::keepLayerInRenderImage()
     }
     m_renderContent = m_renderImage.rect();
     m_layerOnGrayPlane = false;
+    return true;
 }
 
 void ProjectView::clearRenderImage(const QRect& area)
@@ -79,6 +82,8 @@ int ProjectView::sendImageData(const QImage& image, const QRect& content, bool c
     if (kind == Panel::Other)
         return 0;
     if (kind == Panel::SubPixel) {
+        if (!ensureWorkImage())
+            return unavailable();
         m_stopwatch.start();
         toGrayPlane(image, content, consumeLayer);
         logger()->write(LogInfo, "Reconstruction Image Time: %d ms, Data Count: %d",
@@ -116,6 +121,8 @@ int ProjectView::sendGrayPlane()
     const bool subPixel = panel() == Panel::SubPixel;
     if (m_processImage && !subPixel)
         return sendProcessedRows();
+    if (subPixel && !ensureWorkImage())
+        return unavailable();
     const uint8_t* plane = m_gray.data();
     if (m_processImage)
         plane = correctGrayPlane(subPixel);
@@ -158,7 +165,7 @@ int ProjectView::sendProcessedRows()
         else
             logger()->write(LogInfo, "%s: H %d", "void ProjectView::correctImage(QImage&)", __LINE__);
     }
-    const uint8_t* const mask = c.MaskFlag ? m_mask.data() : nullptr;
+    const uint8_t* const mask = c.MaskFlag && !m_mask.empty() ? m_mask.data() : nullptr;
     const bool reverse = c.Reverse;
     const int channel = imageChannel();
     const uint8_t* const plane = m_gray.data();
@@ -188,7 +195,7 @@ int ProjectView::sendProcessedRows()
         logger()->write(LogInfo, "%s %s end", kSourcePath, "correctImage");
     if (c.CorrectFlag)
         logger()->write(LogInfo, "Correction Image Time: %i ms", ms);
-    if (mask)
+    if (c.MaskFlag)
         logger()->write(LogInfo, "Add Mask Image Time: %i ms, printImg format[%d] Xres[%d]", ms, format, m_width);
     if (reverse)
         logger()->write(LogInfo, "Reverse Image Time: %i ms", ms);
@@ -231,7 +238,8 @@ const uint8_t* ProjectView::correctGrayPlane(bool subPixel)
         result = out;
     if (c.MaskFlag) {
         m_stopwatch.start();
-        applyMask(inPlace(), m_mask.data(), pixels);
+        if (!m_mask.empty())
+            applyMask(inPlace(), m_mask.data(), pixels);
         logger()->write(LogInfo, "Add Mask Image Time: %i ms, printImg format[%d] Xres[%d]",
                    static_cast<int>(m_stopwatch.elapsedMs()), format, m_width);
     }
