@@ -15,6 +15,7 @@
 #include "board/SimBoard.h"
 #include "engine/projection/FrameBuffer.h"
 #include "engine/projection/ProjectView.h"
+#include "engine/projection/RowBands.h"
 #include "support/BenchMain.h"
 #include "support/writers/CorrectionWriter.h"
 #include "support/writers/LayerImages.h"
@@ -31,6 +32,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -164,6 +166,16 @@ void BM_FloorInflateAndFrameCopy(benchmark::State& state)
     state.counters["block_bytes"] = double(meanBlockBytes(blocks));
 }
 
+// What splitting a frame's rows across the cores costs by itself: threads
+// started for every layer, with nothing to do.
+void BM_RowBandsAlone(benchmark::State& state)
+{
+    std::atomic<int> bands{0};
+    for (auto _ : state)
+        forEachRowBand(int(state.range(1)), [&](int, int) { ++bands; });
+    benchmark::DoNotOptimize(bands.load());
+}
+
 // A layer of 36 round parts of 64 corners across the default 144 x 81 mm area.
 std::string svgLayer(const std::string& fill = "#ffffff")
 {
@@ -222,6 +234,7 @@ void resolutions(benchmark::internal::Benchmark* b)
 BENCHMARK(BM_QdsLayer)->Apply(resolutions);
 BENCHMARK(BM_QdsLayerCorrectMask)->Apply(resolutions);
 BENCHMARK(BM_FloorInflateAndFrameCopy)->Apply(resolutions);
+BENCHMARK(BM_RowBandsAlone)->Apply(resolutions);
 BENCHMARK(BM_SvgLayer)->Apply(resolutions);
 BENCHMARK(BM_SvgLayerInColour)->Apply(resolutions);
 BENCHMARK(BM_FloorSvgRender)->Apply(resolutions);
@@ -231,6 +244,7 @@ const bool registered = [] {
         const std::string suffix = std::string("/") + size + "/real_time";
         registerRatio("BM_QdsLayer" + suffix, "BM_FloorInflateAndFrameCopy" + suffix);
         registerRatio("BM_QdsLayerCorrectMask" + suffix, "BM_FloorInflateAndFrameCopy" + suffix);
+        registerRatio("BM_RowBandsAlone" + suffix, "BM_FloorInflateAndFrameCopy" + suffix);
         registerRatio("BM_SvgLayer" + suffix, "BM_FloorSvgRender" + suffix);
         registerRatio("BM_SvgLayerInColour" + suffix, "BM_FloorSvgRender" + suffix);
     }

@@ -353,21 +353,21 @@ PrintThread::Outcome PrintThread::exposeLayer(int layer)
 {
     const int exposure = exposureTime(layer);
     logger()->write(LogInfo, "%s [%d], Layer[%d]", "waitExpose", exposure, layer);
-    setState(waitExpose);
-    if (m_printer->lightOn() != 0)
-        return endWith(PrinterError::Light);
+    bool lightSwitched = false;
     bool exposed = false;
-    bool switchedOff = false;
     {
-        // Until the light is off again nothing else on the machine may make
-        // the exposure late.
+        // From the light's start to its end nothing else on the machine may
+        // make the exposure late.
         const RealTimeSection realTime;
-        // Timed from the moment the light is on, to an absolute instant: neither
-        // a signal nor the time the switching took shortens the exposure.
-        exposed = m_stop.sleepUntil(Clock::instance().deadlineAfterMs(exposure));
-        switchedOff = m_printer->lightOff(0) == 0;
+        setState(waitExpose);
+        if (m_printer->lightOn() == 0) {
+            // Timed from the moment the light is on, to an absolute instant: neither
+            // a signal nor the time the switching took shortens the exposure.
+            exposed = m_stop.sleepUntil(Clock::instance().deadlineAfterMs(exposure));
+            lightSwitched = m_printer->lightOff(0) == 0;
+        }
     }
-    if (!switchedOff)
+    if (!lightSwitched)
         return endWith(PrinterError::Light);
     return exposed ? goOn() : aborted();
 }
