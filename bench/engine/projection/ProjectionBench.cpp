@@ -1,8 +1,9 @@
 // One layer from its slice-file form to the projector frame buffer, next to
 // its floors measured in the same run:
-// - a qds layer (compressed block to frame pixels) at 1920x1080 and
-//   3840x2400, with the default configuration and with correction and mask
-//   on, next to inflating the same block plus one memcpy of a whole frame;
+// - qds layers of a model (compressed blocks to frame pixels, several
+//   layers in turn) at 1920x1080 and 3840x2400, with the default
+//   configuration and with correction and mask on, next to inflating the
+//   same blocks plus one memcpy of a whole frame;
 // - an SVG layer next to a bare QSvgRenderer load and render of the same
 //   document onto a colour image of the panel's size; layers in grays (as
 //   slicers write them) and, for comparison, the same layer in a colour.
@@ -14,6 +15,7 @@
 #include "board/SimBoard.h"
 #include "engine/projection/FrameBuffer.h"
 #include "engine/projection/ProjectView.h"
+#include "engine/projection/RowBands.h"
 #include "support/BenchMain.h"
 #include "support/writers/CorrectionWriter.h"
 #include "support/writers/LayerImages.h"
@@ -30,6 +32,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -96,23 +99,38 @@ struct Machine
     std::unique_ptr<ProjectView> view;
 };
 
-const std::string& layerBlock(int width, int height)
+// Several different layers of a model, shown in turn, so that no layer is
+// still in the cache when it comes round again.
+constexpr int kLayers = 6;
+
+const std::vector<std::string>& layerBlocks(int width, int height)
 {
-    static std::map<std::pair<int, int>, std::string> blocks;
-    std::string& block = blocks[{width, height}];
-    if (block.empty())
-        block = testwriters::makeRasterBlock(testwriters::shapesLayer(width, height, 7));
-    return block;
+    static std::map<std::pair<int, int>, std::vector<std::string>> blocks;
+    std::vector<std::string>& set = blocks[{width, height}];
+    if (set.empty())
+        for (int layer = 0; layer < kLayers; ++layer)
+            set.push_back(testwriters::makeRasterBlock(testwriters::modelLayer(width, height, layer * 3)));
+    return set;
+}
+
+size_t meanBlockBytes(const std::vector<std::string>& blocks)
+{
+    size_t total = 0;
+    for (const std::string& block : blocks)
+        total += block.size();
+    return total / blocks.size();
 }
 
 void qdsLayer(benchmark::State& state, bool correctAndMask)
 {
     const int width = int(state.range(0)), height = int(state.range(1));
     Machine machine(width, height, correctAndMask);
-    const std::string& block = layerBlock(width, height);
+    const std::vector<std::string>& blocks = layerBlocks(width, height);
+    size_t next = 0;
     for (auto _ : state)
-        if (machine.view->decodeImageShow(block, ComprFormat::ZlibRle) != 0)
+        if (machine.view->decodeImageShow(blocks[next++ % blocks.size()], ComprFormat::ZlibRle) != 0)
             state.SkipWithError("layer not shown");
+    state.counters["block_bytes"] = double(meanBlockBytes(blocks));
 }
 
 void BM_QdsLayer(benchmark::State& state)
@@ -125,21 +143,37 @@ void BM_QdsLayerCorrectMask(benchmark::State& state)
     qdsLayer(state, true);
 }
 
+// What any layer path has to do at least: inflate the layer's block and
+// move one frame's worth of bytes into the frame buffer.
 void BM_FloorInflateAndFrameCopy(benchmark::State& state)
 {
     const int width = int(state.range(0)), height = int(state.range(1));
-    const std::string& block = layerBlock(width, height);
-    uint32_t pairBytes = 0;
-    memcpy(&pairBytes, block.data(), 4);
-    std::vector<uint8_t> pairs(pairBytes);
+    const std::vector<std::string>& blocks = layerBlocks(width, height);
+    std::vector<uint8_t> pairs;
     std::vector<uint8_t> source(size_t(width) * height * 3, 1), frame(source.size());
+    size_t next = 0;
     for (auto _ : state) {
+        const std::string& block = blocks[next++ % blocks.size()];
+        uint32_t pairBytes = 0;
+        memcpy(&pairBytes, block.data(), 4);
+        pairs.resize(pairBytes);
         uLongf length = pairBytes;
         uncompress(pairs.data(), &length, reinterpret_cast<const Bytef*>(block.data() + 4), uLong(block.size() - 4));
         memcpy(frame.data(), source.data(), frame.size());
         benchmark::DoNotOptimize(frame.data());
         benchmark::ClobberMemory();
     }
+    state.counters["block_bytes"] = double(meanBlockBytes(blocks));
+}
+
+// What splitting a frame's rows across the cores costs by itself: threads
+// started for every layer, with nothing to do.
+void BM_RowBandsAlone(benchmark::State& state)
+{
+    std::atomic<int> bands{0};
+    for (auto _ : state)
+        forEachRowBand(int(state.range(1)), [&](int, int) { ++bands; });
+    benchmark::DoNotOptimize(bands.load());
 }
 
 // A layer of 36 round parts of 64 corners across the default 144 x 81 mm area.
@@ -200,6 +234,7 @@ void resolutions(benchmark::internal::Benchmark* b)
 BENCHMARK(BM_QdsLayer)->Apply(resolutions);
 BENCHMARK(BM_QdsLayerCorrectMask)->Apply(resolutions);
 BENCHMARK(BM_FloorInflateAndFrameCopy)->Apply(resolutions);
+BENCHMARK(BM_RowBandsAlone)->Apply(resolutions);
 BENCHMARK(BM_SvgLayer)->Apply(resolutions);
 BENCHMARK(BM_SvgLayerInColour)->Apply(resolutions);
 BENCHMARK(BM_FloorSvgRender)->Apply(resolutions);
@@ -209,6 +244,7 @@ const bool registered = [] {
         const std::string suffix = std::string("/") + size + "/real_time";
         registerRatio("BM_QdsLayer" + suffix, "BM_FloorInflateAndFrameCopy" + suffix);
         registerRatio("BM_QdsLayerCorrectMask" + suffix, "BM_FloorInflateAndFrameCopy" + suffix);
+        registerRatio("BM_RowBandsAlone" + suffix, "BM_FloorInflateAndFrameCopy" + suffix);
         registerRatio("BM_SvgLayer" + suffix, "BM_FloorSvgRender" + suffix);
         registerRatio("BM_SvgLayerInColour" + suffix, "BM_FloorSvgRender" + suffix);
     }

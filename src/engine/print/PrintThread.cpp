@@ -9,6 +9,7 @@
 #include "engine/print/ImageMaker.h"
 #include "engine/print/PrintLimits.h"
 #include "engine/print/PrintMachine.h"
+#include "engine/print/RealTimeSection.h"
 #include "engine/slicefile/PrintTimeEstimate.h"
 
 #include <pthread.h>
@@ -352,13 +353,21 @@ PrintThread::Outcome PrintThread::exposeLayer(int layer)
 {
     const int exposure = exposureTime(layer);
     logger()->write(LogInfo, "%s [%d], Layer[%d]", "waitExpose", exposure, layer);
-    setState(waitExpose);
-    if (m_printer->lightOn() != 0)
-        return endWith(PrinterError::Light);
-    // Timed from the moment the light is on, to an absolute instant: neither
-    // a signal nor the time the switching took shortens the exposure.
-    const bool exposed = m_stop.sleepUntil(Clock::instance().deadlineAfterMs(exposure));
-    if (m_printer->lightOff(0) != 0)
+    bool lightSwitched = false;
+    bool exposed = false;
+    {
+        // From the light's start to its end nothing else on the machine may
+        // make the exposure late.
+        const RealTimeSection realTime;
+        setState(waitExpose);
+        if (m_printer->lightOn() == 0) {
+            // Timed from the moment the light is on, to an absolute instant: neither
+            // a signal nor the time the switching took shortens the exposure.
+            exposed = m_stop.sleepUntil(Clock::instance().deadlineAfterMs(exposure));
+            lightSwitched = m_printer->lightOff(0) == 0;
+        }
+    }
+    if (!lightSwitched)
         return endWith(PrinterError::Light);
     return exposed ? goOn() : aborted();
 }

@@ -1,9 +1,11 @@
 #include "engine/projection/FramePixels.h"
 
 #include "engine/projection/PixelRows.h"
+#include "engine/projection/RowBands.h"
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -115,6 +117,19 @@ void writeGrayPlane(const uint8_t* plane, int width, int height, const FrameTarg
     const ByteMask keep = keepBytes(channel);
     for (int y = 0; y < rows; ++y)
         expandGrayRow(plane + size_t(width) * y, frame.bits + frame.stride * y, columns, keep);
+}
+
+void writeGrayRows(int width, int height, const FrameTarget& frame, int channel,
+                   const std::function<const uint8_t*(int y, uint8_t* scratch)>& row)
+{
+    const int rows = commonRows(height, frame);
+    const int columns = commonColumns(width, frame);
+    const ByteMask keep = keepBytes(channel);
+    forEachRowBand(rows, [&](int first, int end) {
+        std::vector<uint8_t> scratch(size_t(std::max(width, 0)));
+        for (int y = first; y < end; ++y)
+            expandGrayRow(row(y, scratch.data()), frame.bits + frame.stride * y, columns, keep);
+    });
 }
 
 void writeRgbImage(const QImage& image, const QRect& content, const FrameTarget& frame, int channel)

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 // Moves images into 24-bit frame memory (three bytes per pixel, rows
 // `stride` bytes apart). Each writer fills the rows and columns that the
@@ -24,6 +25,11 @@ enum : int { kAllChannels = 0 };
 
 // Gray plane (width x height) to frame pixels.
 void writeGrayPlane(const uint8_t* plane, int width, int height, const FrameTarget& frame, int channel);
+// Gray rows to frame pixels, the rows split across the processor's cores:
+// row(y, scratch) gives row y, in `scratch` (a row of `width` bytes of its
+// own) or elsewhere. Each row goes from the cache straight into the frame.
+void writeGrayRows(int width, int height, const FrameTarget& frame, int channel,
+                   const std::function<const uint8_t*(int y, uint8_t* scratch)>& row);
 // A 24-bit image (RGB32 or RGB888; the first byte of a pixel is its red) to
 // frame pixels, keeping all three bytes or only one channel. Pixels outside
 // `content` are known to be black and are not read.

@@ -57,29 +57,16 @@ ProjectView::ProjectView()
     m_machineScaleY = c.YScale / 10000.0f;
     m_rotationDegrees = std::isfinite(c.Rotate) ? c.Rotate : 0.0f;
 
+    // The colour render image and the work image wait until something needs
+    // them: a normal panel printing decoded layers never does.
     if (m_width > 0) {
-        const size_t pixels = size_t(m_width) * size_t(m_height);
+        const size_t planeBytes = size_t(m_width) * size_t(m_height) + size_t(m_width) + 1;
         try {
-            m_renderImage = QImage(m_width, m_height, QImage::Format_RGB32);
-            m_workImage = QImage(m_width, m_height, QImage::Format_Indexed8);
-            if (m_renderImage.isNull() || m_workImage.isNull())
-                throw std::bad_alloc();
-            m_renderImage.fill(Qt::black);
-            QVector<QRgb> grayTable(256);
-            for (int v = 0; v < 256; ++v)
-                grayTable[v] = qRgb(v, v, v);
-            m_workImage.setColorTable(grayTable);
-            m_workImage.fill(0);
-            const size_t planeBytes = pixels + size_t(m_width) + 1;
             m_gray.assign(planeBytes, 0);
             m_grayOut.assign(planeBytes, 0);
-            m_mask.assign(pixels, 255);
         } catch (const std::bad_alloc&) {
-            m_renderImage = QImage();
-            m_workImage = QImage();
             std::vector<uint8_t>().swap(m_gray);
             std::vector<uint8_t>().swap(m_grayOut);
-            std::vector<uint8_t>().swap(m_mask);
             logger()->write(LogError, "ProjectView: no memory for the images of %d x %d pixels", m_width, m_height);
         }
     }
@@ -95,7 +82,46 @@ ProjectView::~ProjectView()
 
 bool ProjectView::imagesReady() const
 {
-    return !m_renderImage.isNull() && !m_gray.empty();
+    return !m_gray.empty();
+}
+
+bool ProjectView::ensureRenderImage()
+{
+    if (!m_renderImage.isNull())
+        return true;
+    QImage image(m_width, m_height, QImage::Format_RGB32);
+    if (image.isNull()) {
+        logger()->write(LogError, "ProjectView: no memory for a colour image of %d x %d", m_width, m_height);
+        return false;
+    }
+    image.fill(Qt::black);
+    m_renderImage = image;
+    m_renderContent = QRect();
+    return true;
+}
+
+bool ProjectView::ensureWorkImage()
+{
+    if (!m_workImage.isNull())
+        return true;
+    // Gray at first; once the frame buffer is attached, a 24-bit image of its size.
+    QImage image;
+    if (m_fb) {
+        image = QImage(int(m_fb->xres()), int(m_fb->yres()), QImage::Format_RGB888);
+    } else if (m_width > 0) {
+        image = QImage(m_width, m_height, QImage::Format_Indexed8);
+        QVector<QRgb> grayTable(256);
+        for (int v = 0; v < 256; ++v)
+            grayTable[v] = qRgb(v, v, v);
+        image.setColorTable(grayTable);
+    }
+    if (image.isNull()) {
+        logger()->write(LogError, "ProjectView: no memory for the work image");
+        return false;
+    }
+    image.fill(0);
+    m_workImage = image;
+    return true;
 }
 
 int ProjectView::unavailable() const
@@ -134,13 +160,7 @@ int ProjectView::setFrameBuffer(FrameBuffer* fb)
                    fb->xres(), fb->yres(), fb->bitsPerPixel(), fb->lineLength(), fb->size());
         return -1;
     }
-    QImage work(static_cast<int>(fb->xres()), static_cast<int>(fb->yres()), QImage::Format_RGB888);
-    if (work.isNull()) {
-        logger()->write(LogError, "ProjectView: no memory for a frame of %u x %u", fb->xres(), fb->yres());
-        return -1;
-    }
-    work.fill(Qt::black);
-    m_workImage = work;
+    m_workImage = QImage(); // made again in the frame buffer's size when needed
     m_fb = fb;
     m_frameBits = fb->memory();
     m_frameStride = fb->lineLength();
@@ -235,6 +255,8 @@ int ProjectView::showColourLayer(QSvgRenderer& renderer, const QTransform& trans
     // Only what the last layer painted needs clearing, and only what this
     // one paints needs sending: layers rarely cover the whole panel. Without
     // a view box of its own a document's view box is the bounds of its content.
+    if (!ensureRenderImage())
+        return -EIO;
     clearRenderImage(m_renderContent);
     QPainter painter(&m_renderImage);
     if (!painter.isActive())
@@ -306,7 +328,8 @@ int ProjectView::transDataImage(const uint8_t* pixels, size_t size, size_t bytes
         return -1;
     }
     const QImage image(pixels, m_width, m_height, static_cast<int>(stride), QImage::Format_RGB888);
-    keepLayerInRenderImage(); // a sub-pixel panel packs the buffer on the gray plane
+    if (!keepLayerInRenderImage()) // a sub-pixel panel packs the buffer on the gray plane
+        return unavailable();
     m_processImage = false;
     return sendImageData(image, image.rect());
 }
@@ -315,6 +338,8 @@ int ProjectView::showGrayImage(int level)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!imagesReady())
+        return unavailable();
+    if (!ensureRenderImage())
         return unavailable();
     const int v = std::max(0, std::min(level, 255));
     m_renderImage.fill(qRgb(v, v, v));
@@ -329,7 +354,8 @@ int ProjectView::drawImage(const QImage& image)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!imagesReady())
         return unavailable();
-    keepLayerInRenderImage();
+    if (!keepLayerInRenderImage() || !ensureRenderImage())
+        return unavailable();
     {
         QPainter painter(&m_renderImage);
         painter.drawImage(0, 0, image);
@@ -347,7 +373,8 @@ int ProjectView::showImage(const std::string& path, uint32_t flag)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!imagesReady())
         return unavailable();
-    keepLayerInRenderImage();
+    if (!keepLayerInRenderImage() || !ensureRenderImage())
+        return unavailable();
     if (!image.isNull()) {
         QPainter painter(&m_renderImage);
         painter.drawImage(0, 0, image);
@@ -371,7 +398,7 @@ int ProjectView::clearScreen()
 uint8_t* ProjectView::imageBits()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_workImage.isNull() ? nullptr : m_workImage.bits();
+    return ensureWorkImage() ? m_workImage.bits() : nullptr;
 }
 
 size_t ProjectView::imageBytes() const

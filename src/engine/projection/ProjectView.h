@@ -84,7 +84,7 @@ public:
     int refresh() { return 0; }
 
     // The work image's pixels: the packed image on a sub-pixel panel. Its
-    // length is imageBytes().
+    // length is imageBytes(); null when there is no memory for it.
     uint8_t* imageBits();
     size_t imageBytes() const;
 
@@ -95,6 +95,10 @@ private:
     enum class Panel { Normal, SubPixel, Other };
     Panel panel() const;
     bool imagesReady() const;
+    // The colour render image and the work image are made on first use:
+    // false when memory ran out.
+    bool ensureRenderImage();
+    bool ensureWorkImage();
     // The answer of a show without its images: -EIO when memory was short.
     int unavailable() const;
 
@@ -109,6 +113,8 @@ private:
     // Paints a part of the render image black.
     void clearRenderImage(const QRect& area);
     int sendGrayPlane();
+    // The steps and the frame write in one pass over the rows (normal panel).
+    int sendProcessedRows();
     // Correction, mask, smoothing and inversion of the gray plane, which is
     // left as it was: the plane that holds the result.
     const uint8_t* correctGrayPlane(bool subPixel);
@@ -116,7 +122,8 @@ private:
     bool correctionStep();
     // Images are drawn over the last layer shown: one that lives on the gray
     // plane moves into the render image first.
-    void keepLayerInRenderImage();
+    // False when there was no memory for the render image.
+    bool keepLayerInRenderImage();
     int imageChannel() const;
     void saveShownImage(bool subPixel);
 
@@ -142,7 +149,7 @@ private:
     std::vector<uint8_t> m_gray;    // the panel's gray plane, with slack for the correction's reads
     bool m_layerOnGrayPlane = false; // the last layer shown is on m_gray, not in m_renderImage
     std::vector<uint8_t> m_grayOut; // second plane for the steps that read neighbours
-    std::vector<uint8_t> m_mask;
+    std::vector<uint8_t> m_mask; // empty: all 255
     std::vector<uint8_t> m_scratch; // the layer decoder's
     Stopwatch m_stopwatch;
     bool m_processImage = false;

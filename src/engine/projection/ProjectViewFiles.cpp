@@ -5,8 +5,6 @@
 #include "base/RootPath.h"
 #include "engine/projection/ProjectViewConfig.h"
 
-#include <endian.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -24,46 +22,34 @@ int ProjectView::setDLPCorrectData(std::string path)
     logger()->write(LogInfo, "load correct File %s", path.c_str());
     const char* const signature = "int ProjectView::setDLPCorrectData(std::string)";
 
-    const size_t count = size_t(m_width) * size_t(m_height);
-    std::vector<uint32_t> rawX, rawY;
-    try {
-        if (count == 0)
-            throw std::bad_alloc();
-        rawX.assign(count, 0);
-        rawY.assign(count, 0);
-    } catch (const std::bad_alloc&) {
-        logger()->write(LogInfo, "%s: H %d", signature, __LINE__);
-        return -ENOENT;
-    }
-
     std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(rootPath(path).c_str(), "rbe"), fclose);
     if (!file) {
         logger()->write(LogInfo, "open correct file failed, %s", path.c_str());
         return -3;
     }
-    const size_t bytes = count * sizeof(uint32_t);
-    size_t got = fread(rawX.data(), 1, bytes, file.get());
-    if (got < bytes) {
+    // The new table is built beside the one in use, which a failed load keeps.
+    CorrectionTable table;
+    size_t got = 0;
+    switch (table.read(file.get(), m_width, m_height, got)) {
+    case CorrectionTable::kRead:
+        break;
+    case CorrectionTable::kShortX:
         logger()->write(LogError, "read %i correctX", static_cast<int>(got));
         return -4;
-    }
-    got = fread(rawY.data(), 1, bytes, file.get());
-    if (got < bytes) {
+    case CorrectionTable::kShortY:
         logger()->write(LogError, "read %i correctY", static_cast<int>(got));
         return -4;
+    case CorrectionTable::kNoMemory:
+        logger()->write(LogInfo, "%s: H %d", signature, __LINE__);
+        return -ENOENT;
+    case CorrectionTable::kTooSmall:
+        logger()->write(LogInfo, "%s: H %d", signature, __LINE__);
+        return -2;
     }
     file.reset();
-    for (size_t i = 0; i < count; ++i) {
-        rawX[i] = le32toh(rawX[i]);
-        rawY[i] = le32toh(rawY[i]);
-    }
 
     std::lock_guard<std::mutex> lock(m_mutex);
-    const int result = m_correction.build(rawX.data(), rawY.data(), m_width, m_height);
-    if (result != 0) {
-        logger()->write(LogInfo, "%s: H %d", signature, __LINE__);
-        return result;
-    }
+    m_correction = std::move(table);
     logger()->write(LogInfo, "%s successed", "setDLPCorrectData");
     return 0;
 }
@@ -81,12 +67,18 @@ int ProjectView::setMaskImage(const std::string& path)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (image.depth() != 8) {
         logger()->write(LogError, "Invalid Mask Image: Not 8 Bit Depth (%i)", image.depth());
-        std::fill(m_mask.begin(), m_mask.end(), 255);
+        std::vector<uint8_t>().swap(m_mask);
         return -1;
     }
-    if (image.width() != m_width || image.height() != m_height || m_mask.empty()) {
+    if (image.width() != m_width || image.height() != m_height) {
         logger()->write(LogError, "Invalid Mask Image: width height");
-        std::fill(m_mask.begin(), m_mask.end(), 255);
+        std::vector<uint8_t>().swap(m_mask);
+        return -1;
+    }
+    try {
+        m_mask.resize(size_t(m_width) * size_t(m_height));
+    } catch (const std::bad_alloc&) {
+        logger()->write(LogError, "Mask Image Load Fail: %s", path.c_str());
         return -1;
     }
     // Image rows are padded; the mask's are not.

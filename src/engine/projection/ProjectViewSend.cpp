@@ -48,10 +48,12 @@ void ProjectView::toGrayPlane(const QImage& image, const QRect& content, bool co
     }
 }
 
-void ProjectView::keepLayerInRenderImage()
+bool ProjectView::keepLayerInRenderImage()
 {
     if (!m_layerOnGrayPlane)
-        return;
+        return true;
+    if (!ensureRenderImage())
+        return false;
     for (int y = 0; y < m_height; ++y) {
         const uint8_t* in = m_gray.data() + size_t(m_width) * y;
         QRgb* out = reinterpret_cast<QRgb*>(m_renderImage.scanLine(y));
@@ -60,6 +62,7 @@ void ProjectView::keepLayerInRenderImage()
     }
     m_renderContent = m_renderImage.rect();
     m_layerOnGrayPlane = false;
+    return true;
 }
 
 void ProjectView::clearRenderImage(const QRect& area)
@@ -79,6 +82,8 @@ int ProjectView::sendImageData(const QImage& image, const QRect& content, bool c
     if (kind == Panel::Other)
         return 0;
     if (kind == Panel::SubPixel) {
+        if (!ensureWorkImage())
+            return unavailable();
         m_stopwatch.start();
         toGrayPlane(image, content, consumeLayer);
         logger()->write(LogInfo, "Reconstruction Image Time: %d ms, Data Count: %d",
@@ -114,6 +119,10 @@ int ProjectView::sendImageData(const QImage& image, const QRect& content, bool c
 int ProjectView::sendGrayPlane()
 {
     const bool subPixel = panel() == Panel::SubPixel;
+    if (m_processImage && !subPixel)
+        return sendProcessedRows();
+    if (subPixel && !ensureWorkImage())
+        return unavailable();
     const uint8_t* plane = m_gray.data();
     if (m_processImage)
         plane = correctGrayPlane(subPixel);
@@ -138,6 +147,60 @@ int ProjectView::sendGrayPlane()
     logger()->write(LogInfo, "Draw Image Time: %d ms, Data Count: %d", static_cast<int>(m_stopwatch.elapsedMs()),
                subPixel ? static_cast<int>(m_workImage.sizeInBytes()) : m_width * m_height * 3);
     saveShownImage(subPixel);
+    return 0;
+}
+
+// On a normal panel every step works on one pixel (the correction reads the
+// gray plane around it), so they all run row by row on the way into the
+// frame: the plane is read once and the frame written once.
+int ProjectView::sendProcessedRows()
+{
+    const PrinterConfig& c = config();
+    const int format = QImage::Format_RGB888;
+    const CorrectionTable* table = nullptr;
+    if (c.CorrectFlag) {
+        logger()->write(LogInfo, "%s %s start", kSourcePath, "correctImage");
+        if (m_correction.isLoaded())
+            table = &m_correction;
+        else
+            logger()->write(LogInfo, "%s: H %d", "void ProjectView::correctImage(QImage&)", __LINE__);
+    }
+    const uint8_t* const mask = c.MaskFlag && !m_mask.empty() ? m_mask.data() : nullptr;
+    const bool reverse = c.Reverse;
+    const int channel = imageChannel();
+    const uint8_t* const plane = m_gray.data();
+    const size_t width = size_t(m_width);
+
+    m_stopwatch.start();
+    writeGrayRows(m_width, m_height, FrameTarget{m_frameBits, m_frameStride, int(m_fb->xres()), int(m_fb->yres())},
+                  channel, [&](int y, uint8_t* scratch) {
+                      const uint8_t* row = plane + width * size_t(y);
+                      if (table) {
+                          table->applyRows(plane, scratch, y, y + 1);
+                          row = scratch;
+                      }
+                      if (!mask && !reverse)
+                          return row;
+                      if (row != scratch)
+                          memcpy(scratch, row, width);
+                      if (mask)
+                          applyMask(scratch, mask + width * size_t(y), width);
+                      if (reverse)
+                          reversePlane(scratch, width);
+                      return const_cast<const uint8_t*>(scratch);
+                  });
+    // The steps share one pass: each reports the time of the whole pass.
+    const int ms = static_cast<int>(m_stopwatch.elapsedMs());
+    if (table)
+        logger()->write(LogInfo, "%s %s end", kSourcePath, "correctImage");
+    if (c.CorrectFlag)
+        logger()->write(LogInfo, "Correction Image Time: %i ms", ms);
+    if (c.MaskFlag)
+        logger()->write(LogInfo, "Add Mask Image Time: %i ms, printImg format[%d] Xres[%d]", ms, format, m_width);
+    if (reverse)
+        logger()->write(LogInfo, "Reverse Image Time: %i ms", ms);
+    logger()->write(LogInfo, "Draw Image Time: %d ms, Data Count: %d", ms, m_width * m_height * 3);
+    saveShownImage(false);
     return 0;
 }
 
@@ -175,7 +238,8 @@ const uint8_t* ProjectView::correctGrayPlane(bool subPixel)
         result = out;
     if (c.MaskFlag) {
         m_stopwatch.start();
-        applyMask(inPlace(), m_mask.data(), pixels);
+        if (!m_mask.empty())
+            applyMask(inPlace(), m_mask.data(), pixels);
         logger()->write(LogInfo, "Add Mask Image Time: %i ms, printImg format[%d] Xres[%d]",
                    static_cast<int>(m_stopwatch.elapsedMs()), format, m_width);
     }

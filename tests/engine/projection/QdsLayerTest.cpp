@@ -5,6 +5,7 @@
 
 #include "base/Clock.h"
 #include "support/writers/CorrectionWriter.h"
+#include "support/writers/LayerImages.h"
 
 #include <QDir>
 #include <QImage>
@@ -233,6 +234,46 @@ TEST_F(ProjectionTest, CorrectionFileFailuresKeepTheLastGoodTables)
     ASSERT_EQ(0, view->setDLPCorrectData("/data/etc/outside.corbin"));
     ASSERT_EQ(0, showLayer(layer));
     EXPECT_EQ(std::vector<int>(kW * kH, 0), grayFrame());
+}
+
+// A whole model layer on a panel tall enough to be split across threads,
+// with a warp that reaches past every edge, every step on and one channel
+// kept: each pixel of the frame against the steps' formulas, one by one.
+TEST_F(ProjectionTest, AllStepsOnAWholeLayerMatchTheFormulas)
+{
+    const int w = 331, h = 297; // odd sizes: bands and table pieces end mid-row
+    normalMachine(w, h, w, h);
+    config().ImageChannel = 2;
+    config().CorrectFlag = true;
+    config().MaskFlag = true;
+    const std::vector<uint8_t> layer = testwriters::modelLayer(w, h, 4);
+    const testwriters::CorrectionSource warp = [=](int x, int y, uint32_t& px, uint32_t& py) {
+        // Stretched about the centre, plus a scattered fraction.
+        px = uint32_t(std::max<int64_t>(0, int64_t((w / 2 + (x - w / 2) * 1.03 + 1) * 1e6) + x * 7919 % 300000));
+        py = uint32_t(std::max<int64_t>(0, int64_t((h / 2 + (y - h / 2) * 0.98 + 1) * 1e6) + y * 104729 % 700000));
+    };
+    writeBoardFile("/data/etc/warp.corbin", correctionFile(w, h, warp));
+    ASSERT_EQ(0, view->setDLPCorrectData("/data/etc/warp.corbin"));
+    auto maskValue = [](int x, int y) { return 120 + (x * 3 + y * 5) % 136; };
+    writeMask("/data/etc/mask-serial.png", w, h, QImage::Format_Grayscale8, maskValue);
+    ASSERT_EQ(0, view->setMaskImage("/data/etc/mask-serial.png"));
+
+    for (const bool reverse : {false, true}) {
+        config().Reverse = reverse;
+        ASSERT_EQ(0, showLayer(layer));
+        const std::vector<int> resampled = corrected(layer, w, h, warp);
+        int largest = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                int v = (resampled[size_t(y) * w + x] * maskValue(x, y) + 254) / 255;
+                if (reverse)
+                    v = 255 - v;
+                const Rgb p = pixel(x, y);
+                ASSERT_EQ(0, p[0] + p[2]) << x << "," << y;
+                largest = std::max(largest, std::abs(p[1] - v));
+            }
+        EXPECT_LE(largest, 1) << "reverse " << reverse;
+    }
 }
 
 TEST_F(ProjectionTest, MaskThenReverse)

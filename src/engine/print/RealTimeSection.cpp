@@ -1,0 +1,64 @@
+#include "engine/print/RealTimeSection.h"
+
+#include "base/LogWriter.h"
+
+#include <pthread.h>
+#include <sys/mman.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+// Above interrupt threads' default (50) would starve the kernel's own work;
+// below it the light still wins over every normal thread.
+constexpr int kPriority = 40;
+
+std::atomic<bool> g_refusalLogged{false};
+
+void logRefusalOnce(const char* what, int error)
+{
+    if (!g_refusalLogged.exchange(true))
+        logger()->write(LogWarn, "Exposure timing without real-time priority: %s refused (%s)", what, strerror(error));
+}
+
+void lockMemoryOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Pages already used stay in memory; pages are locked as they are
+        // touched, so nothing merely reserved is brought in.
+        int flags = MCL_CURRENT;
+#ifdef MCL_ONFAULT
+        flags |= MCL_ONFAULT;
+#endif
+        if (mlockall(flags) != 0)
+            logRefusalOnce("mlockall", errno);
+    });
+}
+
+} // namespace
+
+RealTimeSection::RealTimeSection()
+{
+    const pthread_t self = pthread_self();
+    if (pthread_getschedparam(self, &m_policy, &m_param) != 0)
+        return;
+    sched_param raised{};
+    raised.sched_priority = kPriority;
+    const int error = pthread_setschedparam(self, SCHED_FIFO, &raised);
+    if (error != 0) {
+        logRefusalOnce("SCHED_FIFO", error);
+        return;
+    }
+    m_granted = true;
+    lockMemoryOnce();
+}
+
+RealTimeSection::~RealTimeSection()
+{
+    if (m_granted)
+        pthread_setschedparam(pthread_self(), m_policy, &m_param);
+}
