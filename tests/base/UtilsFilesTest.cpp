@@ -7,12 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <future>
 #include <random>
 
 using testsupport::entriesIn;
@@ -265,6 +268,19 @@ TEST_F(UtilsFiles, SvgxCompletenessLooksAtTheLast512Bytes)
     EXPECT_FALSE(Utils::isSvgxComplete("/data/model/other.svg"));
     EXPECT_FALSE(Utils::isSvgxComplete("/data/model/early.svgx"));
     EXPECT_FALSE(Utils::isSvgxComplete("/data/model/missing.svgx"));
+}
+
+TEST_F(UtilsFiles, SvgxCompletenessNeverWaitsOnAFifo)
+{
+    ASSERT_EQ(0, mkfifo(fs("/data/model/pipe.svgx").c_str(), 0600));
+    auto complete = std::async(std::launch::async, [] { return Utils::isSvgxComplete("/data/model/pipe.svgx"); });
+    if (complete.wait_for(std::chrono::seconds(20)) == std::future_status::timeout) {
+        ADD_FAILURE() << "the check waits for a writer on the FIFO";
+        const int fd = open(fs("/data/model/pipe.svgx").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0)
+            close(fd);
+    }
+    EXPECT_FALSE(complete.get());
 }
 
 TEST_F(UtilsFiles, DiskInfoAndShell)
