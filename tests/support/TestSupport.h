@@ -21,6 +21,11 @@ void makeDirs(const std::string& path);
 // Monotonic milliseconds, read straight from the kernel.
 long long monotonicMs();
 
+// Runs `call` on a thread while nobody writes to the FIFO at `fifo` (a
+// file-system path). Should the call wait on it, a writer comes by after a
+// generous wait, so that the test fails instead of hanging. call's result.
+int callBesideIdleFifo(const std::string& fifo, const std::function<int()>& call);
+
 // Polls a condition every pollUs microseconds of real time until it holds
 // (true) or timeoutMs pass (false).
 bool eventually(const std::function<bool()>& condition, int timeoutMs = 2000, int pollUs = 1000);
