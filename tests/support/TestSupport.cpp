@@ -42,6 +42,14 @@ void writeFile(const std::string& path, const std::string& content)
         throw std::runtime_error("cannot write " + path);
 }
 
+void writeScript(const std::string& path, const std::string& text)
+{
+    makeDirs(path.substr(0, path.rfind('/')));
+    writeFile(path, text);
+    if (chmod(path.c_str(), 0755) != 0)
+        throw std::runtime_error("cannot make " + path + " executable");
+}
+
 std::vector<std::string> splitLines(const std::string& text)
 {
     std::vector<std::string> lines;

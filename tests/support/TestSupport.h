@@ -11,6 +11,8 @@ const std::string& scratchRoot();
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
+// An executable script (mode 0755) at `path`, its folder made when missing.
+void writeScript(const std::string& path, const std::string& text);
 std::vector<std::string> splitLines(const std::string& text);
 bool fileExists(const std::string& path);
 // Entries of a folder, "." and ".." not counted.
