@@ -61,7 +61,7 @@ TEST(UtilsNetwork, AddressOfAnInterfaceThatIsUpAndHasIPv4First)
         ip("link set eth0 up"); // up and running: its peer is up too
         // The kernel marks the link running a moment after "up".
         EXPECT_TRUE(testsupport::eventually([] { return Utils::getEthIP() == "10.11.12.13"; }, 5000))
-            << Utils::getEthIP();
+            << Utils::getEthIP().toStdString();
         EXPECT_EQ("10.11.12.13", Utils::getIP("eth0"));
 
         // An interface whose first address is IPv6 has no address here.
