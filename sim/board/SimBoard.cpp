@@ -238,7 +238,7 @@ int SimBoard::poll(pollfd* fds, nfds_t count, int timeoutMs)
         if (file)
             file->addWaiter(t_waiter.fd);
 
-    const timespec deadline = nsToTimespec(timespecToNs(kernelMonotonicNow()) + int64_t(timeoutMs) * 1000000);
+    const timespec deadline = kernelDeadlineAfterMs(timeoutMs);
     auto modelsReady = [&] {
         int ready = 0;
         for (nfds_t i = 0; i < count; ++i)

@@ -38,7 +38,7 @@ timespec Clock::now() const
 
 timespec Clock::deadlineAfterMs(int64_t ms) const
 {
-    return nsToTimespec(timespecToNs(kernelMonotonicNow()) + ms * 1000000);
+    return kernelDeadlineAfterMs(ms);
 }
 
 timeval Clock::wallTime() const
@@ -80,6 +80,11 @@ timespec kernelMonotonicNow()
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts;
+}
+
+timespec kernelDeadlineAfterMs(int64_t ms)
+{
+    return nsToTimespec(timespecToNs(kernelMonotonicNow()) + ms * 1000000);
 }
 
 void sleepUntil(const timespec& deadline)

@@ -36,6 +36,9 @@ timespec nsToTimespec(int64_t ns);
 
 // Reads CLOCK_MONOTONIC as the kernel sees it (not scaled by any installed clock).
 timespec kernelMonotonicNow();
+// The CLOCK_MONOTONIC instant `ms` milliseconds of real time from now, for
+// waits on peers that run in real time whatever clock is installed.
+timespec kernelDeadlineAfterMs(int64_t ms);
 
 // Sleeps until a CLOCK_MONOTONIC instant, resuming after every signal.
 void sleepUntil(const timespec& deadline);

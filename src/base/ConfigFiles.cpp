@@ -6,11 +6,11 @@
 #include "ConfigJson.h"
 #include "DurableFile.h"
 #include "LogWriter.h"
+#include "RegularFile.h"
 #include "RootPath.h"
 
 #include <json/writer.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -292,20 +292,14 @@ void readLightTableValue(const JsonFieldReader& in, LightIntensityTable& table)
 
 // Reads a whole file of bounded size: 0, -EFBIG when it is too large for a
 // configuration file, -EISDIR or -EINVAL for a folder or another kind of file
-// in its place, or the negative errno of the failure.
-// Opened without blocking, so that a FIFO or a device in a file's place cannot
-// stall start-up; only a regular file is read.
+// in its place (never waiting on one: start-up must not stall), or the
+// negative errno of the failure.
 int readWholeFile(const std::string& fsPath, std::string* text)
 {
-    const int fd = open(fsPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = openRegularFile(fsPath);
     if (fd < 0)
         return -errno;
     int result = 0;
-    struct stat info{};
-    if (fstat(fd, &info) != 0)
-        result = -errno;
-    else if (!S_ISREG(info.st_mode))
-        result = S_ISDIR(info.st_mode) ? -EISDIR : -EINVAL;
     text->clear();
     char buffer[16384];
     while (result == 0) {

@@ -1,23 +1,14 @@
 #include "Socket.h"
 
+#include "Clock.h"
+#include "SysIo.h"
+
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
-
-namespace {
-
-long long monotonicMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-} // namespace
 
 int Socket::open(int type, int protocol)
 {
@@ -95,19 +86,14 @@ int Socket::wait(short events, int ms) const
         errno = m_fd < 0 ? EBADF : EINVAL;
         return -1;
     }
-    const long long deadline = monotonicMs() + ms;
-    for (;;) {
-        pollfd entry{m_fd, events, 0};
-        const long long left = deadline - monotonicMs();
-        const int result = poll(&entry, 1, static_cast<int>(left > 0 ? left : 0));
-        if (result < 0 && errno == EINTR)
-            continue;
-        if (result > 0 && (entry.revents & POLLNVAL)) {
-            errno = EBADF;
-            return -1;
-        }
-        return result;
+    const timespec deadline = kernelDeadlineAfterMs(ms);
+    pollfd entry{m_fd, events, 0};
+    const int result = pollUntil(&entry, 1, &deadline);
+    if (result > 0 && (entry.revents & POLLNVAL)) {
+        errno = EBADF;
+        return -1;
     }
+    return result;
 }
 
 int Socket::waitReadable(int ms) const

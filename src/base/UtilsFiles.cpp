@@ -5,6 +5,7 @@
 
 #include "DurableFile.h"
 #include "LogWriter.h"
+#include "RegularFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -123,14 +124,17 @@ int Utils::copyFile(const QString& source, const QString& destination)
     const std::string to = fsPath(destination);
 
     // The source is opened before anything touches the destination.
-    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    const int in = openRegularFile(from);
     if (in < 0) {
-        perror("open file1");
+        if (errno == EINVAL || errno == EISDIR)
+            log->write(LogError, "copyFile: %s is not a regular file", source.toUtf8().constData());
+        else
+            perror("open file1");
         return COPY_NO_SOURCE;
     }
     struct stat sourceInfo{};
-    if (fstat(in, &sourceInfo) != 0 || !S_ISREG(sourceInfo.st_mode)) {
-        log->write(LogError, "copyFile: %s is not a regular file", source.toUtf8().constData());
+    if (fstat(in, &sourceInfo) != 0) {
+        perror("open file1");
         close(in);
         return COPY_NO_SOURCE;
     }

@@ -1,17 +1,18 @@
 // Utils: path tests, names and lookups.
 #include "Utils.h"
 
+#include "RegularFile.h"
 #include "RootPath.h"
 
 #include <QDir>
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 std::string Utils::fsPath(const QString& boardPath)
 {
@@ -65,16 +66,16 @@ bool Utils::isSvgxComplete(const QString& path)
 {
     if (!path.endsWith(".svgx", Qt::CaseInsensitive))
         return false;
-    std::ifstream file(fsPath(path), std::ios::binary);
-    if (!file)
+    // Models come from disks: a FIFO under a model's name must not stall the caller.
+    const int fd = openRegularFile(fsPath(path));
+    if (fd < 0)
         return false;
-    char head[28];
-    if (!file.read(head, sizeof head))
-        return false;
+    struct stat info{};
     char tail[513] = {};
-    if (!file.seekg(-512, std::ios::end) || !file.read(tail, 512))
-        return false;
-    return strstr(tail, "</svg>") != nullptr;
+    const bool complete = fstat(fd, &info) == 0 && info.st_size >= 512 &&
+                          pread(fd, tail, 512, info.st_size - 512) == 512 && strstr(tail, "</svg>") != nullptr;
+    close(fd);
+    return complete;
 }
 
 QString Utils::findCorbinFile(const QString& dir)

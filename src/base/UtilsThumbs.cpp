@@ -4,6 +4,7 @@
 #include "ConfigStore.h"
 #include "LogWriter.h"
 #include "PathManager.h"
+#include "RegularFile.h"
 #include "SystemState.h"
 
 #include <QBuffer>
@@ -12,7 +13,6 @@
 #include <QImage>
 #include <QImageReader>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,7 +100,7 @@ bool readPreview(const QString& modelPath, QByteArray* image)
 {
     const QByteArray pathText = modelPath.toUtf8();
     LogWriter* log = logger();
-    const int fd = open(Utils::fsPath(modelPath).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = openRegularFile(Utils::fsPath(modelPath));
     if (fd < 0) {
         log->write(LogError, "extractThumb Fail, Fail to Open File(%s)", pathText.constData());
         return false;

@@ -1,7 +1,9 @@
 #include "ProcessPipes.h"
 
+#include "base/Clock.h"
 #include "base/LogWriter.h"
 #include "base/RootPath.h"
+#include "base/SysIo.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,29 +19,14 @@
 namespace processpipes {
 namespace {
 
-long long nowMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 // Waits for `events` on fd until the deadline: true when they came.
-bool waitFor(int fd, short events, long long deadlineMs)
+bool waitFor(int fd, short events, const timespec& deadline)
 {
-    for (;;) {
-        const long long left = deadlineMs - nowMs();
-        if (left <= 0) {
-            errno = ETIMEDOUT;
-            return false;
-        }
-        pollfd entry{fd, events, 0};
-        const int rc = poll(&entry, 1, static_cast<int>(left));
-        if (rc > 0)
-            return true;
-        if (rc < 0 && errno != EINTR)
-            return false;
-    }
+    pollfd entry{fd, events, 0};
+    const int rc = pollUntil(&entry, 1, &deadline);
+    if (rc == 0)
+        errno = ETIMEDOUT;
+    return rc > 0;
 }
 
 // Opens the pipe (made when missing) without blocking: a write end with no
@@ -68,7 +55,7 @@ int openPipe(const char* boardPath, int accessMode)
 
 // Writes every byte before the deadline: 0, or -1 with errno (EPIPE when the
 // reader went away; the process ignores SIGPIPE).
-int writeWhole(int fd, const std::string& bytes, long long deadlineMs)
+int writeWhole(int fd, const std::string& bytes, const timespec& deadline)
 {
     size_t done = 0;
     while (done < bytes.size()) {
@@ -77,7 +64,7 @@ int writeWhole(int fd, const std::string& bytes, long long deadlineMs)
             done += static_cast<size_t>(n);
         } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
             return -1;
-        } else if (n < 0 && errno == EAGAIN && !waitFor(fd, POLLOUT, deadlineMs)) {
+        } else if (n < 0 && errno == EAGAIN && !waitFor(fd, POLLOUT, deadline)) {
             return -1;
         }
     }
@@ -86,11 +73,11 @@ int writeWhole(int fd, const std::string& bytes, long long deadlineMs)
 
 // Reads exactly `count` bytes before the deadline: 0, or -1 with errno
 // (ENODATA when the writer closed early).
-int readWhole(int fd, void* buffer, size_t count, long long deadlineMs)
+int readWhole(int fd, void* buffer, size_t count, const timespec& deadline)
 {
     size_t done = 0;
     while (done < count) {
-        if (!waitFor(fd, POLLIN, deadlineMs))
+        if (!waitFor(fd, POLLIN, deadline))
             return -1;
         const ssize_t n = read(fd, static_cast<char*>(buffer) + done, count - done);
         if (n > 0)
@@ -124,7 +111,7 @@ int writeProcessManager(const std::string& cmd)
         printf("open FIFO failed\n");
         return -1;
     }
-    const int rc = writeWhole(fd, cmd, nowMs() + kWriteLimitMs);
+    const int rc = writeWhole(fd, cmd, kernelDeadlineAfterMs(kWriteLimitMs));
     const int error = errno;
     close(fd);
     if (rc != 0) {
@@ -141,7 +128,7 @@ int ipcSystem(const std::string& cmd, int statusLimitMs)
     int fd = openPipe(kRunnerInPipe, O_WRONLY);
     if (fd < 0)
         return ipcFailure(__LINE__, -1);
-    if (writeWhole(fd, cmd, nowMs() + kWriteLimitMs) != 0)
+    if (writeWhole(fd, cmd, kernelDeadlineAfterMs(kWriteLimitMs)) != 0)
         return ipcFailure(__LINE__, fd);
     close(fd);
 
@@ -149,7 +136,7 @@ int ipcSystem(const std::string& cmd, int statusLimitMs)
     if (fd < 0)
         return ipcFailure(__LINE__, -1);
     int32_t status = -1;
-    if (readWhole(fd, &status, sizeof status, nowMs() + statusLimitMs) != 0)
+    if (readWhole(fd, &status, sizeof status, kernelDeadlineAfterMs(statusLimitMs)) != 0)
         return ipcFailure(__LINE__, fd);
     close(fd);
     return status;

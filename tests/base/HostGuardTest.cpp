@@ -23,8 +23,7 @@ namespace {
 
 void putStub(const std::string& path)
 {
-    writeFile(path, "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> " + scratchRoot() + "/stubs.log\n");
-    chmod(path.c_str(), 0755);
+    testsupport::writeScript(path, "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> " + scratchRoot() + "/stubs.log\n");
 }
 
 } // namespace

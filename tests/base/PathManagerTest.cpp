@@ -14,10 +14,6 @@ using testsupport::readFile;
 using testsupport::scratchRoot;
 using testsupport::writeFile;
 
-namespace {
-
-} // namespace
-
 TEST(PathManager, ValuesForAProgramInProjectBin)
 {
     const PathManager::Table paths = PathManager::pathsFor("/project/bin");

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,8 +25,7 @@ namespace {
 std::string stub(const std::string& name, const std::string& body)
 {
     const std::string path = scratchRoot() + "/" + name;
-    testsupport::writeFile(path, "#!/bin/sh\n" + body + "\n");
-    chmod(path.c_str(), 0755);
+    testsupport::writeScript(path, "#!/bin/sh\n" + body + "\n");
     return path;
 }
 

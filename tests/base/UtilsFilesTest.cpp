@@ -267,6 +267,19 @@ TEST_F(UtilsFiles, SvgxCompletenessLooksAtTheLast512Bytes)
     EXPECT_FALSE(Utils::isSvgxComplete("/data/model/missing.svgx"));
 }
 
+// A FIFO under a model's name (a disk can hold one) is no model, and nobody waits on it.
+TEST_F(UtilsFiles, ModelChecksAndCopiesNeverWaitOnAFifo)
+{
+    ASSERT_EQ(0, mkfifo(fs("/data/model/pipe.svgx").c_str(), 0600));
+    EXPECT_EQ(0, testsupport::callBesideIdleFifo(fs("/data/model/pipe.svgx"), [] {
+        return int(Utils::isSvgxComplete("/data/model/pipe.svgx"));
+    }));
+    EXPECT_EQ(Utils::COPY_NO_SOURCE, testsupport::callBesideIdleFifo(fs("/data/model/pipe.svgx"), [] {
+        return Utils::copyFile("/data/model/pipe.svgx", "/data/model/copy.svgx");
+    }));
+    EXPECT_FALSE(fileExists(fs("/data/model/copy.svgx")));
+}
+
 TEST_F(UtilsFiles, DiskInfoAndShell)
 {
     uint64_t total = 1, free = 1;

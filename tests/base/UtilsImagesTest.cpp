@@ -2,11 +2,11 @@
 // read back by a real decoder.
 #include "base/Utils.h"
 #include "board/GuiApplication.h"
+#include "support/ImageBytes.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
 #include <QColor>
 #include <QImage>
 #include <QPixmap>
@@ -15,18 +15,10 @@
 #include <string>
 
 using testsupport::fileExists;
+using testsupport::pngOf;
 using testsupport::scratchRoot;
 
 namespace {
-
-QByteArray pngOf(const QImage& image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
 
 // What zbarimg reads from a picture, without its trailing line break.
 std::string decodeQr(const std::string& picture)

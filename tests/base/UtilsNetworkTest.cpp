@@ -4,6 +4,7 @@
 #include "base/Utils.h"
 #include "support/RecordingShell.h"
 #include "support/TestNamespaces.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -58,7 +59,9 @@ TEST(UtilsNetwork, AddressOfAnInterfaceThatIsUpAndHasIPv4First)
         EXPECT_EQ("", Utils::getEthIP()); // down
         ip("link set peer0 up");
         ip("link set eth0 up"); // up and running: its peer is up too
-        EXPECT_EQ("10.11.12.13", Utils::getEthIP());
+        // The kernel marks the link running a moment after "up".
+        EXPECT_TRUE(testsupport::eventually([] { return Utils::getEthIP() == "10.11.12.13"; }, 5000))
+            << Utils::getEthIP().toStdString();
         EXPECT_EQ("10.11.12.13", Utils::getIP("eth0"));
 
         // An interface whose first address is IPv6 has no address here.

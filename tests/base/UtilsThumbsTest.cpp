@@ -4,12 +4,12 @@
 #include "base/PathManager.h"
 #include "base/SystemState.h"
 #include "base/Utils.h"
+#include "support/ImageBytes.h"
 #include "support/TestSupport.h"
 #include "support/writers/SvgxWriter.h"
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
 #include <QFileInfo>
 #include <QImage>
 
@@ -29,11 +29,7 @@ std::string pngPreview(int width = 6, int height = 4)
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(qRgb(200, 30, 30));
     image.setPixel(0, 0, qRgb(0, 0, 0));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes.toStdString();
+    return testsupport::pngOf(image).toStdString();
 }
 
 // A PNG whose head announces width x height, with a valid checksum.

@@ -2,6 +2,7 @@
 
 #include "nvupserver/Md5.h"
 #include "support/TestSupport.h"
+#include "support/UpdateAnswers.h"
 
 #include <stdlib.h>
 
@@ -47,27 +48,12 @@ ClientInfo UpdateFixture::client()
 
 Json::Value UpdateFixture::offer(const std::vector<std::pair<int, std::string>>& packages, const std::string& md5)
 {
-    static const char* const keys[] = {"KernelPackage", "ControlPackage", "LibraryPackage", "SoftwarePackage"};
-    Json::Value answer(Json::objectValue);
-    answer["ErrorCode"] = 200;
-    answer["Message"] = "ok";
-    answer["SessionID"] = "abc123";
-    for (const auto& [type, url] : packages) {
-        Json::Value package(Json::objectValue);
-        package["Version"] = "9.9." + std::to_string(type);
-        package["BuildTime"] = "2026-01-02 03:04:05";
-        package["MD5"] = md5;
-        package["URL"] = url;
-        answer[keys[type]] = package;
-    }
-    return answer;
+    return testsupport::checkAnswer(packages, md5, "abc123");
 }
 
 std::string UpdateFixture::text(const Json::Value& value)
 {
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    return Json::writeString(builder, value);
+    return testsupport::compactJson(value);
 }
 
 Json::Value UpdateFixture::parse(const std::string& text)

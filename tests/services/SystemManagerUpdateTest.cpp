@@ -8,6 +8,7 @@
 #include "support/HttpsTestServer.h"
 #include "support/Sanitizers.h"
 #include "support/TestSupport.h"
+#include "support/UpdateAnswers.h"
 
 #include <json/json.h>
 
@@ -15,16 +16,7 @@
 
 using namespace nvupserver;
 
-namespace {
-
-std::string compact(const Json::Value& value)
-{
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    return Json::writeString(builder, value);
-}
-
-} // namespace
+using testsupport::compactJson;
 
 class UpdateOperationsTest : public SystemManagerTest
 {
@@ -62,21 +54,11 @@ protected:
     // The check answers with these packages (type -> file name under /pkg/).
     void offer(const std::vector<std::pair<int, std::string>>& packages)
     {
-        static const char* const keys[] = {"KernelPackage", "ControlPackage", "LibraryPackage", "SoftwarePackage"};
-        Json::Value answer(Json::objectValue);
-        answer["ErrorCode"] = 200;
-        answer["Message"] = "ok";
-        answer["SessionID"] = "session-secret-1";
-        for (const auto& [type, name] : packages) {
-            Json::Value package(Json::objectValue);
-            package["Version"] = "9.9." + std::to_string(type);
-            package["BuildTime"] = "2026-01-02 03:04:05";
-            package["MD5"] = m_md5;
-            package["URL"] = m_server->baseUrl() + "/pkg/" + name;
-            answer[keys[type]] = package;
-        }
-        m_routes["/update"]["body"] = compact(answer);
-        m_server->setRoutes(compact(m_routes));
+        std::vector<std::pair<int, std::string>> urls;
+        for (const auto& [type, name] : packages)
+            urls.emplace_back(type, m_server->baseUrl() + "/pkg/" + name);
+        m_routes["/update"]["body"] = compactJson(testsupport::checkAnswer(urls, m_md5, "session-secret-1"));
+        m_server->setRoutes(compactJson(m_routes));
     }
 
     // Every signal, as the GUI thread receives it.

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -61,9 +60,7 @@ std::vector<std::string> names(const std::list<wifi_ap_t>& list)
 std::string stubTool(const std::string& name, const std::string& script)
 {
     const std::string path = testsupport::scratchRoot() + "/bin/" + name;
-    testsupport::makeDirs(testsupport::scratchRoot() + "/bin");
-    testsupport::writeFile(path, script);
-    chmod(path.c_str(), 0755);
+    testsupport::writeScript(path, script);
     return path;
 }
 

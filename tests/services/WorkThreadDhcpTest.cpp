@@ -8,7 +8,6 @@
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"
 
-#include <sys/stat.h>
 
 #include <cstdio>
 
@@ -16,6 +15,7 @@ using testsupport::readFile;
 using testsupport::runInsideTestNamespaces;
 using testsupport::scratchRoot;
 using testsupport::writeFile;
+using testsupport::writeScript;
 
 namespace {
 
@@ -31,12 +31,6 @@ std::string networkSnapshot()
         pclose(pipe);
     }
     return text;
-}
-
-void writeScript(const std::string& path, const std::string& text)
-{
-    writeFile(path, text);
-    chmod(path.c_str(), 0755);
 }
 
 } // namespace

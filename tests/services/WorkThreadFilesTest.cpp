@@ -4,10 +4,10 @@
 
 #include "base/PathManager.h"
 #include "base/Utils.h"
+#include "support/ImageBytes.h"
 #include "support/TestSupport.h"
 #include "support/writers/SvgxWriter.h"
 
-#include <QBuffer>
 #include <QImage>
 
 #include <algorithm>
@@ -24,12 +24,8 @@ std::string modelWithPreview()
 {
     QImage image(6, 4, QImage::Format_RGB32);
     image.fill(qRgb(200, 30, 30));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
     testwriters::SvgxFileSpec spec;
-    spec.preview = bytes.toStdString();
+    spec.preview = testsupport::pngOf(image).toStdString();
     spec.layers = {testwriters::layerGroup(0, {testwriters::squarePathData(0, 0, 5)})};
     return testwriters::buildSvgx(spec);
 }

@@ -8,7 +8,6 @@
 #include <QtGlobal>
 
 #include <dirent.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 
@@ -81,11 +80,9 @@ std::string WorkThreadTest::stubDir()
 
 void WorkThreadTest::writeStub(const std::string& fsPath)
 {
-    testsupport::makeDirs(fsPath.substr(0, fsPath.rfind('/')));
     std::string text = kStub;
     text.replace(text.find("@DIR@"), 5, stubDir());
-    writeFile(fsPath, text);
-    chmod(fsPath.c_str(), 0755);
+    testsupport::writeScript(fsPath, text);
 }
 
 void WorkThreadTest::setModes(const std::string& program, const std::vector<std::string>& modes)

@@ -9,7 +9,6 @@
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"
 
-#include <sys/stat.h>
 
 using testsupport::scratchRoot;
 using testsupport::writeFile;
@@ -17,10 +16,8 @@ using testsupport::writeFile;
 TEST_F(WorkThreadTest, WifiScanListsTheNetworksAndTriesAgainWhenNoneCame)
 {
     const std::string tool = scratchRoot() + "/sbin/iwlist";
-    testsupport::makeDirs(scratchRoot() + "/sbin");
-    writeFile(tool, "#!/bin/sh\necho \"iwlist $*\" >> '" + stubDir() + "/calls'\ncat '" + stubDir() +
-                        "/scan' 2>/dev/null\nexit 0\n");
-    chmod(tool.c_str(), 0755);
+    testsupport::writeScript(tool, "#!/bin/sh\necho \"iwlist $*\" >> '" + stubDir() + "/calls'\ncat '" + stubDir() +
+                                       "/scan' 2>/dev/null\nexit 0\n");
     WorkThread worker;
     JobSignals emitted(worker);
 

@@ -2,7 +2,10 @@
 
 #include "base/RootPath.h"
 
+#include <gtest/gtest.h>
+
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +14,7 @@
 #include <ctime>
 #include <chrono>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -36,6 +40,14 @@ void writeFile(const std::string& path, const std::string& content)
     out << content;
     if (!out)
         throw std::runtime_error("cannot write " + path);
+}
+
+void writeScript(const std::string& path, const std::string& text)
+{
+    makeDirs(path.substr(0, path.rfind('/')));
+    writeFile(path, text);
+    if (chmod(path.c_str(), 0755) != 0)
+        throw std::runtime_error("cannot make " + path + " executable");
 }
 
 std::vector<std::string> splitLines(const std::string& text)
@@ -78,6 +90,18 @@ long long monotonicMs()
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int callBesideIdleFifo(const std::string& fifo, const std::function<int()>& call)
+{
+    auto result = std::async(std::launch::async, call);
+    if (result.wait_for(std::chrono::seconds(20)) == std::future_status::timeout) {
+        ADD_FAILURE() << "the call waits for a writer on the FIFO " << fifo;
+        const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0)
+            close(fd);
+    }
+    return result.get();
 }
 
 bool eventually(const std::function<bool()>& condition, int timeoutMs, int pollUs)

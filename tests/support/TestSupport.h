@@ -11,6 +11,8 @@ const std::string& scratchRoot();
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
+// An executable script (mode 0755) at `path`, its folder made when missing.
+void writeScript(const std::string& path, const std::string& text);
 std::vector<std::string> splitLines(const std::string& text);
 bool fileExists(const std::string& path);
 // Entries of a folder, "." and ".." not counted.
@@ -20,6 +22,11 @@ void makeDirs(const std::string& path);
 
 // Monotonic milliseconds, read straight from the kernel.
 long long monotonicMs();
+
+// Runs `call` on a thread while nobody writes to the FIFO at `fifo` (a
+// file-system path). Should the call wait on it, a writer comes by after a
+// generous wait, so that the test fails instead of hanging. call's result.
+int callBesideIdleFifo(const std::string& fifo, const std::function<int()>& call);
 
 // Polls a condition every pollUs microseconds of real time until it holds
 // (true) or timeoutMs pass (false).

@@ -18,7 +18,7 @@ HomeKey::~HomeKey()
     m_wake.signal();
     // The thread is detached: wait until it has left threadMain.
     while (isAlive())
-        sleepUntil(nsToTimespec(timespecToNs(kernelMonotonicNow()) + 1000000));
+        sleepUntil(kernelDeadlineAfterMs(1));
     if (m_fd > 0)
         SysIo::instance().close(m_fd);
     gpio_unexport(kLine);

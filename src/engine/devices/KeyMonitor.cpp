@@ -41,7 +41,7 @@ int KeyMonitor::stop()
     m_wake.signal();
     // The thread is detached: wait until it has left threadMain.
     while (isAlive())
-        sleepUntil(nsToTimespec(timespecToNs(kernelMonotonicNow()) + 1000000));
+        sleepUntil(kernelDeadlineAfterMs(1));
     return 0;
 }
 
