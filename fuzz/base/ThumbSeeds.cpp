@@ -1,6 +1,6 @@
 // Writes the seeds of the thumbnail target: ".svgx" files whose previews are
 // real pictures of a few kinds and sizes.
-#include "support/writers/SvgxWriter.h"
+#include "writers/SvgxWriter.h"
 
 #include <QBuffer>
 #include <QImage>

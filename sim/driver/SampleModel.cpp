@@ -1,6 +1,6 @@
 #include "SampleModel.h"
 
-#include "support/writers/QdsWriter.h"
+#include "writers/QdsWriter.h"
 
 #include <cmath>
 #include <fstream>

@@ -6,7 +6,7 @@
 #include "base/Utils.h"
 #include "support/ImageBytes.h"
 #include "support/TestSupport.h"
-#include "support/writers/SvgxWriter.h"
+#include "writers/SvgxWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "base/PathManager.h"
 #include "base/Utils.h"
 #include "support/TestSupport.h"
-#include "support/writers/SvgxWriter.h"
+#include "writers/SvgxWriter.h"
 
 #include <QDir>
 #include <QFileInfo>

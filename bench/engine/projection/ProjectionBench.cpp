@@ -17,10 +17,10 @@
 #include "engine/projection/ProjectView.h"
 #include "engine/projection/RowBands.h"
 #include "support/BenchMain.h"
-#include "support/writers/CorrectionWriter.h"
-#include "support/writers/LayerImages.h"
-#include "support/writers/QdsWriter.h"
-#include "support/writers/SvgxWriter.h"
+#include "writers/CorrectionWriter.h"
+#include "writers/LayerImages.h"
+#include "writers/QdsWriter.h"
+#include "writers/SvgxWriter.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,8 +3,8 @@
 #include "engine/slicefile/LayerDecoder.h"
 
 #include "support/BenchMain.h"
-#include "support/writers/LayerImages.h"
-#include "support/writers/QdsWriter.h"
+#include "writers/LayerImages.h"
+#include "writers/QdsWriter.h"
 
 #include <benchmark/benchmark.h>
 #include <zlib.h>

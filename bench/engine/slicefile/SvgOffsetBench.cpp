@@ -4,7 +4,7 @@
 #include "engine/slicefile/SvgParser.h"
 
 #include "support/BenchMain.h"
-#include "support/writers/SvgxWriter.h"
+#include "writers/SvgxWriter.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,5 +1,5 @@
 // Seeds for the correction fuzzer: the test writer's files on small machines.
-#include "support/writers/CorrectionWriter.h"
+#include "writers/CorrectionWriter.h"
 
 #include <fstream>
 #include <string>

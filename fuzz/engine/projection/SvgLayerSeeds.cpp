@@ -2,8 +2,8 @@
 // the hostile documents the projection refuses.
 #include "SvgLayerInput.h"
 
-#include "support/writers/HostileSvg.h"
-#include "support/writers/SvgxWriter.h"
+#include "writers/HostileSvg.h"
+#include "writers/SvgxWriter.h"
 
 #include <fstream>
 #include <string>

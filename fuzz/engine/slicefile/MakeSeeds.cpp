@@ -1,8 +1,8 @@
 // Writes the seeds of the engine's fuzz targets into <dir>/<target>/.
-#include "support/writers/HostileSvg.h"
-#include "support/writers/LayerImages.h"
-#include "support/writers/QdsWriter.h"
-#include "support/writers/SvgxWriter.h"
+#include "writers/HostileSvg.h"
+#include "writers/LayerImages.h"
+#include "writers/QdsWriter.h"
+#include "writers/SvgxWriter.h"
 
 #include <sys/stat.h>
 

@@ -5,7 +5,7 @@
 #include "base/RootPath.h"
 #include "engine/print/PrintThread.h"
 #include "support/TestSupport.h"
-#include "support/writers/SvgxWriter.h"
+#include "writers/SvgxWriter.h"
 
 #include <gtest/gtest.h>
 

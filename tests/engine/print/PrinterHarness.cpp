@@ -6,8 +6,8 @@
 #include "board/GuiApplication.h"
 #include "engine/print/PrintThread.h"
 #include "support/TestSupport.h"
-#include "support/writers/QdsWriter.h"
-#include "support/writers/SvgxWriter.h"
+#include "writers/QdsWriter.h"
+#include "writers/SvgxWriter.h"
 
 #include <gtest/gtest.h>
 

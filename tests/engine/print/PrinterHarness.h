@@ -2,7 +2,7 @@
 
 #include "board/SimMachine.h"
 #include "engine/print/Printer.h"
-#include "support/writers/QdsWriter.h"
+#include "writers/QdsWriter.h"
 
 #include <mutex>
 #include <string>

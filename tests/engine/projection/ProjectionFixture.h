@@ -11,7 +11,7 @@
 #include "engine/projection/FrameBuffer.h"
 #include "engine/projection/ProjectView.h"
 #include "support/TestSupport.h"
-#include "support/writers/QdsWriter.h"
+#include "writers/QdsWriter.h"
 
 #include <QGuiApplication>
 

@@ -4,8 +4,8 @@
 #include "engine/projection/ProjectionFixture.h"
 
 #include "base/Clock.h"
-#include "support/writers/CorrectionWriter.h"
-#include "support/writers/LayerImages.h"
+#include "writers/CorrectionWriter.h"
+#include "writers/LayerImages.h"
 
 #include <QDir>
 #include <QImage>

@@ -4,8 +4,8 @@
 
 #include "engine/slicefile/SvgGuard.h"
 #include "engine/slicefile/SvgParser.h"
-#include "support/writers/HostileSvg.h"
-#include "support/writers/SvgxWriter.h"
+#include "writers/HostileSvg.h"
+#include "writers/SvgxWriter.h"
 
 #include <QBuffer>
 

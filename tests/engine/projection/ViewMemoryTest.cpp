@@ -2,7 +2,7 @@
 // planes, nothing the colour or sub-pixel paths need.
 #include "engine/projection/ProjectionFixture.h"
 
-#include "support/writers/LayerImages.h"
+#include "writers/LayerImages.h"
 
 #include <malloc.h>
 

@@ -1,8 +1,8 @@
 // The layer decoder against hand-made pair streams and the writer's blocks.
 #include "engine/slicefile/LayerDecoder.h"
 
-#include "support/writers/LayerImages.h"
-#include "support/writers/QdsWriter.h"
+#include "writers/LayerImages.h"
+#include "writers/QdsWriter.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -4,8 +4,8 @@
 
 #include "base/ConfigStore.h"
 #include "support/TestSupport.h"
-#include "support/writers/LayerImages.h"
-#include "support/writers/QdsWriter.h"
+#include "writers/LayerImages.h"
+#include "writers/QdsWriter.h"
 
 #include "base/RootPath.h"
 

@@ -2,7 +2,7 @@
 #include "engine/slicefile/SvgOffset.h"
 
 #include "base/PThread.h"
-#include "support/writers/SvgxWriter.h"
+#include "writers/SvgxWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 
 #include "base/PThread.h"
 #include "support/TestSupport.h"
-#include "support/writers/SvgxWriter.h"
+#include "writers/SvgxWriter.h"
 
 #include "base/RootPath.h"
 

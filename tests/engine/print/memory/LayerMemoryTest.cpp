@@ -8,7 +8,7 @@
 #include "engine/print/EngineThread.h"
 #include "engine/print/PrintThread.h"
 #include "support/TestSupport.h"
-#include "support/writers/SvgxWriter.h"
+#include "writers/SvgxWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "support/writers/SvgxWriter.h"
+#include "writers/SvgxWriter.h"
 
 #include <algorithm>
 #include <charconv>

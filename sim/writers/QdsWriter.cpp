@@ -1,4 +1,4 @@
-#include "support/writers/QdsWriter.h"
+#include "writers/QdsWriter.h"
 
 #include <zlib.h>
 

@@ -1,4 +1,4 @@
-#include "support/writers/LayerImages.h"
+#include "writers/LayerImages.h"
 
 #include <algorithm>
 #include <cmath>

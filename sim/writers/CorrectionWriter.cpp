@@ -1,4 +1,4 @@
-#include "support/writers/CorrectionWriter.h"
+#include "writers/CorrectionWriter.h"
 
 #include <vector>
 
