@@ -2,6 +2,7 @@
 #include "Utils.h"
 
 #include "ConfigStore.h"
+#include "DurableFile.h"
 #include "LogWriter.h"
 #include "PathManager.h"
 #include "RegularFile.h"
@@ -236,10 +237,13 @@ int Utils::saveThumb(const QString& target, const QByteArray& data)
         logger()->write(LogError, "Fail To loadFromData");
         return -1;
     }
-    const std::string path = fsPath(target);
-    if (isRegularFile(target))
-        unlink(path.c_str());
-    if (!blackToTransparent(image).save(QString::fromStdString(path))) {
+    // Encoded first and replaced durably: a crash mid-write must not leave a
+    // truncated thumbnail that is then found and never made again.
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    if (!blackToTransparent(image).save(&buffer, "PNG") ||
+        durable::replaceFile(target.toStdString(), encoded.constData(), static_cast<size_t>(encoded.size())) != 0) {
         logger()->write(LogError, "Fail To Save Image (%s)", target.toUtf8().constData());
         return -1;
     }

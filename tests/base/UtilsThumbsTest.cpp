@@ -15,6 +15,12 @@
 
 #include <zlib.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
 #include <cstring>
 #include <string>
 
@@ -100,6 +106,28 @@ TEST_F(Thumbnails, ExtractedOnceAndFoundAgainWithBlackMadeTransparent)
     writeModel("/data/model/cube.v2.svgx", modelWithPreview("no longer a picture"));
     EXPECT_EQ(thumb, Utils::getThumb("/data/model/cube.v2.svgx"));
     EXPECT_EQ(small, Utils::getThumbnail("/data/model/cube.v2.svgx"));
+}
+
+TEST_F(Thumbnails, ASaveThatRunsOutOfRoomKeepsTheOldThumbnailWhole)
+{
+    const QString thumb = Utils::joinPath(internalThumbs, "part.png");
+    ASSERT_EQ(0, Utils::saveThumb(thumb, QByteArray::fromStdString(pngPreview())));
+    const std::string before = testsupport::readFile(Utils::fsPath(thumb));
+
+    // A larger picture written where files may not grow past 64 bytes, as on a full disk.
+    const QByteArray larger = QByteArray::fromStdString(pngPreview(300, 200));
+    const pid_t child = fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{64, 64};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(Utils::saveThumb(thumb, larger) == -1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the failed save was reported as done";
+    EXPECT_EQ(before, testsupport::readFile(Utils::fsPath(thumb)));
 }
 
 TEST_F(Thumbnails, ModelsOnTheUsbDiskKeepTheirThumbnailsApart)
