@@ -1,4 +1,4 @@
-#include "PrintRecorder.h"
+#include "driver/PrintRecorder.h"
 
 #include "base/Clock.h"
 

@@ -1,4 +1,4 @@
-#include "SampleModel.h"
+#include "driver/SampleModel.h"
 
 #include "writers/QdsWriter.h"
 

@@ -1,4 +1,4 @@
-#include "Timeline.h"
+#include "driver/Timeline.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PrintRecorder.h"
+#include "driver/PrintRecorder.h"
 
 #include <cstdio>
 #include <string>

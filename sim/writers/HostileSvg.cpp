@@ -1,4 +1,4 @@
-#include "HostileSvg.h"
+#include "writers/HostileSvg.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "ByteOrder.h"
+#include "base/ByteOrder.h"
 
 void putUint32(uint32_t value, unsigned char* buffer, bool littleEndian)
 {

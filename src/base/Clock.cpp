@@ -1,7 +1,7 @@
-#include "Clock.h"
+#include "base/Clock.h"
 
-#include "LogWriter.h"
-#include "RootPath.h"
+#include "base/LogWriter.h"
+#include "base/RootPath.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,8 +1,8 @@
-#include "Cond.h"
+#include "base/Cond.h"
 
-#include "Assert.h"
-#include "Clock.h"
-#include "LogWriter.h"
+#include "base/Assert.h"
+#include "base/Clock.h"
+#include "base/LogWriter.h"
 
 #include <cerrno>
 

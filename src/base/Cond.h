@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Mutex.h"
-#include "noncopyable.h"
+#include "base/Mutex.h"
+#include "base/noncopyable.h"
 
 #include <pthread.h>
 

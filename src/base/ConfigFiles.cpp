@@ -1,13 +1,13 @@
 // The configuration files: the record of each in jsoncpp's styled text, with
 // the files' nesting, key names and trailing comments as machines in the
 // field have them.
-#include "ConfigStore.h"
+#include "base/ConfigStore.h"
 
-#include "ConfigJson.h"
-#include "DurableFile.h"
-#include "LogWriter.h"
-#include "RegularFile.h"
-#include "RootPath.h"
+#include "base/ConfigJson.h"
+#include "base/DurableFile.h"
+#include "base/LogWriter.h"
+#include "base/RegularFile.h"
+#include "base/RootPath.h"
 
 #include <json/writer.h>
 

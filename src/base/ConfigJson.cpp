@@ -1,6 +1,6 @@
-#include "ConfigJson.h"
+#include "base/ConfigJson.h"
 
-#include "LogWriter.h"
+#include "base/LogWriter.h"
 
 #include <json/reader.h>
 

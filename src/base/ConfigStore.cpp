@@ -1,4 +1,4 @@
-#include "ConfigStore.h"
+#include "base/ConfigStore.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "DatagramReceive.h"
+#include "base/DatagramReceive.h"
 
 #include <sys/socket.h>
 

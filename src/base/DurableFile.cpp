@@ -1,7 +1,7 @@
-#include "DurableFile.h"
+#include "base/DurableFile.h"
 
-#include "LogWriter.h"
-#include "RootPath.h"
+#include "base/LogWriter.h"
+#include "base/RootPath.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
-#include "Gpio.h"
+#include "base/Gpio.h"
 
-#include "Clock.h"
-#include "SysIo.h"
-#include "SysfsAttribute.h"
+#include "base/Clock.h"
+#include "base/SysIo.h"
+#include "base/SysfsAttribute.h"
 
 #include <fcntl.h>
 

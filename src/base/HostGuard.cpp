@@ -2,11 +2,11 @@
 // passed (quoted names, escapes, a path, a launcher); an allow list is not:
 // the command line is read the way the shell reads it, and every program it
 // would start must be a stub under the scratch root or a harmless tool.
-#include "HostGuard.h"
+#include "base/HostGuard.h"
 
-#include "LogWriter.h"
-#include "RootPath.h"
-#include "ShellWords.h"
+#include "base/LogWriter.h"
+#include "base/RootPath.h"
+#include "base/ShellWords.h"
 
 #include <unistd.h>
 

@@ -1,8 +1,8 @@
-#include "I2C.h"
+#include "base/I2C.h"
 
-#include "Assert.h"
-#include "Mutex.h"
-#include "SysIo.h"
+#include "base/Assert.h"
+#include "base/Mutex.h"
+#include "base/SysIo.h"
 
 #include <fcntl.h>
 #include <linux/i2c-dev.h>

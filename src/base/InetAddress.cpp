@@ -1,4 +1,4 @@
-#include "InetAddress.h"
+#include "base/InetAddress.h"
 
 #include <arpa/inet.h>
 

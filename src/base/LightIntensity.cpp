@@ -1,6 +1,6 @@
-#include "LightIntensity.h"
+#include "base/LightIntensity.h"
 
-#include "ConfigStore.h"
+#include "base/ConfigStore.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "LogWriter.h"
+#include "base/LogWriter.h"
 
-#include "RootPath.h"
+#include "base/RootPath.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
-#include "Mounts.h"
+#include "base/Mounts.h"
 
-#include "LogWriter.h"
-#include "RootPath.h"
+#include "base/LogWriter.h"
+#include "base/RootPath.h"
 
 #include <sys/mount.h>
 

@@ -1,6 +1,6 @@
-#include "MulticastSocket.h"
+#include "base/MulticastSocket.h"
 
-#include "DatagramReceive.h"
+#include "base/DatagramReceive.h"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>

@@ -1,9 +1,9 @@
-#include "Mutex.h"
+#include "base/Mutex.h"
 
-#include "Assert.h"
-#include "Clock.h"
-#include "LogWriter.h"
-#include "TimedWait.h"
+#include "base/Assert.h"
+#include "base/Clock.h"
+#include "base/LogWriter.h"
+#include "base/TimedWait.h"
 
 #include <libgen.h>
 

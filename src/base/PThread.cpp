@@ -1,8 +1,8 @@
-#include "PThread.h"
+#include "base/PThread.h"
 
-#include "Clock.h"
-#include "LogWriter.h"
-#include "PTimer.h"
+#include "base/Clock.h"
+#include "base/LogWriter.h"
+#include "base/PTimer.h"
 
 #include <semaphore.h>
 #include <signal.h>

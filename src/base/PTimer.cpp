@@ -1,7 +1,7 @@
-#include "PTimer.h"
+#include "base/PTimer.h"
 
-#include "Assert.h"
-#include "LogWriter.h"
+#include "base/Assert.h"
+#include "base/LogWriter.h"
 
 #include <atomic>
 #include <cstdio>

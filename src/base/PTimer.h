@@ -1,6 +1,6 @@
 #pragma once
 
-#include "noncopyable.h"
+#include "base/noncopyable.h"
 
 #include <signal.h>
 #include <ctime>

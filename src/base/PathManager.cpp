@@ -1,9 +1,9 @@
-#include "PathManager.h"
+#include "base/PathManager.h"
 
-#include "Assert.h"
-#include "Clock.h"
-#include "RootPath.h"
-#include "Utils.h"
+#include "base/Assert.h"
+#include "base/Clock.h"
+#include "base/RootPath.h"
+#include "base/Utils.h"
 
 #include <QCoreApplication>
 #include <QDir>

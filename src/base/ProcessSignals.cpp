@@ -1,4 +1,4 @@
-#include "ProcessSignals.h"
+#include "base/ProcessSignals.h"
 
 #include <signal.h>
 

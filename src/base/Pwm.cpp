@@ -1,6 +1,6 @@
-#include "Pwm.h"
+#include "base/Pwm.h"
 
-#include "SysfsAttribute.h"
+#include "base/SysfsAttribute.h"
 
 #include <cerrno>
 #include <cstdio>

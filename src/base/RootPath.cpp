@@ -1,4 +1,4 @@
-#include "RootPath.h"
+#include "base/RootPath.h"
 
 #include <cstdlib>
 

@@ -1,7 +1,7 @@
-#include "Semaphore.h"
+#include "base/Semaphore.h"
 
-#include "Clock.h"
-#include "TimedWait.h"
+#include "base/Clock.h"
+#include "base/TimedWait.h"
 
 #include <cerrno>
 #include <new>

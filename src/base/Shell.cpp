@@ -1,7 +1,7 @@
-#include "Shell.h"
+#include "base/Shell.h"
 
-#include "HostGuard.h"
-#include "Spawn.h"
+#include "base/HostGuard.h"
+#include "base/Spawn.h"
 
 #include <fcntl.h>
 #include <signal.h>

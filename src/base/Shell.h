@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TimedRun.h"
+#include "base/TimedRun.h"
 
 #include <string>
 #include <vector>

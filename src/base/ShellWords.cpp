@@ -1,4 +1,4 @@
-#include "ShellWords.h"
+#include "base/ShellWords.h"
 
 #include <cctype>
 #include <cstring>

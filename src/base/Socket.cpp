@@ -1,7 +1,7 @@
-#include "Socket.h"
+#include "base/Socket.h"
 
-#include "Clock.h"
-#include "SysIo.h"
+#include "base/Clock.h"
+#include "base/SysIo.h"
 
 #include <poll.h>
 #include <sys/ioctl.h>

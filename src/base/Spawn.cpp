@@ -1,4 +1,4 @@
-#include "Spawn.h"
+#include "base/Spawn.h"
 
 #include <fcntl.h>
 #include <signal.h>

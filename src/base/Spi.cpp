@@ -1,6 +1,6 @@
-#include "Spi.h"
+#include "base/Spi.h"
 
-#include "SysIo.h"
+#include "base/SysIo.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>

@@ -1,6 +1,6 @@
-#include "Stopwatch.h"
+#include "base/Stopwatch.h"
 
-#include "Clock.h"
+#include "base/Clock.h"
 
 Stopwatch::Stopwatch() : m_start(read()), m_latest(m_start) {}
 

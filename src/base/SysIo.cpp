@@ -1,9 +1,9 @@
-#include "SysIo.h"
+#include "base/SysIo.h"
 
-#include "Clock.h"
-#include "HostGuard.h"
-#include "LogWriter.h"
-#include "RootPath.h"
+#include "base/Clock.h"
+#include "base/HostGuard.h"
+#include "base/LogWriter.h"
+#include "base/RootPath.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>

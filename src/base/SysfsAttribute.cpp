@@ -1,6 +1,6 @@
-#include "SysfsAttribute.h"
+#include "base/SysfsAttribute.h"
 
-#include "SysIo.h"
+#include "base/SysIo.h"
 
 #include <fcntl.h>
 #include <unistd.h>

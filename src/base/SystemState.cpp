@@ -1,7 +1,7 @@
-#include "SystemState.h"
+#include "base/SystemState.h"
 
-#include "ConfigStore.h"
-#include "LogWriter.h"
+#include "base/ConfigStore.h"
+#include "base/LogWriter.h"
 
 namespace {
 

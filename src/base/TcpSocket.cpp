@@ -1,4 +1,4 @@
-#include "TcpSocket.h"
+#include "base/TcpSocket.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -1,10 +1,10 @@
 // Timed program runs of the Shell seam: limits, captured output, process
 // groups killed on overrun or cancel.
-#include "Shell.h"
+#include "base/Shell.h"
 
-#include "Clock.h"
-#include "HostGuard.h"
-#include "Spawn.h"
+#include "base/Clock.h"
+#include "base/HostGuard.h"
+#include "base/Spawn.h"
 
 #include <fcntl.h>
 #include <poll.h>

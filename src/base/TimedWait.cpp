@@ -1,6 +1,6 @@
-#include "TimedWait.h"
+#include "base/TimedWait.h"
 
-#include "Clock.h"
+#include "base/Clock.h"
 
 #include <cerrno>
 

@@ -1,9 +1,9 @@
-#include "Uart.h"
+#include "base/Uart.h"
 
-#include "Clock.h"
-#include "LogWriter.h"
-#include "SysIo.h"
-#include "UartSettings.h"
+#include "base/Clock.h"
+#include "base/LogWriter.h"
+#include "base/SysIo.h"
+#include "base/UartSettings.h"
 
 #include <fcntl.h>
 #include <termios.h>

@@ -1,4 +1,4 @@
-#include "UartSettings.h"
+#include "base/UartSettings.h"
 
 namespace HardwareInterface {
 

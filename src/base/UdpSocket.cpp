@@ -1,6 +1,6 @@
-#include "UdpSocket.h"
+#include "base/UdpSocket.h"
 
-#include "DatagramReceive.h"
+#include "base/DatagramReceive.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -1,11 +1,11 @@
 // Utils: file changes. Each one reaches the storage before it returns (the
 // USB disk may be pulled at any time): the files and folders it touched are
 // flushed, rather than every file system of the machine.
-#include "Utils.h"
+#include "base/Utils.h"
 
-#include "DurableFile.h"
-#include "LogWriter.h"
-#include "RegularFile.h"
+#include "base/DurableFile.h"
+#include "base/LogWriter.h"
+#include "base/RegularFile.h"
 
 #include <QDir>
 #include <QFile>

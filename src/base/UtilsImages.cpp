@@ -1,9 +1,9 @@
 // Utils: colours, the font, pixmaps and QR codes.
-#include "Utils.h"
+#include "base/Utils.h"
 
-#include "LogWriter.h"
-#include "RootPath.h"
-#include "Shell.h"
+#include "base/LogWriter.h"
+#include "base/RootPath.h"
+#include "base/Shell.h"
 
 #include <QBitmap>
 #include <QColor>

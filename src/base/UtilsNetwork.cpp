@@ -1,7 +1,7 @@
 // Utils: stopping network services and reading interface addresses.
-#include "Utils.h"
+#include "base/Utils.h"
 
-#include "Shell.h"
+#include "base/Shell.h"
 
 #include <QDebug>
 #include <QNetworkInterface>

@@ -1,8 +1,8 @@
 // Utils: path tests, names and lookups.
-#include "Utils.h"
+#include "base/Utils.h"
 
-#include "RegularFile.h"
-#include "RootPath.h"
+#include "base/RegularFile.h"
+#include "base/RootPath.h"
 
 #include <QDir>
 

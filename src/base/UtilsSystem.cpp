@@ -1,10 +1,10 @@
 // Utils: disk space, time arithmetic and the shell.
-#include "Utils.h"
+#include "base/Utils.h"
 
-#include "Clock.h"
-#include "LogWriter.h"
-#include "RootPath.h"
-#include "Shell.h"
+#include "base/Clock.h"
+#include "base/LogWriter.h"
+#include "base/RootPath.h"
+#include "base/Shell.h"
 
 #include <sys/statfs.h>
 

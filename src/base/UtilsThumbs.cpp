@@ -1,12 +1,12 @@
 // Utils: model thumbnails, the USB-disk test and the mask image path.
-#include "Utils.h"
+#include "base/Utils.h"
 
-#include "ConfigStore.h"
-#include "DurableFile.h"
-#include "LogWriter.h"
-#include "PathManager.h"
-#include "RegularFile.h"
-#include "SystemState.h"
+#include "base/ConfigStore.h"
+#include "base/DurableFile.h"
+#include "base/LogWriter.h"
+#include "base/PathManager.h"
+#include "base/RegularFile.h"
+#include "base/SystemState.h"
 
 #include <QBuffer>
 #include <QFile>

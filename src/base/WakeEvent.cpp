@@ -1,6 +1,6 @@
-#include "WakeEvent.h"
+#include "base/WakeEvent.h"
 
-#include "LogWriter.h"
+#include "base/LogWriter.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "noncopyable.h"
+#include "base/noncopyable.h"
 
 // A descriptor that a blocked thread keeps in its poll set so that another
 // thread can always wake it, for example to stop it. Once signalled it stays

@@ -1,4 +1,4 @@
-#include "LogWrite.h"
+#include "nvsdk/LogWrite.h"
 
 #include "base/RootPath.h"
 

@@ -1,4 +1,4 @@
-#include "Logger.h"
+#include "nvsdk/Logger.h"
 
 #include "nvsdk/Mutex.h"
 

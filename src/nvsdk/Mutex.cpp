@@ -1,4 +1,4 @@
-#include "Mutex.h"
+#include "nvsdk/Mutex.h"
 
 #include <cstdio>
 #include <cstdlib>

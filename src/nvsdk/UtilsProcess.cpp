@@ -1,5 +1,5 @@
 // nvsdk::Utils: processes and the shell.
-#include "Utils.h"
+#include "nvsdk/Utils.h"
 
 #include "base/RootPath.h"
 #include "base/Shell.h"

@@ -1,5 +1,5 @@
 // nvsdk::Utils: strings and paths.
-#include "Utils.h"
+#include "nvsdk/Utils.h"
 
 #include <boost/regex.hpp>
 

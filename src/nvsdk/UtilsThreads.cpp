@@ -1,5 +1,5 @@
 // nvsdk::Utils: threads.
-#include "Utils.h"
+#include "nvsdk/Utils.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "HotPlug.h"
+#include "services/HotPlug.h"
 
 #include "base/LogWriter.h"
 #include "services/HotPlugListener.h"

@@ -1,4 +1,4 @@
-#include "HotPlugListener.h"
+#include "services/HotPlugListener.h"
 
 #include "base/LogWriter.h"
 #include "services/HotPlug.h"

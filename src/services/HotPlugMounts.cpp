@@ -1,6 +1,6 @@
 // The mount side of HotPlug: looking up, mounting and unmounting USB-disk
 // partitions, and the rescan after lost events.
-#include "HotPlug.h"
+#include "services/HotPlug.h"
 
 #include "base/LogWriter.h"
 #include "base/Mounts.h"

@@ -1,4 +1,4 @@
-#include "LinkMessages.h"
+#include "services/LinkMessages.h"
 
 #include <linux/if.h>
 #include <linux/netlink.h>

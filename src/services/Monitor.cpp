@@ -1,4 +1,4 @@
-#include "Monitor.h"
+#include "services/Monitor.h"
 
 #include "base/LogWriter.h"
 

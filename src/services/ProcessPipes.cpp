@@ -1,4 +1,4 @@
-#include "ProcessPipes.h"
+#include "services/ProcessPipes.h"
 
 #include "base/Clock.h"
 #include "base/LogWriter.h"

@@ -1,4 +1,4 @@
-#include "SntpQuery.h"
+#include "services/SntpQuery.h"
 
 #include "base/ByteOrder.h"
 #include "base/Clock.h"

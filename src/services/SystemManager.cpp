@@ -1,4 +1,4 @@
-#include "SystemManager.h"
+#include "services/SystemManager.h"
 
 #include "base/ConfigStore.h"
 #include "base/LogWriter.h"

@@ -1,5 +1,5 @@
 // The user-interface language and the model-range check.
-#include "SystemManager.h"
+#include "services/SystemManager.h"
 
 #include "base/ConfigStore.h"
 #include "base/LogWriter.h"

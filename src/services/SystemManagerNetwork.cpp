@@ -1,10 +1,10 @@
 // SystemManager: network status, Wi-Fi passwords, time and the pipes to the
 // companion processes.
-#include "SystemManager.h"
+#include "services/SystemManager.h"
 
-#include "ProcessPipes.h"
-#include "SntpQuery.h"
-#include "WifiPasswords.h"
+#include "services/ProcessPipes.h"
+#include "services/SntpQuery.h"
+#include "services/WifiPasswords.h"
 
 #include "base/Clock.h"
 #include "base/LogWriter.h"

@@ -1,7 +1,7 @@
 // Update operations: check, download and stop, and the client's reports
 // turned into signals. The reports arrive on the client's check and download
 // threads; everything they change is published under m_updateMutex.
-#include "SystemManager.h"
+#include "services/SystemManager.h"
 
 #include "base/LogWriter.h"
 #include "base/PathManager.h"

@@ -1,5 +1,5 @@
 // Installed versions and the machine's identity.
-#include "SystemManager.h"
+#include "services/SystemManager.h"
 
 #include "base/LogWriter.h"
 #include "base/PathManager.h"

@@ -1,4 +1,4 @@
-#include "UeventHeader.h"
+#include "services/UeventHeader.h"
 
 #include <QRegularExpression>
 

@@ -1,4 +1,4 @@
-#include "WifiAp.h"
+#include "services/WifiAp.h"
 
 #include <mutex>
 

@@ -1,4 +1,4 @@
-#include "WifiConfigText.h"
+#include "services/WifiConfigText.h"
 
 #include <openssl/evp.h>
 

@@ -1,4 +1,4 @@
-#include "WifiPasswords.h"
+#include "services/WifiPasswords.h"
 
 #include <QCryptographicHash>
 

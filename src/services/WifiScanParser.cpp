@@ -1,4 +1,4 @@
-#include "WifiScanParser.h"
+#include "services/WifiScanParser.h"
 
 #include <QRegularExpression>
 #include <QString>

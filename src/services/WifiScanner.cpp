@@ -1,6 +1,6 @@
-#include "WifiScanner.h"
+#include "services/WifiScanner.h"
 
-#include "WifiScanParser.h"
+#include "services/WifiScanParser.h"
 
 #include "base/Shell.h"
 

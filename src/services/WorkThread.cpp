@@ -1,7 +1,7 @@
 // The worker itself: its life, its arguments, the choice of the job and the
 // timed run of one command. The jobs live in WorkThreadNetwork.cpp and
 // WorkThreadFiles.cpp.
-#include "WorkThread.h"
+#include "services/WorkThread.h"
 
 #include "base/LogWriter.h"
 #include "base/Shell.h"

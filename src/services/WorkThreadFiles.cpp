@@ -1,5 +1,5 @@
 // The worker's jobs on files and the projector's HDMI configuration tool.
-#include "WorkThread.h"
+#include "services/WorkThread.h"
 
 #include "base/LogWriter.h"
 #include "base/PathManager.h"

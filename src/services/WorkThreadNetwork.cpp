@@ -1,9 +1,9 @@
 // The network jobs of the worker: Wi-Fi scan, station join, hotspot,
 // Ethernet and NTP time.
-#include "WorkThread.h"
+#include "services/WorkThread.h"
 
-#include "WifiConfigText.h"
-#include "WifiScanner.h"
+#include "services/WifiConfigText.h"
+#include "services/WifiScanner.h"
 
 #include "base/DurableFile.h"
 #include "base/LogWriter.h"

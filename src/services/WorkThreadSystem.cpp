@@ -1,7 +1,7 @@
 // The worker's calls into the system manager.
-#include "WorkThread.h"
+#include "services/WorkThread.h"
 
-#include "SystemManager.h"
+#include "services/SystemManager.h"
 
 void WorkThread::disconnectNetwork()
 {
