@@ -4,10 +4,13 @@
 
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,12 +29,36 @@ bool isSuccessStatus(int code)
     return code >= 200 && code < 300;
 }
 
+// How many bytes an attempt may append; -1 where a bound does not apply.
+struct Bounds
+{
+    curl_off_t room = -1;      // before the file system's reserve is reached
+    curl_off_t sizeLeft = -1;  // before the file passes the largest package allowed
+    curl_off_t announced = -1; // the length the answer announced
+    long long maxBytes = 0;
+    std::string folder;
+
+    // Empty when `total` bytes of this attempt stay within every bound, else why not.
+    std::string exceededBy(curl_off_t total) const
+    {
+        if (announced >= 0 && total > announced)
+            return "the server sent more than the " + std::to_string(announced) + " bytes it announced";
+        if (sizeLeft >= 0 && total > sizeLeft)
+            return "package larger than " + std::to_string(maxBytes) + " bytes";
+        if (room >= 0 && total > room)
+            return "not enough room for the package in " + folder;
+        return std::string();
+    }
+};
+
 struct FileSink
 {
     FILE* file = nullptr;
     CURL* curl = nullptr;
     bool checked = false;
     bool refused = false; // the answer is not 2xx: its body is no package
+    Bounds bounds;
+    std::string overflow; // why the transfer was stopped for its size
     curl_off_t written = 0;
     size_t unsynced = 0;
     // Fed as the bytes arrive, so the finished file needs no second read.
@@ -42,13 +69,23 @@ struct FileSink
 size_t fileWriter(char* data, size_t size, size_t count, void* user)
 {
     FileSink* sink = static_cast<FileSink*>(user);
+    const size_t bytes = size * count;
     if (!sink->checked) {
         sink->checked = true;
         sink->refused = !isSuccessStatus(responseCode(sink->curl));
+        curl_off_t announced = -1;
+        if (!sink->refused && curl_easy_getinfo(sink->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK
+            && announced >= 0) {
+            // A package that cannot fit is refused before any byte of it is written.
+            sink->overflow = sink->bounds.exceededBy(announced);
+            sink->bounds.announced = announced;
+        }
     }
-    if (sink->refused)
+    if (sink->refused || !sink->overflow.empty())
         return 0;
-    const size_t bytes = size * count;
+    sink->overflow = sink->bounds.exceededBy(sink->written + static_cast<curl_off_t>(bytes));
+    if (!sink->overflow.empty())
+        return 0;
     if (fwrite(data, 1, bytes, sink->file) != bytes) {
         printf("save download file failed: %d\n", ferror(sink->file));
         return 0;
@@ -112,11 +149,47 @@ curl_off_t fileLength(FILE* file)
     return ftello(file);
 }
 
+std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Bytes that may still be written to `folder` before only `reserve` is left
+// free (0 or less: none); false with the reason when it cannot be told.
+bool roomIn(const std::string& folder, long long reserve, curl_off_t& room, std::string& why)
+{
+    struct statvfs fs;
+    if (statvfs(folder.c_str(), &fs) != 0) {
+        why = "cannot read the free space of " + folder + ": " + strerror(errno);
+        return false;
+    }
+    const long long available = static_cast<long long>(fs.f_bavail) * static_cast<long long>(fs.f_frsize);
+    room = available - reserve;
+    if (room <= 0)
+        why = "not enough room in " + folder + ": " + std::to_string(available) + " bytes free, "
+            + std::to_string(reserve) + " kept free";
+    return true;
+}
+
+typedef std::chrono::steady_clock SteadyClock;
+
+// Milliseconds left until `deadline`; a large number when there is none.
+long long msLeft(const SteadyClock::time_point* deadline)
+{
+    if (!deadline)
+        return 1LL << 40;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - SteadyClock::now()).count();
+}
+
 // Pauses grow while attempts bring nothing, so a dead server is not hammered;
 // true when a stop arrived meanwhile.
-bool pauseBeforeRetry(StopFlag* stop, int idleStreak)
+bool pauseBeforeRetry(StopFlag* stop, int idleStreak, long long maxMs)
 {
-    const int ms = idleStreak == 0 ? 50 : std::min(250 << std::min(idleStreak - 1, 5), 8000);
+    const int ms = static_cast<int>(std::max<long long>(
+        std::min<long long>(idleStreak == 0 ? 50 : std::min(250 << std::min(idleStreak - 1, 5), 8000), maxMs), 0));
     if (stop)
         return stop->waitFor(ms);
     usleep(static_cast<useconds_t>(ms) * 1000);
@@ -133,8 +206,8 @@ struct Attempt
 
 // One GET of the bytes from `offset` on, appended to the sink's file. False
 // (why in `why`) when the transfer could not even be set up.
-bool performAttempt(const std::string& url, const HttpOptions& options, curl_off_t offset, ProgressState& state,
-                    FileSink& sink, Attempt& attempt, std::string& why)
+bool performAttempt(const std::string& url, const HttpOptions& options, curl_off_t offset, long long timeoutMs,
+                    ProgressState& state, FileSink& sink, Attempt& attempt, std::string& why)
 {
     CurlHandle curl = newHandle();
     if (!curl) {
@@ -155,6 +228,8 @@ bool performAttempt(const std::string& url, const HttpOptions& options, curl_off
     curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, rangeHeaderReader);
     curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &attempt.rangeTotal);
     curl_easy_setopt(curl.get(), CURLOPT_RESUME_FROM_LARGE, offset);
+    if (timeoutMs > 0)
+        curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT_MS, static_cast<long>(std::min<long long>(timeoutMs, LONG_MAX)));
     // Larger blocks: fewer writes and callbacks on a large package.
     curl_easy_setopt(curl.get(), CURLOPT_BUFFERSIZE, 512L * 1024);
     // Each attempt reports its own counts on top of what the file held.
@@ -213,10 +288,14 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
     state.progressData = options.progressData;
     state.stop = options.stop;
 
-    // Only attempts that brought no byte count toward the limit; the overall
-    // cap keeps a server that trickles a byte per attempt from going on forever.
+    // Every attempt counts, also one that brought bytes: a server that trickles
+    // a few bytes per attempt must not keep the download going for hours.
     const int limit = std::max(options.retries, 1);
-    int idleAttempts = 0;
+    SteadyClock::time_point deadline;
+    if (options.totalTimeout > 0)
+        deadline = SteadyClock::now() + std::chrono::seconds(options.totalTimeout);
+    const SteadyClock::time_point* until = options.totalTimeout > 0 ? &deadline : nullptr;
+    const std::string folder = folderOf(path);
     int idleStreak = 0;
     int attempts = 0;
     bool restarted = false;
@@ -242,14 +321,41 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
             }
             hashed = offset;
         }
+        const long long timeLeft = msLeft(until);
+        if (timeLeft <= 0) {
+            result.message = "the time for the package ran out"
+                + (result.message.empty() ? std::string() : ": " + result.message);
+            printf("download failed: %s\n", result.message.c_str());
+            break;
+        }
         FileSink sink;
         sink.file = file;
         sink.digest = digest.get();
         sink.hashed = &hashed;
+        // What this attempt may add: checked before it starts, and against what the answer announces.
+        sink.bounds.folder = folder;
+        sink.bounds.maxBytes = options.maxBytes;
+        if (options.maxBytes > 0)
+            sink.bounds.sizeLeft = std::max<curl_off_t>(options.maxBytes - offset, 0);
+        std::string noRoom;
+        if (!roomIn(folder, options.reserveBytes, sink.bounds.room, noRoom) || !noRoom.empty()) {
+            result.message = noRoom;
+            printf("download refused: %s\n", noRoom.c_str());
+            break;
+        }
+        // The attempt's own bound, cut to what is left of the package's time (0: none).
+        long long attemptMs = options.timeout > 0 ? options.timeout * 1000LL : 0;
+        if (until)
+            attemptMs = attemptMs > 0 ? std::min(attemptMs, timeLeft) : timeLeft;
         Attempt attempt;
-        if (!performAttempt(url, options, offset, state, sink, attempt, result.message))
+        if (!performAttempt(url, options, offset, attemptMs, state, sink, attempt, result.message))
             break;
         const CURLcode code = attempt.code;
+        if (!sink.overflow.empty()) {
+            result.message = sink.overflow;
+            printf("download stopped: %s\n", result.message.c_str());
+            break;
+        }
         if (code == CURLE_OK || sink.refused) {
             ret = 0;
             result.code = attempt.status;
@@ -277,16 +383,13 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
             printf("download failed: %d, %s\n", static_cast<int>(code), result.message.c_str());
             break;
         }
-        printf("download failed: %d, will try again\n", static_cast<int>(code));
-        if (sink.written > 0) {
-            idleStreak = 0;
-        } else {
-            ++idleAttempts;
-            ++idleStreak;
-        }
-        if (idleAttempts >= limit || attempts >= limit * 10)
+        if (attempts >= limit) {
+            printf("download failed: %d, no attempt left of %d\n", static_cast<int>(code), limit);
             break;
-        if (pauseBeforeRetry(options.stop, idleStreak)) {
+        }
+        printf("download failed: %d, will try again\n", static_cast<int>(code));
+        idleStreak = sink.written > 0 ? 0 : idleStreak + 1;
+        if (pauseBeforeRetry(options.stop, idleStreak, msLeft(until))) {
             ret = 1;
             break;
         }

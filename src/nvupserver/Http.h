@@ -16,7 +16,13 @@ struct HttpOptions
     bool put = false;
     std::string cookie;
     std::vector<std::string> headers;
-    int retries = 1;
+    int retries = 1;  // attempts of a download, each counted
+    // Seconds for all attempts of a download and the pauses between them; 0 or less: none.
+    int totalTimeout = 0;
+    // A download whose file would grow beyond this many bytes is stopped; 0: no bound.
+    long long maxBytes = 0;
+    // Bytes a download leaves free on the file system it writes to.
+    long long reserveBytes = 0;
     ProgressFunction progress = nullptr;
     void* progressData = nullptr;
     // Certificate authorities to trust; empty: the system's.
@@ -57,7 +63,9 @@ int httpGet(const std::string& url, const HttpOptions& options, HttpResult& resu
 
 // Fetches url into path through path + ".part", resuming what that file holds.
 // 0: the transfer completed (result.code tells the status; only a 2xx answer,
-// verified against options.md5, ends up at path), 1: stopped, -1: failed.
+// verified against options.md5, ends up at path), 1: stopped, -1: failed (also
+// when the file would pass options.maxBytes, the length the server announced,
+// or the room left above options.reserveBytes).
 int downloadFile(ProgressState& state, const std::string& url, const std::string& path, const HttpOptions& options,
                  HttpResult& result);
 

@@ -60,6 +60,12 @@ bool applyCommon(CURL* curl, const std::string& url, const HttpOptions& options,
         if (!line.empty())
             headers.reset(curl_slist_append(headers.release(), line.c_str()));
     }
+    // A header line rather than CURLOPT_COOKIE: libcurl passes that option on
+    // to every host a redirect names, but leaves a Cookie line out when a
+    // redirect leads to another host, port or scheme. The session id stays
+    // with the server it was meant for.
+    if (!options.cookie.empty())
+        headers.reset(curl_slist_append(headers.release(), ("Cookie: " + options.cookie).c_str()));
     errorBuffer[0] = '\0';
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -74,8 +80,6 @@ bool applyCommon(CURL* curl, const std::string& url, const HttpOptions& options,
         curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(options.timeout));
     if (headers)
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-    if (!options.cookie.empty())
-        curl_easy_setopt(curl, CURLOPT_COOKIE, options.cookie.c_str());
     if (state && (state->progress || state->stop)) {
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progressHook);
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, state);

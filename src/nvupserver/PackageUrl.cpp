@@ -2,12 +2,20 @@
 
 #include <strings.h>
 
+#include <set>
+
 namespace nvupserver {
 
 namespace {
 
 const char kScheme[] = "https://";
 const size_t kSchemeLength = sizeof kScheme - 1;
+
+const char* typeName(PackageType type)
+{
+    static const char* const names[PACKAGE_TYPE_COUNT] = {"kernel", "control", "library", "software"};
+    return type >= 0 && type < PACKAGE_TYPE_COUNT ? names[type] : "package";
+}
 
 } // namespace
 
@@ -32,6 +40,20 @@ std::string packageFileName(const std::string& url)
         if (c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             return std::string();
     return name;
+}
+
+std::vector<std::string> packageFileNames(const PackageInfoList& offer)
+{
+    std::vector<std::string> names;
+    std::set<std::string> taken;
+    for (const PackageUpdateItem& item : offer) {
+        const std::string name = packageFileName(item.url);
+        std::string unique = name;
+        for (int n = 1; !name.empty() && !taken.insert(unique).second; ++n)
+            unique = typeName(item.type) + (n > 1 ? std::to_string(n) : std::string()) + "-" + name;
+        names.push_back(unique);
+    }
+    return names;
 }
 
 } // namespace nvupserver

@@ -16,6 +16,11 @@ void UpdateServer::setCaFile(const std::string& path)
     m_impl->setCaFile(path);
 }
 
+void UpdateServer::setDownloadLimits(const DownloadLimits& limits)
+{
+    m_impl->setDownloadLimits(limits);
+}
+
 void UpdateServer::setErrorCallback(const ErrorCallback& callback)
 {
     m_impl->setErrorCallback(callback);

@@ -25,8 +25,13 @@ public:
     // Certificate authorities to trust; empty: the system's.
     void setCaFile(const std::string& path);
 
+    // Attempts, times and sizes each package of a download is held to.
+    void setDownloadLimits(const DownloadLimits& limits);
+
     void setErrorCallback(const ErrorCallback& callback);
-    // 0; the answer arrives through the callback on the check thread.
+    // 0: started, the answer arrives through the callback on the check
+    // thread; EBUSY: a check still runs, nothing started; other: the error
+    // number of the thread that could not be started.
     int checkUpdate(const ClientInfo& info, const UpdateInfoCallback& callback);
     int checkUpdateSync(PackageUpdateInfo& answer, const ClientInfo& info);
     // 0; the result arrives through resultCallback on the download thread.

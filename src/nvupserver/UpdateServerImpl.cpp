@@ -3,8 +3,10 @@
 #include "nvupserver/PackageUrl.h"
 #include "nvupserver/UpdateJson.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <set>
 
 namespace nvupserver {
 
@@ -14,9 +16,6 @@ namespace {
 const char kTestServer[] = "https://update-test.invalid:11002";
 const char kMainServer[] = "https://update.invalid:10443";
 const char kRegionalServer[] = "https://update-regional.invalid:10443";
-
-const int kDownloadTimeout = 60;
-const int kDownloadRetries = 50;
 
 const char* downloadMessage(int result)
 {
@@ -67,6 +66,12 @@ void UpdateServerImpl::setErrorCallback(const ErrorCallback& callback)
     m_errorCallback = callback;
 }
 
+void UpdateServerImpl::setDownloadLimits(const DownloadLimits& limits)
+{
+    std::lock_guard<std::mutex> lock(m_downloadLock);
+    m_limits = limits;
+}
+
 void UpdateServerImpl::reportError(int code, const std::string& message)
 {
     ErrorCallback callback;
@@ -100,9 +105,10 @@ int UpdateServerImpl::restartThread(pthread_t& thread, bool& started, void* (*ma
 
 int UpdateServerImpl::checkUpdate(const ClientInfo& info, const UpdateInfoCallback& callback)
 {
+    // A check asked for while one runs starts nothing, and says so.
     bool idle = false;
     if (!m_checkRunning.compare_exchange_strong(idle, true))
-        return 0;
+        return EBUSY;
     std::lock_guard<std::mutex> threads(m_threadLock);
     {
         std::lock_guard<std::mutex> lock(m_checkLock);
@@ -252,14 +258,28 @@ int UpdateServerImpl::downloadSync(const DownloadInfo& info, const ProgressCallb
         fprintf(stderr, "invaid param\n");
         return -1;
     }
+    // Two packages written to one file: the later would replace the earlier
+    // while both are reported as downloaded.
+    std::set<std::string> paths;
+    for (const PackageInfo& package : info.packages) {
+        if (!package.path.empty() && !paths.insert(package.path).second) {
+            fprintf(stderr, "invaid param: two packages share the path %s\n", package.path.c_str());
+            return -1;
+        }
+    }
+    DownloadLimits limits;
     {
         std::lock_guard<std::mutex> lock(m_downloadLock);
         m_downloadInfo = info;
         m_progressCallback = progressCallback;
+        limits = m_limits;
     }
     HttpOptions options = requestOptions();
-    options.timeout = kDownloadTimeout;
-    options.retries = kDownloadRetries;
+    options.timeout = limits.attemptSeconds;
+    options.retries = limits.attempts;
+    options.totalTimeout = limits.packageSeconds;
+    options.maxBytes = limits.maxPackageBytes;
+    options.reserveBytes = limits.reserveBytes;
     options.cookie = "SessionID=" + info.sessionId;
     options.stop = &m_stop;
     int result = -1;

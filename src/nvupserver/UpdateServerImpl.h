@@ -26,6 +26,7 @@ public:
     void setServers(const std::vector<std::string>& baseUrls);
     void setCaFile(const std::string& path);
     void setErrorCallback(const ErrorCallback& callback);
+    void setDownloadLimits(const DownloadLimits& limits);
 
     int checkUpdate(const ClientInfo& info, const UpdateInfoCallback& callback);
     int checkUpdateSync(PackageUpdateInfo& answer, const ClientInfo& info);
@@ -77,6 +78,7 @@ private:
     pthread_t m_downloadThread;
     bool m_downloadStarted = false;
     std::atomic<bool> m_downloadRunning{false};
+    DownloadLimits m_limits; // under m_downloadLock
     StopFlag m_stop;
     // Raised by the destructor: ends a running check and feedback as well.
     StopFlag m_closing;

@@ -70,6 +70,16 @@ struct DownloadInfo
     std::vector<PackageInfo> packages;
 };
 
+// Bounds of each package a download fetches.
+struct DownloadLimits
+{
+    int attempts = 50;                      // every attempt counts, those that brought bytes too
+    int attemptSeconds = 60;                // one attempt as a whole
+    int packageSeconds = 50 * 60;           // all attempts of one package and the pauses between them
+    long long maxPackageBytes = 1LL << 30;  // a larger package is refused; 0: no bound
+    long long reserveBytes = 32LL << 20;    // left free on the file system of the package folder
+};
+
 typedef boost::function<void(int code, const std::string& message)> ErrorCallback;
 typedef boost::function<void(PackageUpdateInfo)> UpdateInfoCallback;
 typedef boost::function<void(int result, const std::string& message)> DownloadResultCallback;

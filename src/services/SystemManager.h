@@ -84,7 +84,7 @@ public:
     void setMachineName(QString name);
 
     // --- Update operations ---
-    // True when the check was started.
+    // True when the check was started; false also while an earlier check still runs.
     bool checkUpdate(bool autoDownload);
     // 0 started, -1 refused.
     int downloadPackages();

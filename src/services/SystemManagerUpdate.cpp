@@ -11,6 +11,7 @@
 
 #include <QDebug>
 
+#include <cerrno>
 #include <cstdio>
 
 #include <unistd.h>
@@ -22,10 +23,21 @@ bool SystemManager::checkUpdate(bool autoDownload)
     ClientInfo client;
     {
         std::lock_guard<std::mutex> lock(m_updateMutex);
-        m_autoDownload = autoDownload;
         client = m_clientInfo;
     }
-    const int error = m_updateServer->checkUpdate(client, [this](PackageUpdateInfo info) { onUpdateInfo(info); });
+    // The flag is taken when this check answers: a call refused because a
+    // check still runs must not change what that check does.
+    const int error = m_updateServer->checkUpdate(client, [this, autoDownload](PackageUpdateInfo info) {
+        {
+            std::lock_guard<std::mutex> lock(m_updateMutex);
+            m_autoDownload = autoDownload;
+        }
+        onUpdateInfo(info);
+    });
+    if (error == EBUSY) {
+        logger()->write(LogWarn, "checkUpdate refused: a check is still running");
+        return false;
+    }
     if (error != 0) {
         qDebug() << "checkUpdate error: " << error;
         logger()->write(LogError, "checkUpdate error: %i", error);
@@ -73,10 +85,13 @@ int SystemManager::downloadPackages()
     download.sessionId = offer.sessionId;
     PackageMap list;
     std::vector<PackageType> types;
-    for (const PackageUpdateItem& item : offer.packages) {
+    // Each package a file of its own, also where two URLs end in the same name.
+    const std::vector<std::string> names = packageFileNames(offer.packages);
+    for (size_t i = 0; i < offer.packages.size(); ++i) {
+        const PackageUpdateItem& item = offer.packages[i];
         // An unsafe name leaves the path empty: the client refuses the
         // package and the user sees a download error.
-        const std::string name = packageFileName(item.url);
+        const std::string& name = names[i];
         PackageInfo package;
         package.type = item.type;
         package.version = item.version;

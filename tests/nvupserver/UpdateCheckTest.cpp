@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <atomic>
+#include <cerrno>
 #include <mutex>
 
 using namespace nvupserver;
@@ -179,21 +180,37 @@ TEST_F(UpdateFixture, EachCheckRunsOnAThreadOfItsOwnOneAfterAnother)
         return answers.size();
     };
     // A check thread is still alive while it delivers its answer, and a check
-    // asked for meanwhile starts nothing: ask again until the next one answers.
+    // asked for meanwhile is refused: ask again until one starts.
     for (size_t round = 1; round <= 3; ++round) {
         ASSERT_TRUE(testsupport::eventually(
             [&] {
-                if (count() < round) {
-                    EXPECT_EQ(m_client->checkUpdate(client(), collect), 0);
-                }
-                return count() == round;
+                const int started = m_client->checkUpdate(client(), collect);
+                EXPECT_TRUE(started == 0 || started == EBUSY) << started;
+                return started == 0;
             },
             10000))
             << "check " << round;
+        ASSERT_TRUE(testsupport::eventually([&] { return count() == round; }, 10000)) << "check " << round;
     }
     EXPECT_EQ(answers.back().result, 0);
     EXPECT_EQ(answers.back().packages.size(), 1u);
     EXPECT_EQ(requests().size(), 3u);
+}
+
+TEST_F(UpdateFixture, CheckAskedForWhileOneRunsIsRefused)
+{
+    addServer();
+    Json::Value slow(Json::objectValue);
+    slow["/update"]["delay_ms"] = 1000;
+    setRoutes(0, offer({{3, "https://127.0.0.1/s.bin"}}, kMd5), slow);
+    std::atomic<int> first{0};
+    std::atomic<int> second{0};
+    ASSERT_EQ(m_client->checkUpdate(client(), [&](PackageUpdateInfo) { ++first; }), 0);
+    EXPECT_EQ(m_client->checkUpdate(client(), [&](PackageUpdateInfo) { ++second; }), EBUSY);
+    ASSERT_TRUE(testsupport::eventually([&] { return first.load() == 1; }, 10000));
+    m_client.reset(); // joins the check thread
+    EXPECT_EQ(second.load(), 0);
+    EXPECT_EQ(requests().size(), 1u);
 }
 
 TEST_F(UpdateFixture, ClosingEndsARunningCheck)

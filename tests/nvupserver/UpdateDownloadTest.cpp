@@ -1,6 +1,4 @@
-#include "UpdateFixture.h"
-
-#include "support/TestSupport.h"
+#include "DownloadFixture.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,126 +10,6 @@
 #include <mutex>
 
 using namespace nvupserver;
-
-namespace {
-
-const size_t kSize = 300 * 1024;
-
-// Collects what the download thread reports.
-struct Reports
-{
-    std::mutex lock;
-    std::vector<std::pair<double, double>> progress;
-    std::vector<std::pair<int, std::string>> results;
-
-    ProgressCallback progressCallback()
-    {
-        return [this](PackageType, double total, double now) {
-            std::lock_guard<std::mutex> guard(lock);
-            progress.emplace_back(total, now);
-        };
-    }
-    DownloadResultCallback resultCallback()
-    {
-        return [this](int result, const std::string& message) {
-            std::lock_guard<std::mutex> guard(lock);
-            results.emplace_back(result, message);
-        };
-    }
-    size_t count()
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        return results.size();
-    }
-    size_t progressCount()
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        return progress.size();
-    }
-};
-
-} // namespace
-
-class DownloadTest : public UpdateFixture
-{
-protected:
-    void SetUp() override
-    {
-        UpdateFixture::SetUp();
-        addServer();
-        m_source = makePackage("source.bin", kSize, m_md5);
-        m_target = m_dir + "/pkg.bin";
-    }
-
-    // Routes the package with the given behaviour and makes the client check
-    // first, so that feedback has a server to go to.
-    void serve(Json::Value behaviour)
-    {
-        behaviour["file"] = m_source;
-        Json::Value extra(Json::objectValue);
-        extra["/p/pkg.bin"] = behaviour;
-        setRoutes(0, offer({{3, url()}}, m_md5), extra);
-        PackageUpdateInfo answer;
-        ASSERT_EQ(m_client->checkUpdateSync(answer, client()), 0);
-    }
-
-    std::string url() { return server().baseUrl() + "/p/pkg.bin"; }
-
-    DownloadInfo info(const std::string& md5 = std::string())
-    {
-        DownloadInfo download;
-        download.vid = "V1";
-        download.pid = "P2";
-        download.sessionId = "abc123";
-        PackageInfo package;
-        package.type = PACKAGE_SOFTWARE;
-        package.version = "2.2.0";
-        package.url = url();
-        package.path = m_target;
-        package.md5 = md5.empty() ? m_md5 : md5;
-        download.packages.push_back(package);
-        return download;
-    }
-
-    std::vector<Json::Value> packageRequests()
-    {
-        std::vector<Json::Value> found;
-        for (const Json::Value& request : requests())
-            if (request["path"] == "/p/pkg.bin")
-                found.push_back(request);
-        return found;
-    }
-
-    Json::Value lastFeedback()
-    {
-        const std::vector<Json::Value> all = requests();
-        for (auto it = all.rbegin(); it != all.rend(); ++it)
-            if ((*it)["path"] == "/download/feedback")
-                return parse((*it)["body"].asString());
-        return Json::Value();
-    }
-
-    // A download on its thread whose server has gone silent after some bytes.
-    void startStalledDownload()
-    {
-        Json::Value stall(Json::objectValue);
-        stall["stall_after"] = 50000;
-        serve(stall);
-        ASSERT_EQ(m_client->download(info(), m_reports.resultCallback(), m_reports.progressCallback()), 0);
-        ASSERT_TRUE(testsupport::eventually([&] { return m_reports.progressCount() > 0; }, 10000));
-    }
-
-    void expectNoFiles()
-    {
-        EXPECT_FALSE(testsupport::fileExists(m_target));
-        EXPECT_FALSE(testsupport::fileExists(m_target + ".part"));
-    }
-
-    std::string m_source;
-    std::string m_md5;
-    std::string m_target;
-    Reports m_reports;
-};
 
 TEST_F(DownloadTest, ResumesAfterADropAndReportsBack)
 {
@@ -165,17 +43,20 @@ TEST_F(DownloadTest, ResumesAfterADropAndReportsBack)
     EXPECT_TRUE(m_errors.empty());
 }
 
-TEST_F(DownloadTest, OnlyAttemptsWithoutProgressCountTowardTheLimit)
+TEST_F(DownloadTest, EveryAttemptCountsTowardTheLimitAlsoThoseThatBroughtBytes)
 {
-    // 55 drops: more than the 50 attempts, but each one brings bytes.
+    // A drop every 2000 bytes would need 55 attempts; 50 are allowed.
     m_source = makePackage("dropping.bin", 110000, m_md5);
     Json::Value drop(Json::objectValue);
     drop["drop_after"] = 2000;
     drop["drop_count"] = -1;
     serve(drop);
-    EXPECT_EQ(m_client->downloadSync(info(), m_reports.progressCallback()), 0);
-    EXPECT_EQ(testsupport::readFile(m_target), testsupport::readFile(m_source));
-    EXPECT_EQ(packageRequests().size(), 55u);
+    EXPECT_EQ(m_client->downloadSync(info(), m_reports.progressCallback()), -1);
+    EXPECT_EQ(packageRequests().size(), 50u);
+    expectNoFiles();
+    EXPECT_EQ(lastFeedback()["Result"], -1);
+    ASSERT_EQ(m_errors.size(), 1u);
+    EXPECT_EQ(m_errors[0].first, -1);
 }
 
 TEST_F(DownloadTest, StopCutsThePauseBetweenAttempts)
@@ -305,6 +186,50 @@ TEST_F(DownloadTest, RedirectToPlainHttpIsRefused)
     DownloadInfo moved = info();
     moved.packages[0].url = server().baseUrl() + "/p/moved.bin";
     EXPECT_EQ(m_client->downloadSync(moved, m_reports.progressCallback()), -1);
+    EXPECT_TRUE(packageRequests().empty());
+    expectNoFiles();
+}
+
+TEST_F(DownloadTest, SessionGoesOnlyToTheHostItWasGivenTo)
+{
+    serve(Json::Value(Json::objectValue));
+    testsupport::HttpsTestServer& other = addServer(false, "127.0.0.2");
+    Json::Value otherRoutes(Json::objectValue);
+    otherRoutes["/p/pkg.bin"]["file"] = m_source;
+    other.setRoutes(text(otherRoutes));
+    Json::Value routes = parse(testsupport::readFile(m_dir + "/server0/routes.json"));
+    routes["/p/away.bin"]["status"] = 302;
+    routes["/p/away.bin"]["location"] = other.baseUrl() + "/p/pkg.bin";
+    routes["/p/near.bin"]["status"] = 302;
+    routes["/p/near.bin"]["location"] = "/p/pkg.bin";
+    server().setRoutes(text(routes));
+
+    // Redirected to another host: the package comes, the session id stays here.
+    DownloadInfo away = info();
+    away.packages[0].url = server().baseUrl() + "/p/away.bin";
+    EXPECT_EQ(m_client->downloadSync(away, m_reports.progressCallback()), 0);
+    EXPECT_EQ(testsupport::readFile(m_target), testsupport::readFile(m_source));
+    ASSERT_EQ(other.requests().size(), 1u);
+    EXPECT_EQ(parse(other.requests()[0])["cookie"], "") << "the session id went to another host";
+    EXPECT_TRUE(packageRequests().empty());
+
+    // Redirected on the same server: it still has the session.
+    DownloadInfo near = info();
+    near.packages[0].url = server().baseUrl() + "/p/near.bin";
+    EXPECT_EQ(m_client->downloadSync(near, m_reports.progressCallback()), 0);
+    const std::vector<Json::Value> gets = packageRequests();
+    ASSERT_EQ(gets.size(), 1u);
+    EXPECT_EQ(gets[0]["cookie"], "SessionID=abc123");
+}
+
+TEST_F(DownloadTest, PackagesSharingAPathAreRefused)
+{
+    serve(Json::Value(Json::objectValue));
+    DownloadInfo both = info();
+    PackageInfo kernel = both.packages[0];
+    kernel.type = PACKAGE_KERNEL;
+    both.packages.insert(both.packages.begin(), kernel);
+    EXPECT_EQ(m_client->downloadSync(both, m_reports.progressCallback()), -1);
     EXPECT_TRUE(packageRequests().empty());
     expectNoFiles();
 }

@@ -18,11 +18,11 @@ void UpdateFixture::SetUp()
     m_client->setErrorCallback([this](int code, const std::string& message) { m_errors.emplace_back(code, message); });
 }
 
-testsupport::HttpsTestServer& UpdateFixture::addServer(bool impostor)
+testsupport::HttpsTestServer& UpdateFixture::addServer(bool impostor, const std::string& address)
 {
     const std::string dir = m_dir + "/server" + std::to_string(m_servers.size());
     testsupport::makeDirs(dir);
-    m_servers.emplace_back(new testsupport::HttpsTestServer(dir, m_dir + "/ca", impostor));
+    m_servers.emplace_back(new testsupport::HttpsTestServer(dir, m_dir + "/ca", impostor, address));
     testsupport::HttpsTestServer& added = *m_servers.back();
     EXPECT_TRUE(added.running()) << added.error();
     std::vector<std::string> urls;

@@ -17,7 +17,7 @@ protected:
     void SetUp() override;
 
     // Starts one more server; its base URL joins the client's list.
-    testsupport::HttpsTestServer& addServer(bool impostor = false);
+    testsupport::HttpsTestServer& addServer(bool impostor = false, const std::string& address = "127.0.0.1");
     testsupport::HttpsTestServer& server(size_t index = 0) { return *m_servers.at(index); }
 
     // A machine with the control and software packages installed.

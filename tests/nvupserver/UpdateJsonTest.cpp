@@ -146,3 +146,21 @@ TEST(PackageUrl, FileNameIsTheLastComponentAndMustBeSafe)
     for (const char* url : refused)
         EXPECT_EQ(packageFileName(url), "") << url;
 }
+
+TEST(PackageUrl, PackagesWhoseUrlsEndAlikeGetFilesOfTheirOwn)
+{
+    auto item = [](PackageType type, const std::string& url) {
+        PackageUpdateItem one;
+        one.type = type;
+        one.url = url;
+        return one;
+    };
+    // The kernel's URL names a file the software package would also take.
+    const PackageInfoList offer = {item(PACKAGE_KERNEL, "https://h/k/software-update.bin"),
+                                   item(PACKAGE_CONTROL, "https://h/c/update.bin"),
+                                   item(PACKAGE_LIBRARY, "https://h/l/.."),
+                                   item(PACKAGE_SOFTWARE, "https://h/s/update.bin"),
+                                   item(PACKAGE_SOFTWARE, "https://h/t/update.bin")};
+    EXPECT_EQ(packageFileNames(offer), (std::vector<std::string>{"software-update.bin", "update.bin", "",
+                                                                 "software2-update.bin", "software3-update.bin"}));
+}

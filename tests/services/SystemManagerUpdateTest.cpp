@@ -94,17 +94,16 @@ protected:
         return Utils::fsPath(Utils::joinPath(PathManager::instance()->get(PATH_PACKAGE), QString::fromStdString(name)));
     }
 
-    // Asks for the next check until the server has its request: the last
-    // check's thread is still alive while its answer comes in, and a check
-    // asked for meanwhile starts nothing.
+    // Asks for the next check until one starts: the last check's thread is
+    // still alive while its answer comes in, and a check asked for meanwhile
+    // is refused.
     bool checkAgain(bool autoDownload)
     {
-        const int before = checkRequests();
         return processEventsUntil([&] {
-            if (checkRequests() == before) {
-                EXPECT_TRUE(m_manager->checkUpdate(autoDownload));
-            }
-            return checkRequests() > before;
+            if (m_manager->checkUpdate(autoDownload))
+                return true;
+            QThread::msleep(5);
+            return false;
         });
     }
 
@@ -249,7 +248,10 @@ TEST_F(UpdateOperationsTest, StopDuringADownload)
 
 TEST_F(UpdateOperationsTest, FinishedDownloadNamesItsOwnPackages)
 {
-    m_routes["/pkg/software.bin"]["throttle"] = 200000; // about 1.5 s
+    // The software package is held after 100 kB until the test lets it go.
+    const std::string release = m_dir + "/release";
+    m_routes["/pkg/software.bin"]["stall_after"] = 100000;
+    m_routes["/pkg/software.bin"]["resume_when"] = release;
     offer({{3, "software.bin"}});
     ASSERT_TRUE(m_manager->checkUpdate(true));
     ASSERT_TRUE(processEventsUntil([&] { return !m_progress.empty(); }));
@@ -257,10 +259,56 @@ TEST_F(UpdateOperationsTest, FinishedDownloadNamesItsOwnPackages)
     // download is refused, and the finished one still reports only its own.
     offer({{0, "kernel.bin"}, {3, "software.bin"}});
     ASSERT_TRUE(checkAgain(true));
-    ASSERT_TRUE(processEventsUntil([&] { return m_checks.size() == 2 && !m_messages.isEmpty(); }));
+    ASSERT_TRUE(processEventsUntil([&] { return m_checks.size() == 2; }));
+    EXPECT_EQ(0u, m_manager->packageInfoList().count(PACKAGE_KERNEL));
+    testsupport::writeFile(release, "");
+    ASSERT_TRUE(processEventsUntil([&] { return !m_messages.isEmpty(); }));
     EXPECT_EQ(std::vector<bool>{true}, m_results);
     EXPECT_EQ(QStringList{"3,"}, m_messages);
     EXPECT_EQ(2u, m_manager->serverVersionInfo().packages.size());
+    EXPECT_EQ(1, packageRequests());
+}
+
+TEST_F(UpdateOperationsTest, CheckAskedForWhileOneRunsIsRefusedAndChangesNothing)
+{
+    m_routes["/update"]["delay_ms"] = 1000;
+    offer({{3, "software.bin"}});
+    ASSERT_TRUE(m_manager->checkUpdate(false));
+    EXPECT_FALSE(m_manager->checkUpdate(true)) << "a check that starts nothing was reported as started";
+    ASSERT_TRUE(processEventsUntil([&] { return m_checks.size() == 1; }));
+    EXPECT_EQ(1, checkRequests());
+    // The running check keeps its own choice: no automatic download.
+    EXPECT_TRUE(m_manager->packageInfoList().empty());
+    EXPECT_TRUE(m_results.empty());
+}
+
+TEST_F(UpdateOperationsTest, PackagesWhoseUrlsEndAlikeKeepFilesOfTheirOwn)
+{
+    const std::string kernel = m_dir + "/kernel-source.bin";
+    testsupport::writeFile(kernel, std::string(200000, 'k'));
+    std::string kernelMd5;
+    ASSERT_TRUE(fileMd5Hex(kernel, kernelMd5));
+    m_routes["/pkg/k/update.bin"]["file"] = kernel;
+    m_routes["/pkg/s/update.bin"]["file"] = m_package;
+    Json::Value answer = testsupport::checkAnswer(
+        {{0, m_server->baseUrl() + "/pkg/k/update.bin"}, {3, m_server->baseUrl() + "/pkg/s/update.bin"}}, m_md5,
+        "session-secret-1");
+    answer["KernelPackage"]["MD5"] = kernelMd5;
+    m_routes["/update"]["body"] = compactJson(answer);
+    m_server->setRoutes(compactJson(m_routes));
+
+    ASSERT_TRUE(m_manager->checkUpdate(true));
+    ASSERT_TRUE(processEventsUntil([&] { return !m_results.empty(); }));
+    ASSERT_EQ(std::vector<bool>{true}, m_results);
+    ASSERT_TRUE(processEventsUntil([&] { return !m_messages.isEmpty(); }));
+    EXPECT_EQ(QStringList{"0,3,"}, m_messages);
+    const SystemManager::PackageMap list = m_manager->packageInfoList();
+    ASSERT_EQ(2u, list.size());
+    const QString kernelPath = QString::fromStdString(list.at(PACKAGE_KERNEL).path);
+    const QString softwarePath = QString::fromStdString(list.at(PACKAGE_SOFTWARE).path);
+    EXPECT_NE(kernelPath, softwarePath) << "the installer would install one file as both packages";
+    EXPECT_EQ(testsupport::readFile(kernel), testsupport::readFile(Utils::fsPath(kernelPath)));
+    EXPECT_EQ(testsupport::readFile(m_package), testsupport::readFile(Utils::fsPath(softwarePath)));
 }
 
 TEST_F(UpdateOperationsTest, UnsafePackageNameIsADownloadError)

@@ -34,8 +34,9 @@ long long nowMs()
 
 } // namespace
 
-HttpsTestServer::HttpsTestServer(const std::string& dir, const std::string& caDir, bool impostor)
-    : m_dir(dir), m_caDir(caDir)
+HttpsTestServer::HttpsTestServer(const std::string& dir, const std::string& caDir, bool impostor,
+                                 const std::string& address)
+    : m_dir(dir), m_caDir(caDir), m_address(address)
 {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) {
@@ -52,7 +53,7 @@ HttpsTestServer::HttpsTestServer(const std::string& dir, const std::string& caDi
             _exit(127);
         dup2(out[1], STDOUT_FILENO);
         const char* argv[] = {"python3", script.c_str(), "--dir", dir.c_str(), "--ca", caDir.c_str(),
-                              impostor ? "--impostor" : nullptr, nullptr};
+                              "--address", address.c_str(), impostor ? "--impostor" : nullptr, nullptr};
         execvp("python3", const_cast<char* const*>(argv));
         _exit(127);
     }
@@ -93,7 +94,7 @@ HttpsTestServer::~HttpsTestServer()
 
 std::string HttpsTestServer::baseUrl() const
 {
-    return "https://127.0.0.1:" + std::to_string(m_port);
+    return "https://" + m_address + ":" + std::to_string(m_port);
 }
 
 std::string HttpsTestServer::caFile() const

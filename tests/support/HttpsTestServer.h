@@ -8,7 +8,7 @@
 namespace testsupport {
 
 // The HTTPS peer of the update client: https_server.py run as a child
-// process on an ephemeral port of 127.0.0.1, with a certificate authority and
+// process on an ephemeral port of 127.0.0.1 (or 127.0.0.2, another host), with a certificate authority and
 // a server certificate made by openssl when it starts. Killed on destruction.
 class HttpsTestServer
 {
@@ -16,7 +16,9 @@ public:
     // dir: a folder of its own (certificates, routes, request log); caDir:
     // where the authority is made or, when already there, reused (so two
     // servers can share one). impostor: a certificate nobody signed.
-    HttpsTestServer(const std::string& dir, const std::string& caDir, bool impostor = false);
+    // address: the loopback address to listen on.
+    HttpsTestServer(const std::string& dir, const std::string& caDir, bool impostor = false,
+                    const std::string& address = "127.0.0.1");
     ~HttpsTestServer();
     HttpsTestServer(const HttpsTestServer&) = delete;
     HttpsTestServer& operator=(const HttpsTestServer&) = delete;
@@ -36,6 +38,7 @@ public:
 private:
     std::string m_dir;
     std::string m_caDir;
+    std::string m_address;
     pid_t m_pid = -1;
     int m_port = 0;
     std::string m_error;

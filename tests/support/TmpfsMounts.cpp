@@ -50,7 +50,9 @@ int TmpfsMounts::mount(const std::string& source, const std::string& target, con
         return -1;
     }
     const std::string fsType = type == "vfat" ? "tmpfs" : type;
-    return ::mount(source.c_str(), rootPath(target).c_str(), fsType.c_str(), flags, nullptr);
+    // A tmpfs asked for as such takes its options ("size=4m"); a vfat's would be refused.
+    const char* options = type == "tmpfs" && !data.empty() ? data.c_str() : nullptr;
+    return ::mount(source.c_str(), rootPath(target).c_str(), fsType.c_str(), flags, options);
 }
 
 int TmpfsMounts::unmount(const std::string& target, int flags)

@@ -23,7 +23,7 @@ public:
         std::string source;
         std::string target; // board path
         std::string type;   // as asked
-        std::string data;   // as asked; not passed to tmpfs
+        std::string data;   // as asked; passed on only when tmpfs itself is asked for
     };
 
     TmpfsMounts();

@@ -2,14 +2,21 @@
 """HTTPS peer for the update client's tests and benchmark.
 
 Makes a certificate authority (in --ca, reused when present) and a server
-certificate for 127.0.0.1 signed by it (or, with --impostor, one nobody
-signed), listens on an ephemeral port of 127.0.0.1 and prints "PORT n".
+certificate for 127.0.0.1 and 127.0.0.2 signed by it (or, with --impostor, one
+nobody signed), listens on an ephemeral port of --address (127.0.0.1 unless
+given) and prints "PORT n".
 
 What each path answers comes from DIR/routes.json, read at every request:
   {"/update": {"status": 200, "body": "...", "delay_ms": 0},
    "/pkg/a.bin": {"file": "/path", "range": true, "drop_after": 1000,
-                  "drop_count": 1, "throttle": 65536, "stall_after": 0}}
-An unknown path answers 404. Every request is appended to DIR/requests.log
+                  "drop_count": 1, "throttle": 65536, "stall_after": 0,
+                  "resume_when": "/path/of/a/marker"},
+   "/pkg/moved.bin": {"status": 302, "location": "https://..."},
+   "/pkg/endless.bin": {"endless": true}}
+"throttle" sends that many bytes a second (a few, and the body trickles);
+"stall_after" stops sending after that many bytes, for good or, with
+"resume_when", until the marker file exists; "endless" sends zeros without a
+length until the client hangs up. An unknown path answers 404. Every request is appended to DIR/requests.log
 as one JSON line (method, path, range, cookie, content_type, body).
 """
 import argparse
@@ -43,7 +50,7 @@ def make_certificates(ca_dir, own_dir, impostor):
     pem = os.path.join(own_dir, "server.pem")
     ext = os.path.join(own_dir, "server.ext")
     with open(ext, "w") as f:
-        f.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n")
+        f.write("subjectAltName=IP:127.0.0.1,IP:127.0.0.2\nbasicConstraints=CA:FALSE\n")
     if impostor:
         openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
                 "-keyout", key, "-out", pem, "-days", "2", "-subj", "/CN=127.0.0.1",
@@ -100,7 +107,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_plain(404, b"<html><body>Not Found</body></html>", "text/html")
             return
         time.sleep(route.get("delay_ms", 0) / 1000.0)
-        if "file" in route:
+        if route.get("endless"):
+            self.send_endless()
+        elif "file" in route:
             self.send_file(route)
         else:
             extra = {"Location": route["location"]} if "location" in route else {}
@@ -115,6 +124,30 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header(name, value)
         self.end_headers()
         self.wfile.write(data)
+
+    def send_endless(self):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        block = bytes(64 * 1024)
+        try:
+            while True:
+                self.wfile.write(block)
+        except OSError:
+            pass
+
+    def stall(self, route):
+        """Holds the body: for good, or until the marker named by resume_when exists."""
+        self.wfile.flush()
+        marker = route.get("resume_when")
+        deadline = time.monotonic() + 120
+        while time.monotonic() < deadline:
+            if marker and os.path.exists(marker):
+                return True
+            time.sleep(0.02)
+        return False
 
     def dropping(self, route):
         """True while this path still has drops to make (drop_count < 0: always)."""
@@ -157,9 +190,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             f.seek(start)
             while sent < limit:
                 if stall is not None and sent >= stall:
-                    self.wfile.flush()
-                    time.sleep(120)
-                    return
+                    if not self.stall(route):
+                        return
+                    stall = None
                 chunk = min(256 * 1024, limit - sent)
                 if stall is not None:
                     chunk = min(chunk, stall - sent)
@@ -188,9 +221,10 @@ def main():
     parser.add_argument("--dir", required=True)
     parser.add_argument("--ca", required=True)
     parser.add_argument("--impostor", action="store_true")
+    parser.add_argument("--address", default="127.0.0.1")
     args = parser.parse_args()
     pem, key = make_certificates(args.ca, args.dir, args.impostor)
-    server = Server(("127.0.0.1", 0), Handler)
+    server = Server((args.address, 0), Handler)
     server.dir = args.dir
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(pem, key)
