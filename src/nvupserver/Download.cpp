@@ -184,12 +184,12 @@ long long msLeft(const SteadyClock::time_point* deadline)
     return std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - SteadyClock::now()).count();
 }
 
-// Pauses grow while attempts bring nothing, so a dead server is not hammered;
-// true when a stop arrived meanwhile.
+// Pauses grow while attempts bring nothing, so a dead server is not hammered,
+// and end by maxMs; true when a stop arrived meanwhile.
 bool pauseBeforeRetry(StopFlag* stop, int idleStreak, long long maxMs)
 {
-    const int ms = static_cast<int>(std::max<long long>(
-        std::min<long long>(idleStreak == 0 ? 50 : std::min(250 << std::min(idleStreak - 1, 5), 8000), maxMs), 0));
+    const long long grown = idleStreak == 0 ? 50 : std::min(250 << std::min(idleStreak - 1, 5), 8000);
+    const int ms = static_cast<int>(std::max(0LL, std::min(grown, maxMs)));
     if (stop)
         return stop->waitFor(ms);
     usleep(static_cast<useconds_t>(ms) * 1000);
