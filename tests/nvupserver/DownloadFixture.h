@@ -72,18 +72,7 @@ protected:
 
     nvupserver::DownloadInfo info(const std::string& md5 = std::string())
     {
-        nvupserver::DownloadInfo download;
-        download.vid = "V1";
-        download.pid = "P2";
-        download.sessionId = "abc123";
-        nvupserver::PackageInfo package;
-        package.type = nvupserver::PACKAGE_SOFTWARE;
-        package.version = "2.2.0";
-        package.url = url();
-        package.path = m_target;
-        package.md5 = md5.empty() ? m_md5 : md5;
-        download.packages.push_back(package);
-        return download;
+        return softwareDownload(url(), m_target, md5.empty() ? m_md5 : md5);
     }
 
     std::vector<Json::Value> packageRequests()

@@ -147,17 +147,16 @@ protected:
         Json::Value routes(Json::objectValue);
         routes["/p/pkg.bin"] = behaviour;
         server().setRoutes(text(routes));
-        DownloadInfo download;
-        download.vid = "V1";
-        download.pid = "P2";
-        download.sessionId = "abc123";
-        PackageInfo package;
-        package.type = PACKAGE_SOFTWARE;
-        package.url = server().baseUrl() + "/p/pkg.bin";
-        package.path = m_folder + "/pkg.bin";
-        package.md5 = m_md5.empty() ? std::string(32, '0') : m_md5;
-        download.packages.push_back(package);
-        return download;
+        return softwareDownload(server().baseUrl() + "/p/pkg.bin", m_folder + "/pkg.bin",
+                                m_md5.empty() ? std::string(32, '0') : m_md5);
+    }
+
+    // The server offers the file at `source`.
+    DownloadInfo offerFile(const std::string& source)
+    {
+        Json::Value file(Json::objectValue);
+        file["file"] = source;
+        return offerPackage(file);
     }
 
     // Fills the small folder until `left` bytes are free.
@@ -208,9 +207,7 @@ TEST_F(DownloadRoomTest, FolderWithoutRoomIsRefusedBeforeAskingTheServer)
         std::string md5;
         const std::string source = makePackage("source.bin", 1000, md5);
         fillUntil(kReserve / 2);
-        Json::Value file(Json::objectValue);
-        file["file"] = source;
-        EXPECT_EQ(m_client->downloadSync(offerPackage(file), ProgressCallback()), -1);
+        EXPECT_EQ(m_client->downloadSync(offerFile(source), ProgressCallback()), -1);
         EXPECT_EQ(packageRequests(), 0);
         EXPECT_TRUE(mentions(m_errors, "room")) << (m_errors.empty() ? "" : m_errors[0].second);
         expectNoPackageFiles();
@@ -223,16 +220,14 @@ TEST_F(DownloadRoomTest, AnnouncedPackageThatDoesNotFitIsRefused)
         // 1 MiB to fetch where 512 KiB can be spared; it would fit in the room kept free.
         const std::string source = makePackage("source.bin", 1 << 20, m_md5);
         fillUntil(kReserve + kReserve / 2);
-        Json::Value file(Json::objectValue);
-        file["file"] = source;
-        EXPECT_EQ(m_client->downloadSync(offerPackage(file), ProgressCallback()), -1);
+        EXPECT_EQ(m_client->downloadSync(offerFile(source), ProgressCallback()), -1);
         EXPECT_EQ(packageRequests(), 1);
         EXPECT_TRUE(mentions(m_errors, "room")) << (m_errors.empty() ? "" : m_errors[0].second);
         expectNoPackageFiles();
 
         // Once there is room, it comes.
         testsupport::writeFile(m_folder + "/filler", "");
-        EXPECT_EQ(m_client->downloadSync(offerPackage(file), ProgressCallback()), 0);
+        EXPECT_EQ(m_client->downloadSync(offerFile(source), ProgressCallback()), 0);
         EXPECT_EQ(testsupport::readFile(m_folder + "/pkg.bin"), testsupport::readFile(source));
     });
 }

@@ -51,6 +51,22 @@ Json::Value UpdateFixture::offer(const std::vector<std::pair<int, std::string>>&
     return testsupport::checkAnswer(packages, md5, "abc123");
 }
 
+DownloadInfo UpdateFixture::softwareDownload(const std::string& url, const std::string& path, const std::string& md5)
+{
+    DownloadInfo download;
+    download.vid = "V1";
+    download.pid = "P2";
+    download.sessionId = "abc123";
+    PackageInfo package;
+    package.type = PACKAGE_SOFTWARE;
+    package.version = "2.2.0";
+    package.url = url;
+    package.path = path;
+    package.md5 = md5;
+    download.packages.push_back(package);
+    return download;
+}
+
 std::string UpdateFixture::text(const Json::Value& value)
 {
     return testsupport::compactJson(value);

@@ -24,6 +24,9 @@ protected:
     static nvupserver::ClientInfo client();
     // A check answer offering the given packages (type -> URL) with ErrorCode 200.
     static Json::Value offer(const std::vector<std::pair<int, std::string>>& packages, const std::string& md5);
+    // A download of one software package for the machine of client(), session "abc123".
+    static nvupserver::DownloadInfo softwareDownload(const std::string& url, const std::string& path,
+                                                     const std::string& md5);
     static std::string text(const Json::Value& value);
     static Json::Value parse(const std::string& text);
     // The requests a server received, parsed.
