@@ -84,13 +84,7 @@ TEST(UtilsNetwork, AnIPv6AddressThatEmbedsAnIPv4OneIsNone)
         ip("-6 addr add ::ffff:10.9.8.7/128 dev eth0 nodad");
         ip("link set peer0 up");
         ip("link set eth0 up");
-        EXPECT_TRUE(testsupport::eventually(
-            [] {
-                std::string state;
-                testsupport::runInsideTestNamespaces("ip link show eth0", &state);
-                return state.find("LOWER_UP") != std::string::npos;
-            },
-            5000, 50000));
+        ASSERT_TRUE(testsupport::waitForCarrier("eth0"));
         EXPECT_EQ("", Utils::getEthIP());
     });
 }

@@ -92,13 +92,7 @@ TEST(HotPlugLink, ALinkUpBeforeTheStartAnnouncesItsFirstUnplug)
     RUN_IN_TEST_NAMESPACES(([] {
         run("ip link add eth0 type veth peer name peer0 && ip link add mark0 type veth peer name mark1");
         run("ip link set eth0 up && ip link set peer0 up");
-        ASSERT_TRUE(testsupport::eventually(
-            [] {
-                std::string state;
-                testsupport::runInsideTestNamespaces("ip link show eth0", &state);
-                return state.find("LOWER_UP") != std::string::npos;
-            },
-            10000, 50000));
+        ASSERT_TRUE(testsupport::waitForCarrier("eth0"));
         HotPlug hotPlug;
         Recorder recorder(hotPlug);
         ASSERT_TRUE(hotPlug.start());
