@@ -1,5 +1,6 @@
 #include "base/LogWriter.h"
 
+#include "base/LogEscape.h"
 #include "base/RootPath.h"
 
 #include <QString>
@@ -163,6 +164,11 @@ int LogWriter::write(int level, const char* format, ...)
     size_t text = wanted < 0 ? 0 : static_cast<size_t>(wanted);
     if (text > room - 1)
         text = room - 1; // cut: the newline takes the last byte of the 1023
+    if (logescape::needsEscape(t_line + prefix, text)) {
+        char raw[kLineLimit];
+        memcpy(raw, t_line + prefix, text);
+        text = logescape::escape(raw, text, t_line + prefix, room - 1);
+    }
     size_t length = prefix + text;
     t_line[length++] = '\n';
     t_line[length] = '\0';
@@ -174,7 +180,7 @@ int LogWriter::write(int level, const std::string& message)
     if (!isEnabled(level))
         return 0;
     std::string line(t_line, makePrefix(t_line, level));
-    line += message;
+    line += logescape::escaped(message);
     line += '\n';
     return append(level, line.data(), line.size());
 }

@@ -32,7 +32,8 @@ public:
 
     // Each returns 0 when the level is filtered out, 1 when the line reached
     // the file, 0 when writing failed or the log is not open yet and a
-    // negative errno when rotation failed.
+    // negative errno when rotation failed. Control characters of the message
+    // are escaped (base/LogEscape.h): one write is one line.
     int write(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
     int write(int level, const std::string& message);
     int write(int level, const QString& message);

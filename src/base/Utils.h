@@ -109,8 +109,10 @@ public:
     // empty when the model is not a regular file.
     static QString thumbDir(const QString& modelPath);
     // The model's thumbnail (base name + ".png") / small thumbnail (base name
-    // + "_thumb.png"), extracted from the model when missing; empty when the
-    // model is no ".svgx" file or holds no usable preview.
+    // + "_thumb.png"), extracted from the model when missing or made from
+    // another model of that name (each thumbnail records the size and time
+    // of the model it shows); empty when the model is no ".svgx" file or
+    // holds no usable preview.
     static QString getThumb(const QString& modelPath);
     static QString getThumbnail(const QString& modelPath);
     // Removes a model and its thumbnails: whether the model was removed.

@@ -57,15 +57,18 @@ void Utils::restartEth()
 QString Utils::getIP(const QString& interfaceName)
 {
     QString address;
+    QHostAddress ip;
     const QNetworkInterface interface = QNetworkInterface::interfaceFromName(interfaceName);
     if (interface.isValid() && (interface.flags() & QNetworkInterface::IsUp)) {
         const QList<QNetworkAddressEntry> entries = interface.addressEntries();
         if (!entries.isEmpty())
-            address = entries.first().ip().toString();
+            ip = entries.first().ip();
+        address = ip.toString();
     }
     qCritical() << "[IP:" << address << "]";
-    // Only a dotted IPv4 address counts.
-    return address.count('.') == 3 ? address : QString();
+    // Only an IPv4 address counts, told by its family: the text of an IPv6
+    // address may hold an IPv4 one ("::ffff:10.9.8.7").
+    return ip.protocol() == QAbstractSocket::IPv4Protocol ? address : QString();
 }
 
 QString Utils::getEthIP()

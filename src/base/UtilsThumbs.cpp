@@ -32,6 +32,8 @@ constexpr qint64 kMaxPreviewPixels = 2048 * 2048;
 
 const char kThumbSuffix[] = ".png";
 const char kSmallThumbSuffix[] = "_thumb.png";
+// The text entry of a thumbnail naming the model it was made from.
+const char kModelKey[] = "Model";
 
 // Quiet test: a missing thumbnail is the usual case, not an error to print.
 bool isRegularFile(const QString& path)
@@ -95,9 +97,20 @@ struct FileCloser
     ~FileCloser() { close(fd); }
 };
 
-// The preview image held in a ".svgx" file; false (logged) when the file
-// cannot be read or its head does not lead to a preview inside the file.
-bool readPreview(const QString& modelPath, QByteArray* image)
+// Which model file a thumbnail belongs to: its size and modification time.
+// Another model of the same name, replacing it or on another disk, differs.
+QString modelRecord(const struct stat& model)
+{
+    return QString("%1 %2.%3")
+        .arg(static_cast<qlonglong>(model.st_size))
+        .arg(static_cast<qlonglong>(model.st_mtim.tv_sec))
+        .arg(static_cast<qlonglong>(model.st_mtim.tv_nsec), 9, 10, QLatin1Char('0'));
+}
+
+// The preview image held in a ".svgx" file and the model's record; false
+// (logged) when the file cannot be read or its head does not lead to a
+// preview inside the file.
+bool readPreview(const QString& modelPath, QByteArray* image, QString* record)
 {
     const QByteArray pathText = modelPath.toUtf8();
     LogWriter* log = logger();
@@ -131,6 +144,7 @@ bool readPreview(const QString& modelPath, QByteArray* image)
         log->write(LogError, "extractThumb Fail, Fail To Read Image (%s)", pathText.constData());
         return false;
     }
+    *record = modelRecord(info);
     return true;
 }
 
@@ -163,16 +177,72 @@ QImage blackToTransparent(const QImage& image)
     return result;
 }
 
+// Writes a thumbnail of the picture `data`, recording the model it shows
+// (none when `record` is empty): 0 or -1, logged.
+int writeThumb(const QString& target, const QByteArray& data, const QString& record)
+{
+    const QImage image = decodePreview(data);
+    if (image.isNull()) {
+        logger()->write(LogError, "Fail To loadFromData");
+        return -1;
+    }
+    QImage thumb = blackToTransparent(image);
+    if (!record.isEmpty())
+        thumb.setText(kModelKey, record);
+    // Encoded first and replaced durably: a crash mid-write must not leave a
+    // truncated thumbnail that is then found and never made again.
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    if (!thumb.save(&buffer, "PNG") ||
+        durable::replaceFile(target.toStdString(), encoded.constData(), static_cast<size_t>(encoded.size())) != 0) {
+        logger()->write(LogError, "Fail To Save Image (%s)", target.toUtf8().constData());
+        return -1;
+    }
+    return 0;
+}
+
 std::mutex g_extractLock; // one extraction at a time: both files belong together
 
-// The thumbnail of a ".svgx" model, extracted when missing; empty when there is none.
+// Under g_extractLock: writes both thumbnails of a ".svgx" model.
+int extractLocked(const QString& modelPath)
+{
+    QByteArray image;
+    QString record;
+    if (!readPreview(modelPath, &image, &record))
+        return -1;
+    if (writeThumb(thumbPath(modelPath, kSmallThumbSuffix), image, record) != 0 ||
+        writeThumb(thumbPath(modelPath, kThumbSuffix), image, record) != 0)
+        return -1;
+    return 0;
+}
+
+// Whether the thumbnail was made from the model as it is now.
+bool madeFrom(const QString& thumb, const QString& modelPath)
+{
+    struct stat model{};
+    if (stat(Utils::fsPath(modelPath).c_str(), &model) != 0 || !isRegularFile(thumb))
+        return false;
+    QImageReader reader(QString::fromStdString(Utils::fsPath(thumb)), "png");
+    return reader.text(kModelKey) == modelRecord(model);
+}
+
+// The thumbnail of a ".svgx" model, extracted when missing or made from
+// another model of the same name; empty when there is none.
 QString existingThumb(const QString& modelPath, const char* suffix)
 {
     if (!isRegularFile(modelPath) || !isSvgx(modelPath))
         return QString();
     const QString thumb = thumbPath(modelPath, suffix);
-    if (!isRegularFile(thumb) && Utils::extractThumb(modelPath) != 0)
+    std::lock_guard<std::mutex> lock(g_extractLock);
+    if (madeFrom(thumb, modelPath))
+        return thumb;
+    if (extractLocked(modelPath) != 0) {
+        // The picture of another model must not stand in for this one.
+        for (const char* each : {kSmallThumbSuffix, kThumbSuffix})
+            unlink(Utils::fsPath(thumbPath(modelPath, each)).c_str());
         return QString();
+    }
     return thumb;
 }
 
@@ -221,33 +291,12 @@ int Utils::extractThumb(const QString& modelPath)
     if (!isSvgx(modelPath) || !isRegularFile(modelPath))
         return -1;
     std::lock_guard<std::mutex> lock(g_extractLock);
-    QByteArray image;
-    if (!readPreview(modelPath, &image))
-        return -1;
-    if (saveThumb(thumbPath(modelPath, kSmallThumbSuffix), image) != 0 ||
-        saveThumb(thumbPath(modelPath, kThumbSuffix), image) != 0)
-        return -1;
-    return 0;
+    return extractLocked(modelPath);
 }
 
 int Utils::saveThumb(const QString& target, const QByteArray& data)
 {
-    const QImage image = decodePreview(data);
-    if (image.isNull()) {
-        logger()->write(LogError, "Fail To loadFromData");
-        return -1;
-    }
-    // Encoded first and replaced durably: a crash mid-write must not leave a
-    // truncated thumbnail that is then found and never made again.
-    QByteArray encoded;
-    QBuffer buffer(&encoded);
-    buffer.open(QIODevice::WriteOnly);
-    if (!blackToTransparent(image).save(&buffer, "PNG") ||
-        durable::replaceFile(target.toStdString(), encoded.constData(), static_cast<size_t>(encoded.size())) != 0) {
-        logger()->write(LogError, "Fail To Save Image (%s)", target.toUtf8().constData());
-        return -1;
-    }
-    return 0;
+    return writeThumb(target, data, QString());
 }
 
 QString Utils::maskImagePath(const QString& dir)

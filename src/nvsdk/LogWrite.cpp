@@ -1,5 +1,6 @@
 #include "nvsdk/LogWrite.h"
 
+#include "base/LogEscape.h"
 #include "base/RootPath.h"
 
 #include <sys/stat.h>
@@ -82,8 +83,7 @@ int LogWrite::init(const std::string& dir, const std::string& name, int level, i
             printf("Log: file exist (%s)\n", m_path.c_str());
             rotate();
         }
-        m_file = fopen(rootPath(m_path).c_str(), "we");
-        if (!m_file) {
+        if (openFile("we") != 0) {
             const int error = errno;
             printf("Log: fopen file (%s), msg (%s)\n", m_path.c_str(), strerror(error));
             return -error;
@@ -163,14 +163,15 @@ int LogWrite::write(int level, const char* format, ...)
     if (level < m_level)
         return 0;
     MutexLocker lock(&m_lock);
-    size_t length = startLine(level);
+    const size_t prefix = startLine(level);
+    size_t length = prefix;
     va_list args;
     va_start(args, format);
     const int written = vsnprintf(m_line + length, sizeof m_line - length, format, args);
     va_end(args);
     if (written > 0)
         length = std::min(length + static_cast<size_t>(written), sizeof m_line - 1);
-    return append(length);
+    return append(escapeMessage(prefix, length));
 }
 
 int LogWrite::write(int level, const std::string& message)
@@ -178,11 +179,23 @@ int LogWrite::write(int level, const std::string& message)
     if (level < m_level)
         return 0;
     MutexLocker lock(&m_lock);
-    size_t length = startLine(level);
-    const size_t taken = std::min(message.size(), sizeof m_line - 1 - length);
-    memcpy(m_line + length, message.data(), taken);
-    length += taken;
-    return append(length);
+    const size_t prefix = startLine(level);
+    const size_t taken = std::min(message.size(), sizeof m_line - 1 - prefix);
+    memcpy(m_line + prefix, message.data(), taken);
+    return append(escapeMessage(prefix, prefix + taken));
+}
+
+// Under the lock: escapes the control characters of the message in
+// m_line[prefix, length); the line's new length.
+size_t LogWrite::escapeMessage(size_t prefix, size_t length)
+{
+    if (!logescape::needsEscape(m_line + prefix, length - prefix))
+        return length;
+    char raw[sizeof m_line];
+    memcpy(raw, m_line + prefix, length - prefix);
+    const size_t escaped = logescape::escape(raw, length - prefix, m_line + prefix, sizeof m_line - 1 - prefix);
+    m_line[prefix + escaped] = '\0';
+    return prefix + escaped;
 }
 
 // Under the lock: the line in m_line[0, length).
@@ -192,10 +205,17 @@ int LogWrite::append(size_t length)
         const std::string path = rootPath(m_path);
         struct stat info{};
         long size = 0;
-        if (stat(path.c_str(), &info) == 0)
+        const bool there = stat(path.c_str(), &info) == 0;
+        if (there)
             size = static_cast<long>(info.st_size);
         else if (errno != ENOENT)
             size = -1;
+        // Moved or removed from outside: later lines would go to a file
+        // nobody can find. Start the file anew.
+        if (m_file && size >= 0 && (!there || info.st_ino != m_fileId.st_ino || info.st_dev != m_fileId.st_dev)) {
+            fclose(m_file);
+            m_file = nullptr;
+        }
         if (size > m_maxSize) {
             if (m_file) {
                 fclose(m_file);
@@ -207,11 +227,8 @@ int LogWrite::append(size_t length)
                 return result;
             }
         }
-        if (!m_file) {
-            m_file = fopen(path.c_str(), "ae");
-            if (!m_file)
-                return -errno;
-        }
+        if (!m_file && openFile("ae") != 0)
+            return -errno;
         if (fwrite(m_line, length, 1, m_file) == 1)
             fflush(m_file);
         else
@@ -221,6 +238,17 @@ int LogWrite::append(size_t length)
         fwrite(m_line, 1, length, stdout);
         fflush(stdout);
     }
+    return 0;
+}
+
+// Under the lock: opens the current file with `mode`; 0, or -1 with errno set.
+int LogWrite::openFile(const char* mode)
+{
+    m_file = fopen(rootPath(m_path).c_str(), mode);
+    if (!m_file)
+        return -1;
+    if (fstat(fileno(m_file), &m_fileId) != 0)
+        m_fileId = {};
     return 0;
 }
 

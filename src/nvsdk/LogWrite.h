@@ -2,6 +2,8 @@
 
 #include "nvsdk/Mutex.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdio>
@@ -11,7 +13,9 @@ namespace nvsdk {
 
 // The support library's log file: one line per write, "[LEVEL] " and the
 // text, rotating by size into numbered files (1 the newest). Lines of
-// different threads never mix. Callers end their lines with "\n".
+// different threads never mix. Callers end their lines with "\n"; other
+// control characters of a message are escaped (base/LogEscape.h). A file
+// moved or removed from outside is noticed at the next line and made anew.
 class LogWrite
 {
 public:
@@ -38,7 +42,9 @@ public:
 
 private:
     size_t startLine(int level);
+    size_t escapeMessage(size_t prefix, size_t length);
     int append(size_t length);
+    int openFile(const char* mode);
     int rotate();
     void checkDir();
     std::string numberedPath(int index) const;
@@ -49,6 +55,7 @@ private:
     std::atomic<int> m_level{1};
     bool m_console = true;
     FILE* m_file = nullptr;
+    struct stat m_fileId{}; // device and inode of the open file
     int m_maxSize = 0x100000;
     int m_fileCount = 10;
     char m_line[1024];

@@ -24,6 +24,7 @@ constexpr size_t kReadSize = 64 * 1024;
 // object) while the thread is busy mounting.
 constexpr int kUeventBuffer = 1024 * 1024;
 constexpr int kLinkBuffer = 256 * 1024;
+constexpr time_t kDumpLimitS = 2; // for each part of the link dump
 
 void setReceiveBuffer(int fd, int size)
 {
@@ -83,7 +84,37 @@ bool HotPlugListener::open()
         closeFd(m_ueventFd);
         return false;
     }
+    learnLinks();
     return true;
+}
+
+// The carrier of every link as the watcher starts: only what changes after
+// it is announced. The link socket is bound already, so no change falls
+// between the dump and the first notification.
+void HotPlugListener::learnLinks()
+{
+    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd < 0) {
+        logger()->write(LogError, "HotPlug: no link dump: %s", strerror(errno));
+        return;
+    }
+    const timeval limit{kDumpLimitS, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    const std::string request = linkDumpRequest();
+    const bool sent = send(fd, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size());
+    bool ended = false;
+    while (sent && !ended) {
+        const ssize_t got = recv(fd, m_buffer.data(), m_buffer.size(), 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        for (const LinkEvent& event : parseLinkMessages(m_buffer.data(), static_cast<size_t>(got), &ended))
+            m_carrier.learn(event);
+    }
+    if (!ended)
+        logger()->write(LogWarn, "HotPlug: link dump incomplete: %s", strerror(errno));
+    close(fd);
 }
 
 bool HotPlugListener::run()

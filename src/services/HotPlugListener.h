@@ -27,6 +27,7 @@ private:
     void* threadMain() override;
     template <typename Handle>
     void drain(int fd, const char* failure, bool& lost, Handle handle);
+    void learnLinks();
     void readLinks();
     void readUevents();
 

@@ -55,8 +55,10 @@ void readAttributes(const uint8_t* data, size_t begin, size_t end, LinkEvent& ev
 
 } // namespace
 
-std::vector<LinkEvent> parseLinkMessages(const void* buffer, size_t size)
+std::vector<LinkEvent> parseLinkMessages(const void* buffer, size_t size, bool* dumpEnded)
 {
+    if (dumpEnded)
+        *dumpEnded = false;
     const auto* data = static_cast<const uint8_t*>(buffer);
     std::vector<LinkEvent> events;
     size_t offset = 0;
@@ -64,6 +66,8 @@ std::vector<LinkEvent> parseLinkMessages(const void* buffer, size_t size)
         const nlmsghdr message = headerAt<nlmsghdr>(data, offset);
         if (message.nlmsg_len < sizeof(nlmsghdr) || message.nlmsg_len > size - offset)
             break;
+        if ((message.nlmsg_type == NLMSG_DONE || message.nlmsg_type == NLMSG_ERROR) && dumpEnded)
+            *dumpEnded = true;
         if (message.nlmsg_type == RTM_NEWLINK && message.nlmsg_len >= NLMSG_LENGTH(sizeof(ifinfomsg))) {
             const ifinfomsg info = headerAt<ifinfomsg>(data, offset + NLMSG_HDRLEN);
             LinkEvent event;
@@ -81,6 +85,26 @@ std::vector<LinkEvent> parseLinkMessages(const void* buffer, size_t size)
         offset += step;
     }
     return events;
+}
+
+std::string linkDumpRequest()
+{
+    struct
+    {
+        nlmsghdr header;
+        ifinfomsg info;
+    } request{};
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_type = RTM_GETLINK;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.header.nlmsg_seq = 1;
+    request.info.ifi_family = AF_UNSPEC;
+    return std::string(reinterpret_cast<const char*>(&request), sizeof request);
+}
+
+void CarrierStates::learn(const LinkEvent& event)
+{
+    m_up[event.index] = event.up;
 }
 
 bool CarrierStates::changed(const LinkEvent& event)

@@ -17,17 +17,24 @@ struct LinkEvent
 };
 
 // Every RTM_NEWLINK of one read from a route socket, in order. Lengths out of
-// range end the walk; messages of other types are skipped.
-std::vector<LinkEvent> parseLinkMessages(const void* data, size_t size);
+// range end the walk; messages of other types are skipped. `dumpEnded`, when
+// given, tells whether the read held the end of a dump (NLMSG_DONE) or an error.
+std::vector<LinkEvent> parseLinkMessages(const void* data, size_t size, bool* dumpEnded = nullptr);
+
+// The request for every link's state (RTM_GETLINK dump).
+std::string linkDumpRequest();
 
 // The kernel sends several RTM_NEWLINK for one plug (flags, operational
 // state, statistics); this remembers each interface's carrier so that only a
-// change is announced. An interface not seen yet counts as down.
+// change is announced. An interface not seen yet counts as down: the states
+// of the links present at the start are learnt from a dump.
 class CarrierStates
 {
 public:
     // True when `event` changes what was known of its interface.
     bool changed(const LinkEvent& event);
+    // Takes the interface's state as known, announcing nothing.
+    void learn(const LinkEvent& event);
 
 private:
     std::unordered_map<uint32_t, bool> m_up;

@@ -12,11 +12,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
 constexpr uint32_t kNtpToUnixSeconds = 2208988800u; // 1900-01-01 to 1970-01-01
 constexpr int64_t kMicros = 1000000;
+constexpr int64_t kTrustedYears = 20; // after the build, for a machine that gets no update
 
 uint32_t readUint32(const unsigned char* bytes)
 {
@@ -35,6 +37,23 @@ struct SocketCloser
 int64_t microsOf(const timeval& tv)
 {
     return static_cast<int64_t>(tv.tv_sec) * kMicros + tv.tv_usec;
+}
+
+int64_t microsOf(const timespec& ts)
+{
+    return static_cast<int64_t>(ts.tv_sec) * kMicros + ts.tv_nsec / 1000;
+}
+
+// The day this file was compiled ("Mmm dd yyyy"), as microseconds since 1970.
+int64_t buildDay()
+{
+    static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    char month[4] = "";
+    tm day{};
+    sscanf(__DATE__, "%3s %d %d", month, &day.tm_mday, &day.tm_year);
+    day.tm_mon = static_cast<int>((strstr(months, month) - months) / 3);
+    day.tm_year -= 1900;
+    return static_cast<int64_t>(timegm(&day)) * kMicros;
 }
 
 int resolve(const char* host, uint16_t port, sockaddr_in* address)
@@ -89,6 +108,30 @@ const char* rejectReply(const unsigned char* request, const unsigned char* reply
     return nullptr;
 }
 
+const char* rejectTimes(const ServerTimes& times)
+{
+    if (!times.received || !times.transmitted)
+        return "no receive or transmit time";
+    if (times.t3 < times.t2)
+        return "transmit time before receive time";
+    // The server's turn lies inside the exchange: more would be a clock
+    // that jumped, or made-up times.
+    if (times.t3 - times.t2 > times.roundTrip)
+        return "server times do not fit the exchange";
+    return nullptr;
+}
+
+int64_t earliestTrueTime()
+{
+    static const int64_t day = buildDay();
+    return day;
+}
+
+int64_t latestTrueTime()
+{
+    return earliestTrueTime() + kTrustedYears * 365 * 86400 * kMicros;
+}
+
 } // namespace sntp
 
 int sntpQuery(const char* host, timeval* time)
@@ -117,6 +160,7 @@ int sntpQuery(const char* host, uint16_t port, int replyLimitMs, timeval* time)
     }
 
     const timeval sent = Clock::instance().wallTime();
+    const int64_t start = microsOf(kernelMonotonicNow());
     putUint32(static_cast<uint32_t>(sent.tv_sec), request + 24, false);
     putUint32(static_cast<uint32_t>(sent.tv_usec), request + 28, false);
     // Also as the transmit time in NTP form, which the server echoes back:
@@ -139,14 +183,25 @@ int sntpQuery(const char* host, uint16_t port, int replyLimitMs, timeval* time)
     }
     socket.close();
     const timeval received = Clock::instance().wallTime();
+    const int64_t roundTrip = microsOf(kernelMonotonicNow()) - start;
 
-    if (const char* why = sntp::rejectReply(request, reply, static_cast<size_t>(length))) {
+    const char* why = sntp::rejectReply(request, reply, static_cast<size_t>(length));
+    sntp::ServerTimes times;
+    if (!why) {
+        times.received = readUint32(reply + 32) != 0 || readUint32(reply + 36) != 0;
+        times.transmitted = readUint32(reply + 40) != 0 || readUint32(reply + 44) != 0;
+        times.t2 = sntp::ntpToUnixMicros(readUint32(reply + 32), readUint32(reply + 36));
+        times.t3 = sntp::ntpToUnixMicros(readUint32(reply + 40), readUint32(reply + 44));
+        times.roundTrip = roundTrip;
+        why = sntp::rejectTimes(times);
+    }
+    const int64_t t = why ? 0 : sntp::correctedTime(microsOf(sent), times.t2, times.t3, microsOf(received));
+    if (!why && (t < sntp::earliestTrueTime() || t > sntp::latestTrueTime()))
+        why = "time outside the years this program can be running in";
+    if (why) {
         fprintf(stderr, "ERROR reading from socket: %s\n", why);
         return -1;
     }
-    const int64_t t2 = sntp::ntpToUnixMicros(readUint32(reply + 32), readUint32(reply + 36));
-    const int64_t t3 = sntp::ntpToUnixMicros(readUint32(reply + 40), readUint32(reply + 44));
-    const int64_t t = sntp::correctedTime(microsOf(sent), t2, t3, microsOf(received));
     time->tv_sec = static_cast<time_t>(t / kMicros);
     time->tv_usec = static_cast<suseconds_t>(t % kMicros);
     return 0;

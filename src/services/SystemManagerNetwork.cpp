@@ -14,9 +14,13 @@
 #include "base/SystemState.h"
 #include "base/Utils.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -26,21 +30,38 @@
 namespace {
 
 const char* const kRtcDevice = "/dev/rtc0";
+constexpr mode_t kSecretFileMode = 0600;
 const char* const kWriteRtc = "hwclock  -w -u;";
 
-QSettings::Status openPasswords(std::unique_ptr<QSettings>* settings)
+QString passwordFile()
 {
-    const QString file = QString::fromStdString(Utils::fsPath(PathManager::instance()->get(PATH_WIFI_PASS)));
-    settings->reset(new QSettings(file, QSettings::IniFormat));
-    return (*settings)->status();
+    return QString::fromStdString(Utils::fsPath(PathManager::instance()->get(PATH_WIFI_PASS)));
 }
 
-// The settings key of a network. Keys that name no entry ("", "/") would
-// address the whole file, so they are refused.
+// Makes the password file readable by its owner only, creating it empty when
+// `create` is set: the settings keep the permissions of the file they
+// replace, so nothing is ever written to it for all to read. Files of older
+// versions were readable by all.
+void keepPasswordsPrivate(bool create)
+{
+    const QString path = passwordFile();
+    const std::string file = path.toStdString();
+    if (create)
+        QDir().mkpath(QFileInfo(path).absolutePath());
+    const int fd = open(file.c_str(), O_WRONLY | O_CLOEXEC | (create ? O_CREAT : 0), kSecretFileMode);
+    if (fd < 0 && !create && errno == ENOENT)
+        return;
+    if (fd < 0 || fchmod(fd, kSecretFileMode) != 0)
+        logger()->write(LogError, "Wi-Fi password file %s: %s", file.c_str(), strerror(errno));
+    if (fd >= 0)
+        close(fd);
+}
+
+// The settings key of a network; false (logged) for a name that addresses no entry.
 bool passwordKey(const std::string& ssid, QString* key)
 {
-    *key = QString::fromLatin1(ssid.data(), static_cast<int>(ssid.size()));
-    if (ssid.find_first_not_of('/') == std::string::npos) {
+    *key = wifiPasswordKey(ssid);
+    if (key->isEmpty()) {
         logger()->write(LogWarn, "Wi-Fi password: no network name");
         return false;
     }
@@ -118,35 +139,43 @@ QString SystemManager::currentIp() const
 void SystemManager::saveWifiPassword(const std::string& ssid, const QString& password)
 {
     QString key;
-    std::unique_ptr<QSettings> settings;
     if (!passwordKey(ssid, &key))
         return;
-    openPasswords(&settings);
-    settings->setValue(key, wrapWifiPassword(password));
-    settings->sync();
-    if (settings->status() != QSettings::NoError)
+    keepPasswordsPrivate(true);
+    QSettings settings(passwordFile(), QSettings::IniFormat);
+    settings.setValue(key, wrapWifiPassword(password));
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
         logger()->write(LogError, "Wi-Fi password of %s not saved", ssid.c_str());
 }
 
 void SystemManager::removeWifiPassword(const std::string& ssid)
 {
     QString key;
-    std::unique_ptr<QSettings> settings;
     if (!passwordKey(ssid, &key))
         return;
-    openPasswords(&settings);
-    settings->remove(key);
-    settings->sync();
+    keepPasswordsPrivate(true);
+    QSettings settings(passwordFile(), QSettings::IniFormat);
+    settings.remove(key);
+    // A forgotten network is forgotten in the form older versions stored too.
+    const QString legacy = legacyWifiPasswordKey(ssid);
+    if (!legacy.isEmpty())
+        settings.remove(legacy);
+    settings.sync();
 }
 
 QString SystemManager::loadWifiPassword(const std::string& ssid)
 {
     QString key;
-    std::unique_ptr<QSettings> settings;
     if (!passwordKey(ssid, &key))
         return QString();
-    openPasswords(&settings);
-    return unwrapWifiPassword(settings->value(key).toString());
+    keepPasswordsPrivate(false);
+    QSettings settings(passwordFile(), QSettings::IniFormat);
+    QVariant stored = settings.value(key);
+    const QString legacy = legacyWifiPasswordKey(ssid);
+    if (!stored.isValid() && !legacy.isEmpty())
+        stored = settings.value(legacy);
+    return unwrapWifiPassword(stored.toString());
 }
 
 void SystemManager::setNtpServers(const std::vector<std::string>& servers)

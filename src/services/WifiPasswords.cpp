@@ -51,3 +51,19 @@ QString unwrapWifiPassword(const QString& stored)
     }
     return password;
 }
+
+QString wifiPasswordKey(const std::string& ssid)
+{
+    QString key = QString::fromLatin1(ssid.data(), static_cast<int>(ssid.size()));
+    key.replace(QLatin1Char('%'), QLatin1String("%25"));
+    key.replace(QLatin1Char('/'), QLatin1String("%2F"));
+    return key;
+}
+
+QString legacyWifiPasswordKey(const std::string& ssid)
+{
+    // All slashes: the key of the whole file, not of an entry.
+    if (ssid.find_first_of("/%") == std::string::npos || ssid.find_first_not_of('/') == std::string::npos)
+        return QString();
+    return QString::fromLatin1(ssid.data(), static_cast<int>(ssid.size()));
+}

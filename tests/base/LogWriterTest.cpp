@@ -192,6 +192,38 @@ TEST(LogWriter, ConsoleEchoesLinesVerbatim)
     EXPECT_NE(std::string::npos, logLines()[0].find("Level (INFO), STD-Output"));
 }
 
+// Text from peers (a server's message, a tool's output) goes into lines of
+// every form; whatever it holds, one write stays one line of ours.
+TEST(LogWriter, PeerTextCannotStartALineOfItsOwn)
+{
+    LogWriter* log = openLog(0);
+    const std::string forged = "[2024-1-1 00:00:00.000000][ERRO] [0000]forged";
+    EXPECT_EQ(1, log->write(LogInfo, "server said (%s), code %d", ("busy\n" + forged).c_str(), 503));
+    EXPECT_EQ(1, log->write(LogInfo, std::string("tool: a\r\nb\x1b[2J\tc\x7f")));
+    EXPECT_EQ(1, log->write(LogInfo, QString::fromUtf8("daemon: ü\n") + QString::fromStdString(forged)));
+    EXPECT_EQ(1, log->write(LogInfo, "ends its line\n"));
+
+    const auto lines = logLines();
+    ASSERT_EQ(6u, lines.size());
+    std::smatch m;
+    for (size_t i = 1; i < 5; ++i)
+        ASSERT_TRUE(std::regex_match(lines[i], m, kLine)) << lines[i];
+    EXPECT_EQ("]server said (busy\\n" + forged + "), code 503", lines[1].substr(lines[1].find("]server")));
+    EXPECT_NE(std::string::npos, lines[2].find("]tool: a\\r\\nb\\x1b[2J\tc\\x7f"));
+    EXPECT_NE(std::string::npos, lines[3].find("]daemon: \xc3\xbc\\n" + forged));
+    // A line feed that ends the message only ends its line.
+    EXPECT_NE(std::string::npos, lines[4].find("]ends its line"));
+    EXPECT_EQ("", lines[5]);
+
+    // Escapes take more room: a formatted line is still cut at 1023 bytes,
+    // and never in the middle of an escape.
+    EXPECT_EQ(1, log->write(LogInfo, "%s", std::string(600, '\x01').c_str()));
+    const std::string cut = logLines().back();
+    EXPECT_LE(cut.size(), 1022u);
+    EXPECT_EQ(0u, (cut.size() - cut.find('\\')) % 4) << cut;
+    EXPECT_EQ("\\x01", cut.substr(cut.size() - 4));
+}
+
 TEST(LogWriter, EmptyDirectoryPutsTheFileAtTheRoot)
 {
     LogWriter* log = LogWriter::instance();

@@ -75,3 +75,16 @@ TEST(UtilsNetwork, AddressOfAnInterfaceThatIsUpAndHasIPv4First)
         EXPECT_EQ("", Utils::getEthIP());
     });
 }
+
+TEST(UtilsNetwork, AnIPv6AddressThatEmbedsAnIPv4OneIsNone)
+{
+    RUN_IN_TEST_NAMESPACES([] {
+        // Its text holds three dots, like a dotted IPv4 address.
+        ip("link add eth0 type veth peer name peer0");
+        ip("-6 addr add ::ffff:10.9.8.7/128 dev eth0 nodad");
+        ip("link set peer0 up");
+        ip("link set eth0 up");
+        ASSERT_TRUE(testsupport::waitForCarrier("eth0"));
+        EXPECT_EQ("", Utils::getEthIP());
+    });
+}

@@ -16,6 +16,8 @@
 #include <zlib.h>
 
 #include <sys/resource.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,10 +32,10 @@ using testsupport::writeFile;
 
 namespace {
 
-std::string pngPreview(int width = 6, int height = 4)
+std::string pngPreview(int width = 6, int height = 4, QRgb fill = qRgb(200, 30, 30))
 {
     QImage image(width, height, QImage::Format_RGB32);
-    image.fill(qRgb(200, 30, 30));
+    image.fill(fill);
     image.setPixel(0, 0, qRgb(0, 0, 0));
     return testsupport::pngOf(image).toStdString();
 }
@@ -82,7 +84,23 @@ protected:
         writeFile(scratchRoot() + boardPath, content);
     }
 
+    // A model written at a given time, as files of different days carry it;
+    // two writes in a row may otherwise share a time stamp.
+    void writeModelAt(const std::string& boardPath, const std::string& content, time_t when)
+    {
+        writeModel(boardPath, content);
+        const timespec times[2] = {{when, 0}, {when, 0}};
+        ASSERT_EQ(0, utimensat(AT_FDCWD, (scratchRoot() + boardPath).c_str(), times, 0));
+    }
+
     bool thumbExists(const QString& boardPath) { return fileExists(Utils::fsPath(boardPath)); }
+
+    static ino_t inodeOf(const QString& boardPath)
+    {
+        struct stat info{};
+        EXPECT_EQ(0, stat(Utils::fsPath(boardPath).c_str(), &info));
+        return info.st_ino;
+    }
 
     QString internalThumbs;
 };
@@ -102,10 +120,70 @@ TEST_F(Thumbnails, ExtractedOnceAndFoundAgainWithBlackMadeTransparent)
     EXPECT_EQ(0, qAlpha(saved.pixel(0, 0)));
     EXPECT_EQ(qRgba(200, 30, 30, 255), saved.pixel(5, 3));
 
-    // Found again without a second extraction: the preview is gone now.
-    writeModel("/data/model/cube.v2.svgx", modelWithPreview("no longer a picture"));
+    // Found again without a second extraction while the model stays as it
+    // was: a new extraction would replace the files.
+    const ino_t thumbFile = inodeOf(thumb);
+    const ino_t smallFile = inodeOf(small);
     EXPECT_EQ(thumb, Utils::getThumb("/data/model/cube.v2.svgx"));
     EXPECT_EQ(small, Utils::getThumbnail("/data/model/cube.v2.svgx"));
+    EXPECT_EQ(thumbFile, inodeOf(thumb));
+    EXPECT_EQ(smallFile, inodeOf(small));
+}
+
+TEST_F(Thumbnails, NearBlackPixelsStayOpaque)
+{
+    QImage picture(5, 1, QImage::Format_RGB32);
+    const QRgb colours[5] = {qRgb(0, 0, 0), qRgb(1, 0, 0), qRgb(0, 1, 0), qRgb(0, 0, 1), qRgb(1, 1, 1)};
+    for (int x = 0; x < 5; ++x)
+        picture.setPixel(x, 0, colours[x]);
+    writeModel("/data/model/dark.svgx", modelWithPreview(testsupport::pngOf(picture).toStdString()));
+    const QString thumb = Utils::getThumb("/data/model/dark.svgx");
+    ASSERT_FALSE(thumb.isEmpty());
+    const QImage saved = QImage(QString::fromStdString(Utils::fsPath(thumb))).convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(0, qAlpha(saved.pixel(0, 0)));
+    for (int x = 1; x < 5; ++x)
+        EXPECT_EQ(colours[x] | 0xff000000u, saved.pixel(x, 0)) << x;
+}
+
+TEST_F(Thumbnails, AModelReplacedUnderItsNameGetsItsOwnThumbnail)
+{
+    writeModelAt("/data/model/part.svgx", modelWithPreview(pngPreview(6, 4, qRgb(200, 30, 30))), 1700000000);
+    const QString thumb = Utils::getThumb("/data/model/part.svgx");
+    ASSERT_EQ(QSize(6, 4), QImage(QString::fromStdString(Utils::fsPath(thumb))).size());
+
+    writeModelAt("/data/model/part.svgx", modelWithPreview(pngPreview(8, 3, qRgb(30, 30, 200))), 1700000060);
+    ASSERT_EQ(thumb, Utils::getThumb("/data/model/part.svgx"));
+    const QImage renewed(QString::fromStdString(Utils::fsPath(thumb)));
+    EXPECT_EQ(QSize(8, 3), renewed.size());
+    EXPECT_EQ(qRgb(30, 30, 200), renewed.pixel(7, 2));
+    const QString small = Utils::getThumbnail("/data/model/part.svgx");
+    EXPECT_EQ(QSize(8, 3), QImage(QString::fromStdString(Utils::fsPath(small))).size());
+
+    // Replaced by a model without a picture: no thumbnail, and not the old one.
+    writeModelAt("/data/model/part.svgx", modelWithPreview("no longer a picture"), 1700000120);
+    EXPECT_TRUE(Utils::getThumb("/data/model/part.svgx").isEmpty());
+    EXPECT_TRUE(Utils::getThumbnail("/data/model/part.svgx").isEmpty());
+    EXPECT_FALSE(thumbExists(thumb));
+    EXPECT_FALSE(thumbExists(small));
+}
+
+TEST_F(Thumbnails, ASecondDisksModelOfTheSameNameShowsItsOwnPicture)
+{
+    testsupport::makeDirs(scratchRoot() + "/media/sdb1");
+    // Files of the same size, written on different days.
+    writeModelAt("/media/sda1/part.svgx", modelWithPreview(pngPreview(6, 4, qRgb(200, 30, 30))), 1700000000);
+    writeModelAt("/media/sdb1/part.svgx", modelWithPreview(pngPreview(6, 4, qRgb(30, 200, 30))), 1710000000);
+
+    SystemState::instance()->setUsbPath("/media/sda1");
+    const QString first = Utils::getThumbnail("/media/sda1/part.svgx");
+    ASSERT_FALSE(first.isEmpty());
+    EXPECT_EQ(qRgb(200, 30, 30), QImage(QString::fromStdString(Utils::fsPath(first))).pixel(5, 3));
+
+    SystemState::instance()->setUsbPath("/media/sdb1");
+    const QString second = Utils::getThumbnail("/media/sdb1/part.svgx");
+    EXPECT_EQ(first, second); // one folder for the thumbnails of whichever disk is in
+    EXPECT_EQ(qRgb(30, 200, 30), QImage(QString::fromStdString(Utils::fsPath(second))).pixel(5, 3));
+    SystemState::instance()->setUsbPath("");
 }
 
 TEST_F(Thumbnails, ASaveThatRunsOutOfRoomKeepsTheOldThumbnailWhole)

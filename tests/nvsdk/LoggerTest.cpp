@@ -59,6 +59,44 @@ TEST(NvsdkLogWrite, LinesCarryTheLevelWordAndTheTextAsWritten)
     EXPECT_TRUE(info.st_mode & S_IXUSR);
 }
 
+TEST(NvsdkLogWrite, PeerTextCannotStartALineOfItsOwn)
+{
+    nvsdk::LogWrite log;
+    ASSERT_EQ(0, log.init(kDir, "peer", 0, 1 << 20, 5, false));
+    EXPECT_EQ(0, log.write(1, "peer said (%s)\n", "late\n[ERROR] forged\r"));
+    EXPECT_EQ(0, log.write(2, std::string("tool: \x1b[2Jx\ty\n\n")));
+    nvsdk::Logger* logger = nvsdk::Logger::instance();
+    ASSERT_EQ(0, nvsdk::initLog(kDir, "peerlogger", 0, 1 << 20, 5, false));
+    EXPECT_EQ(0, logger->log(3, "reply %s\n", "a\nb"));
+
+    EXPECT_EQ("[DEBUG] Log File Initialize Success: Level (DEBUG)\n"
+              "[INFOR] peer said (late\\n[ERROR] forged\\r)\n"
+              "[WARNING] tool: \\x1b[2Jx\ty\n\n",
+              readFile(logFile("peer")));
+    const std::vector<std::string> lines = splitLines(readFile(logFile("peerlogger")));
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("[ERROR] reply a\\nb", lines[1]);
+    EXPECT_EQ(0, logger->close());
+}
+
+TEST(NvsdkLogWrite, AFileMovedOrRemovedIsMadeAnew)
+{
+    nvsdk::LogWrite log;
+    ASSERT_EQ(0, log.init(kDir, "kept", 1, 1 << 20, 5, false));
+    ASSERT_EQ(0, log.write(1, "first\n"));
+    ASSERT_EQ(0, rename(logFile("kept").c_str(), logFile("aside").c_str()));
+    ASSERT_EQ(0, log.write(1, "after the move\n"));
+    EXPECT_EQ("[INFOR] after the move\n", readFile(logFile("kept")));
+    EXPECT_EQ(std::string::npos, readFile(logFile("aside")).find("after the move"));
+
+    ASSERT_EQ(0, unlink(logFile("kept").c_str()));
+    ASSERT_EQ(0, log.write(1, "after the removal\n"));
+    EXPECT_EQ("[INFOR] after the removal\n", readFile(logFile("kept")));
+    // Lines go on into the same new file.
+    ASSERT_EQ(0, log.write(1, "and on\n"));
+    EXPECT_EQ("[INFOR] after the removal\n[INFOR] and on\n", readFile(logFile("kept")));
+}
+
 TEST(NvsdkLogWrite, RotationKeepsTheGivenNumberOfFiles)
 {
     {

@@ -86,6 +86,33 @@ TEST(HotPlugLink, CarrierChangesAreAnnouncedOnceUnderTheInterfaceName)
     }));
 }
 
+TEST(HotPlugLink, ALinkUpBeforeTheStartAnnouncesItsFirstUnplug)
+{
+    // Parenthesised: the body holds commas outside brackets.
+    RUN_IN_TEST_NAMESPACES(([] {
+        run("ip link add eth0 type veth peer name peer0 && ip link add mark0 type veth peer name mark1");
+        run("ip link set eth0 up && ip link set peer0 up");
+        ASSERT_TRUE(testsupport::waitForCarrier("eth0"));
+        HotPlug hotPlug;
+        Recorder recorder(hotPlug);
+        ASSERT_TRUE(hotPlug.start());
+
+        run("ip link set peer0 down");
+        ASSERT_TRUE(recorder.waitForEth("eth0", DEV_ACTION_REMOVE));
+        // What held at the start is no news: once the marker's event is in,
+        // anything eth0 had to say is in too.
+        run("ip link set mark0 up && ip link set mark1 up");
+        ASSERT_TRUE(recorder.waitForEth("mark0", DEV_ACTION_ADD));
+        EXPECT_EQ(recorder.ethCount("eth0", DEV_ACTION_ADD), 0);
+        EXPECT_EQ(recorder.ethCount("eth0", DEV_ACTION_REMOVE), 1);
+        EXPECT_EQ(recorder.ethCount("peer0", DEV_ACTION_ADD), 0);
+
+        // Plugged in again: announced as ever.
+        run("ip link set peer0 up");
+        ASSERT_TRUE(recorder.waitForEth("eth0", DEV_ACTION_ADD));
+    }));
+}
+
 TEST(HotPlugLink, StartsOnceStopsAndRestarts)
 {
     // Parenthesised: the body holds commas outside brackets.

@@ -68,6 +68,32 @@ TEST(LinkMessages, BadLengthsEndTheWalkWithoutReadingPastTheData)
     EXPECT_EQ(events[0].name, std::string(IFNAMSIZ - 1, 'x'));
 }
 
+TEST(LinkMessages, ADumpEndsAtItsDoneMessage)
+{
+    nlmsghdr done{};
+    done.nlmsg_len = NLMSG_LENGTH(sizeof(int));
+    done.nlmsg_type = NLMSG_DONE;
+    std::string end(reinterpret_cast<const char*>(&done), sizeof done);
+    end.append(sizeof(int), '\0');
+
+    bool ended = true;
+    std::string bytes = newLink(2, true, "eth0") + newLink(3, false, "wlan0");
+    EXPECT_EQ(parseLinkMessages(bytes.data(), bytes.size(), &ended).size(), 2u);
+    EXPECT_FALSE(ended);
+    bytes += end;
+    EXPECT_EQ(parseLinkMessages(bytes.data(), bytes.size(), &ended).size(), 2u);
+    EXPECT_TRUE(ended);
+
+    // What the dump tells is known, not news; a change after it is.
+    CarrierStates states;
+    for (const LinkEvent& event : parseLinkMessages(bytes.data(), bytes.size()))
+        states.learn(event);
+    const std::string same = newLink(2, true, "eth0");
+    EXPECT_FALSE(states.changed(parseLinkMessages(same.data(), same.size())[0]));
+    const std::string unplugged = newLink(2, false, "eth0");
+    EXPECT_TRUE(states.changed(parseLinkMessages(unplugged.data(), unplugged.size())[0]));
+}
+
 TEST(UeventHeader, OnlyTheHeaderIsSearched)
 {
     DiskEvent event;

@@ -44,6 +44,31 @@ Packet goodReply(const Packet& request, int aheadS)
     return reply;
 }
 
+// A reply to `request` from a server of `stratum` with its receive and
+// transmit timestamps as given (NTP seconds and fractions, 0 for none).
+Packet replyWithTimes(const Packet& request, int stratum, uint32_t receiveS, uint32_t receiveFraction,
+                      uint32_t transmitS, uint32_t transmitFraction)
+{
+    Packet reply(48, '\0');
+    reply[0] = 0x1c;
+    reply[1] = static_cast<char>(stratum);
+    memcpy(&reply[24], &request[40], 8);
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(&reply[0]);
+    putUint32(receiveS, bytes + 32, false);
+    putUint32(receiveFraction, bytes + 36, false);
+    putUint32(transmitS, bytes + 40, false);
+    putUint32(transmitFraction, bytes + 44, false);
+    return reply;
+}
+
+// NTP seconds of the current time plus `aheadS`.
+uint32_t ntpNow(int64_t aheadS = 0)
+{
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    return static_cast<uint32_t>(now.tv_sec + aheadS) + kEpochGap;
+}
+
 // A UDP peer on loopback that answers each request with what `answer` makes
 // of it; an empty answer sends nothing.
 class Responder
@@ -197,6 +222,85 @@ TEST(SntpQuery, FailsLikeAFailedReadOnShortWrongOrMissingReplies)
         EXPECT_EQ(queryResponder(peer, &tv, &errors), -1) << "peer " << i;
         EXPECT_NE(errors.find("ERROR reading from socket"), std::string::npos) << errors;
     }
+}
+
+TEST(SntpReply, TimesMustFitTheExchange)
+{
+    sntp::ServerTimes times;
+    times.received = times.transmitted = true;
+    times.t2 = 1000 * kSecond;
+    times.t3 = 1000 * kSecond + 30;
+    times.roundTrip = 500;
+    EXPECT_EQ(sntp::rejectTimes(times), nullptr);
+    sntp::ServerTimes same = times;
+    same.t3 = same.t2;
+    EXPECT_EQ(sntp::rejectTimes(same), nullptr);
+
+    sntp::ServerTimes bad = times;
+    bad.received = false;
+    EXPECT_STREQ(sntp::rejectTimes(bad), "no receive or transmit time");
+    bad = times;
+    bad.transmitted = false;
+    EXPECT_STREQ(sntp::rejectTimes(bad), "no receive or transmit time");
+    bad = times;
+    bad.t3 = bad.t2 - 1;
+    EXPECT_STREQ(sntp::rejectTimes(bad), "transmit time before receive time");
+    bad = times;
+    bad.t3 = bad.t2 + 501;
+    EXPECT_STREQ(sntp::rejectTimes(bad), "server times do not fit the exchange");
+
+    // The window opens on the day of the build and spans two decades.
+    EXPECT_LE(sntp::earliestTrueTime(), wallMicros());
+    EXPECT_GT(sntp::earliestTrueTime(), 1700000000LL * kSecond); // built after November 2023
+    EXPECT_EQ(sntp::latestTrueTime() - sntp::earliestTrueTime(), 20 * 365 * 86400 * kSecond);
+}
+
+// Replies that are well formed and answer this request, yet carry times
+// that cannot be true; each would have set the clock.
+TEST(SntpQuery, RefusesRepliesWithImpossibleTimes)
+{
+    const uint32_t in1970 = kEpochGap + 1000;
+    const uint32_t in2100 = static_cast<uint32_t>(4102444800LL + kEpochGap); // modulo 2^32, as on the wire
+    struct Case
+    {
+        const char* what;
+        std::function<Packet(const Packet&)> answer;
+        const char* why;
+    };
+    const std::vector<Case> cases = {
+        {"no receive time (the era of 2036)",
+         [](const Packet& r) { return replyWithTimes(r, 2, 0, 0, ntpNow(), 0); }, "no receive or transmit time"},
+        {"transmit an hour after receive",
+         [](const Packet& r) { return replyWithTimes(r, 2, ntpNow(), 0, ntpNow(3600), 0); },
+         "server times do not fit the exchange"},
+        {"transmit an hour before receive",
+         [](const Packet& r) { return replyWithTimes(r, 2, ntpNow(3600), 0, ntpNow(), 0); },
+         "transmit time before receive time"},
+        {"stratum 1 in 1970",
+         [=](const Packet& r) { return replyWithTimes(r, 1, in1970, 0, in1970, 0); },
+         "time outside the years this program can be running in"},
+        {"stratum 1 in 2100",
+         [=](const Packet& r) { return replyWithTimes(r, 1, in2100, 0, in2100, 0); },
+         "time outside the years this program can be running in"},
+    };
+    for (const Case& c : cases) {
+        Responder peer(c.answer);
+        timeval tv{};
+        std::string errors;
+        EXPECT_EQ(queryResponder(peer, &tv, &errors), -1) << c.what << ": " << microsOf(tv);
+        EXPECT_NE(errors.find(std::string("ERROR reading from socket: ") + c.why), std::string::npos)
+            << c.what << ": " << errors;
+    }
+
+    // A server a few minutes off, turning the request round in a moment, is right.
+    Responder sound([](const Packet& r) {
+        const uint32_t at = ntpNow(300);
+        return replyWithTimes(r, 1, at, 0, at, 4295); // sent a microsecond after it came
+    });
+    timeval tv{};
+    std::string errors;
+    ASSERT_EQ(queryResponder(sound, &tv, &errors), 0) << errors;
+    EXPECT_NEAR(static_cast<double>(microsOf(tv) - wallMicros()), 300.0 * kSecond, 2.0 * kSecond);
 }
 
 TEST(SntpQuery, GivesUpOnASilentServerWithinItsLimit)

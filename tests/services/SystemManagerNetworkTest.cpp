@@ -227,6 +227,77 @@ TEST_F(SystemManagerTest, WifiPasswordFilesKeepTheirStoredFormat)
     EXPECT_EQ(manager->loadWifiPassword("Empty"), "");
 }
 
+TEST_F(SystemManagerTest, WifiPasswordsOfNamesThatDifferInSlashesOrEscapesStayApart)
+{
+    SystemManager* manager = start();
+    const std::vector<std::pair<std::string, QString>> networks = {
+        {"Lab/2.4GHz", "first one"},  {"Lab//2.4GHz", "second one"}, {"Lab/2.4GHz/", "third one"},
+        {"/Lab/2.4GHz", "fourth one"}, {"/", "fifth one"},            {"Lab%2F2.4GHz", "sixth one"},
+        {"Lab%252F2.4GHz", "seventh"}, {"Lab\\2.4GHz", "eighth"},    {"General", "ninth"},
+    };
+    for (const auto& [ssid, password] : networks)
+        manager->saveWifiPassword(ssid, password);
+    for (const auto& [ssid, password] : networks)
+        EXPECT_EQ(manager->loadWifiPassword(ssid), password) << ssid;
+
+    manager->removeWifiPassword("Lab//2.4GHz");
+    EXPECT_EQ(manager->loadWifiPassword("Lab//2.4GHz"), "");
+    EXPECT_EQ(manager->loadWifiPassword("Lab/2.4GHz"), "first one");
+    EXPECT_EQ(manager->loadWifiPassword("Lab/2.4GHz/"), "third one");
+    // Names without a slash or a percent sign keep the key they always had.
+    QSettings file(passwordFile(), QSettings::IniFormat);
+    EXPECT_EQ(unwrapWifiPassword(file.value("General").toString()), "ninth");
+}
+
+TEST_F(SystemManagerTest, WifiPasswordsOfOlderFilesStillLoadAndAreForgottenWhole)
+{
+    SystemManager* manager = start();
+    {
+        // Written as earlier versions did, with the name as the key.
+        testsupport::makeDirs(Utils::fsPath(PathManager::instance()->get(PATH_CONFIG)));
+        QSettings old(passwordFile(), QSettings::IniFormat);
+        old.setValue("Lab/5GHz", wrapWifiPassword("slashed"));
+        old.setValue("50%off", wrapWifiPassword("percent"));
+        old.setValue("Home Net", wrapWifiPassword("plain"));
+        old.sync();
+    }
+    EXPECT_EQ(manager->loadWifiPassword("Lab/5GHz"), "slashed");
+    EXPECT_EQ(manager->loadWifiPassword("50%off"), "percent");
+    EXPECT_EQ(manager->loadWifiPassword("Home Net"), "plain");
+
+    // Saved again, the new entry wins; forgotten, neither form remains.
+    manager->saveWifiPassword("Lab/5GHz", "renewed");
+    EXPECT_EQ(manager->loadWifiPassword("Lab/5GHz"), "renewed");
+    manager->removeWifiPassword("Lab/5GHz");
+    manager->removeWifiPassword("50%off");
+    EXPECT_EQ(manager->loadWifiPassword("Lab/5GHz"), "");
+    EXPECT_EQ(manager->loadWifiPassword("50%off"), "");
+    EXPECT_EQ(manager->loadWifiPassword("Home Net"), "plain");
+}
+
+TEST_F(SystemManagerTest, WifiPasswordFileIsReadableByItsOwnerOnly)
+{
+    SystemManager* manager = start();
+    auto modeOf = [](const QString& path) {
+        struct stat info{};
+        EXPECT_EQ(0, stat(path.toStdString().c_str(), &info));
+        return info.st_mode & 07777;
+    };
+    manager->saveWifiPassword("Workshop", "secret99");
+    EXPECT_EQ(modeOf(passwordFile()), 0600u);
+
+    // A file an earlier version left readable by all is closed at the next use.
+    ASSERT_EQ(0, chmod(passwordFile().toStdString().c_str(), 0644));
+    EXPECT_EQ(manager->loadWifiPassword("Workshop"), "secret99");
+    EXPECT_EQ(modeOf(passwordFile()), 0600u);
+    ASSERT_EQ(0, chmod(passwordFile().toStdString().c_str(), 0644));
+    manager->saveWifiPassword("Lab", "another");
+    EXPECT_EQ(modeOf(passwordFile()), 0600u);
+    EXPECT_EQ(manager->loadWifiPassword("Workshop"), "secret99");
+    manager->removeWifiPassword("Lab");
+    EXPECT_EQ(modeOf(passwordFile()), 0600u);
+}
+
 TEST_F(SystemManagerTest, ClockSyncTriesEveryServerAndReportsAClockThatWasNotSet)
 {
     SystemManager* manager = start();

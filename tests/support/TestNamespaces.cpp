@@ -1,6 +1,7 @@
 #include "support/TestNamespaces.h"
 
 #include "base/Spawn.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
@@ -220,6 +221,17 @@ int runInsideTestNamespaces(const std::string& command, std::string* output)
         if (errno != EINTR)
             return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool waitForCarrier(const std::string& interface, int timeoutMs)
+{
+    return eventually(
+        [&] {
+            std::string state;
+            runInsideTestNamespaces("ip link show " + interface, &state);
+            return state.find("LOWER_UP") != std::string::npos;
+        },
+        timeoutMs, 50000);
 }
 
 std::string runInTestNamespaces(const std::function<void()>& body)

@@ -61,4 +61,8 @@ bool insideTestNamespaces();
 // `output` when given.
 int runInsideTestNamespaces(const std::string& command, std::string* output = nullptr);
 
+// Waits inside the test namespaces until an interface of theirs has its
+// carrier (the kernel marks it a moment after both ends are up).
+bool waitForCarrier(const std::string& interface, int timeoutMs = 10000);
+
 } // namespace testsupport

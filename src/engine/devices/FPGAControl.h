@@ -117,7 +117,8 @@ public:
     // 0 when the FPGA echoed every byte one position later.
     int spiReadbackTest();
 
-    // Writes bytes to a file (board path); the close result, or the failed descriptor.
+    // Writes bytes to a file (board path): the close result (0), or -1 when
+    // the file could not be opened, written whole or closed (logged).
     static int writeFile(const uint8_t* bytes, size_t count, const std::string& path);
 
     // CRC-16/XMODEM.

@@ -2,6 +2,7 @@
 #include "engine/devices/FPGAControl.h"
 
 #include "base/Clock.h"
+#include "base/DurableFile.h"
 #include "base/LogWriter.h"
 #include "base/PThread.h"
 #include "base/RootPath.h"
@@ -233,10 +234,19 @@ int FPGAControl::spiReadbackTest()
 int FPGAControl::writeFile(const uint8_t* bytes, size_t count, const std::string& path)
 {
     printf("filename: %s\n", path.c_str());
+    // Descriptor 0 is a file like any other when standard input is closed.
     const int fd = ::open(rootPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0700);
-    if (fd <= 0)
+    if (fd < 0) {
+        logger()->write(LogError, "FPGAControl::writeFile: open %s: %s", path.c_str(), strerror(errno));
         return fd;
-    const ssize_t written = ::write(fd, bytes, count);
-    printf("data size(%zu)  written(%zd)\n", count, written);
-    return ::close(fd);
+    }
+    // All of it, or a failure: a file cut short must not pass for written.
+    const int written = durable::writeAll(fd, bytes, count);
+    printf("data size(%zu)  written(%zd)\n", count, written == 0 ? static_cast<ssize_t>(count) : -1);
+    if (written != 0)
+        logger()->write(LogError, "FPGAControl::writeFile: write %s: %s", path.c_str(), strerror(-written));
+    const int closed = ::close(fd);
+    if (closed != 0)
+        logger()->write(LogError, "FPGAControl::writeFile: close %s: %s", path.c_str(), strerror(errno));
+    return written != 0 ? -1 : closed;
 }

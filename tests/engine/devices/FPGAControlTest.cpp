@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -264,6 +267,23 @@ TEST(FpgaCrc, SameResultsWhileLinksAreMadeOnOtherThreads)
 
 TEST_F(FpgaLink, DataPackets)
 {
+    // An exact multiple of the chunk size: the last chunk is marked last.
+    const Bytes even = counting(12, 7);
+    EXPECT_EQ(16 + 4, fpga.sendData(even.data(), even.size(), 4));
+    auto evenHeaders = sink.headers();
+    ASSERT_EQ(3u, evenHeaders.size());
+    EXPECT_EQ((std::vector<uint32_t>{0, 1, 2}),
+              (std::vector<uint32_t>{evenHeaders[0].position, evenHeaders[1].position, evenHeaders[2].position}));
+    EXPECT_EQ(even, sink.dataBlock());
+    const Bytes two = counting(8, 1);
+    EXPECT_EQ(16 + 4, fpga.sendData(two.data(), two.size(), 4));
+    evenHeaders = sink.headers();
+    ASSERT_EQ(5u, evenHeaders.size());
+    EXPECT_EQ(0u, evenHeaders[3].position);
+    EXPECT_EQ(2u, evenHeaders[4].position);
+    EXPECT_EQ(two, sink.dataBlock());
+    sink.clear();
+
     const Bytes data = counting(10, 100);
     EXPECT_EQ(16 + 2, fpga.sendData(data.data(), data.size(), 4));
     const auto headers = sink.headers();
@@ -296,6 +316,35 @@ TEST_F(FpgaLink, DataPackets)
     board.faults().failNext(kSpiPath, sim::IoOp::Ioctl, 1, EIO);
     EXPECT_EQ(-EIO, fpga.sendData(data.data(), data.size(), 4));
     EXPECT_EQ(packets, sink.headers().size());
+}
+
+TEST(FpgaFile, WritesAllOrSaysItFailed)
+{
+    testsupport::makeDirs(rootPath("/data/fpga"));
+    testsupport::makeDirs(rootPath("/data/var"));
+    LogWriter::instance()->init("/data/var", "TalvikS", 0, 1 << 20, 2, false);
+    const Bytes data = counting(5000, 3);
+    const std::string written(data.begin(), data.end());
+    ASSERT_EQ(0, FPGAControl::writeFile(data.data(), data.size(), "/data/fpga/out.bin"));
+    EXPECT_EQ(written, testsupport::readFile(rootPath("/data/fpga/out.bin")));
+
+    // A device that is always full: the write fails with ENOSPC.
+    ASSERT_EQ(0, symlink("/dev/full", rootPath("/data/fpga/full.bin").c_str()));
+    EXPECT_EQ(-1, FPGAControl::writeFile(data.data(), data.size(), "/data/fpga/full.bin"));
+    EXPECT_EQ(-1, FPGAControl::writeFile(data.data(), data.size(), "/data/no-such-folder/out.bin"));
+    EXPECT_NE(std::string::npos, logText().find("FPGAControl::writeFile: write /data/fpga/full.bin: No space left on device"));
+
+    // With standard input closed the file gets descriptor 0, and is written all the same.
+    const pid_t child = fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+        close(0);
+        const int rc = FPGAControl::writeFile(data.data(), data.size(), "/data/fpga/zero.bin");
+        _exit(rc == 0 && testsupport::readFile(rootPath("/data/fpga/zero.bin")) == written ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "descriptor 0 was taken for a failure";
 }
 
 TEST_F(FpgaLink, LinePackets)

@@ -154,6 +154,53 @@ TEST(MaskGrid, UniformBlocksComeOutOneLevelLower)
     }
 }
 
+TEST(MaskGrid, BlurOfOneLitPixelIsTheKernelItself)
+{
+    // Cells of one pixel: a single lit cell shows the blur's weights times 255,
+    // truncated: centre 0.147761 (37.68), edges 0.118318 (30.17), corners
+    // 0.0947416 (24.16).
+    panel::startPrinter(8, 8);
+    MaskGrid grid(8, 8, 24);
+    ASSERT_EQ(0, grid.setGridSize(8, 8));
+    std::vector<std::vector<unsigned>> dark(8, std::vector<unsigned>(8, 0));
+    dark[3][4] = 255; // row 3, column 4
+    setLevels(grid, dark);
+    ASSERT_EQ(0, grid.drawBlocks());
+    const QImage frame = panel::frame();
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            const int dx = std::abs(x - 4), dy = std::abs(y - 3);
+            const int expected = dx > 1 || dy > 1 ? 0 : dx + dy == 0 ? 37 : dx + dy == 1 ? 30 : 24;
+            EXPECT_EQ(expected, gray(frame, x, y)) << x << "," << y;
+        }
+}
+
+TEST(MaskGrid, SurfaceHoldsTheExactTruncatedLevels)
+{
+    // Centres at 50 and 150; levels 0 and 50 down the first column and 50
+    // and 100 down the second rise by exactly half a level a row, and the
+    // pixel columns then differ by exactly 50: every level is a multiple of
+    // one half, held exactly, so each pixel is its level truncated.
+    panel::startPrinter(200, 200);
+    MaskGrid grid(200, 200, 24);
+    ASSERT_EQ(0, grid.setGridSize(2, 2));
+    setLevels(grid, {{0, 50}, {50, 100}});
+    ASSERT_EQ(0, grid.showOnPanel());
+    const QImage frame = panel::frame();
+    for (int t = 0; t < 200; ++t) {
+        // Down the pixel columns of the centres, clamped at 0 above the first centre.
+        const int left = t < 50 ? 0 : (t - 50) / 2;
+        ASSERT_EQ(left, gray(frame, 50, t)) << "row " << t;
+        ASSERT_EQ(static_cast<int>(std::floor(0.5 * t + 25)), gray(frame, 150, t)) << "row " << t;
+        if (t < 50)
+            continue; // between the columns the slope is no multiple of a half here
+        for (int x = 0; x < 200; ++x) {
+            const double level = left + 0.5 * (x - 50);
+            ASSERT_EQ(std::max(0, static_cast<int>(std::floor(level))), gray(frame, x, t)) << x << "," << t;
+        }
+    }
+}
+
 TEST(MaskGrid, SurfaceRunsStraightBetweenCellCentresAndStopsAtTheEnds)
 {
     // Cells of 100 x 100 pixels: centres at 50 and 150.
