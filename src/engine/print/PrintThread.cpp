@@ -513,10 +513,7 @@ void PrintThread::setState(PrintThreadState state)
 void PrintThread::printStart()
 {
     const ModelInfo& model = m_para.model;
-    // An unpowered projector has its light off already; switching it off
-    // would only fail and log a light failure.
-    if (m_printer->isProjectorPowered())
-        m_printer->lightOff(0);
+    m_printer->lightOff(0);
     m_printer->setOutputHigh();
     const bool usable = std::isfinite(model.adjustX) && std::isfinite(model.adjustY) && model.adjustX > 0 &&
                         model.adjustY > 0;
