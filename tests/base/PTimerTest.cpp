@@ -195,9 +195,11 @@ TEST(PTimer, ThreadModeExpiriesRaceDeletionAndReuse)
     for (int k = 0; k < 4; ++k)
         tags[k] = timerexpiries::acquire(nullptr, functions[k]);
     std::atomic<bool> done{false};
+    std::atomic<int> started{0};
     std::vector<std::thread> notifiers;
     for (int t = 0; t < 3; ++t)
         notifiers.emplace_back([&] {
+            ++started;
             while (!done) {
                 for (int k = 0; k < 4; ++k) {
                     union sigval value;
@@ -207,17 +209,19 @@ TEST(PTimer, ThreadModeExpiriesRaceDeletionAndReuse)
                 }
             }
         });
+    while (started < 3)
+        std::this_thread::yield();
     for (int i = 0; i < 3000; ++i) {
         const int k = i % 4;
         const int old = tags[k];
         timerexpiries::release(old);
         tags[k] = timerexpiries::acquire(nullptr, functions[k]);
     }
+    EXPECT_TRUE(testsupport::eventually([] { return g_expiriesRun > 0; }, 10000));
     done = true;
     for (auto& notifier : notifiers)
         notifier.join();
     EXPECT_EQ(0, g_foreignExpiries.load());
-    EXPECT_GT(g_expiriesRun.load(), 0);
 
     // A late expiry of a deleted timer runs nothing.
     const int ran = g_expiriesRun;

@@ -21,6 +21,10 @@ using hotplugpeers::usbBlockPath;
 
 namespace {
 
+int g_argc = 1;
+char g_name[] = "services_tests";
+char* g_argv[] = {g_name, nullptr};
+
 // Runs the event loop until `condition` holds or a generous time passes.
 bool processEventsUntil(const std::function<bool()>& condition)
 {
@@ -41,10 +45,7 @@ TEST(Monitor, EventsArriveInTheGuiThread)
         GTEST_SKIP() << "Qt's cross-thread event queue is not instrumented: ThreadSanitizer cannot see its locking";
     // Parenthesised: the body holds commas outside brackets.
     RUN_IN_TEST_NAMESPACES(([] {
-        int argc = 1;
-        char name[] = "services_tests";
-        char* argv[] = {name, nullptr};
-        QCoreApplication app(argc, argv);
+        QCoreApplication app(g_argc, g_argv);
         testsupport::TmpfsMounts mounts;
         run("ip link add eth0 type veth peer name peer0 && ip link set eth0 up");
 
@@ -91,10 +92,7 @@ TEST(Monitor, TheWatcherAndItsOwnerShareOnlyLockedState)
     // watcher. The posted events are delivered only once the watcher has
     // stopped: the thread sanitizer, blind to Qt's queue, follows every step.
     RUN_IN_TEST_NAMESPACES(([] {
-        int argc = 1;
-        char name[] = "services_tests";
-        char* argv[] = {name, nullptr};
-        QCoreApplication app(argc, argv);
+        QCoreApplication app(g_argc, g_argv);
         testsupport::TmpfsMounts mounts;
         std::vector<QString> disks;
         Monitor monitor;

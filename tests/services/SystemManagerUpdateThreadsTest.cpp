@@ -6,7 +6,6 @@
 #include "SystemManagerFixture.h"
 
 #include "nvupserver/Md5.h"
-#include "support/HttpsTestServer.h"
 #include "support/TestSupport.h"
 #include "support/UpdateAnswers.h"
 
@@ -40,15 +39,7 @@ protected:
     {
         SystemManagerTest::SetUp();
         const std::string dir = testsupport::scratchRoot() + "/update";
-        testsupport::makeDirs(dir + "/server");
-        testsupport::makeDirs(dir + "/ca");
-        m_server.reset(new testsupport::HttpsTestServer(dir + "/server", dir + "/ca"));
-        ASSERT_TRUE(m_server->running()) << m_server->error();
-        MachineProbes probes;
-        probes.iniMachine = "TS-100-0042";
-        m_manager = start(probes);
-        m_manager->updateServer().setServers({m_server->baseUrl()});
-        m_manager->updateServer().setCaFile(m_server->caFile());
+        ASSERT_NO_FATAL_FAILURE(startWithUpdateServer(dir, m_server, m_manager));
 
         const std::string package = dir + "/software.bin";
         testsupport::writeFile(package, std::string(200000, 'p'));
