@@ -44,11 +44,15 @@ TEST(PrinterThreads, StatusQueriesDuringAPrintLeaveTheLightAlone)
     constexpr unsigned kLayers = 30;
     ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("queried", kLayers, 0, 0, 1, 1))));
     ASSERT_TRUE(harness::waitForState(printer, waitSettle));
+    // Until the last exposure: afterwards the projector is powered off and
+    // every query fails.
+    sim::DisplayControllerModel& display = harness::machine().board().display();
     std::atomic<bool> done{false};
+    auto asking = [&] { return !done && display.exposures().size() < kLayers; };
     std::atomic<int> queries{0};
     std::vector<std::thread> pages;
     pages.emplace_back([&] {
-        while (!done) {
+        while (asking()) {
             printer->isLightOn();
             uint32_t duty = 0;
             printer->getLightDuty(&duty, nullptr, nullptr, nullptr);
@@ -56,7 +60,7 @@ TEST(PrinterThreads, StatusQueriesDuringAPrintLeaveTheLightAlone)
         }
     });
     pages.emplace_back([&] {
-        while (!done) {
+        while (asking()) {
             printer->printProjectorVersions(0);
             ++queries;
             std::this_thread::sleep_for(std::chrono::microseconds(50));
@@ -69,11 +73,11 @@ TEST(PrinterThreads, StatusQueriesDuringAPrintLeaveTheLightAlone)
     ASSERT_TRUE(finished);
     EXPECT_GT(queries.load(), 0);
     EXPECT_STREQ("0", printer->getPrintExitValue());
-    const auto exposures = harness::machine().board().display().exposures();
+    const auto exposures = display.exposures();
     ASSERT_EQ(kLayers, exposures.size());
     for (const auto& exposure : exposures)
         EXPECT_FALSE(exposure.isOpen());
-    EXPECT_FALSE(harness::machine().board().display().isLightOn());
+    EXPECT_FALSE(display.isLightOn());
 }
 
 TEST(PrinterThreads, AHomingAndAPrintNeverRunTogether)
