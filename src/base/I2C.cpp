@@ -98,11 +98,10 @@ I2C::~I2C()
 
 int I2C::open(const std::string& path, uint16_t address)
 {
-    close();
-    m_messages[0].addr = address;
-    m_messages[0].flags = 0;
-    m_messages[1].addr = address;
-    m_messages[1].flags = I2C_M_RD;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_fd != 0)
+        OpenDeviceTable::instance().release(m_fd);
+    m_address = address;
     const int fd = OpenDeviceTable::instance().acquire(path);
     m_fd = fd > 0 ? fd : 0;
     return fd;
@@ -110,17 +109,22 @@ int I2C::open(const std::string& path, uint16_t address)
 
 int I2C::close()
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_fd != 0)
         OpenDeviceTable::instance().release(m_fd);
     m_fd = 0;
     return 0;
 }
 
-int I2C::transact(uint32_t messages, const char* failure)
+int I2C::transact(i2c_msg* messages, uint32_t count, const char* failure)
 {
-    i2c_rdwr_ioctl_data data{m_messages, messages};
-    if (!isOpen() || SysIo::instance().ioctl(m_fd, I2C_RDWR, &data) < 0) {
-        const int error = isOpen() ? errno : EBADF;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (uint32_t i = 0; i < count; ++i)
+        messages[i].addr = m_address;
+    const int fd = m_fd;
+    i2c_rdwr_ioctl_data data{messages, count};
+    if (fd <= 0 || SysIo::instance().ioctl(fd, I2C_RDWR, &data) < 0) {
+        const int error = fd > 0 ? errno : EBADF;
         printf(failure, error, strerror(error));
         return -error;
     }
@@ -130,19 +134,22 @@ int I2C::transact(uint32_t messages, const char* failure)
 int I2C::read(const uint8_t* txBuf, uint16_t txLength, uint8_t* rxBuf, uint16_t rxLength)
 {
     TALVIKS_ASSERT(txBuf && rxBuf);
-    m_messages[0].buf = const_cast<uint8_t*>(txBuf); // the kernel only reads a write message
-    m_messages[0].len = txLength;
-    m_messages[1].buf = rxBuf;
-    m_messages[1].len = rxLength;
-    return transact(2, "I2C Read Fail: ERRNO (%i), MSG(%s)");
+    i2c_msg messages[2]{};
+    messages[0].buf = const_cast<uint8_t*>(txBuf); // the kernel only reads a write message
+    messages[0].len = txLength;
+    messages[1].flags = I2C_M_RD;
+    messages[1].buf = rxBuf;
+    messages[1].len = rxLength;
+    return transact(messages, 2, "I2C Read Fail: ERRNO (%i), MSG(%s)");
 }
 
 int I2C::write(const uint8_t* buf, int count)
 {
     TALVIKS_ASSERT(buf && count > 0 && count < 64);
-    m_messages[0].buf = const_cast<uint8_t*>(buf);
-    m_messages[0].len = static_cast<uint16_t>(count);
-    return transact(1, "I2C Write Fail: ERRNO (%i), MSG(%s)");
+    i2c_msg message{};
+    message.buf = const_cast<uint8_t*>(buf);
+    message.len = static_cast<uint16_t>(count);
+    return transact(&message, 1, "I2C Write Fail: ERRNO (%i), MSG(%s)");
 }
 
 int I2C::writeCommand(uint8_t command, const uint8_t* data, int count)
@@ -151,9 +158,10 @@ int I2C::writeCommand(uint8_t command, const uint8_t* data, int count)
     uint8_t buffer[64];
     buffer[0] = command;
     memcpy(buffer + 1, data, static_cast<size_t>(count));
-    m_messages[0].buf = buffer;
-    m_messages[0].len = static_cast<uint16_t>(count + 1);
-    return transact(1, "I2C Write Fail: ERRNO (%i), MSG(%s)");
+    i2c_msg message{};
+    message.buf = buffer;
+    message.len = static_cast<uint16_t>(count + 1);
+    return transact(&message, 1, "I2C Write Fail: ERRNO (%i), MSG(%s)");
 }
 
 } // namespace HardwareInterface

@@ -4,14 +4,18 @@
 
 #include <linux/i2c.h>
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace HardwareInterface {
 
 // One device on an i2c-dev bus node. Objects on the same node share one
 // descriptor through a process-wide table with a reference count; the node is
-// closed when the last of them lets go. One thread at a time per object.
+// closed when the last of them lets go. Any thread may use an object: each
+// transfer is one transaction whose messages are built for that call, and
+// transfers, open and close of one object take turns.
 class I2C : noncopyable
 {
 public:
@@ -21,7 +25,7 @@ public:
     // The shared descriptor (> 0), or -1. Opening again lets go of the previous node first.
     int open(const std::string& path, uint16_t address);
     int close();
-    bool isOpen() const { return m_fd > 0; }
+    bool isOpen() const { return m_fd.load() > 0; }
 
     // Writes txLength bytes, then reads rxLength bytes in the same transaction
     // (a repeated start between them); 0 or the negative errno.
@@ -32,12 +36,13 @@ public:
     int writeCommand(uint8_t command, const uint8_t* data, int count);
 
 private:
-    // The first `messages` of m_messages as one transaction; `failure` is
-    // printed with the errno when it fails.
-    int transact(uint32_t messages, const char* failure);
+    // The caller's messages, addressed to the device, as one transaction;
+    // `failure` is printed with the errno when it fails.
+    int transact(i2c_msg* messages, uint32_t count, const char* failure);
 
-    int m_fd = 0;
-    i2c_msg m_messages[2]{};
+    std::mutex m_mutex; // one transfer, open or close at a time
+    std::atomic<int> m_fd{0};
+    uint16_t m_address = 0;
 };
 
 } // namespace HardwareInterface

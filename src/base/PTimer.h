@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/TimerExpiries.h"
 #include "base/noncopyable.h"
 
 #include <signal.h>
@@ -26,9 +27,6 @@ inline sigset_t timerSignalSet()
     sigaddset(&set, timerSignal());
     return set;
 }
-
-typedef void (*TimerSignalFunc)(int signalNumber);
-typedef void (*TimerThreadFunc)(union sigval value);
 
 // A POSIX interval timer with a millisecond interface. In signal mode (0) an
 // expiry raises timerSignal() and runs this timer's own handler in signal context;
@@ -72,5 +70,5 @@ private:
     timer_t m_timerId{};
     sigevent m_event{};
     struct sigaction m_action{};
-    int m_slot = -1; // entry in the expiry table, -1 until created
+    int m_tag = 0; // in the expiry table; 0 until created
 };

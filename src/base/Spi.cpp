@@ -15,13 +15,14 @@ Spi::Spi() = default;
 
 Spi::~Spi()
 {
-    close();
+    closeLocked();
 }
 
 int Spi::open(const char* path, uint8_t mode, uint8_t bitsPerWord, uint32_t speedHz, uint8_t csChange,
               OpenStep* failed)
 {
-    close();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    closeLocked();
     OpenStep ignored;
     OpenStep& step = failed ? *failed : ignored;
     step = OpenStep::None;
@@ -63,14 +64,21 @@ int Spi::open(const char* path, uint8_t mode, uint8_t bitsPerWord, uint32_t spee
 
 int Spi::close()
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    closeLocked();
+    return 0;
+}
+
+void Spi::closeLocked()
+{
     if (m_fd > 0)
         SysIo::instance().close(m_fd);
     m_fd = 0;
-    return 0;
 }
 
 int Spi::message(const void* tx, void* rx, uint32_t length)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!isOpen()) {
         errno = EBADF;
         return -1;

@@ -4,13 +4,16 @@
 
 #include <linux/spi/spidev.h>
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 
 namespace HardwareInterface {
 
 // An spidev node: full-duplex messages at the mode, word size and clock set
-// at open. One thread at a time; the owner serialises access. The descriptor
-// is 0 while the node is closed.
+// at open. Any thread may use an object: each message is built for its call,
+// and messages, open and close take turns, so none goes out half set up or
+// to a descriptor being closed. The descriptor is 0 while the node is closed.
 class Spi : noncopyable
 {
 public:
@@ -25,7 +28,7 @@ public:
     int open(const char* path, uint8_t mode, uint8_t bitsPerWord, uint32_t speedHz, uint8_t csChange,
              OpenStep* failed = nullptr);
     int close();
-    bool isOpen() const { return m_fd > 0; }
+    bool isOpen() const { return m_fd.load() > 0; }
 
     // Each is one message; the byte count or the negative errno.
     int write(const void* buffer, uint32_t length);
@@ -38,8 +41,10 @@ public:
 
 private:
     int message(const void* tx, void* rx, uint32_t length);
+    void closeLocked();
 
-    int m_fd = 0;
+    std::mutex m_mutex; // one message, open or close at a time
+    std::atomic<int> m_fd{0};
     spi_ioc_transfer m_transfer{};
 };
 

@@ -19,12 +19,13 @@ Uart::Uart() = default;
 Uart::~Uart()
 {
     // The object cannot be copied, so nothing else can still use the descriptor.
-    close();
+    closeLocked();
 }
 
 int Uart::open(const char* path, int baud, char parity, int dataBits, int stopBits)
 {
-    close();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    closeLocked();
     const int fd = SysIo::instance().open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         puts("failed to open com");
@@ -49,6 +50,12 @@ int Uart::open(const char* path, int baud, char parity, int dataBits, int stopBi
 
 int Uart::close()
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return closeLocked();
+}
+
+int Uart::closeLocked()
+{
     if (m_fd <= 0)
         return 0;
     const int rc = SysIo::instance().close(m_fd);
@@ -58,12 +65,14 @@ int Uart::close()
 
 void Uart::setTimeout(int ms)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_timeoutSec = ms / 1000;
     m_timeoutUsec = (ms % 1000) * 1000;
 }
 
 int Uart::write(const void* buffer, int length)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!isOpen())
         return -ENOENT;
     if (length <= 0)
@@ -85,6 +94,7 @@ int Uart::waitReadable() const
 
 int Uart::read(void* buffer, int count)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!isOpen())
         return -ENOENT;
     char* bytes = static_cast<char*>(buffer);
@@ -116,6 +126,7 @@ int Uart::read(void* buffer, int count)
 
 int Uart::recvLine(char* buffer, int capacity)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!isOpen() || capacity < 2)
         return -ENOENT;
     int count = 0;
@@ -146,6 +157,7 @@ int Uart::recvLine(char* buffer, int capacity)
 
 int Uart::flushInput()
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!isOpen()) {
         errno = EBADF;
         return -1;
@@ -155,6 +167,7 @@ int Uart::flushInput()
 
 int Uart::flush()
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!isOpen()) {
         errno = EBADF;
         return -1;

@@ -2,10 +2,16 @@
 
 #include "base/noncopyable.h"
 
+#include <atomic>
+#include <mutex>
+
 namespace HardwareInterface {
 
-// A serial port through termios, raw 8-bit bytes. One thread at a time; the
-// owner serialises access. The descriptor is 0 while the port is closed.
+// A serial port through termios, raw 8-bit bytes. Any thread may use an
+// object: calls take turns, so a write goes out whole even when a signal
+// cuts it short, and nothing reads or writes a descriptor being closed. An
+// exchange of several calls is the owner's to keep together. The descriptor
+// is 0 while the port is closed.
 class Uart : noncopyable
 {
 public:
@@ -16,7 +22,7 @@ public:
     int open(const char* path, int baud, char parity, int dataBits, int stopBits);
     // The result of close, or 0 when not open.
     int close();
-    bool isOpen() const { return m_fd > 0; }
+    bool isOpen() const { return m_fd.load() > 0; }
 
     // How long each wait for the next byte lasts.
     void setTimeout(int ms);
@@ -40,10 +46,12 @@ public:
 private:
     // 1 readable, 0 timed out, -1 failed (errno set).
     int waitReadable() const;
+    int closeLocked();
 
+    std::mutex m_mutex; // one call at a time
     int m_timeoutSec = 5;
     int m_timeoutUsec = 0;
-    int m_fd = 0;
+    std::atomic<int> m_fd{0};
 };
 
 } // namespace HardwareInterface

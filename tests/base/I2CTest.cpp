@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <type_traits>
@@ -156,4 +158,88 @@ TEST_F(I2COnBoard, OpenAndCloseFromManyThreads)
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(0, board.openFiles(kBus));
+}
+
+namespace {
+
+// Answers the convention of the test below: a command byte c is written
+// alone or with c repeated (c % 8) + 1 times; a read after command c gets
+// (c & 1 ? 16 : 1) bytes of c ^ 0xFF. Anything else is a transaction that
+// mixed two callers' messages, and is counted.
+class ConventionTarget : public sim::I2cTarget
+{
+public:
+    static size_t writeLength(uint8_t command) { return command % 8 + 2; }
+    static uint16_t readLength(uint8_t command) { return command & 1 ? 16 : 1; }
+
+    int transfer(i2c_msg* messages, size_t count) override
+    {
+        if (count == 1 && !(messages[0].flags & I2C_M_RD)) {
+            const uint8_t* bytes = messages[0].buf;
+            bool whole = messages[0].len == writeLength(bytes[0]);
+            for (size_t i = 1; whole && i < messages[0].len; ++i)
+                whole = bytes[i] == bytes[0];
+            m_mixed += !whole;
+            return 0;
+        }
+        if (count == 2 && messages[0].len == 1 && (messages[1].flags & I2C_M_RD) &&
+            messages[1].len == readLength(messages[0].buf[0])) {
+            memset(messages[1].buf, messages[0].buf[0] ^ 0xFF, messages[1].len);
+            return 0;
+        }
+        ++m_mixed;
+        return -EREMOTEIO;
+    }
+
+    int mixed() const { return m_mixed.load(); }
+
+private:
+    std::atomic<int> m_mixed{0};
+};
+
+} // namespace
+
+TEST_F(I2COnBoard, TransactionsFromManyThreadsStayWhole)
+{
+    // Status queries and commands reach one device from several threads at
+    // once (the print thread switching the light, pages reading versions).
+    auto target = std::make_shared<ConventionTarget>();
+    bus->attachTarget(0x2A, target);
+    I2C i2c;
+    ASSERT_GT(i2c.open(kBus, 0x2A), 0);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 3000; ++i) {
+                if (t % 2 == 0) {
+                    const uint8_t command = static_cast<uint8_t>(0x10 + t + (i & 1));
+                    // The reply is followed by a guard a longer reply would overwrite.
+                    struct
+                    {
+                        uint8_t reply[16];
+                        uint8_t guard[32];
+                    } in;
+                    memset(&in, 0xEE, sizeof in);
+                    const uint16_t length = ConventionTarget::readLength(command);
+                    const int rc = i2c.read(&command, 1, in.reply, length);
+                    bool ok = rc == 0;
+                    for (uint16_t b = 0; ok && b < length; ++b)
+                        ok = in.reply[b] == (command ^ 0xFF);
+                    for (size_t b = length; ok && b < sizeof in.reply; ++b)
+                        ok = in.reply[b] == 0xEE;
+                    for (uint8_t g : in.guard)
+                        ok = ok && g == 0xEE;
+                    wrong += !ok;
+                } else {
+                    const uint8_t command = static_cast<uint8_t>(0x40 + 8 * t + i % 8);
+                    const std::vector<uint8_t> data(ConventionTarget::writeLength(command) - 1, command);
+                    wrong += i2c.writeCommand(command, data.data(), static_cast<int>(data.size())) != 0;
+                }
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(0, wrong.load());
+    EXPECT_EQ(0, target->mixed());
 }

@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 using testsupport::monotonicMs;
 
@@ -163,6 +164,75 @@ TEST(PTimer, ThreadModeRunsTheFunctionWithItsValue)
     timer.start(20);
     ASSERT_TRUE(waitFor(g_threadValue, 111, 3000));
     EXPECT_EQ(111, g_threadValue);
+}
+
+namespace {
+
+// Which timer the expiry on this thread belongs to, and expiries that ran
+// another timer's function.
+thread_local int t_expiryOf = -1;
+std::atomic<int> g_foreignExpiries{0};
+std::atomic<int> g_expiriesRun{0};
+
+template <int K>
+void expiryOf(union sigval value)
+{
+    ++g_expiriesRun;
+    if (value.sival_int != 111 || t_expiryOf != K)
+        ++g_foreignExpiries;
+}
+
+} // namespace
+
+TEST(PTimer, ThreadModeExpiriesRaceDeletionAndReuse)
+{
+    // The C library's notification threads are unknown to the thread
+    // sanitizer, so they are played here by threads it knows: expiries keep
+    // arriving while their timers are deleted and their entries taken by
+    // new timers. Each runs its own timer's function or nothing.
+    const TimerThreadFunc functions[4] = {expiryOf<0>, expiryOf<1>, expiryOf<2>, expiryOf<3>};
+    std::atomic<int> tags[4];
+    for (int k = 0; k < 4; ++k)
+        tags[k] = timerexpiries::acquire(nullptr, functions[k]);
+    std::atomic<bool> done{false};
+    std::atomic<int> started{0};
+    std::vector<std::thread> notifiers;
+    for (int t = 0; t < 3; ++t)
+        notifiers.emplace_back([&] {
+            ++started;
+            while (!done) {
+                for (int k = 0; k < 4; ++k) {
+                    union sigval value;
+                    value.sival_int = tags[k];
+                    t_expiryOf = k;
+                    timerexpiries::dispatchThread(value);
+                }
+            }
+        });
+    while (started < 3)
+        std::this_thread::yield();
+    for (int i = 0; i < 3000; ++i) {
+        const int k = i % 4;
+        const int old = tags[k];
+        timerexpiries::release(old);
+        tags[k] = timerexpiries::acquire(nullptr, functions[k]);
+    }
+    EXPECT_TRUE(testsupport::eventually([] { return g_expiriesRun > 0; }, 10000));
+    done = true;
+    for (auto& notifier : notifiers)
+        notifier.join();
+    EXPECT_EQ(0, g_foreignExpiries.load());
+
+    // A late expiry of a deleted timer runs nothing.
+    const int ran = g_expiriesRun;
+    const int deleted = tags[0];
+    timerexpiries::release(deleted);
+    union sigval late;
+    late.sival_int = deleted;
+    timerexpiries::dispatchThread(late);
+    EXPECT_EQ(ran, g_expiriesRun.load());
+    for (int k = 1; k < 4; ++k)
+        timerexpiries::release(tags[k]);
 }
 
 TEST(PTimer, CreateWithoutItsCallbackStopsTheProcess)

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <memory>
+#include <thread>
+#include <vector>
 
 using HardwareInterface::Spi;
 
@@ -107,4 +110,36 @@ TEST_F(SpiOnBoard, AMissingNodeDoesNotOpen)
     // Not attached: under a scratch root the host's own nodes stay untouched.
     EXPECT_EQ(-1, spi.open("/dev/spidev1.0", SPI_MODE_0, 8, 500000, 0));
     EXPECT_FALSE(spi.isOpen());
+}
+
+TEST_F(SpiOnBoard, TransfersFromManyThreadsSeeOneWholeSetUp)
+{
+    // Another thread opening the node again with other settings: every
+    // transfer goes out whole, with either the old or the new settings.
+    ASSERT_EQ(0, spi.open(kNode, SPI_MODE_0, 8, 1000000, 0));
+    std::atomic<bool> done{false};
+    std::atomic<int> failed{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back([&, t] {
+            uint8_t frame[5] = {static_cast<uint8_t>(t), 1, 2, 3, 4};
+            uint8_t reply[5] = {};
+            while (!done)
+                failed += spi.transfer(frame, reply, 5) != 5;
+        });
+    for (int i = 0; i < 2000; ++i) {
+        const bool wide = i % 2 == 0;
+        ASSERT_EQ(0, spi.open(kNode, SPI_MODE_0, wide ? 16 : 8, wide ? 2000000 : 1000000, 0));
+    }
+    done = true;
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(0, failed.load());
+    for (const auto& t : chip->transfers()) {
+        const bool narrow = t.speedHz == 1000000u && t.bitsPerWord == 8;
+        const bool wide = t.speedHz == 2000000u && t.bitsPerWord == 16;
+        ASSERT_TRUE(narrow || wide) << t.speedHz << " Hz, " << int(t.bitsPerWord) << " bits";
+    }
+    spi.close();
+    EXPECT_EQ(0, board.openFiles(kNode));
 }

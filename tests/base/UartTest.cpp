@@ -266,6 +266,58 @@ TEST_F(UartOnPty, WriteDeliversEveryByteThroughSignals)
     EXPECT_TRUE(received == data);
 }
 
+TEST_F(UartOnPty, WritesFromTwoThreadsArriveWhole)
+{
+    // Signals cut blocked writes short; the rest of a frame must still go
+    // out before another thread's frame.
+    struct sigaction action{};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGUSR1, &action, nullptr);
+
+    constexpr size_t kFrame = 4096;
+    constexpr int kFrames = 24;
+    std::string received;
+    std::thread reader([&] {
+        while (received.size() < 2 * kFrames * kFrame) {
+            const std::string part = peer.receive(1024, 2000);
+            if (part.empty())
+                break;
+            received += part;
+            pause(1);
+        }
+    });
+    std::atomic<int> running{2};
+    std::vector<std::thread> writers;
+    std::vector<pthread_t> ids(2);
+    std::atomic<int> started{0};
+    for (int w = 0; w < 2; ++w)
+        writers.emplace_back([&, w] {
+            ids[w] = pthread_self();
+            ++started;
+            const std::string frame(kFrame, static_cast<char>('A' + w));
+            for (int f = 0; f < kFrames; ++f)
+                EXPECT_EQ(0, uart.write(frame.data(), static_cast<int>(frame.size())));
+            --running;
+        });
+    while (started < 2)
+        std::this_thread::yield();
+    while (running > 0) {
+        for (int w = 0; w < 2; ++w)
+            pthread_kill(ids[w], SIGUSR1);
+        pause(1);
+    }
+    for (auto& writer : writers)
+        writer.join();
+    reader.join();
+    ASSERT_EQ(2 * kFrames * kFrame, received.size());
+    for (size_t at = 0; at < received.size(); at += kFrame) {
+        const std::string frame = received.substr(at, kFrame);
+        ASSERT_EQ(std::string::npos, frame.find_first_not_of(frame[0])) << "frame " << at / kFrame << " mixes two writers";
+    }
+}
+
 TEST(Uart, DescriptorsAbove1023AreWaitedOnSafely)
 {
     std::vector<int> filler;

@@ -37,6 +37,21 @@ SystemManager* SystemManagerTest::start(const MachineProbes& probes)
     return SystemManager::instance();
 }
 
+void SystemManagerTest::startWithUpdateServer(const std::string& dir,
+                                              std::unique_ptr<testsupport::HttpsTestServer>& server,
+                                              SystemManager*& manager)
+{
+    testsupport::makeDirs(dir + "/server");
+    testsupport::makeDirs(dir + "/ca");
+    server.reset(new testsupport::HttpsTestServer(dir + "/server", dir + "/ca"));
+    ASSERT_TRUE(server->running()) << server->error();
+    MachineProbes probes;
+    probes.iniMachine = "TS-100-0042";
+    manager = start(probes);
+    manager->updateServer().setServers({server->baseUrl()});
+    manager->updateServer().setCaFile(server->caFile());
+}
+
 void SystemManagerTest::makeVersionFolder(const QString& boardDir, const std::string& name)
 {
     testsupport::makeDirs(Utils::fsPath(boardDir) + "/" + name);

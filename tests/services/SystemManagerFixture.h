@@ -1,6 +1,7 @@
 #pragma once
 
 #include "services/SystemManager.h"
+#include "support/HttpsTestServer.h"
 #include "support/RecordingShell.h"
 
 #include <gtest/gtest.h>
@@ -29,6 +30,10 @@ protected:
 
     // Scripts the probes, writes the files and creates the singleton.
     SystemManager* start(const MachineProbes& probes = MachineProbes());
+    // An HTTPS update server of the test's own in `dir`, and the singleton
+    // started for the machine TS-100-0042 and pointed at that server.
+    void startWithUpdateServer(const std::string& dir, std::unique_ptr<testsupport::HttpsTestServer>& server,
+                               SystemManager*& manager);
     // A version folder under a path of the table (a board path).
     static void makeVersionFolder(const QString& boardDir, const std::string& name);
     // Everything the process log holds so far.

@@ -27,16 +27,7 @@ protected:
             GTEST_SKIP() << "Qt's cross-thread event queue is not instrumented: ThreadSanitizer cannot see its locking";
         SystemManagerTest::SetUp();
         m_dir = testsupport::scratchRoot() + "/update";
-        testsupport::makeDirs(m_dir + "/server");
-        testsupport::makeDirs(m_dir + "/ca");
-        m_server.reset(new testsupport::HttpsTestServer(m_dir + "/server", m_dir + "/ca"));
-        ASSERT_TRUE(m_server->running()) << m_server->error();
-
-        MachineProbes probes;
-        probes.iniMachine = "TS-100-0042";
-        m_manager = start(probes);
-        m_manager->updateServer().setServers({m_server->baseUrl()});
-        m_manager->updateServer().setCaFile(m_server->caFile());
+        ASSERT_NO_FATAL_FAILURE(startWithUpdateServer(m_dir, m_server, m_manager));
         record();
 
         // A package of 300 kB for the software.

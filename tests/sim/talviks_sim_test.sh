@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The simulator from its command line: a sample print runs to "0" with a frame
-# and a timeline row per layer; an abort ends with status 2 and the light off
+# and a timeline row per layer, and logs no error up to the shutdown; an abort ends with status 2 and the light off
 # at once; a test pattern and a mask grid each give their frame; a bad
 # command line is refused. The engine's own traces stay out of the output,
 # in a file the summary names.
@@ -23,6 +23,7 @@ grep -q '0 shorter than requested' "$root/a.txt" || fail "an exposure was short"
 grep -q "^Engine traces: $root/a/engine-traces.txt$" "$root/a.txt" || fail "no word of the engine's traces"
 grep -q 'smem_len' "$root/a/engine-traces.txt" || fail "the engine's traces are not in their file"
 grep -q 'smem_len' "$root/a.txt" && fail "the engine's traces reached the simulator's output"
+grep '\[ERRO\]' "$root/a/data/var/TalvikS.log" && fail "a print that went well logged an error"
 
 TALVIKS_ROOT=$root/b "${sim[@]}" --speed 200 --quiet --no-frames --abort-at 1 --out "$root/b/out" "$root/sample.qds" \
     >"$root/b.txt" 2>&1

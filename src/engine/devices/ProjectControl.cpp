@@ -53,6 +53,12 @@ ProjectControl::~ProjectControl()
 
 int ProjectControl::connect()
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return connectLocked();
+}
+
+int ProjectControl::connectLocked()
+{
     if (isConnected())
         return 0;
     if (m_i2c.open(m_device, kAddress) <= 0) {
@@ -64,12 +70,14 @@ int ProjectControl::connect()
 
 int ProjectControl::disconnect()
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_i2c.close();
 }
 
 int ProjectControl::initialize()
 {
-    connect();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    connectLocked();
     if (!isConnected())
         return -1;
     if (setupVideoInput() != 0) {
@@ -81,6 +89,18 @@ int ProjectControl::initialize()
 
 int ProjectControl::i2c_write(uint8_t command, const uint8_t* data, int count)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return sendCommand(command, data, count);
+}
+
+int ProjectControl::i2c_read(uint8_t command, uint8_t* reply, int count)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return readReply(command, reply, count);
+}
+
+int ProjectControl::sendCommand(uint8_t command, const uint8_t* data, int count)
+{
     TALVIKS_ASSERT(count >= 1 && count <= 63 && data);
     const int rc = m_i2c.writeCommand(command, data, count);
     if (rc < 0)
@@ -88,7 +108,7 @@ int ProjectControl::i2c_write(uint8_t command, const uint8_t* data, int count)
     return rc;
 }
 
-int ProjectControl::i2c_read(uint8_t command, uint8_t* reply, int count)
+int ProjectControl::readReply(uint8_t command, uint8_t* reply, int count)
 {
     TALVIKS_ASSERT(count >= 1 && count <= 63 && reply);
     const int rc = m_i2c.read(&command, 1, reply, static_cast<uint16_t>(count));
@@ -99,7 +119,7 @@ int ProjectControl::i2c_read(uint8_t command, uint8_t* reply, int count)
 
 int ProjectControl::writeByte(uint8_t command, uint8_t value)
 {
-    return i2c_write(command, &value, 1);
+    return sendCommand(command, &value, 1);
 }
 
 int ProjectControl::setupVideoInput()
@@ -110,11 +130,11 @@ int ProjectControl::setupVideoInput()
     int result = 0;
     result |= writeByte(0x1A, 1);
     PThread::msleep(20);
-    result |= i2c_write(0x12, size, 4);
+    result |= sendCommand(0x12, size, 4);
     PThread::msleep(20);
-    result |= i2c_write(0x2E, size, 4);
+    result |= sendCommand(0x2E, size, 4);
     PThread::msleep(20);
-    result |= i2c_write(0x10, crop, 8);
+    result |= sendCommand(0x10, crop, 8);
     PThread::msleep(20);
     result |= writeByte(0x07, 0x43);
     PThread::msleep(20);
@@ -151,18 +171,21 @@ bool ProjectControl::isPowerOn()
 
 int ProjectControl::lightOn()
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     return writeByte(0x52, 4);
 }
 
 int ProjectControl::lightOff()
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     return writeByte(0x52, 0);
 }
 
 bool ProjectControl::isLightOn()
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     uint8_t state = 0;
-    return i2c_read(0x53, &state, 1) == 0 && state == 4;
+    return readReply(0x53, &state, 1) == 0 && state == 4;
 }
 
 int ProjectControl::setCurrent(int current)
@@ -170,13 +193,13 @@ int ProjectControl::setCurrent(int current)
     current = clampCurrent(current, "setCurrent");
     std::lock_guard<std::mutex> lock(m_mutex);
     uint8_t block[6] = {};
-    const int read = i2c_read(0x5D, block, 6);
+    const int read = readReply(0x5D, block, 6);
     // A block that could not be read is not written, nor is the limit changed.
     if (read != 0)
         return read;
     block[4] = static_cast<uint8_t>(current & 0xFF);
     block[5] = static_cast<uint8_t>((current >> 8) & 3);
-    const int rc = i2c_write(0x54, block, 6);
+    const int rc = sendCommand(0x54, block, 6);
     logger()->write(LogInfo, "Change Projector Current (%i)", current);
     writeIndirect(2, illumLimitCode(static_cast<unsigned int>(current)));
     return rc;
@@ -187,22 +210,23 @@ int ProjectControl::setMaxCurrent(int current)
     current = clampCurrent(current, "setMaxCurrent");
     std::lock_guard<std::mutex> lock(m_mutex);
     uint8_t block[6] = {};
-    const int read = i2c_read(0x5D, block, 6);
+    const int read = readReply(0x5D, block, 6);
     if (read != 0) {
         logger()->write(LogInfo, "Change Projector Max Current (%i) Error", current);
         return read;
     }
     block[4] = static_cast<uint8_t>(current & 0xFF);
     block[5] = static_cast<uint8_t>((current >> 8) & 3);
-    const int rc = i2c_write(0x5C, block, 6);
+    const int rc = sendCommand(0x5C, block, 6);
     logger()->write(LogInfo, "Change Projector Max Current (%i)", current);
     return rc;
 }
 
 int ProjectControl::getCurrent(uint16_t* current)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     uint8_t block[6] = {};
-    const int rc = i2c_read(0x55, block, 6);
+    const int rc = readReply(0x55, block, 6);
     *current = rc == 0 ? static_cast<uint16_t>(block[4] + 256 * block[5]) : 0;
     return rc;
 }
@@ -233,8 +257,9 @@ int ProjectControl::setVbiasDuration()
 
 int ProjectControl::printVersions(int)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     uint8_t versions[16] = {};
-    const int rc = i2c_read(0xD2, versions, 16);
+    const int rc = readReply(0xD2, versions, 16);
     if (rc != 0)
         return rc;
     static const char* const formats[4] = {"Application Version: %i.%i.%i\n", "API Version: %i.%i.%i\n",
@@ -248,9 +273,10 @@ int ProjectControl::printVersions(int)
 
 int ProjectControl::getSoftwareVersion()
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     for (int attempt = 0; attempt < 5; ++attempt) {
         uint8_t record[4] = {};
-        if (i2c_read(0xD2, record, 4) == 0) {
+        if (readReply(0xD2, record, 4) == 0) {
             printf("Projector Software Version: %u.%u.%u\n", record[3], record[2],
                    static_cast<unsigned int>(record[0] | record[1] << 8));
             return 0;
@@ -262,8 +288,9 @@ int ProjectControl::getSoftwareVersion()
 
 int ProjectControl::getShowStatus(uint32_t* status)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     uint8_t value = 0;
-    if (i2c_read(0xD0, &value, 1) != 0) {
+    if (readReply(0xD0, &value, 1) != 0) {
         logger()->write(LogError, "Fail to read Show Status(%02X)", 0xD0);
         return -1;
     }
@@ -273,10 +300,12 @@ int ProjectControl::getShowStatus(uint32_t* status)
 
 int ProjectControl::beginUpdate()
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     return writeByte(0x1A, 1);
 }
 
 int ProjectControl::endUpdate()
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     return writeByte(0x1A, 0);
 }

@@ -12,6 +12,10 @@
 // i2c-dev bus, and its power line (GPIO 30). Results are 0 or a negative
 // errno unless an operation says otherwise; nothing is sent while the device
 // is not open (-EBADF).
+//
+// Any thread may call it (the print thread switches the light while pages
+// ask for its state and versions): each operation has the bus to itself
+// from its first message to its last.
 class ProjectControl : noncopyable
 {
 public:
@@ -58,6 +62,10 @@ public:
     int endUpdate();
 
 private:
+    // The steps below run with m_mutex held.
+    int connectLocked();
+    int sendCommand(uint8_t command, const uint8_t* data, int count);
+    int readReply(uint8_t command, uint8_t* reply, int count);
     int setupVideoInput();
     int writeByte(uint8_t command, uint8_t value);
     // Selects an indirect register and writes it, as one step.
@@ -65,7 +73,8 @@ private:
 
     HardwareInterface::I2C m_i2c;
     const std::string m_device;
-    // Orders the multi-message steps (indirect registers, read-modify-write of the current).
+    // Held for each operation's messages, so that no other caller's come
+    // between them (indirect registers, read-modify-write of the current).
     std::mutex m_mutex;
 };
 

@@ -36,23 +36,23 @@ int UVLightControl::initialize(ProjectControl* projectCtl)
         return -1;
     }
     m_projectCtl = projectCtl;
-    m_projectCtl->powerOn();
-    return m_projectCtl->initialize();
+    projectCtl->powerOn();
+    return projectCtl->initialize();
 }
 
 bool UVLightControl::lightOn()
 {
-    return ready("lightOn") && m_projectCtl->lightOn() == 0;
+    return ready("lightOn") && m_projectCtl.load()->lightOn() == 0;
 }
 
 int UVLightControl::lightOff(int)
 {
-    return ready("lightOff") && m_projectCtl->lightOff() == 0 ? 1 : 0;
+    return ready("lightOff") && m_projectCtl.load()->lightOff() == 0 ? 1 : 0;
 }
 
 int UVLightControl::isLightOn()
 {
-    return ready("isLightOn") && m_projectCtl->isLightOn() ? 1 : 0;
+    return ready("isLightOn") && m_projectCtl.load()->isLightOn() ? 1 : 0;
 }
 
 int UVLightControl::setDuty(uint32_t duty0, uint32_t, uint32_t, uint32_t)
@@ -62,7 +62,7 @@ int UVLightControl::setDuty(uint32_t duty0, uint32_t, uint32_t, uint32_t)
     if (duty0 > 100)
         logger()->write(LogWarn, "UV Light Duty %u%% Above 100%%, 100%% Used", duty0);
     m_duty[0] = duty0 > 100 ? 100 : duty0;
-    return m_projectCtl->setCurrent(dutyToCurrent(duty0));
+    return m_projectCtl.load()->setCurrent(dutyToCurrent(duty0));
 }
 
 void UVLightControl::getDuty(uint32_t* duty0, uint32_t* duty1, uint32_t* duty2, uint32_t* duty3) const

@@ -2,6 +2,7 @@
 
 #include "base/noncopyable.h"
 
+#include <atomic>
 #include <cstdint>
 
 class ProjectControl;
@@ -9,6 +10,7 @@ class ProjectControl;
 // The UV light as the print engine sees it, driven through the display
 // controller. Until initialize() has been given a controller every operation
 // fails (lightOn false, lightOff 0, isLightOn 0, setDuty -ENODEV) and sends nothing.
+// Any thread may call it; the controller keeps its bus to one caller at a time.
 class UVLightControl : noncopyable
 {
 public:
@@ -33,9 +35,9 @@ public:
 private:
     bool ready(const char* operation) const;
 
-    uint32_t m_duty[4] = {};
-    int m_value = 0;
-    ProjectControl* m_projectCtl = nullptr;
+    std::atomic<uint32_t> m_duty[4] = {};
+    const int m_value = 0;
+    std::atomic<ProjectControl*> m_projectCtl{nullptr};
 };
 
 // The light current (0-1023) for a duty in percent (held to 100).

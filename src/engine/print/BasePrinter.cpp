@@ -66,6 +66,10 @@ int BasePrinter::print(const QString& path)
         logger()->write(LogWarn, "Print refused: the printer is not ready (status %d)", m_status.load());
         return -1;
     }
+    if (m_homing) {
+        logger()->write(LogWarn, "Print refused: the axis is homing");
+        return -1;
+    }
     const std::string file = utf8(path);
     logger()->write(LogInfo, "Start Print File (%s)", file.c_str());
     closeReaders();
@@ -367,13 +371,30 @@ int BasePrinter::startHoming(int, int, bool setStatus)
 
 int BasePrinter::startHomingSince(unsigned int generation, bool setStatus)
 {
-    if (refusedWhilePrinting("Homing"))
-        return -1;
+    // The print homes as its first step; anyone else claims the axis first,
+    // so that a print and another homing never drive it together.
+    const bool claim = !isEngineThread();
+    {
+        std::lock_guard<std::mutex> command(m_commandLock);
+        if (claim) {
+            if (refusedWhilePrinting("Homing"))
+                return -1;
+            if (m_homing) {
+                logger()->write(LogWarn, "Homing refused: a homing is running");
+                return -1;
+            }
+            m_homing = true;
+        }
+        if (setStatus)
+            setPrintStatus(PrintStatus::Homing);
+    }
     logger()->write(LogInfo, "Printer Start Homing ...");
-    if (setStatus)
-        setPrintStatus(PrintStatus::Homing);
     const int result = m_motor->homeSince(generation);
-    if (setStatus)
+    std::lock_guard<std::mutex> command(m_commandLock);
+    if (claim)
+        m_homing = false;
+    // Back to Ready, unless the status has moved on meanwhile.
+    if (setStatus && printStatus() == PrintStatus::Homing)
         setPrintStatus(PrintStatus::Ready);
     return result;
 }

@@ -33,7 +33,8 @@ class SvgParser;
 // lock and handed out as copies. While a print runs or is paused, commands
 // that would move the axis, home it, or change the panel or the light are
 // refused (-1) unless they come from the print itself; two callers starting
-// a print at once cannot both succeed.
+// a print at once cannot both succeed, and a print and a homing from outside
+// it never run together (whichever comes second is refused).
 class BasePrinter : public PrintMachine, noncopyable
 {
 public:
@@ -58,7 +59,9 @@ public:
     bool isPaused() const;
     bool isAborting() const;
     bool isPrintFinished() const;
-    // "0", an 8-digit error code, or null after an abort; waits for the print thread to end.
+    // The result of the print that ended last: "0", an 8-digit error code,
+    // or null after an abort (or before any print ended). Never waits for a
+    // print that runs.
     const char* getPrintExitValue();
     uint32_t lastPrintTime() const { return m_lastPrintTime.load(); }
 
@@ -130,8 +133,11 @@ protected:
     Stopwatch m_lightStopwatch;
 
 private:
-    // Serialises print, pause, resume and abort from the pages and the remote link.
+    // Serialises print, pause, resume, abort and the start and end of a
+    // homing from the pages and the remote link: each status change that
+    // depends on the current status is checked and made under it.
     std::mutex m_commandLock;
+    bool m_homing = false; // a homing from outside the print holds the axis
 
     std::mutex m_infoLock; // guards m_info and m_printStopwatch
     PrintInfo m_info;

@@ -37,8 +37,8 @@ public:
 
     // Light.
     virtual int lightOn() = 0;
+    // An unpowered projector counts as switched off.
     virtual int lightOff(int unused = 0) = 0;
-    virtual bool isProjectorPowered() = 0;
 
     // Moves and ramps.
     virtual MotorControl* motor() const = 0;

@@ -58,6 +58,9 @@ void PrintThread::reapImageThreads()
 
 int PrintThread::init(const PrintWorkPara& para)
 {
+    // Held until the new thread runs: a reader of the last result joins
+    // only the thread that made it.
+    std::lock_guard<std::mutex> joining(m_joinLock);
     {
         std::lock_guard<std::mutex> lock(m_resultLock);
         if (m_running) {
@@ -66,7 +69,7 @@ int PrintThread::init(const PrintWorkPara& para)
         }
     }
     // The last print has its result; its thread may still be on its way out.
-    joinEndedThread();
+    join();
     reapImageThreads();
     std::lock_guard<std::mutex> lock(m_resultLock);
     if (m_running) {
@@ -85,14 +88,12 @@ int PrintThread::init(const PrintWorkPara& para)
                     static_cast<double>(m_para.model.layerHeight), static_cast<int>(m_para.model.layerCount));
     m_pauseRequest = false;
     m_stop.clear();
-    const char* const previous = m_exit;
-    m_exit = nullptr;
     // Running from here on, so that an abort that comes before the thread
-    // has taken its first step still ends the print.
+    // has taken its first step still ends the print. The last print's
+    // result stays readable until this one has its own.
     m_running = true;
     if (start(false, kStackSize) != 0) {
         m_running = false;
-        m_exit = previous;
         m_printer->setPrintStatus(PrintStatus::Ready);
         logger()->write(LogError, "PrintThread: the print thread could not be started");
         return -1;
@@ -156,7 +157,19 @@ int PrintThread::currentLayer() const
 
 const char* PrintThread::exitValue()
 {
-    joinEndedThread();
+    {
+        // Waits for the thread of the print that ended last to leave, but not
+        // for a print that runs (one another caller started meanwhile): its
+        // result is not the one asked for.
+        std::lock_guard<std::mutex> joining(m_joinLock);
+        bool ended = false;
+        {
+            std::lock_guard<std::mutex> lock(m_resultLock);
+            ended = !m_running;
+        }
+        if (ended)
+            join();
+    }
     std::lock_guard<std::mutex> lock(m_resultLock);
     if (m_exit)
         logger()->write(LogInfo, "%s ,results(%s)", "printExitValue", m_exit);
@@ -500,10 +513,7 @@ void PrintThread::setState(PrintThreadState state)
 void PrintThread::printStart()
 {
     const ModelInfo& model = m_para.model;
-    // An unpowered projector has its light off already; switching it off
-    // would only fail and log a light failure.
-    if (m_printer->isProjectorPowered())
-        m_printer->lightOff(0);
+    m_printer->lightOff(0);
     m_printer->setOutputHigh();
     const bool usable = std::isfinite(model.adjustX) && std::isfinite(model.adjustY) && model.adjustX > 0 &&
                         model.adjustY > 0;

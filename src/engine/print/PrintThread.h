@@ -75,9 +75,10 @@ public:
     bool isRunning() const { return m_running.load(); }
     int state() const { return m_state.load(); }
     int currentLayer() const;
-    // Waits for the thread to end and gives its result: "0", an 8-digit error
-    // code, or null after an abort. The text is a constant: it stays valid
-    // whatever later prints do.
+    // The result of the print that ended last: "0", an 8-digit error code,
+    // or null after an abort (or before any print ended). Waits only for that
+    // print's thread to leave, never for a print that runs. The text is a
+    // constant: it stays valid whatever later prints do.
     const char* exitValue();
     void updateModeLayerInfo(uint64_t layer, uint32_t a, uint32_t b);
 
@@ -145,6 +146,7 @@ private:
     // Guards the result and the semaphore against pages and the remote link.
     std::mutex m_resultLock;
     const char* m_exit = nullptr;
-    // One joiner at a time: a new print and a reader of the result both join.
+    // One joiner at a time (a new print, a reader of the result, the
+    // destructor); a new print holds it until its thread runs.
     std::mutex m_joinLock;
 };

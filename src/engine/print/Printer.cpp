@@ -174,7 +174,10 @@ int Printer::lightOff(int)
 
 int Printer::switchLightOff()
 {
-    const int status = m_uvLight->lightOff(0);
+    // An unpowered controller has its light off and answers nothing (the
+    // projector is off between prints and at shutdown): a command would only
+    // report a light failure that did not happen.
+    const int status = m_projectControl->isPowerOn() ? m_uvLight->lightOff(0) : 1;
     if (status == 0) {
         logger()->write(LogWarn, "Printer UVLight Status: %d", 0);
         logger()->write(LogError, "00020001");
@@ -213,11 +216,6 @@ void Printer::saveLampSecondsLocked()
 bool Printer::isLightOn()
 {
     return m_uvLight->isLightOn() != 0;
-}
-
-bool Printer::isProjectorPowered()
-{
-    return m_projectControl->isPowerOn();
 }
 
 int Printer::getLightDuty(uint32_t* duty0, uint32_t* duty1, uint32_t* duty2, uint32_t* duty3)

@@ -44,7 +44,6 @@ public:
     int lightOn() override;
     int lightOff(int unused = 0) override;
     bool isLightOn() override;
-    bool isProjectorPowered() override;
 
     int getLightDuty(uint32_t* duty0, uint32_t* duty1, uint32_t* duty2, uint32_t* duty3);
     int setLightDuty(uint32_t duty0, uint32_t duty1, uint32_t duty2, uint32_t duty3);

@@ -205,6 +205,27 @@ TEST(PrinterFacade, LampTimeIsCountedInWholeMinutesAndSavedAtShutdown)
               testsupport::readFile(rootPath("/data/etc/UsedTime.json")).find("\"LightTime\" : 192"));
 }
 
+TEST(PrinterFacade, ShutdownReportsNoLightFailureThatDidNotHappen)
+{
+    Printer* printer = harness::startPrinter();
+    sim::DisplayControllerModel& display = harness::machine().board().display();
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("before", 1, 0, 0, 2, 2))));
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    ASSERT_FALSE(display.isPowered()); // the end of a print powers the projector off
+    printer->destroy();
+    EXPECT_TRUE(harness::logLines("00020001").empty());
+    EXPECT_TRUE(harness::logLines("Fail").empty());
+
+    // With the projector powered and the light on, the shutdown switches it off.
+    ASSERT_EQ(0, printer->enableScreen(true));
+    ASSERT_EQ(0, printer->lightOn());
+    ASSERT_TRUE(display.isLightOn());
+    printer->destroy();
+    EXPECT_FALSE(display.isLightOn());
+    EXPECT_TRUE(harness::logLines("00020001").empty());
+    EXPECT_EQ(2u, harness::logLines("Destory Printer").size());
+}
+
 TEST(HomingThread, StartsOnceAndStopsMidWay)
 {
     Printer* printer = harness::startPrinter();
