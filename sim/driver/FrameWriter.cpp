@@ -19,7 +19,7 @@ bool FrameWriter::add(const std::string& path, const std::function<QImage()>& ca
     {
         std::lock_guard<std::mutex> lock(m_lock);
         if (m_done || m_queue.size() + m_reserved >= m_maxWaiting) {
-            ++m_dropped;
+            ++m_counts.dropped;
             return false;
         }
         ++m_reserved;
@@ -63,26 +63,14 @@ void FrameWriter::run()
         if (!saved)
             fprintf(stderr, "talviks-sim: cannot write %s\n", item.first.c_str());
         std::lock_guard<std::mutex> lock(m_lock);
-        ++(saved ? m_written : m_failed);
+        ++(saved ? m_counts.written : m_counts.failed);
     }
 }
 
-size_t FrameWriter::written() const
+FrameWriter::Counts FrameWriter::counts() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    return m_written;
-}
-
-size_t FrameWriter::dropped() const
-{
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_dropped;
-}
-
-size_t FrameWriter::failed() const
-{
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_failed;
+    return m_counts;
 }
 
 bool FrameWriter::savePng(const QImage& frame, const std::string& path)

@@ -33,9 +33,11 @@ public:
     // Writes what waits, then ends the thread; later frames are dropped.
     void finish();
 
-    size_t written() const;
-    size_t dropped() const;
-    size_t failed() const;
+    struct Counts
+    {
+        size_t written = 0, dropped = 0, failed = 0;
+    };
+    Counts counts() const;
 
     static bool savePng(const QImage& frame, const std::string& path);
 
@@ -50,6 +52,6 @@ private:
     std::deque<std::pair<std::string, QImage>> m_queue;
     size_t m_reserved = 0; // places taken by frames being captured
     bool m_done = false;
-    size_t m_written = 0, m_dropped = 0, m_failed = 0;
+    Counts m_counts;
     std::thread m_thread;
 };

@@ -61,11 +61,12 @@ void printFrames(const SimOptions& options, const SimSession& session, const Fra
         fprintf(out, "Frames: (not written)\n");
         return;
     }
-    fprintf(out, "Frames: %zu written", writer->written());
-    if (writer->failed())
-        fprintf(out, ", %zu could not be written", writer->failed());
-    if (writer->dropped())
-        fprintf(out, ", %zu dropped: the writer fell behind (a lower --speed keeps them all)", writer->dropped());
+    const FrameWriter::Counts counts = writer->counts();
+    fprintf(out, "Frames: %zu written", counts.written);
+    if (counts.failed)
+        fprintf(out, ", %zu could not be written", counts.failed);
+    if (counts.dropped)
+        fprintf(out, ", %zu dropped: the writer fell behind (a lower --speed keeps them all)", counts.dropped);
     fprintf(out, ": %s\n", session.outDir.c_str());
 }
 

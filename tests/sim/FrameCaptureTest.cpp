@@ -101,14 +101,14 @@ TEST(FrameWriter, FramesBeyondTheQueueAreDroppedUncapturedAndCounted)
     for (int i = 3; i < 10; ++i)
         EXPECT_FALSE(writer.add("f" + std::to_string(i), capture));
     EXPECT_EQ(3, captured);
-    EXPECT_EQ(7u, writer.dropped());
+    EXPECT_EQ(7u, writer.counts().dropped);
     {
         std::lock_guard<std::mutex> held(lock);
         released = true;
     }
     changed.notify_all();
     writer.finish();
-    EXPECT_EQ(3u, writer.written());
+    EXPECT_EQ(3u, writer.counts().written);
     EXPECT_EQ((std::vector<std::string>{"f0", "f1", "f2"}), saved);
     // After the finish nothing more is taken.
     EXPECT_FALSE(writer.add("late", capture));
@@ -126,7 +126,7 @@ TEST(FrameWriter, WritesPngFilesAndCountsThoseItCannotWrite)
         EXPECT_TRUE(writer.add(dir + "/a.png", [&] { return gray; }));
         writer.finish();
         EXPECT_TRUE(writer.add(dir + "/no.png", [&] { return gray; }) == false);
-        EXPECT_EQ(1u, writer.written());
+        EXPECT_EQ(1u, writer.counts().written);
     }
     const QImage read(QString::fromStdString(dir + "/a.png"));
     EXPECT_EQ(QImage::Format_Grayscale8, read.format());
@@ -135,6 +135,6 @@ TEST(FrameWriter, WritesPngFilesAndCountsThoseItCannotWrite)
     FrameWriter failing;
     EXPECT_TRUE(failing.add(dir + "/missing/b.png", [&] { return gray; }));
     failing.finish();
-    EXPECT_EQ(0u, failing.written());
-    EXPECT_EQ(1u, failing.failed());
+    EXPECT_EQ(0u, failing.counts().written);
+    EXPECT_EQ(1u, failing.counts().failed);
 }
