@@ -13,6 +13,13 @@ trap 'rm -rf "$root"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 # The column of a timeline, by its header's name, without the header.
 column() { awk -F, -v name="$2" 'NR == 1 { for (i = 1; i <= NF; i++) if ($i == name) c = i; next } { print $c }' "$1"; }
+# A summary's time beyond the waits and the motion is never negative.
+check_beyond() {
+  local beyond low
+  beyond=$(grep '^Per-layer time beyond the waits and the motion' "$1")
+  low=$(sed -E 's/.*ms, (-?[0-9.]+) to .*/\1/' <<<"$beyond")
+  [[ $low != -* ]] || fail "a layer took less than its waits and motion: $beyond"
+}
 # The colour type of a PNG file: 0 gray, 2 RGB.
 png_colour() { od -An -tu1 -j25 -N1 "$1" | tr -d ' '; }
 
@@ -34,6 +41,7 @@ grep -q '^Result: 0$' "$root/a.txt" || fail "no result line"
 # The sample's layers are gray, carried in one byte of the frame buffer.
 [ "$(png_colour "$a/out/frame-0002.png")" = 0 ] || fail "frames are not gray"
 grep -q '0 shorter than requested' "$root/a.txt" || fail "an exposure was short"
+check_beyond "$root/a.txt"
 grep -q "^Frames: 3 written: $a/out$" "$root/a.txt" || { cat "$root/a.txt"; fail "no frame count"; }
 grep -qE '^Peak memory: [0-9]+\.[0-9] MB \(resident\)$' "$root/a.txt" || fail "no peak memory"
 grep -q '^Exposure priority: ' "$root/a.txt" || fail "no word of the exposures' priority"
@@ -70,11 +78,10 @@ sed -n '/^Remaining time from here on/,$p' "$p.txt" | grep -q 'remaining ~' && f
 for n in 1 2 3 4 5 6 7 8 9 10 11 12; do
   grep -q "^layer $n/12 " "$p.txt" || fail "no progress line for layer $n"
 done
-# The time beyond the waits and the motion is never negative; the pause is left out.
-beyond=$(grep '^Per-layer time beyond the waits and the motion' "$p.txt")
-[[ $beyond == *"(layers followed by a pause left out)" ]] || fail "the pause is not left out: $beyond"
-low=$(sed -E 's/.*ms, (-?[0-9.]+) to .*/\1/' <<<"$beyond")
-[[ $low != -* ]] || fail "a layer took less than its waits and motion: $beyond"
+grep -q '^Per-layer time beyond the waits and the motion: .* (layers followed by a pause left out)$' "$p.txt" ||
+  fail "the pause is not left out"
+
+check_beyond "$p.txt"
 
 # The log moved aside in the middle of a print, as a rotation does: the
 # timeline still holds every layer's waits.
@@ -103,6 +110,8 @@ r=$root/r
 grep -q '^Exposure priority: 3 of 3 exposures WITHOUT real-time priority (Operation not permitted)' "$r.txt" ||
   { cat "$r.txt"; fail "no word of the missing priority"; }
 grep -q 'Exposure timing without real-time priority' "$r/data/var/TalvikS.log" || fail "no warning in the log"
+check_beyond "$r.txt"
+check_beyond "$l.txt"
 
 mkdir -p "$root/c"
 TALVIKS_ROOT=$root/c "${sim[@]}" --pattern gridline --out "$root/c/out" >"$root/c.txt" 2>&1 || { cat "$root/c.txt"; fail "no pattern"; }
@@ -117,7 +126,9 @@ grep -q '^180 210 210 240 $' "$root/c.txt" || fail "no cell levels"
 "${sim[@]}" --mask-grid 0x3 >/dev/null 2>&1 && fail "an empty mask grid was accepted"
 "${sim[@]}" --pattern abc "$root/sample.qds" >/dev/null 2>&1 && fail "a pattern and a print at once were accepted"
 "${sim[@]}" --speed nonsense x.qds >/dev/null 2>&1 && fail "a bad speed was accepted"
-"${sim[@]}" --pause-at 0 x.qds >/dev/null 2>&1 && fail "a pause at layer 0 was accepted: layers count from 1"
-"${sim[@]}" --abort-at 0 x.qds >/dev/null 2>&1 && fail "an abort at layer 0 was accepted: layers count from 1"
+for option in --pause-at --abort-at; do
+  TALVIKS_ROOT=$root/z "${sim[@]}" --speed 200 --quiet --no-frames "$option" 0 "$root/sample.qds" >/dev/null 2>&1 &&
+    fail "$option 0 was accepted: layers count from 1"
+done
 TALVIKS_ROOT= "${sim[@]}" "$root/sample.qds" >/dev/null 2>&1 && fail "ran without a scratch root"
 echo "talviks-sim: ok"
