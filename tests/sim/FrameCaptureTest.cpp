@@ -1,5 +1,6 @@
 // The simulator's frames: taken as gray when the panel shows gray, written
 // by a writer whose queue never grows past its bound.
+#include "board/GuiApplication.h"
 #include "driver/FrameSnapshot.h"
 #include "driver/FrameWriter.h"
 #include "support/TestSupport.h"
@@ -117,6 +118,7 @@ TEST(FrameWriter, FramesBeyondTheQueueAreDroppedUncapturedAndCounted)
 
 TEST(FrameWriter, WritesPngFilesAndCountsThoseItCannotWrite)
 {
+    sim::ensureGuiApplication(); // the image formats, as in the simulator
     const std::string dir = testsupport::scratchRoot() + "/frames";
     testsupport::makeDirs(dir);
     QImage gray(3, 2, QImage::Format_Grayscale8);
