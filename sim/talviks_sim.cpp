@@ -11,6 +11,7 @@
 #include "driver/SimOptions.h"
 #include "driver/SimReport.h"
 #include "driver/SimRun.h"
+#include "engine/print/Printer.h"
 
 #include <cstdio>
 #include <cstring>
@@ -45,7 +46,7 @@ int main(int argc, char** argv)
     if (options.showsServiceImage())
         return showServiceImage(options, *session.printer, *session.machine, session.outDir);
 
-    PrintRecorder recorder(*session.machine, session.outDir, options.frames);
+    PrintRecorder recorder(*session.machine, *session.printer->printThread(), session.outDir, options.frames);
     PrintOutcome outcome;
     if (!runPrint(options, session, recorder, outcome))
         return 1;

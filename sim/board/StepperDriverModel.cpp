@@ -108,6 +108,12 @@ double StepperDriverModel::lastMotionSeconds() const
     return m_motionEndNs >= m_motionStartNs ? (m_motionEndNs - m_motionStartNs) / 1e9 : -1;
 }
 
+int64_t StepperDriverModel::motionNs() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_movedNs;
+}
+
 void StepperDriverModel::placeAxis(double mm)
 {
     {
@@ -207,6 +213,7 @@ void StepperDriverModel::advanceLocked(int64_t nowNs)
     while (m_simNs + kStepNs <= nowNs) {
         stepLocked(kStepSeconds);
         m_simNs += kStepNs;
+        m_movedNs += kStepNs;
         if (!activeLocked()) {
             m_motionEndNs = m_simNs;
             m_simNs = nowNs;

@@ -111,6 +111,9 @@ public:
     // Machine seconds from the start of the last motion to its end (as the
     // chip stepped it, however late anyone looked); -1 while it runs.
     double lastMotionSeconds() const;
+    // Machine time the axis has spent in motion since the model was made,
+    // counted as the chip stepped it (however late anyone looked).
+    int64_t motionNs() const;
 
     // Puts the plate at a height, as a hand would with the motor off.
     void placeAxis(double mm);
@@ -153,6 +156,7 @@ private:
     int64_t m_simNs;         // machine time the motion has reached
     int64_t m_motionStartNs = 0;
     int64_t m_motionEndNs = 0;
+    int64_t m_movedNs = 0; // all motion so far
     bool m_stalled = false;
     SwitchFault m_switchFault = SwitchFault::None;
     bool m_quit = false;

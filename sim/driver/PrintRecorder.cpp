@@ -1,17 +1,20 @@
 #include "driver/PrintRecorder.h"
 
 #include "base/Clock.h"
+#include "engine/print/PrintThread.h"
 
-#include <chrono>
 #include <cstdio>
 
-PrintRecorder::PrintRecorder(sim::SimMachine& machine, const std::string& outDir, bool frames)
-    : m_machine(machine), m_outDir(outDir), m_frames(frames)
+PrintRecorder::PrintRecorder(sim::SimMachine& machine, PrintThread& printThread, const std::string& outDir,
+                             bool frames)
+    : m_machine(machine), m_printThread(printThread), m_outDir(outDir),
+      m_motionMark(machine.board().motor().motionNs())
 {
+    if (frames)
+        m_writer = std::make_unique<FrameWriter>();
+    m_printThread.setStepListener([this](const PrintStep& step) { onStep(step); });
     m_machine.board().display().setLightHook(
         [this](const sim::DisplayControllerModel::LightEvent& event) { onLight(event.on, event.timeNs); });
-    m_sampler = std::thread(&PrintRecorder::sampleMotion, this);
-    m_writer = std::thread(&PrintRecorder::writeFrames, this);
 }
 
 PrintRecorder::~PrintRecorder()
@@ -22,84 +25,89 @@ PrintRecorder::~PrintRecorder()
 void PrintRecorder::finish()
 {
     m_machine.board().display().setLightHook(nullptr);
-    m_stop = true;
-    if (m_sampler.joinable())
-        m_sampler.join();
-    {
-        std::lock_guard<std::mutex> lock(m_queueLock);
-        m_writerDone = true;
+    m_printThread.setStepListener(nullptr);
+    if (m_writer)
+        m_writer->finish();
+}
+
+PrintRecorder::Layer* PrintRecorder::layerLocked(int layer)
+{
+    if (m_layers.empty() || m_layers.back().layer != layer) {
+        Layer made;
+        made.layer = layer;
+        m_layers.push_back(made);
     }
-    m_queued.notify_all();
-    if (m_writer.joinable())
-        m_writer.join();
+    return &m_layers.back();
+}
+
+void PrintRecorder::onStep(const PrintStep& step)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    switch (step.state) {
+    case waitSettle:
+        layerLocked(step.layer)->settleMs = step.waitMs;
+        break;
+    case waitExpose:
+        layerLocked(step.layer)->exposureMs = step.waitMs;
+        break;
+    case waitRelease:
+        layerLocked(step.layer)->releaseMs = step.waitMs;
+        break;
+    case waitBreathe:
+        layerLocked(step.layer)->breatheMs = step.waitMs;
+        break;
+    case PauseMove:
+        // Told with the layer that follows the pause.
+        if (!m_layers.empty() && m_layers.back().layer == step.layer - 1)
+            m_layers.back().pausedAfter = true;
+        break;
+    default:
+        break;
+    }
 }
 
 void PrintRecorder::onLight(bool on, int64_t timeNs)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (on) {
-        Exposure exposure;
-        exposure.onNs = timeNs;
-        exposure.plateMm = m_machine.board().motor().physicalMm();
-        exposure.movingNs = m_movingNs;
-        m_movingNs = 0;
-        m_exposures.push_back(exposure);
+        // The print loop told of the exposure before switching on.
+        if (m_layers.empty() || m_layers.back().exposed())
+            return;
+        Layer& layer = m_layers.back();
+        layer.onNs = timeNs;
+        layer.plateMm = m_machine.board().motor().physicalMm();
+        const int64_t motion = m_machine.board().motor().motionNs();
+        layer.movingNs = motion - m_motionMark;
+        m_motionMark = motion;
+        ++m_exposures;
         return;
     }
     m_offs.push_back(timeNs);
-    if (m_exposures.empty() || !m_exposures.back().isOpen())
+    if (m_layers.empty() || !m_layers.back().exposed() || m_layers.back().offNs >= 0)
         return;
-    Exposure& exposure = m_exposures.back();
-    exposure.offNs = timeNs;
+    Layer& layer = m_layers.back();
+    layer.offNs = timeNs;
     // The frame is taken at the switch-off, which does not lengthen the
     // exposure: nothing writes the panel while the light is on (the next
     // image is asked for only after the light is off).
-    if (m_frames) {
+    if (m_writer) {
         char name[32];
-        snprintf(name, sizeof name, "frame-%04zu.png", m_exposures.size() - 1);
-        exposure.frame = name;
-        QImage frame = m_machine.board().frameBuffer().frame();
-        {
-            std::lock_guard<std::mutex> queue(m_queueLock);
-            m_queue.emplace_back(m_outDir + "/" + name, std::move(frame));
-        }
-        m_queued.notify_one();
+        snprintf(name, sizeof name, "frame-%04d.png", layer.layer + 1);
+        sim::FrameBufferModel& frameBuffer = m_machine.board().frameBuffer();
+        const int64_t start = timespecToNs(Clock::instance().now());
+        if (m_writer->add(m_outDir + "/" + name, [&] { return m_snapshot.take(frameBuffer); }))
+            layer.frame = name;
+        layer.captureNs = timespecToNs(Clock::instance().now()) - start;
     }
 }
 
-// Samples the axis once a real millisecond and adds up the machine time it moved.
-void PrintRecorder::sampleMotion()
+std::vector<PrintRecorder::Layer> PrintRecorder::layers()
 {
-    int64_t last = timespecToNs(Clock::instance().now());
-    while (!m_stop) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        const int64_t now = timespecToNs(Clock::instance().now());
-        const bool moving = m_machine.board().motor().isMoving();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (moving)
-            m_movingNs += now - last;
-        last = now;
-    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_layers;
 }
 
-void PrintRecorder::writeFrames()
-{
-    for (;;) {
-        std::pair<std::string, QImage> item;
-        {
-            std::unique_lock<std::mutex> lock(m_queueLock);
-            m_queued.wait(lock, [this] { return !m_queue.empty() || m_writerDone; });
-            if (m_queue.empty())
-                return;
-            item = std::move(m_queue.front());
-            m_queue.pop_front();
-        }
-        if (!item.second.save(QString::fromStdString(item.first), "PNG"))
-            fprintf(stderr, "talviks-sim: cannot write %s\n", item.first.c_str());
-    }
-}
-
-std::vector<PrintRecorder::Exposure> PrintRecorder::exposures()
+size_t PrintRecorder::exposures()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_exposures;

@@ -1,63 +1,66 @@
 #pragma once
 
 #include "board/SimMachine.h"
+#include "driver/FrameSnapshot.h"
+#include "driver/FrameWriter.h"
 
-#include <QImage>
-
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-// Watches a print on the simulated machine: every switch of the light (with
-// the plate's height and the time the axis spent moving since the last
-// exposure), and every exposed frame, written as a PNG by a thread of its own.
+class PrintThread;
+struct PrintStep;
+
+// Watches a print on the simulated machine: the waits the print loop takes
+// at each layer (told by the print thread itself), every switch of the light
+// with the plate's height and the time the axis spent moving since the last
+// exposure, and every exposed frame, written as a PNG by a writer of its own.
 class PrintRecorder
 {
 public:
-    struct Exposure
+    // One layer as the simulator saw it.
+    struct Layer
     {
-        int64_t onNs = 0;   // machine time
-        int64_t offNs = -1;
-        double plateMm = 0;
-        int64_t movingNs = 0; // axis in motion since the previous switch-on
-        std::string frame;    // file name of the frame, if written
-        bool isOpen() const { return offNs < 0; }
+        int layer = -1; // from 0, as the print loop counts
+        int settleMs = -1, exposureMs = -1, releaseMs = -1, breatheMs = -1;
+        int64_t onNs = -1;  // light on, machine time; -1 when it was not
+        int64_t offNs = -1; // light off; -1 while on
+        double plateMm = 0; // at the switch-on
+        int64_t movingNs = 0;     // axis in motion since the previous switch-on (or the start)
+        bool pausedAfter = false; // the print paused after this layer
+        std::string frame;        // file name of the frame, if written
+        int64_t captureNs = 0;    // the print held while its frame was taken
+        bool exposed() const { return onNs >= 0; }
     };
 
-    PrintRecorder(sim::SimMachine& machine, const std::string& outDir, bool frames);
+    PrintRecorder(sim::SimMachine& machine, PrintThread& printThread, const std::string& outDir, bool frames);
     ~PrintRecorder();
 
-    std::vector<Exposure> exposures();
+    std::vector<Layer> layers();
+    size_t exposures();
     // Machine time of the first switch-off at or after `ns`; -1 when none.
     int64_t lightOffAfter(int64_t ns);
-    // Stops the sampler and waits until every frame is written.
+    // Stops listening and waits until every queued frame is written.
     void finish();
+    // The frame writer; null when no frames are written.
+    const FrameWriter* frameWriter() const { return m_writer.get(); }
 
 private:
+    void onStep(const PrintStep& step);
     void onLight(bool on, int64_t timeNs);
-    void sampleMotion();
-    void writeFrames();
+    Layer* layerLocked(int layer);
 
     sim::SimMachine& m_machine;
+    PrintThread& m_printThread;
     const std::string m_outDir;
-    const bool m_frames;
 
     std::mutex m_mutex;
-    std::vector<Exposure> m_exposures;
+    std::vector<Layer> m_layers;
     std::vector<int64_t> m_offs;
-    int64_t m_movingNs = 0; // guarded by m_mutex
-
-    std::atomic<bool> m_stop{false};
-    std::thread m_sampler;
-
-    std::mutex m_queueLock;
-    std::condition_variable m_queued;
-    std::deque<std::pair<std::string, QImage>> m_queue;
-    bool m_writerDone = false;
-    std::thread m_writer;
+    size_t m_exposures = 0;
+    int64_t m_motionMark = 0; // the axis's motion time at the last switch-on
+    FrameSnapshot m_snapshot;
+    std::unique_ptr<FrameWriter> m_writer;
 };

@@ -4,6 +4,8 @@
 #include "base/PathManager.h"
 #include "base/RootPath.h"
 #include "base/Utils.h"
+#include "driver/FrameSnapshot.h"
+#include "driver/FrameWriter.h"
 #include "driver/SimOutput.h"
 #include "engine/print/MaskGrid.h"
 #include "engine/print/Printer.h"
@@ -81,7 +83,7 @@ int showServiceImage(const SimOptions& options, Printer& printer, sim::SimMachin
         return 1;
     }
     const std::string framePath = outDir + "/" + name + ".png";
-    if (!machine.board().frameBuffer().frame().save(QString::fromStdString(framePath), "PNG")) {
+    if (!FrameWriter::savePng(FrameSnapshot().take(machine.board().frameBuffer()), framePath)) {
         fprintf(stderr, "talviks-sim: cannot write %s\n", framePath.c_str());
         return 1;
     }

@@ -23,6 +23,14 @@ bool bootSimulator(const SimOptions& options, SimSession& session)
         fprintf(stderr, "talviks-sim: set TALVIKS_ROOT to a scratch folder; it stands for the board's /\n");
         return false;
     }
+    // A root that does not exist yet is made, as the demonstration does.
+    std::error_code madeRoot;
+    std::filesystem::create_directories(rootPrefix(), madeRoot);
+    if (madeRoot) {
+        fprintf(stderr, "talviks-sim: cannot make the scratch root %s: %s\n", rootPrefix().c_str(),
+                madeRoot.message().c_str());
+        return false;
+    }
     session.tracePath = rootPath("/engine-traces.txt");
     if (!divertEngineTraces(session.tracePath))
         return false;

@@ -50,10 +50,12 @@ const char* simUsage()
            "       talviks-sim --pattern NAME [--out DIR]\n"
            "       talviks-sim --mask-grid CxR [--mask-blocks] [--out DIR]\n"
            "Prints a slice file on the simulated board. TALVIKS_ROOT names the scratch folder\n"
-           "that stands for the board's file system.\n"
+           "that stands for the board's file system (made when missing).\n"
+           "Layers are counted from 1 (the first layer is layer 1) in these options, the\n"
+           "progress, the frame names and the timeline; only the engine's log counts from 0.\n"
            "  --speed N          run the machine clock N times faster than real time (default 1)\n"
            "  --out DIR          where the frames and timeline.csv go (default <root>/sim-out)\n"
-           "  --pause-at L       ask for a pause while layer L is made\n"
+           "  --pause-at L       ask for a pause while layer L is made (the print pauses after it)\n"
            "  --resume-after MS  hold that pause MS machine milliseconds (default 3000)\n"
            "  --abort-at L       abort while layer L is exposed\n"
            "  --signals MS       fire a timer signal every MS ms and beep at every exposure\n"
@@ -66,6 +68,13 @@ const char* simUsage()
            "                     as a smooth surface, write the frame as mask-CxR.png and save the\n"
            "                     mask image in <root>/data/etc\n"
            "  --mask-blocks      show the mask grid as blurred blocks instead\n"
+           "The progress shows \"homing\" until the first layer begins, and the remaining time\n"
+           "with \"~\" while it is the settings' estimate, before a layer was measured.\n"
+           "Frames (frame-L.png for layer L, taken as the light goes off, and the service\n"
+           "images) are 8-bit gray when the panel shows one gray level a pixel, in any one of\n"
+           "the frame buffer's three bytes or in all three; else the three bytes as RGB (a\n"
+           "sub-pixel panel). At most two frames wait for the writer: one that comes while\n"
+           "two wait is dropped and counted in the summary (a lower --speed keeps them all).\n"
            "Exit status: 0 all layers made; 2 aborted; 5, 21, 22, 23 for the result codes\n"
            "00000005, 00020001, 00020002, 00020003; 1 when the print could not start.\n"
            "Patterns and mask grids end with 0 when the frame was written, else 1.\n";
@@ -101,6 +110,11 @@ bool parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
             int n = 0;
             if (!(v = value(arg)) || !whole(v, n)) {
                 error = error.empty() ? std::string(arg) + " takes a whole number" : error;
+                return false;
+            }
+            const bool layer = !strcmp(arg, "--pause-at") || !strcmp(arg, "--abort-at");
+            if (layer && n < 1) {
+                error = std::string(arg) + " takes a layer from 1: layers are counted from 1";
                 return false;
             }
             if (!strcmp(arg, "--pause-at"))

@@ -10,9 +10,10 @@ struct SimOptions
     std::string makeSample;    // write the sample model here and stop
     int sampleLayers = 40;     // layers of the sample model
     double speed = 1.0;        // machine clock against real time
-    int pauseAt = -1;          // ask for a pause while this layer is made
+    // Layers are counted from 1 wherever the user sees one.
+    int pauseAt = 0;           // ask for a pause while this layer is made; 0: none
     int resumeAfterMs = 3000;  // machine time the pause is held
-    int abortAt = -1;          // abort while this layer is exposed
+    int abortAt = 0;           // abort while this layer is exposed; 0: none
     int signalEveryMs = 0;     // a timer signal this often, and a beep at every exposure
     bool frames = true;        // write every exposed frame as a PNG
     bool quiet = false;        // no progress line

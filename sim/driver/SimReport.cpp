@@ -3,9 +3,13 @@
 #include "base/RootPath.h"
 #include "driver/SimOutput.h"
 #include "driver/Timeline.h"
+#include "engine/print/PrintThread.h"
+#include "engine/print/Printer.h"
 #include "engine/slicefile/PrintRecords.h"
 
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -28,6 +32,44 @@ int exitStatus(const char* code)
     return 1;
 }
 
+// The process's peak resident memory in kB (VmHWM); -1 when unknown.
+long peakResidentKb()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+void printRealTime(const PrintThread& thread, size_t exposures, FILE* out)
+{
+    const int without = thread.exposuresWithoutRealTime();
+    if (without == 0) {
+        fprintf(out, "Exposure priority: real-time for every exposure\n");
+        return;
+    }
+    fprintf(out,
+            "Exposure priority: %d of %zu exposures WITHOUT real-time priority (%s): under load they may run "
+            "late\n",
+            without, exposures, strerror(thread.realTimeRefusal()));
+}
+
+void printFrames(const SimOptions& options, const SimSession& session, const FrameWriter* writer, FILE* out)
+{
+    if (!options.frames || !writer) {
+        fprintf(out, "Frames: (not written)\n");
+        return;
+    }
+    const FrameWriter::Counts counts = writer->counts();
+    fprintf(out, "Frames: %zu written", counts.written);
+    if (counts.failed)
+        fprintf(out, ", %zu could not be written", counts.failed);
+    if (counts.dropped)
+        fprintf(out, ", %zu dropped: the writer fell behind (a lower --speed keeps them all)", counts.dropped);
+    fprintf(out, ": %s\n", session.outDir.c_str());
+}
+
 } // namespace
 
 int reportPrint(const SimOptions& options, const SimSession& session, PrintRecorder& recorder,
@@ -36,7 +78,7 @@ int reportPrint(const SimOptions& options, const SimSession& session, PrintRecor
     FILE* out = simOut();
     const std::string logPath = rootPath("/data/var/TalvikS.log");
     const std::string timelinePath = session.outDir + "/timeline.csv";
-    const Timeline timeline = buildTimeline(recorder.exposures(), logPath);
+    const Timeline timeline = buildTimeline(recorder.layers());
     writeTimelineCsv(timeline, timelinePath);
     fprintf(out, "Result: %s\n", outcome.exit ? outcome.exit : "aborted (no result)");
     if (options.speed != 1.0)
@@ -50,8 +92,13 @@ int reportPrint(const SimOptions& options, const SimSession& session, PrintRecor
     }
     if (options.signalEveryMs > 0)
         fprintf(out, "Timer signals during the print: %d\n", outcome.timerSignals);
-    fprintf(out, "Frames: %s\nTimeline: %s\nLog: %s\nEngine traces: %s\n",
-            options.frames ? session.outDir.c_str() : "(not written)", timelinePath.c_str(), logPath.c_str(),
+    if (recorder.exposures() > 0)
+        printRealTime(*session.printer->printThread(), recorder.exposures(), out);
+    const long peakKb = peakResidentKb();
+    if (peakKb >= 0)
+        fprintf(out, "Peak memory: %.1f MB (resident)\n", peakKb / 1024.0);
+    printFrames(options, session, recorder.frameWriter(), out);
+    fprintf(out, "Timeline: %s\nLog: %s\nEngine traces: %s\n", timelinePath.c_str(), logPath.c_str(),
             session.tracePath.c_str());
     fflush(out);
     return exitStatus(outcome.exit);

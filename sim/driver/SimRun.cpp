@@ -4,12 +4,11 @@
 #include "base/PTimer.h"
 #include "base/PathManager.h"
 #include "base/RootPath.h"
+#include "driver/Progress.h"
 #include "driver/SimOutput.h"
 #include "engine/devices/Buzzer.h"
 #include "engine/print/PrintThread.h"
 #include "engine/print/Printer.h"
-
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +16,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -30,14 +30,6 @@ void countSignal(int)
 int64_t machineNs()
 {
     return timespecToNs(Clock::instance().now());
-}
-
-std::string clockText(double seconds)
-{
-    const long s = seconds > 0 ? static_cast<long>(seconds) : 0;
-    char text[32];
-    snprintf(text, sizeof text, "%02ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-    return text;
 }
 
 // Copies the slice file into the machine's model folder, as the pages do
@@ -80,56 +72,60 @@ bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& rec
         return false;
     }
 
-    FILE* out = simOut();
+    Progress progress(simOut(), options.quiet);
+    const int layers = printer->getPrintInfo().layerCount;
+    for (const auto& [name, layer] : {std::pair<const char*, int>{"--pause-at", options.pauseAt},
+                                      std::pair<const char*, int>{"--abort-at", options.abortAt}})
+        if (layer > layers)
+            progress.note("%s %d: the print has %d layers; no layer %d", name, layer, layers, layer);
+
     bool pauseAsked = false;
     int64_t resumeAtNs = -1;
     size_t beeped = 0;
-    auto lastProgress = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-    const bool tty = isatty(fileno(out));
-    int shownLayer = -1;
     while (!printer->isPrintFinished()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         PrintThread* thread = printer->printThread();
-        const int layer = thread->currentLayer();
-        if (options.pauseAt >= 0 && !pauseAsked && layer >= options.pauseAt &&
+        const int layer = thread->currentLayer() + 1; // from 1, as the user counts
+        if (options.pauseAt > 0 && !pauseAsked && layer >= options.pauseAt &&
             printer->printStatus() == PrintStatus::Printing) {
             pauseAsked = printer->pausePrint() == 0;
+            if (pauseAsked)
+                progress.note("Pause asked during layer %d: the print pauses after it", layer);
         }
         if (printer->printStatus() == PrintStatus::Paused && thread->state() == PauseWait) {
-            if (resumeAtNs < 0)
+            if (resumeAtNs < 0) {
                 resumeAtNs = machineNs() + int64_t(options.resumeAfterMs) * 1000000;
-            else if (machineNs() >= resumeAtNs && printer->resumePrint() == 0)
+                float z = 0;
+                printer->getPosition(z);
+                progress.note("Paused after layer %d at Z %.3f mm; resuming in %.1f s", layer - 1,
+                              static_cast<double>(z), options.resumeAfterMs / 1000.0);
+            } else if (machineNs() >= resumeAtNs && printer->resumePrint() == 0) {
                 resumeAtNs = -1;
+                if (layer <= layers)
+                    progress.note("Resumed: back to the working height for layer %d", layer);
+                else
+                    progress.note("Resumed after the last layer: the print ends");
+            }
         }
-        if (options.abortAt >= 0 && outcome.abortAtNs < 0 && layer == options.abortAt &&
+        if (options.abortAt > 0 && outcome.abortAtNs < 0 && layer == options.abortAt &&
             thread->state() == waitExpose && machine.board().display().isLightOn()) {
             outcome.abortAtNs = machineNs();
             printer->abortPrint();
+            progress.note("Abort asked during the exposure of layer %d", layer);
         }
         if (options.signalEveryMs > 0) {
-            const size_t exposures = recorder.exposures().size();
+            const size_t exposures = recorder.exposures();
             if (exposures > beeped) {
                 Buzzer::instance()->beepShort();
                 beeped = exposures;
             }
         }
-        const auto now = std::chrono::steady_clock::now();
-        // On a terminal the line is refreshed twice a second; elsewhere once a layer.
-        if (!options.quiet && now - lastProgress >= std::chrono::milliseconds(500) && (tty || layer != shownLayer)) {
-            lastProgress = now;
-            shownLayer = layer;
-            const PrintInfo info = printer->getPrintInfo();
-            float z = 0;
-            printer->getPosition(z);
-            fprintf(out, "%slayer %d/%d  Z %7.3f mm  elapsed %s  remaining %s%s", tty ? "\r" : "",
-                    info.currentLayer + 1, info.layerCount, static_cast<double>(z),
-                    clockText(info.elapsedTime).c_str(), clockText(info.remainingTime).c_str(), tty ? "   " : "\n");
-            fflush(out);
-        }
+        progress.update(*printer);
     }
-    if (!options.quiet && tty)
-        fprintf(out, "\n");
     outcome.exit = printer->getPrintExitValue();
+    if (!outcome.exit)
+        progress.note("Aborted");
+    progress.end();
     recorder.finish();
     noise.stop();
     outcome.timerSignals = g_signals.load();

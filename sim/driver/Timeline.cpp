@@ -1,48 +1,9 @@
 #include "driver/Timeline.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
-#include <regex>
-#include <sstream>
 
 namespace {
-
-struct LayerWaits
-{
-    int settle = -1, exposure = -1, release = -1, breathe = -1;
-};
-
-// The waits of each layer from the print loop's lines, in layer order.
-std::vector<LayerWaits> loggedWaits(const std::string& logPath)
-{
-    std::vector<LayerWaits> layers;
-    std::ifstream in(logPath);
-    const std::regex expose(R"(waitExpose \[(\d+)\], Layer\[(\d+)\])");
-    const std::regex wait(R"((waitSettle|waitRelease|waitBreathe) \[(\d+)\])");
-    LayerWaits current;
-    for (std::string line; std::getline(in, line);) {
-        std::smatch m;
-        if (std::regex_search(line, m, expose)) {
-            current.exposure = std::stoi(m[1]);
-        } else if (std::regex_search(line, m, wait)) {
-            const int value = std::stoi(m[2]);
-            if (m[1] == "waitSettle") {
-                current = LayerWaits();
-                current.settle = value;
-            } else if (m[1] == "waitRelease") {
-                current.release = value;
-            } else {
-                current.breathe = value;
-                layers.push_back(current);
-            }
-        }
-    }
-    // A print that ended during a layer leaves it unfinished.
-    if (current.exposure >= 0 && current.breathe < 0)
-        layers.push_back(current);
-    return layers;
-}
 
 double median(std::vector<double> values)
 {
@@ -52,31 +13,49 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+constexpr int64_t kNsPerMs = 1000000;
+
+// Layer a's time beyond what was asked for, up to the switch-on of b, the layer after it.
+std::optional<double> beyondWaits(const PrintRecorder::Layer& a, const PrintRecorder::Layer& b)
+{
+    if (b.layer != a.layer + 1 || a.pausedAfter || a.offNs < 0 || a.releaseMs < 0 || a.breatheMs < 0 ||
+        b.settleMs < 0)
+        return std::nullopt;
+    const int64_t asked = (int64_t(a.releaseMs) + a.breatheMs + b.settleMs) * kNsPerMs;
+    // The simulator's own frame capture held the print too.
+    const int64_t beyond = (b.onNs - a.onNs) - (a.offNs - a.onNs) - asked - b.movingNs - a.captureNs;
+    return static_cast<double>(beyond) / kNsPerMs;
+}
+
 } // namespace
 
-Timeline buildTimeline(const std::vector<PrintRecorder::Exposure>& exposures, const std::string& logPath)
+Timeline buildTimeline(const std::vector<PrintRecorder::Layer>& layers)
 {
     Timeline timeline;
-    const std::vector<LayerWaits> waits = loggedWaits(logPath);
-    const int64_t origin = exposures.empty() ? 0 : exposures.front().onNs;
-    for (size_t i = 0; i < exposures.size(); ++i) {
-        const PrintRecorder::Exposure& e = exposures[i];
+    std::vector<const PrintRecorder::Layer*> exposed;
+    for (const PrintRecorder::Layer& layer : layers)
+        if (layer.exposed())
+            exposed.push_back(&layer);
+    const int64_t origin = exposed.empty() ? 0 : exposed.front()->onNs;
+    for (size_t i = 0; i < exposed.size(); ++i) {
+        const PrintRecorder::Layer& e = *exposed[i];
         TimelineRow row;
-        row.layer = static_cast<int>(i);
+        row.layer = e.layer + 1;
         row.plateMm = e.plateMm;
-        row.onS = (e.onNs - origin) / 1e9;
-        if (!e.isOpen()) {
-            row.offS = (e.offNs - origin) / 1e9;
-            row.actualMs = (e.offNs - e.onNs) / 1e6;
+        row.onS = static_cast<double>(e.onNs - origin) / 1e9;
+        if (e.offNs >= 0) {
+            row.offS = static_cast<double>(e.offNs - origin) / 1e9;
+            row.actualMs = static_cast<double>(e.offNs - e.onNs) / 1e6;
         }
-        row.movingMs = e.movingNs / 1e6;
-        if (i < waits.size()) {
-            row.requestedMs = waits[i].exposure;
-            row.settleMs = waits[i].settle;
-            row.releaseMs = waits[i].release;
-            row.breatheMs = waits[i].breathe;
-        }
+        row.movingMs = static_cast<double>(e.movingNs) / 1e6;
+        row.requestedMs = e.exposureMs;
+        row.settleMs = e.settleMs;
+        row.releaseMs = e.releaseMs;
+        row.breatheMs = e.breatheMs;
         row.frame = e.frame;
+        row.pausedAfter = e.pausedAfter;
+        if (i + 1 < exposed.size())
+            row.beyondMs = beyondWaits(e, *exposed[i + 1]);
         timeline.rows.push_back(row);
     }
     return timeline;
@@ -115,21 +94,16 @@ void printTimelineSummary(const Timeline& timeline, bool aborted, FILE* out)
     if (counted)
         fprintf(out, "Exposure, actual - requested: %.3f to %.3f ms over %d layers; %d shorter than requested\n",
                 leastOver, worstOver, counted, shorter);
-    // Layer i's time from its switch-on to the next one, less what was
-    // asked for (exposure, release, breathe, the next settle) and the time
-    // the axis was moving.
-    std::vector<double> overheads;
-    for (size_t i = 0; i + 1 < rows.size(); ++i) {
-        const TimelineRow& a = rows[i];
-        const TimelineRow& b = rows[i + 1];
-        if (a.requestedMs < 0 || a.releaseMs < 0 || a.breatheMs < 0 || b.settleMs < 0)
-            continue;
-        const double period = (b.onS - a.onS) * 1000;
-        overheads.push_back(period - a.actualMs - a.releaseMs - a.breatheMs - b.settleMs - b.movingMs);
+    std::vector<double> beyond;
+    bool paused = false;
+    for (const TimelineRow& r : rows) {
+        if (r.beyondMs)
+            beyond.push_back(*r.beyondMs);
+        paused = paused || r.pausedAfter;
     }
-    if (!overheads.empty()) {
-        const auto [low, high] = std::minmax_element(overheads.begin(), overheads.end());
-        fprintf(out, "Per-layer time beyond the waits and the motion: median %.1f ms, %.1f to %.1f ms\n",
-                median(overheads), *low, *high);
+    if (!beyond.empty()) {
+        const auto [low, high] = std::minmax_element(beyond.begin(), beyond.end());
+        fprintf(out, "Per-layer time beyond the waits and the motion: median %.1f ms, %.1f to %.1f ms%s\n",
+                median(beyond), *low, *high, paused ? " (layers followed by a pause left out)" : "");
     }
 }

@@ -116,6 +116,24 @@ TEST_F(StepperDriverModelTest, TrapezoidReachesTheTargetInTheRampTime)
     EXPECT_NEAR(expected, took, 0.03 * expected);
 }
 
+TEST_F(StepperDriverModelTest, MotionTimeAddsUpTheMovesAndNotTheStandstills)
+{
+    setUpRamp();
+    EXPECT_EQ(0, motor->motionNs());
+    double moves = 0;
+    for (double mm : {5.0, 2.0}) {
+        write(Model::Target, static_cast<uint32_t>(mm * kStepsPerMm));
+        ASSERT_TRUE(motor->waitForStandstill(30000));
+        moves += motor->lastMotionSeconds();
+        // Standing still, however long, adds nothing: the machine clock runs on.
+        const int64_t after = motor->motionNs();
+        PThread::msleep(50);
+        read(Model::Actual);
+        EXPECT_EQ(after, motor->motionNs());
+    }
+    EXPECT_NEAR(moves * 1e9, static_cast<double>(motor->motionNs()), 2e6);
+}
+
 TEST_F(StepperDriverModelTest, HeldModesAndZeroCurrentKeepTheAxisStill)
 {
     setUpRamp();

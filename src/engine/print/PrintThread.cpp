@@ -267,7 +267,7 @@ PrintThread::Outcome PrintThread::makeLayer(int layer)
 
     const int settle = settleTime(layer);
     logger()->write(LogInfo, "%s [%d]", "waitSettle", settle);
-    setState(waitSettle);
+    setState(waitSettle, settle);
     if (!m_stop.sleepMs(settle))
         return aborted();
 
@@ -285,7 +285,7 @@ PrintThread::Outcome PrintThread::makeLayer(int layer)
         m_imageMaker->requestImage();
 
     logger()->write(LogInfo, "%s [%d]", "waitRelease", static_cast<int>(p.ReleaseTime));
-    setState(waitRelease);
+    setState(waitRelease, waitMs(p.ReleaseTime));
     if (!m_stop.sleepMs(waitMs(p.ReleaseTime)))
         return aborted();
 
@@ -300,7 +300,7 @@ PrintThread::Outcome PrintThread::makeLayer(int layer)
         return outcome;
 
     logger()->write(LogInfo, "%s [%d]", "waitBreathe", static_cast<int>(p.BreatheTime));
-    setState(waitBreathe);
+    setState(waitBreathe, waitMs(p.BreatheTime));
     if (!m_stop.sleepMs(waitMs(p.BreatheTime)))
         return aborted();
 
@@ -368,11 +368,15 @@ PrintThread::Outcome PrintThread::exposeLayer(int layer)
     logger()->write(LogInfo, "%s [%d], Layer[%d]", "waitExpose", exposure, layer);
     bool lightSwitched = false;
     bool exposed = false;
+    setState(waitExpose, exposure);
     {
         // From the light's start to its end nothing else on the machine may
         // make the exposure late.
         const RealTimeSection realTime;
-        setState(waitExpose);
+        if (!realTime.granted()) {
+            m_exposuresWithoutRealTime.fetch_add(1);
+            m_realTimeRefusal = realTime.refusal();
+        }
         if (m_printer->lightOn() == 0) {
             // Timed from the moment the light is on, to an absolute instant: neither
             // a signal nor the time the switching took shortens the exposure.
@@ -500,18 +504,31 @@ int PrintThread::exposureTime(int layer) const
     return exposure >= static_cast<float>(INT_MAX) ? INT_MAX : static_cast<int>(exposure);
 }
 
-void PrintThread::setState(PrintThreadState state)
+void PrintThread::setState(PrintThreadState state, int waitMs)
 {
     // An abort stays visible until the clean-up has finished the print.
     int current = m_state.load();
     while (current != Cancelled && !m_state.compare_exchange_weak(current, state)) {
     }
+    if (m_stepListener)
+        m_stepListener(PrintStep{m_layer.load(), state, waitMs});
+}
+
+void PrintThread::checkRealTime()
+{
+    m_exposuresWithoutRealTime = 0;
+    const RealTimeSection probe;
+    m_realTimeRefusal = probe.refusal();
+    if (!probe.granted())
+        logger()->write(LogWarn, "Exposure timing without real-time priority: SCHED_FIFO refused (%s)",
+                        strerror(probe.refusal()));
 }
 
 // ---- Start and end ------------------------------------------------------------------
 
 void PrintThread::printStart()
 {
+    checkRealTime();
     const ModelInfo& model = m_para.model;
     m_printer->lightOff(0);
     m_printer->setOutputHigh();

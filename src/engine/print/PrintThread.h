@@ -6,6 +6,7 @@
 #include "engine/slicefile/PrintRecords.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -31,6 +32,17 @@ enum PrintThreadState : int32_t {
     Resumed = 13,
     Cancelled = 14,
     resetMotor = 15,
+};
+
+// One step of a print as the print thread takes it: the layer being made
+// (from 0; for the pause states the layer that follows the pause), the state
+// it enters and, for the waits (settle, exposure, release, breathe), the
+// milliseconds it waits; -1 for the other steps.
+struct PrintStep
+{
+    int layer = -1;
+    int state = PrintThreadIdle;
+    int waitMs = -1;
 };
 
 // Walks the layers of a print: homes, and for every layer lowers the plate,
@@ -82,6 +94,17 @@ public:
     const char* exitValue();
     void updateModeLayerInfo(uint64_t layer, uint32_t a, uint32_t b);
 
+    // Told of every step of later prints, on the print thread, as the step
+    // begins (the exposure's before the light goes on); it must return
+    // quickly. Set or cleared only while no print runs.
+    using StepListener = std::function<void(const PrintStep&)>;
+    void setStepListener(StepListener listener) { m_stepListener = std::move(listener); }
+
+    // The exposures of the running or last print made without real-time
+    // priority, and why the last one was refused (an errno value; 0 when none was).
+    int exposuresWithoutRealTime() const { return m_exposuresWithoutRealTime.load(); }
+    int realTimeRefusal() const { return m_realTimeRefusal.load(); }
+
 protected:
     void* threadMain() override;
 
@@ -120,7 +143,11 @@ private:
     void printStart();
     void cleanupHandle();
     void printFinished();
-    void setState(PrintThreadState state);
+    // Enters a step and tells the step listener; `waitMs` for the waits.
+    void setState(PrintThreadState state, int waitMs = -1);
+    // Says in the log, at every print's start, when the exposures cannot
+    // have real-time priority.
+    void checkRealTime();
     bool isBaseLayer(int layer) const;
     int settleTime(int layer) const;
     int exposureTime(int layer) const;
@@ -139,6 +166,9 @@ private:
     PrintWorkPara m_para;
     float m_pauseLift = 0;
     bool m_mismatchLogged = false;
+    StepListener m_stepListener;
+    std::atomic<int> m_exposuresWithoutRealTime{0};
+    std::atomic<int> m_realTimeRefusal{0};
 
     StopSignal m_stop;
     // Orders a stop against the print thread's decision to start motion.

@@ -5,7 +5,6 @@
 #include <pthread.h>
 #include <sys/mman.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -15,14 +14,6 @@ namespace {
 // Above interrupt threads' default (50) would starve the kernel's own work;
 // below it the light still wins over every normal thread.
 constexpr int kPriority = 40;
-
-std::atomic<bool> g_refusalLogged{false};
-
-void logRefusalOnce(const char* what, int error)
-{
-    if (!g_refusalLogged.exchange(true))
-        logger()->write(LogWarn, "Exposure timing without real-time priority: %s refused (%s)", what, strerror(error));
-}
 
 void lockMemoryOnce()
 {
@@ -35,7 +26,7 @@ void lockMemoryOnce()
         flags |= MCL_ONFAULT;
 #endif
         if (mlockall(flags) != 0)
-            logRefusalOnce("mlockall", errno);
+            logger()->write(LogWarn, "Exposure timing without locked memory: mlockall refused (%s)", strerror(errno));
     });
 }
 
@@ -44,15 +35,14 @@ void lockMemoryOnce()
 RealTimeSection::RealTimeSection()
 {
     const pthread_t self = pthread_self();
-    if (pthread_getschedparam(self, &m_policy, &m_param) != 0)
+    m_refusal = pthread_getschedparam(self, &m_policy, &m_param);
+    if (m_refusal != 0)
         return;
     sched_param raised{};
     raised.sched_priority = kPriority;
-    const int error = pthread_setschedparam(self, SCHED_FIFO, &raised);
-    if (error != 0) {
-        logRefusalOnce("SCHED_FIFO", error);
+    m_refusal = pthread_setschedparam(self, SCHED_FIFO, &raised);
+    if (m_refusal != 0)
         return;
-    }
     m_granted = true;
     lockMemoryOnce();
 }

@@ -187,3 +187,43 @@ TEST(PrintRun, LiftsAndDropsThatDifferByAFractionStillClimbOneLayerAtATime)
         EXPECT_NEAR(0.05 * n, events[n].plateMm - events[0].plateMm, 0.003) << "layer " << n;
     EXPECT_EQ(4u, harness::logLines("Move(-5.950000mm), relative(Y), wait(Y)").size());
 }
+
+TEST(PrintRun, TheStepListenerHearsEveryWaitBeforeItBegins)
+{
+    Printer* printer = harness::startPrinter();
+    struct Heard
+    {
+        PrintStep step;
+        bool lightOn;
+    };
+    std::mutex lock;
+    std::vector<Heard> heard;
+    PrintThread* thread = printer->printThread();
+    thread->setStepListener([&](const PrintStep& step) {
+        const bool on = harness::machine().board().display().isLightOn();
+        std::lock_guard<std::mutex> guard(lock);
+        heard.push_back({step, on});
+    });
+    // One attach and one transition layer: 6000, 4000, then 2000 ms; the
+    // first layer settles 2000 ms, the others 1000.
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("steps", 3, 1, 1, 6, 2))));
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    ASSERT_STREQ("0", printer->getPrintExitValue());
+    thread->setStepListener(nullptr);
+
+    std::vector<std::vector<int>> waits; // layer, state, ms of the waits, in order
+    for (const Heard& h : heard) {
+        if (h.step.waitMs < 0)
+            continue;
+        waits.push_back({h.step.layer, h.step.state, h.step.waitMs});
+        if (h.step.state == waitExpose) {
+            EXPECT_FALSE(h.lightOn) << "layer " << h.step.layer;
+        }
+    }
+    const std::vector<std::vector<int>> expected = {
+        {0, waitSettle, 2000}, {0, waitExpose, 6000}, {0, waitRelease, 500}, {0, waitBreathe, 500},
+        {1, waitSettle, 1000}, {1, waitExpose, 4000}, {1, waitRelease, 500}, {1, waitBreathe, 500},
+        {2, waitSettle, 1000}, {2, waitExpose, 2000}, {2, waitRelease, 500}, {2, waitBreathe, 500},
+    };
+    EXPECT_EQ(expected, waits);
+}
