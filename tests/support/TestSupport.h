@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Sandbox.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,3 +35,12 @@ int callBesideIdleFifo(const std::string& fifo, const std::function<int()>& call
 bool eventually(const std::function<bool()>& condition, int timeoutMs = 2000, int pollUs = 1000);
 
 } // namespace testsupport
+
+// For a test that runs programs through the real Shell seam: where the
+// sandbox they need cannot be made here, the test is skipped saying why.
+#define SKIP_WITHOUT_SANDBOX()                                                                                 \
+    do {                                                                                                       \
+        const std::string talviksNoSandbox_ = sandboxUnavailable();                                            \
+        if (!talviksNoSandbox_.empty())                                                                        \
+            GTEST_SKIP() << "programs under the scratch root need a sandbox: " << talviksNoSandbox_;           \
+    } while (0)
