@@ -24,7 +24,6 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
-#include <random>
 
 using testsupport::fileExists;
 using testsupport::makeDirs;
@@ -206,10 +205,8 @@ TEST(Sandbox, KnownBypassesActOnlyUnderTheScratchRoot)
 TEST(Sandbox, NoProcessOutsideCanBeSignalled)
 {
     SKIP_WITHOUT_SANDBOX();
-    // The stand-in for the host's processes: a sleep with a duration no
-    // other process has.
-    std::random_device random;
-    const std::string duration = "3599." + std::to_string(random() % 1000000 + 1000000);
+    // The stand-in for the host's processes.
+    const std::string duration = testsupport::uniqueSleep(3599);
     SpawnSpec spec;
     spec.argv = {"sleep", duration};
     spec.nullInput = true;
@@ -234,6 +231,34 @@ TEST(Sandbox, NoProcessOutsideCanBeSignalled)
 
     kill(standIn, SIGKILL);
     waitpid(standIn, nullptr, 0);
+}
+
+TEST(Sandbox, WhatAProgramLeavesBehindEndsWithIt)
+{
+    SKIP_WITHOUT_SANDBOX();
+    for (EntryPoint entry : kEntryPoints) {
+        const std::string duration = testsupport::uniqueSleep(3599);
+        EXPECT_TRUE(runThrough(entry, "(setsid sleep " + duration + " >/dev/null 2>&1 &); echo left"));
+        EXPECT_TRUE(testsupport::eventually([&] { return !testsupport::processWithArgument(duration); }, 10000))
+            << nameOf(entry) << " left a daemon behind";
+    }
+}
+
+TEST(Sandbox, DiesWithTheProcessThatStartedIt)
+{
+    SKIP_WITHOUT_SANDBOX();
+    const std::string duration = testsupport::uniqueSleep(3599);
+    const pid_t caller = fork();
+    ASSERT_LE(0, caller);
+    if (caller == 0) {
+        Shell::instance().run("sleep " + duration);
+        _exit(0);
+    }
+    EXPECT_TRUE(testsupport::eventually([&] { return testsupport::processWithArgument(duration); }, 10000));
+    kill(caller, SIGKILL);
+    waitpid(caller, nullptr, 0);
+    EXPECT_TRUE(testsupport::eventually([&] { return !testsupport::processWithArgument(duration); }, 10000))
+        << "the program outlived the process that started it";
 }
 
 TEST(Sandbox, TheClockCannotBeSet)

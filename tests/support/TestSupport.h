@@ -22,6 +22,14 @@ int entriesIn(const std::string& folder);
 // mkdir -p
 void makeDirs(const std::string& path);
 
+// A duration for sleep that no other process carries ("600.<digits>"), so
+// that the sleep can be found again by processWithArgument: a program in
+// the sandbox has a process id of its own, not the one the test sees.
+std::string uniqueSleep(int seconds);
+// Whether a process this one can see carries `argument` as one of its
+// command-line words.
+bool processWithArgument(const std::string& argument);
+
 // Monotonic milliseconds, read straight from the kernel.
 long long monotonicMs();
 
