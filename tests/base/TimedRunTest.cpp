@@ -39,6 +39,7 @@ TimedRun timed(std::vector<std::string> argv, int finishLimitMs = 20000)
 
 TEST(TimedRun, TellsExitCodesSignalsAndCapturesBothStreams)
 {
+    SKIP_WITHOUT_SANDBOX();
     RunResult ok = Shell::instance().runTimed(timed({"sh", "-c", "echo out; echo err >&2"}));
     EXPECT_TRUE(ok.started);
     EXPECT_TRUE(ok.succeeded());
@@ -76,6 +77,7 @@ TEST(TimedRun, AProgramThatCannotStartIsNoSuccess)
 
 TEST(TimedRun, AnOverrunKillsTheWholeProcessGroup)
 {
+    SKIP_WITHOUT_SANDBOX();
     const std::string first = testsupport::uniqueSleep(60), second = testsupport::uniqueSleep(60);
     const std::string script = stub("overrun", "sleep " + first + " &\nsleep " + second);
     const int limitMs = 1500;
@@ -95,6 +97,7 @@ TEST(TimedRun, AnOverrunKillsTheWholeProcessGroup)
 
 TEST(TimedRun, ACancelFromAnotherThreadEndsTheRun)
 {
+    SKIP_WITHOUT_SANDBOX();
     RunCanceller canceller;
     TimedRun run = timed({stub("long", "sleep 60")});
     run.canceller = &canceller;
@@ -118,6 +121,7 @@ TEST(TimedRun, ACancelFromAnotherThreadEndsTheRun)
 
 TEST(TimedRun, ReturnsWhenTheProgramExitsThoughItsDaemonHoldsTheOutput)
 {
+    SKIP_WITHOUT_SANDBOX();
     // In namespaces of its own, so the daemon dies with the test.
     RUN_IN_TEST_NAMESPACES([] {
         const std::string script = stub("daemonise", "(setsid sleep 60 &)\necho started");
@@ -131,6 +135,7 @@ TEST(TimedRun, ReturnsWhenTheProgramExitsThoughItsDaemonHoldsTheOutput)
 
 TEST(TimedRun, CommandLinesSplitWithoutAShell)
 {
+    SKIP_WITHOUT_SANDBOX();
     EXPECT_EQ((std::vector<std::string>{"wpa_supplicant", "-c", "/data/etc/wifi.cfg", "-B"}),
               splitCommandLine("wpa_supplicant  -c /data/etc/wifi.cfg\t-B "));
     EXPECT_EQ((std::vector<std::string>{"printf", "two words", "x\"y", "$(id);"}),
