@@ -48,8 +48,11 @@ std::string realFolder(const char* path)
 // The bubblewrap arguments up to the program, for the caller as it stands now.
 std::vector<std::string> sandboxArguments(const std::string& network)
 {
-    std::vector<std::string> args = {kBubblewrap,  "--ro-bind", "/",     "/",     "--dev", "/dev", "--proc",
-                                     "/proc",      "--tmpfs",   "/tmp",  "--tmpfs", "/run"};
+    // Kernel settings ask only for the owner's write permission, which uid 0
+    // keeps without any capability: they are read-only.
+    std::vector<std::string> args = {kBubblewrap, "--ro-bind", "/",    "/",          "--dev",      "/dev",
+                                     "--proc",    "/proc",     "--ro-bind", "/proc/sys", "/proc/sys", "--tmpfs",
+                                     "/tmp",      "--tmpfs",   "/run"};
     struct stat info{};
     if (lstat("/var/run", &info) == 0 && S_ISDIR(info.st_mode))
         args.insert(args.end(), {"--tmpfs", "/var/run"});

@@ -10,7 +10,8 @@ struct SpawnSpec;
 // the real Shell starts runs in a sandbox made by bubblewrap, since no reading
 // of a command line can tell what a shell and its tools will do:
 //   - the host's file system read-only, with a device folder of its own
-//     (null, zero, random, a private pty instance) and its own /proc;
+//     (null, zero, random, a private pty instance) and its own /proc, whose
+//     kernel settings (/proc/sys) are read-only;
 //   - writable only the scratch root, the process's temporary folder (TMPDIR)
 //     and a private /tmp and /run;
 //   - its own pid, IPC and UTS namespaces: nothing outside can be signalled,
