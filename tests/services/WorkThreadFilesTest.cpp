@@ -120,7 +120,7 @@ TEST_F(WorkThreadTest, HdmiToolResultIsAlwaysReported)
     const std::string tool = scratchRoot() + WorkThread::kHdmiToolDir + "/DLP_HDMI_CONF";
     writeStub(tool);
     WorkThread worker;
-    worker.setCommandLimits(10000, 700);
+    worker.setCommandLimits(10000, kStubFinishLimitMs);
     JobSignals emitted(worker);
 
     runJob(worker, WorkThread::JOB_HARDWARE_CONFIG);

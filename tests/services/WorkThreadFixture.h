@@ -24,6 +24,10 @@
 class WorkThreadTest : public ::testing::Test
 {
 public:
+    // A finish limit the stubs keep well within, even on a loaded machine
+    // where each run first waits for its sandbox; a hanging stub overruns it.
+    static constexpr int kStubFinishLimitMs = 5000;
+
     static std::string stubDir();
     // A stub under the scratch root, at a board path or in the stub folder.
     static void writeStub(const std::string& fsPath);

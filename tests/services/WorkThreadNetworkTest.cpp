@@ -67,7 +67,7 @@ TEST_F(WorkThreadTest, EthernetBringsTheLinkUpThenAsksForItsAddress)
         writeFile(stubDir() + "/calls", "");
         setModes("udhcpc", c.udhcpcModes);
         WorkThread worker;
-        worker.setCommandLimits(10000, 700);
+        worker.setCommandLimits(10000, kStubFinishLimitMs);
         JobSignals emitted(worker);
         worker.setNetType(c.type);
         runJob(worker, WorkThread::JOB_ETHERNET);
@@ -102,7 +102,7 @@ TEST_F(WorkThreadTest, WifiJoinRunsTheDaemonAndTriesTheAddressTwice)
         setModes("wpa_supplicant", c.wpaModes);
         setModes("udhcpc", c.udhcpcModes);
         WorkThread worker;
-        worker.setCommandLimits(10000, 700);
+        worker.setCommandLimits(10000, kStubFinishLimitMs);
         worker.setNetType(NET_WIFI);
         JobSignals emitted(worker);
         runJob(worker, WorkThread::JOB_WIFI_CONNECT);
@@ -205,7 +205,7 @@ TEST_F(WorkThreadTest, HotspotWritesItsFileAndStartsTheServers)
     const Calls sequence{"ifconfig wlan0 up", "ifconfig wlan0 up", "ifconfig wlan0 192.168.0.1",
                          "udhcpd " + scratchRoot() + "/etc/udhcpd.conf", "hostapd " + hostapdConf() + " -B"};
     WorkThread worker;
-    worker.setCommandLimits(10000, 700);
+    worker.setCommandLimits(10000, kStubFinishLimitMs);
     worker.setNetType(NET_HOTSPOT);
     JobSignals emitted(worker);
 
