@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -165,8 +166,8 @@ bool findProgram(const SpawnSpec& spec, std::string* why)
             return true;
         error = EACCES;
     }
-    errno = error;
     *why = strerror(error);
+    errno = error;
     return false;
 }
 
@@ -183,8 +184,8 @@ std::string commandText(const std::vector<std::string>& argv)
 pid_t spawnShellProgram(const SpawnSpec& spec, std::string* why)
 {
     if (spec.argv.empty()) {
-        errno = ENOENT;
         *why = "empty command";
+        errno = ENOENT;
         return -1;
     }
     SpawnSpec started = spec;

@@ -23,7 +23,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <functional>
 
 using testsupport::fileExists;
 using testsupport::makeDirs;
