@@ -1,6 +1,9 @@
 #include "base/RootPath.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
 
 const std::string& rootPrefix()
 {
@@ -22,4 +25,20 @@ std::string rootPath(const std::string& boardPath)
     if (prefix.empty() || boardPath.empty() || boardPath[0] != '/')
         return boardPath;
     return prefix + boardPath;
+}
+
+std::string absoluteNormalPath(const std::string& path)
+{
+    std::filesystem::path full(path);
+    if (full.is_relative()) {
+        char cwd[4096];
+        full = std::filesystem::path(getcwd(cwd, sizeof cwd) ? cwd : "/") / full;
+    }
+    std::string normal = full.lexically_normal().string();
+    // POSIX leaves a leading "//" to the implementation; the kernel reads it as "/".
+    const size_t first = normal.find_first_not_of('/');
+    normal = "/" + (first == std::string::npos ? std::string() : normal.substr(first));
+    while (normal.size() > 1 && normal.back() == '/')
+        normal.pop_back();
+    return normal;
 }

@@ -13,3 +13,8 @@ const std::string& rootPrefix();
 
 // The file-system path of a board path. Relative paths are returned unchanged.
 std::string rootPath(const std::string& boardPath);
+
+// A path made absolute (against the working folder) and lexically normal:
+// no ".", "..", repeated or trailing slashes. Filters of paths match this
+// form, so "/dev/./fb0" or "//sys/..." cannot slip past them.
+std::string absoluteNormalPath(const std::string& path);

@@ -9,11 +9,10 @@
 // the simulator can record commands instead of running them. The runner in
 // use is the real one unless another was installed.
 //
-// Under a scratch root (tests, simulator) the real runner runs only stubs
-// found under the scratch root and a short list of harmless tools (see
-// HostGuard.h): anything else might change the host's network, clock,
-// processes, mounts or kernel settings. It logs why and answers -1 (a timed
-// run: not started, with the reason).
+// Under a scratch root (tests, simulator) the real runner starts every
+// program inside a sandbox that leaves the host's network, clock, processes,
+// mounts and files alone (see Sandbox.h). Where none can be made it runs
+// nothing, logs why and answers -1 (a timed run: not started, with the reason).
 class Shell
 {
 public:
@@ -25,7 +24,7 @@ public:
 
     // Runs a command line with "/bin/sh -c". The raw wait status (as from
     // waitpid; 127 as exit code when the shell cannot start), or -1 when the
-    // command could not be started or waited for, or was refused.
+    // command could not be started or waited for, or no sandbox could be made.
     virtual int run(const std::string& command);
     // As run(), appending the command's standard output to `output`.
     virtual int capture(const std::string& command, std::string* output);

@@ -1,7 +1,6 @@
 #include "base/SysIo.h"
 
 #include "base/Clock.h"
-#include "base/HostGuard.h"
 #include "base/LogWriter.h"
 #include "base/RootPath.h"
 

@@ -3,7 +3,7 @@
 #include "base/Shell.h"
 
 #include "base/Clock.h"
-#include "base/HostGuard.h"
+#include "base/Sandbox.h"
 #include "base/Spawn.h"
 
 #include <fcntl.h>
@@ -170,8 +170,6 @@ RunResult Shell::runTimed(const TimedRun& run)
         result.why = "empty command";
         return result;
     }
-    if (!hostGuardAllowsProgram(run.argv, &result.why))
-        return result;
     if (run.canceller && run.canceller->cancelled()) {
         result.cancelled = true;
         result.why = "cancelled";
@@ -193,20 +191,17 @@ RunResult Shell::runTimed(const TimedRun& run)
     spec.ownGroup = true;
     spec.nullInput = true;
     const int64_t startMs = nowMs();
-    const pid_t pid = spawnProgram(spec);
-    const int spawnError = errno;
+    const pid_t pid = spawnShellProgram(spec, &result.why);
     close(outPipe[1]);
     close(errPipe[1]);
     Stream out{outPipe[0], &result.output};
     Stream err{errPipe[0], &result.errors};
-    if (pid < 0) {
-        result.why = strerror(spawnError);
+    if (pid < 0)
         return result;
-    }
     fcntl(out.fd, F_SETFL, O_NONBLOCK);
     fcntl(err.fd, F_SETFL, O_NONBLOCK);
 
-    // The start is done inside spawnProgram; only a stalled machine overruns it.
+    // The start is done inside spawnShellProgram; only a stalled machine overruns it.
     if (nowMs() - startMs > run.startLimitMs) {
         result.status = killGroup(pid);
         result.timedOut = true;

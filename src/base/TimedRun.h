@@ -56,7 +56,9 @@ struct RunResult
     std::string why;        // why it did not start (refused, not found), for the log
 
     // The exit code of a program that ended by itself; -1 when it did not
-    // start, overran, was cancelled or was killed by a signal.
+    // start, overran, was cancelled or was killed by a signal (in the sandbox
+    // under a scratch root a signal shows as 128 + its number, as a shell
+    // tells it).
     int exitCode() const;
     bool succeeded() const { return exitCode() == 0; }
 };

@@ -18,6 +18,7 @@ using testsupport::writeFile;
 
 TEST(Shell, QuotedWordsReachTheProgramUnchanged)
 {
+    SKIP_WITHOUT_SANDBOX();
     const std::string marker = scratchRoot() + "/injected";
     const std::vector<std::string> texts = {
         "plain", "", "two words", "it's", "\"double\"", "$(touch " + marker + ")", "`touch " + marker + "`",
@@ -36,6 +37,7 @@ TEST(Shell, QuotedWordsReachTheProgramUnchanged)
 
 TEST(Shell, ResultsAreRawWaitStatuses)
 {
+    SKIP_WITHOUT_SANDBOX();
     const int status = Shell::instance().run("exit 3");
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(3, WEXITSTATUS(status));
@@ -46,6 +48,7 @@ TEST(Shell, ResultsAreRawWaitStatuses)
 
 TEST(Shell, ChildrenStartWithNoSignalBlocked)
 {
+    SKIP_WITHOUT_SANDBOX();
     // Engine threads block timer signals; the programs they start must not inherit that.
     sigset_t blocked;
     sigemptyset(&blocked);

@@ -13,6 +13,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,6 +55,20 @@ TEST(TestNamespaces, TheBodyRunsAsProcessOneWithOnlyLoopbackAndPrivateMounts)
     EXPECT_EQ("yes", readFile(scratchRoot() + "/ran"));
     EXPECT_EQ(std::string::npos, readFile("/proc/mounts").find(mountPoint));
     EXPECT_FALSE(fileExists(mountPoint + "/inside"));
+}
+
+TEST(TestNamespaces, RunFoldersAreTheBodysOwn)
+{
+    struct stat host{};
+    ASSERT_EQ(0, stat("/run", &host));
+    RUN_IN_TEST_NAMESPACES([&] {
+        for (const char* dir : {"/run", "/var/run"}) {
+            struct stat inside{};
+            ASSERT_EQ(0, stat(dir, &inside)) << dir;
+            EXPECT_NE(host.st_dev, inside.st_dev) << dir << " is the host's";
+            EXPECT_EQ(0, testsupport::entriesIn(dir)) << dir;
+        }
+    });
 }
 
 TEST(TestNamespaces, SetUpCommandsRunOnlyInside)

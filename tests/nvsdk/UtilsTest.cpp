@@ -160,6 +160,7 @@ TEST(NvsdkProcesses, KillsAChildByItsNameAndNeverTheProcessItself)
 
 TEST(NvsdkProcesses, SystemRunsThroughTheShellAndReportsTheExitCode)
 {
+    SKIP_WITHOUT_SANDBOX();
     EXPECT_EQ(0, Utils::system(""));
     EXPECT_EQ(0, Utils::system("echo dropped"));
     testing::internal::CaptureStderr();

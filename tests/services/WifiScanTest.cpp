@@ -158,6 +158,7 @@ TEST(WifiScanner, ReportsEachWayTheToolCanFailWithAnEmptyList)
 
 TEST(WifiScanner, ReadsARealToolsOutputUpToItsCap)
 {
+    SKIP_WITHOUT_SANDBOX();
     // 3 MiB of blank lines after the cells: read up to the cap, the rest dropped.
     const std::string scan = stubTool("scan.txt", sampleScan());
     const std::string tool = stubTool("scanner", "#!/bin/sh\ncat " + scan + "\nhead -c 3145728 /dev/zero | tr '\\0' '\\n'\n");
@@ -168,6 +169,7 @@ TEST(WifiScanner, ReadsARealToolsOutputUpToItsCap)
 
 TEST(WifiScanner, AnInterfaceWithoutWirelessIsAFailureNotAnEmptyList)
 {
+    SKIP_WITHOUT_SANDBOX();
     RUN_IN_TEST_NAMESPACES([] {
         const std::string tool = testsupport::scratchRoot() + "/bin/iwlist";
         testsupport::makeDirs(testsupport::scratchRoot() + "/bin");

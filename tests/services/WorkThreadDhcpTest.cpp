@@ -37,6 +37,7 @@ std::string networkSnapshot()
 
 TEST_F(WorkThreadInNamespaces, EthernetLeaseFromARealDhcpServer)
 {
+    SKIP_WITHOUT_SANDBOX();
     const std::string root = scratchRoot();
     const std::string hostBefore = networkSnapshot();
     ASSERT_NE("", hostBefore);
@@ -60,6 +61,7 @@ TEST_F(WorkThreadInNamespaces, EthernetLeaseFromARealDhcpServer)
     writeFile(root + "/udhcpd.leases", "");
 
     const auto body = [&] {
+        SKIP_WITHOUT_SANDBOX();
         openLog();
         ASSERT_EQ(0, runInsideTestNamespaces("ip link add eth0 type veth peer name veth1 && "
                                              "ip addr add 10.77.0.1/24 dev veth1 && ip link set veth1 up"));

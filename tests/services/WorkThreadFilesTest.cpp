@@ -116,6 +116,7 @@ TEST_F(WorkThreadTest, LogCopyCountsTheFilesActuallyCopied)
 
 TEST_F(WorkThreadTest, HdmiToolResultIsAlwaysReported)
 {
+    SKIP_WITHOUT_SANDBOX();
     const std::string tool = scratchRoot() + WorkThread::kHdmiToolDir + "/DLP_HDMI_CONF";
     writeStub(tool);
     WorkThread worker;

@@ -34,7 +34,7 @@ m=$(head -n 1 "$d/$n.modes" 2>/dev/null)
 if [ -n "$m" ]; then sed -i 1d "$d/$n.modes"; else m=$(cat "$d/$n.default" 2>/dev/null); fi
 case "$m" in
   fail) echo "$n out $*"; echo "$n err" >&2; exit 3 ;;
-  hang) echo $$ >> "$d/hung"; exec sleep 600 ;;
+  hang) t=600.$(tr -dc 1-9 < /proc/sys/kernel/random/uuid | head -c 9); echo "$t" >> "$d/hung"; exec sleep "$t" ;;
   slow) sleep 0.3 ;;
   cat) for a; do [ -f "$a" ] && cat "$a"; done; exit 1 ;;
   real) exec busybox "$n" "$@" ;;

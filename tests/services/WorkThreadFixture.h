@@ -16,13 +16,18 @@
 // "<program>.default", else "ok"):
 //   ok    exits 0
 //   fail  prints a line on each stream and exits 3
-//   hang  records its pid in "hung" and sleeps far past any limit
+//   hang  sleeps far past any limit, for a time of its own that it records
+//         in "hung" (testsupport::processWithArgument finds it)
 //   slow  takes a third of a second, then exits 0
 //   cat   prints every file among its arguments and exits 1
 //   real  runs the busybox program of its name with its arguments
 class WorkThreadTest : public ::testing::Test
 {
 public:
+    // A finish limit the stubs keep well within, even on a loaded machine
+    // where each run first waits for its sandbox; a hanging stub overruns it.
+    static constexpr int kStubFinishLimitMs = 5000;
+
     static std::string stubDir();
     // A stub under the scratch root, at a board path or in the stub folder.
     static void writeStub(const std::string& fsPath);

@@ -15,6 +15,7 @@ using testsupport::writeFile;
 
 TEST_F(WorkThreadTest, WifiScanListsTheNetworksAndTriesAgainWhenNoneCame)
 {
+    SKIP_WITHOUT_SANDBOX();
     const std::string tool = scratchRoot() + "/sbin/iwlist";
     testsupport::writeScript(tool, "#!/bin/sh\necho \"iwlist $*\" >> '" + stubDir() + "/calls'\ncat '" + stubDir() +
                                        "/scan' 2>/dev/null\nexit 0\n");

@@ -49,7 +49,7 @@ TestChronyd::TestChronyd(int port, int stratum) : m_port(port)
     const std::string config = dir + "/chrony.conf";
     const std::string local = stratum > 0 ? "local stratum " + std::to_string(stratum) + "\n" : "";
     writeFile(config, local + "allow 127.0.0.1\nbindaddress 127.0.0.1\nport " +
-                          std::to_string(port) + "\ncmdport 0\npidfile " + dir + "/chronyd.pid\ndriftfile " + dir +
+                          std::to_string(port) + "\ncmdport 0\nbindcmdaddress /\npidfile " + dir + "/chronyd.pid\ndriftfile " + dir +
                           "/drift\n");
     SpawnSpec spec;
     // -x: never touch a clock; -d: stay in the foreground, where it can be stopped.

@@ -7,7 +7,8 @@
 namespace testsupport {
 
 // A real NTP server for time tests: chronyd serving its own clock on
-// 127.0.0.1, always started with -x, so it never sets a clock. It starts
+// 127.0.0.1, always started with -x, so it never sets a clock, and with no
+// command sockets (none in the host's /run either way). It starts
 // only inside RUN_IN_TEST_NAMESPACES (its own network and pid namespaces);
 // it is stopped when this object goes, and dies with the namespace anyway.
 class TestChronyd

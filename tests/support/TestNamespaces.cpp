@@ -13,6 +13,7 @@
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -139,6 +140,16 @@ bool bringLoopbackUp(std::string* why)
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
         report(fd, Unavailable, "namespaces unavailable: " + systemError("making the mounts private"));
         _exit(0);
+    }
+    // Daemons keep sockets and pid files there (chronyd, wpa_supplicant):
+    // the host's must never see them come and go.
+    for (const char* dir : {"/run", "/var/run"}) {
+        struct stat info{};
+        if (lstat(dir, &info) == 0 && S_ISDIR(info.st_mode) &&
+            mount("tmpfs", dir, "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0) {
+            report(fd, Unavailable, "namespaces unavailable: " + systemError("mounting a private run folder"));
+            _exit(0);
+        }
     }
     const pid_t pid = fork();
     if (pid < 0) {

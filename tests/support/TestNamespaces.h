@@ -11,7 +11,8 @@
 // namespaces:
 //   - network: only a loopback interface, already up;
 //   - mount: a private copy of the host's mounts (nothing propagates back)
-//     with a fresh /proc, so /proc/mounts and process ids are the namespace's;
+//     with a fresh /proc, so /proc/mounts and process ids are the namespace's,
+//     and an empty /run (and /var/run) of its own, for daemons' sockets;
 //   - pid: the body is process 1; when it returns, every process it left
 //     behind (daemons started with -B, a chronyd) is killed by the kernel.
 // The scratch root, the environment and the file system are shared with the

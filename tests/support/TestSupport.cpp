@@ -9,12 +9,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <chrono>
 #include <fstream>
 #include <future>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -83,6 +85,32 @@ void makeDirs(const std::string& path)
         if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
             throw std::runtime_error("cannot make " + part);
     }
+}
+
+std::string uniqueSleep(int seconds)
+{
+    static std::mt19937_64 random{std::random_device{}()};
+    return std::to_string(seconds) + "." + std::to_string(random() % 900000000 + 100000000);
+}
+
+bool processWithArgument(const std::string& argument)
+{
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return false;
+    bool found = false;
+    while (const dirent* entry = readdir(proc)) {
+        if (found || strspn(entry->d_name, "0123456789") != strlen(entry->d_name))
+            continue;
+        const std::string words = readFile(std::string("/proc/") + entry->d_name + "/cmdline");
+        for (size_t start = 0; start < words.size() && !found;) {
+            const size_t end = std::min(words.find('\0', start), words.size());
+            found = words.compare(start, end - start, argument) == 0;
+            start = end + 1;
+        }
+    }
+    closedir(proc);
+    return found;
 }
 
 long long monotonicMs()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Sandbox.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,6 +22,14 @@ int entriesIn(const std::string& folder);
 // mkdir -p
 void makeDirs(const std::string& path);
 
+// A duration for sleep that no other process carries ("600.<digits>"), so
+// that the sleep can be found again by processWithArgument: a program in
+// the sandbox has a process id of its own, not the one the test sees.
+std::string uniqueSleep(int seconds);
+// Whether a process this one can see carries `argument` as one of its
+// command-line words.
+bool processWithArgument(const std::string& argument);
+
 // Monotonic milliseconds, read straight from the kernel.
 long long monotonicMs();
 
@@ -33,3 +43,12 @@ int callBesideIdleFifo(const std::string& fifo, const std::function<int()>& call
 bool eventually(const std::function<bool()>& condition, int timeoutMs = 2000, int pollUs = 1000);
 
 } // namespace testsupport
+
+// For a test that runs programs through the real Shell seam: where the
+// sandbox they need cannot be made here, the test is skipped saying why.
+#define SKIP_WITHOUT_SANDBOX()                                                                                 \
+    do {                                                                                                       \
+        const std::string talviksNoSandbox_ = sandboxUnavailable();                                            \
+        if (!talviksNoSandbox_.empty())                                                                        \
+            GTEST_SKIP() << "programs under the scratch root need a sandbox: " << talviksNoSandbox_;           \
+    } while (0)

@@ -488,6 +488,7 @@ TEST_F(FpgaLink, JtagReprogramsABadStatus)
 
 TEST_F(FpgaLink, ProgrammingToolGetsQuotedPaths)
 {
+    SKIP_WITHOUT_SANDBOX();
     sim::FpgaToolStub tool(rootPath("/opt/fpga tools"));
     tool.setFixAfter(2);
     const std::string file = "/media/usb 1/it's $(touch pwned).bit";
