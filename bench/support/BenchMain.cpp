@@ -24,9 +24,15 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
+        // With repetitions the fastest run counts: other work on the
+        // machine only ever makes a run slower.
         for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+                const auto it = m_times.find(run.benchmark_name());
+                const double time = run.GetAdjustedRealTime();
+                if (it == m_times.end() || time < it->second)
+                    m_times[run.benchmark_name()] = time;
+            }
     }
 
     void Finalize() override

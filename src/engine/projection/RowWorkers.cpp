@@ -1,0 +1,184 @@
+#include "engine/projection/RowWorkers.h"
+
+#include "base/PThread.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// A helper needs little stack: the pieces work on the frame and on scratch rows.
+constexpr size_t kHelperStack = 256 * 1024;
+// More helpers than this wait on memory rather than compute.
+constexpr int kMostHelpers = 7;
+// Pieces per taking thread: enough that a late helper holds up little.
+constexpr int kPiecesPerThread = 4;
+
+int allowedCores()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    return std::max(1, CPU_COUNT(&set));
+}
+
+// Threads of the whole system ready to run, this one included; -1 when unknown.
+int runnableThreads()
+{
+    const int fd = open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    char text[128];
+    const ssize_t got = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (got <= 0)
+        return -1;
+    text[got] = '\0';
+    // "0.52 0.58 0.59 3/467 12345": the fourth field counts the runnable ones.
+    int runnable = -1;
+    if (sscanf(text, "%*f %*f %*f %d/", &runnable) != 1)
+        return -1;
+    return runnable;
+}
+
+} // namespace
+
+class RowHelper : public PThread
+{
+public:
+    RowHelper(RowWorkers& pool, int slot) : m_pool(pool), m_slot(slot) {}
+    ~RowHelper() override { join(); }
+
+protected:
+    void* threadMain() override
+    {
+        m_pool.serve(m_slot);
+        return nullptr;
+    }
+
+private:
+    RowWorkers& m_pool;
+    const int m_slot;
+};
+
+int RowWorkers::freeCoresNow()
+{
+    const int allowed = allowedCores();
+    if (allowed <= 1)
+        return 0;
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    const int runnable = runnableThreads();
+    if (online <= 0 || runnable < 0)
+        return 0; // nothing known: no helper is sure to find a core
+    // Every runnable thread besides this one occupies a core.
+    const int idle = static_cast<int>(online) - std::max(0, runnable - 1);
+    return std::max(0, std::min(allowed, idle) - 1);
+}
+
+RowWorkers::RowWorkers(int maxHelpers, FreeCores freeCores)
+    : m_maxHelpers(maxHelpers >= 0 ? maxHelpers : std::min(kMostHelpers, allowedCores() - 1)),
+      m_freeCores(freeCores ? std::move(freeCores) : FreeCores(&RowWorkers::freeCoresNow))
+{
+}
+
+RowWorkers::~RowWorkers()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    m_helpers.clear(); // each joins its thread
+}
+
+void RowWorkers::startHelpers(int count)
+{
+    while (int(m_helpers.size()) < count) {
+        auto helper = std::make_unique<RowHelper>(*this, int(m_helpers.size()) + 1);
+        if (helper->start(false, kHelperStack) != 0)
+            return; // fewer helpers: the calling thread takes their share
+        m_helpers.push_back(std::move(helper));
+    }
+}
+
+void RowWorkers::work(int slot)
+{
+    for (int piece; (piece = m_job.next.fetch_add(1, std::memory_order_relaxed)) < m_job.pieces;) {
+        const int first = piece * m_job.pieceRows;
+        (*m_job.piece)(first, std::min(m_job.rows, first + m_job.pieceRows), slot);
+    }
+}
+
+void RowWorkers::serve(int slot)
+{
+    uint64_t seen = 0;
+    std::unique_lock<std::mutex> lock(m_lock);
+    for (;;) {
+        m_wake.wait(lock, [&] { return m_stop || (m_generation != seen && m_wanted > 0); });
+        if (m_stop)
+            return;
+        seen = m_generation;
+        --m_wanted;
+        ++m_inside;
+        lock.unlock();
+        work(slot);
+        lock.lock();
+        if (--m_inside == 0)
+            m_done.notify_one();
+    }
+}
+
+void RowWorkers::run(int rows, int minRows, const std::function<void(int first, int end, int slot)>& piece)
+{
+    if (rows <= 0)
+        return;
+    std::lock_guard<std::mutex> runLock(m_runLock);
+    minRows = std::max(1, minRows);
+    int helpers = std::min(m_maxHelpers, rows / minRows - 1);
+    if (helpers > 0)
+        helpers = std::min(helpers, m_freeCores());
+    if (helpers > 0) {
+        startHelpers(helpers);
+        helpers = std::min(helpers, int(m_helpers.size()));
+    }
+    if (helpers <= 0) {
+        piece(0, rows, 0);
+        return;
+    }
+
+    const int threads = helpers + 1;
+    const int pieceRows = std::max(minRows, (rows + threads * kPiecesPerThread - 1) / (threads * kPiecesPerThread));
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_job.piece = &piece;
+        m_job.rows = rows;
+        m_job.pieceRows = pieceRows;
+        m_job.pieces = (rows + pieceRows - 1) / pieceRows;
+        m_job.next.store(0, std::memory_order_relaxed);
+        ++m_generation;
+        m_wanted = helpers;
+    }
+    for (int i = 0; i < helpers; ++i)
+        m_wake.notify_one();
+
+    // Whatever happens to this thread's pieces, no helper may still use the
+    // job when this returns.
+    struct Close
+    {
+        RowWorkers& pool;
+        ~Close()
+        {
+            std::unique_lock<std::mutex> lock(pool.m_lock);
+            pool.m_wanted = 0;
+            pool.m_done.wait(lock, [&] { return pool.m_inside == 0; });
+            pool.m_job.piece = nullptr;
+        }
+    } close{*this};
+    work(0);
+}
