@@ -28,6 +28,21 @@ int exitStatus(const char* code)
     return 1;
 }
 
+// The most memory the process has held at once (its peak resident set), in kB; -1 when unknown.
+long peakMemoryKb()
+{
+    FILE* status = fopen("/proc/self/status", "re");
+    if (!status)
+        return -1;
+    long kb = -1;
+    char line[256];
+    while (fgets(line, sizeof line, status))
+        if (sscanf(line, "VmHWM: %ld kB", &kb) == 1)
+            break;
+    fclose(status);
+    return kb;
+}
+
 } // namespace
 
 int reportPrint(const SimOptions& options, const SimSession& session, PrintRecorder& recorder,
@@ -50,6 +65,8 @@ int reportPrint(const SimOptions& options, const SimSession& session, PrintRecor
     }
     if (options.signalEveryMs > 0)
         fprintf(out, "Timer signals during the print: %d\n", outcome.timerSignals);
+    if (const long kb = peakMemoryKb(); kb >= 0)
+        fprintf(out, "Peak memory: %.1f MB\n", kb / 1024.0);
     fprintf(out, "Frames: %s\nTimeline: %s\nLog: %s\nEngine traces: %s\n",
             options.frames ? session.outDir.c_str() : "(not written)", timelinePath.c_str(), logPath.c_str(),
             session.tracePath.c_str());
