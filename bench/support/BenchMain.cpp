@@ -45,10 +45,10 @@ public:
             if (it == m_times.end() || base == m_times.end() || base->second <= 0)
                 continue;
             if (!header) {
-                printf("\n%-50s %12s %12s %8s\n", "benchmark vs floor", "time", "floor", "ratio");
+                printf("\n%-62s %10s %10s %8s\n", "benchmark vs floor", "time", "floor", "ratio");
                 header = true;
             }
-            printf("%-50s %12.1f %12.1f %8.2f\n", name.c_str(), it->second, base->second, it->second / base->second);
+            printf("%-62s %10.2f %10.2f %8.2f\n", name.c_str(), it->second, base->second, it->second / base->second);
         }
     }
 

@@ -39,25 +39,71 @@ constexpr size_t kSurvey = 256;
 // A group whose four neighbourhoods are not one value.
 constexpr uint16_t kMixed = 0x100;
 
-// For groups [from, to) of a row: the value under each group where its
-// sources are eight consecutive pixels whose neighbourhoods all hold that
-// value (the black around a part, the inside of one: most of a layer), else
-// kMixed. Only mixed groups need their fractions, so only theirs are fetched.
-void survey(const CorrectionRows::Group* groups, const CorrectionRows::Fractions* fractions, const uint8_t* src,
-            size_t down, size_t from, size_t to, uint16_t* values)
+// The value of the 2 x 9 pixels from p on (a run of eight sources and their
+// neighbours), or kMixed when they differ.
+inline uint16_t uniformRun(const uint8_t* p, size_t down)
 {
+    const uint64_t top = eightBytes(p);
+    const uint64_t differ = (top ^ eightBytes(p + 1)) | (top ^ eightBytes(p + down)) | (top ^ eightBytes(p + down + 1));
+    return differ ? kMixed : uint16_t(top & 0xFF);
+}
+
+// A bit in each nibble of the step codes that is not 0.
+inline uint32_t stepped(uint32_t codes)
+{
+    return (codes | codes >> 1 | codes >> 2) & 0x11111111u;
+}
+
+// The value under a group whose sources are one or two runs of eight
+// consecutive pixels and whose neighbourhoods all hold that value (the black
+// around a part, the inside of one: most of a layer), else kMixed.
+inline uint16_t uniformUnder(const CorrectionRows& t, const CorrectionRows::Group& group, const uint8_t* src,
+                             size_t down)
+{
+    const uint32_t codes = group.lanes & 0x77777777u;
+    const uint8_t* p = src + group.source;
+    if (codes == 0)
+        return uniformRun(p, down);
+    const uint32_t last = codes >> 28;
+    if (last == CorrectionRows::kListedCode || (stepped(codes) & stepped(codes ^ last * 0x11111111u)))
+        return kMixed; // listed, or more than one step
+    const uint16_t value = uniformRun(p, down);
+    return value != kMixed && uniformRun(p + t.steps[last], down) == value ? value : kMixed;
+}
+
+// Only mixed groups need their fractions; being sparse, they are asked for
+// ahead of their turn.
+inline void fetchAhead(const CorrectionRows::Fractions* fractions, size_t g, uint16_t value)
+{
+    if (value == kMixed)
+        __builtin_prefetch(&fractions[g]);
+}
+
+// For groups [from, to) of a row: the value under each, or kMixed.
+void survey(const CorrectionRows& t, const CorrectionRows::Group* groups, const CorrectionRows::Fractions* fractions,
+            const uint8_t* src, size_t from, size_t to, uint16_t* values)
+{
+    const size_t down = static_cast<size_t>(t.width);
     for (size_t g = from; g < to; ++g) {
-        uint16_t value = kMixed;
-        if ((groups[g].lanes & 0x77777777u) == 0) {
-            const uint8_t* p = src + groups[g].source;
-            const uint64_t top = eightBytes(p);
-            if (top == eightBytes(p + 1) && top == eightBytes(p + down) && top == eightBytes(p + down + 1))
-                value = uint16_t(top & 0xFF);
-        }
-        if (value == kMixed)
-            __builtin_prefetch(&fractions[g]);
+        const uint16_t value = uniformUnder(t, groups[g], src, down);
+        fetchAhead(fractions, g, value);
         values[g - from] = value;
     }
+}
+
+// Eight output pixels, fewer where the row ends inside its last group.
+inline void storeEight(uint8_t* dst, size_t x, size_t down, uint64_t eight)
+{
+    if (x + kGroup <= down)
+        memcpy(dst + x, &eight, sizeof eight);
+    else
+        memcpy(dst + x, &eight, down - x);
+}
+
+// Eight copies of a byte.
+inline uint64_t eightOf(uint8_t value)
+{
+    return value * 0x0101010101010101ull;
 }
 
 } // namespace
@@ -72,7 +118,7 @@ void correctRowsPortable(const CorrectionRows& t, const uint8_t* src, uint8_t* d
         const CorrectionRows::Fractions* fractions = t.fractions + t.groupsPerRow * size_t(y);
         for (size_t from = 0; from < t.groupsPerRow; from += kSurvey) {
             const size_t to = std::min(t.groupsPerRow, from + kSurvey);
-            survey(groups, fractions, src, down, from, to, values);
+            survey(t, groups, fractions, src, from, to, values);
             for (size_t g = from; g < to; ++g) {
                 const size_t x0 = g * kGroup;
                 const size_t lanes = std::min<size_t>(kGroup, down - x0);
@@ -204,50 +250,131 @@ AVX2_INLINE uint64_t packed(__m256i v)
     return uint64_t(_mm_cvtsi128_si64(_mm256_castsi256_si128(bytes)));
 }
 
+// Where the 32 bytes from q on are those of `top`.
+AVX2_INLINE __m256i sameBytes(__m256i top, const uint8_t* q)
+{
+    return _mm256_cmpeq_epi8(top, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
+}
+
+// The pixels of group g into the row at dst: a value under the whole group
+// (see uniformUnder) spread over its live pixels, or kMixed: worked out in full.
+AVX2_INLINE void writeGroup(const CorrectionRows& t, const uint8_t* src, uint8_t* dst, const uint8_t* mask,
+                            const CorrectionRows::Group* groups, const CorrectionRows::Fractions* fractions, size_t g,
+                            uint16_t uniform)
+{
+    const size_t down = static_cast<size_t>(t.width);
+    const CorrectionRows::Group group = groups[g];
+    const size_t x = g * kGroup;
+    // Black stays black whatever the mask; a value under live pixels
+    // without a mask is that value.
+    if (uniform == 0 || (uniform != kMixed && !mask && (group.lanes & 0x88888888u) == 0x88888888u)) {
+        storeEight(dst, x, down, eightOf(uint8_t(uniform)));
+        return;
+    }
+    const __m256i lanes =
+        _mm256_srlv_epi32(_mm256_set1_epi32(int(group.lanes)), _mm256_setr_epi32(0, 4, 8, 12, 16, 20, 24, 28));
+    const __m256i live = _mm256_cmpgt_epi32(_mm256_and_si256(lanes, _mm256_set1_epi32(CorrectionRows::kLive)),
+                                            _mm256_setzero_si256());
+    __m256i value;
+    if (uniform != kMixed) {
+        value = _mm256_and_si256(_mm256_set1_epi32(uniform), live);
+    } else if ((group.lanes & 0x77777777u) == 0) {
+        const uint8_t* p = src + group.source;
+        const Neighbours n{eightFrom(p), eightFrom(p + 1), eightFrom(p + down), eightFrom(p + down + 1)};
+        value = resampled(fractions[g], n, live);
+    } else {
+        const __m256i codes = _mm256_and_si256(lanes, _mm256_set1_epi32(7));
+        value = resampled(fractions[g], scattered(t, src, group, codes), live);
+    }
+    if (mask) {
+        if (x + kGroup <= down) {
+            value = maskedBy(value, eightFrom(mask + x));
+        } else {
+            uint8_t tail[kGroup] = {};
+            memcpy(tail, mask + x, down - x);
+            value = maskedBy(value, eightFrom(tail));
+        }
+    }
+    storeEight(dst, x, down, packed(value));
+}
+
+// A piece of kSurvey groups of a row: the groups with one value under them
+// are written at once; the fractions of the mixed ones are asked for
+// meanwhile, and used once the whole piece is surveyed.
+struct RowPiece
+{
+    RowPiece(const CorrectionRows& table, const uint8_t* source, uint8_t* row, const uint8_t* maskRow,
+             const CorrectionRows::Group* rowGroups, const CorrectionRows::Fractions* rowFractions)
+        : t(table), src(source), dst(row), mask(maskRow), groups(rowGroups), fractions(rowFractions)
+    {
+    }
+
+    const CorrectionRows& t;
+    const uint8_t* src;
+    uint8_t* dst;
+    const uint8_t* mask;
+    const CorrectionRows::Group* groups;
+    const CorrectionRows::Fractions* fractions;
+    size_t from = 0;
+    size_t count = 0;
+    uint16_t mixed[kSurvey]; // written before it is read
+
+    __attribute__((target("avx2"), always_inline)) inline void take(size_t g, uint16_t value)
+    {
+        if (value == kMixed) {
+            __builtin_prefetch(&fractions[g]);
+            mixed[count++] = uint16_t(g - from);
+        } else {
+            writeGroup(t, src, dst, mask, groups, fractions, g, value);
+        }
+    }
+
+    __attribute__((target("avx2"), always_inline)) inline void finish()
+    {
+        for (size_t i = 0; i < count; ++i)
+            writeGroup(t, src, dst, mask, groups, fractions, from + mixed[i], kMixed);
+    }
+};
+
 AVX2 void correctRowsAvx2(const CorrectionRows& t, const uint8_t* src, uint8_t* dst, int first, int end,
                           const uint8_t* mask)
 {
     const size_t down = static_cast<size_t>(t.width);
-    const __m256i laneShifts = _mm256_setr_epi32(0, 4, 8, 12, 16, 20, 24, 28);
-    uint16_t values[kSurvey];
     for (int y = first; y < end; ++y, dst += down, mask = mask ? mask + down : nullptr) {
         const CorrectionRows::Group* groups = t.groups + t.groupsPerRow * size_t(y);
-        const CorrectionRows::Fractions* fractions = t.fractions + t.groupsPerRow * size_t(y);
+        RowPiece piece(t, src, dst, mask, groups, t.fractions + t.groupsPerRow * size_t(y));
         for (size_t from = 0; from < t.groupsPerRow; from += kSurvey) {
             const size_t to = std::min(t.groupsPerRow, from + kSurvey);
-            survey(groups, fractions, src, down, from, to, values);
-            for (size_t g = from; g < to; ++g) {
-                const CorrectionRows::Group group = groups[g];
-                const size_t x = g * kGroup;
-                const bool whole = x + kGroup <= down;
-                const __m256i lanes = _mm256_srlv_epi32(_mm256_set1_epi32(int(group.lanes)), laneShifts);
-                const __m256i live =
-                    _mm256_cmpgt_epi32(_mm256_and_si256(lanes, _mm256_set1_epi32(CorrectionRows::kLive)),
-                                       _mm256_setzero_si256());
-                __m256i value;
-                if (values[g - from] != kMixed) {
-                    // Weights that add up to one million of one value: the value.
-                    value = _mm256_and_si256(_mm256_set1_epi32(values[g - from]), live);
-                } else if ((group.lanes & 0x77777777u) == 0) {
-                    const uint8_t* p = src + group.source;
-                    const Neighbours n{eightFrom(p), eightFrom(p + 1), eightFrom(p + down), eightFrom(p + down + 1)};
-                    value = resampled(fractions[g], n, live);
-                } else {
-                    const __m256i codes = _mm256_and_si256(lanes, _mm256_set1_epi32(7));
-                    value = resampled(fractions[g], scattered(t, src, group, codes), live);
+            piece.from = from;
+            piece.count = 0;
+            size_t g = from;
+            // Four groups at a time where their sources are 32 consecutive
+            // pixels: most of a gentle warp.
+            for (; g + 4 <= to; g += 4) {
+                const CorrectionRows::Group* four = groups + g;
+                const uint32_t source = four[0].source;
+                if (((four[0].lanes | four[1].lanes | four[2].lanes | four[3].lanes) & 0x77777777u) != 0 ||
+                    four[1].source != source + 8 || four[2].source != source + 16 || four[3].source != source + 24) {
+                    for (size_t k = g; k < g + 4; ++k)
+                        piece.take(k, uniformUnder(t, groups[k], src, down));
+                    continue;
                 }
-                if (mask) {
-                    if (whole) {
-                        value = maskedBy(value, eightFrom(mask + x));
-                    } else {
-                        uint8_t tail[kGroup] = {};
-                        memcpy(tail, mask + x, down - x);
-                        value = maskedBy(value, eightFrom(tail));
-                    }
+                const uint8_t* p = src + source;
+                // The row after the next: its turn comes in the next row of groups.
+                _mm_prefetch(reinterpret_cast<const char*>(p + 2 * down), _MM_HINT_T0);
+                const __m256i top = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+                const uint32_t equal = uint32_t(_mm256_movemask_epi8(_mm256_and_si256(
+                    _mm256_and_si256(sameBytes(top, p + 1), sameBytes(top, p + down)), sameBytes(top, p + down + 1))));
+                if (equal == 0xFFFFFFFFu && _mm256_testz_si256(top, top) && (g + 4) * kGroup <= down) {
+                    memset(dst + g * kGroup, 0, 4 * kGroup); // the black around a part
+                    continue;
                 }
-                const uint64_t eight = packed(value);
-                memcpy(dst + x, &eight, whole ? sizeof eight : down - x); // a row may end inside its last group
+                for (int k = 0; k < 4; ++k)
+                    piece.take(g + k, ((equal >> (8 * k)) & 0xFF) == 0xFF ? p[8 * k] : kMixed);
             }
+            for (; g < to; ++g)
+                piece.take(g, uniformUnder(t, groups[g], src, down));
+            piece.finish();
         }
     }
 }
