@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -126,11 +127,12 @@ void writeGrayRows(int width, int height, const FrameTarget& frame, int channel,
     const int columns = commonColumns(width, frame);
     const ByteMask keep = keepBytes(channel);
     const size_t rowBytes = size_t(std::max(width, 0));
-    split.workers.run(rows, split.minRows, [&](int first, int end, int slot) {
+    const auto piece = [&](int first, int end, int slot) {
         uint8_t* scratch = split.scratch + rowBytes * size_t(slot);
         for (int y = first; y < end; ++y)
             expandGrayRow(row(y, scratch), frame.bits + frame.stride * y, columns, keep);
-    });
+    };
+    split.workers.run(rows, split.minRows, std::ref(piece)); // by reference: nothing allocated per frame
 }
 
 void writeRgbImage(const QImage& image, const QRect& content, const FrameTarget& frame, int channel)

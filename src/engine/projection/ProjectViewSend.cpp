@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 
 using projectview::config;
 using projectview::kSourcePath;
@@ -176,24 +177,25 @@ int ProjectView::sendProcessedRows()
     const CorrectionRows rows = table ? table->rows() : CorrectionRows();
 
     m_stopwatch.start();
+    const auto row = [&](int y, uint8_t* scratch) {
+        const uint8_t* const maskRow = mask ? mask + width * size_t(y) : nullptr;
+        if (table) {
+            // The mask on the way, while the pixels are at hand.
+            correctRows(rows, plane, scratch, y, y + 1, maskRow);
+        } else if (mask || reverse) {
+            memcpy(scratch, plane + width * size_t(y), width);
+            if (mask)
+                applyMask(scratch, maskRow, width);
+        } else {
+            return plane + width * size_t(y);
+        }
+        if (reverse)
+            reversePlane(scratch, width);
+        return const_cast<const uint8_t*>(scratch);
+    };
     writeGrayRows(m_width, m_height, FrameTarget{m_frameBits, m_frameStride, int(m_fb->xres()), int(m_fb->yres())},
                   channel, RowSplit{m_workers, minRowsPerPiece(table != nullptr), m_rowScratch.data()},
-                  [&](int y, uint8_t* scratch) {
-                      const uint8_t* const maskRow = mask ? mask + width * size_t(y) : nullptr;
-                      if (table) {
-                          // The mask on the way, while the pixels are at hand.
-                          correctRows(rows, plane, scratch, y, y + 1, maskRow);
-                      } else if (mask || reverse) {
-                          memcpy(scratch, plane + width * size_t(y), width);
-                          if (mask)
-                              applyMask(scratch, maskRow, width);
-                      } else {
-                          return plane + width * size_t(y);
-                      }
-                      if (reverse)
-                          reversePlane(scratch, width);
-                      return const_cast<const uint8_t*>(scratch);
-                  });
+                  std::ref(row)); // by reference: nothing allocated per frame
     // The steps share one pass: each reports the time of the whole pass.
     const int ms = static_cast<int>(m_stopwatch.elapsedMs());
     if (table)
@@ -228,9 +230,10 @@ bool ProjectView::correctionStep()
         const CorrectionRows rows = m_correction.rows();
         const uint8_t* const in = m_gray.data();
         uint8_t* const out = m_grayOut.data();
-        m_workers.run(m_height, minRowsPerPiece(true), [&](int first, int end, int) {
+        const auto piece = [&](int first, int end, int) {
             correctRows(rows, in, out + size_t(m_width) * size_t(first), first, end);
-        });
+        };
+        m_workers.run(m_height, minRowsPerPiece(true), std::ref(piece));
         logger()->write(LogInfo, "%s %s end", kSourcePath, "correctImage");
     }
     logger()->write(LogInfo, "Correction Image Time: %i ms", static_cast<int>(m_stopwatch.elapsedMs()));
