@@ -85,6 +85,8 @@ void survey(const CorrectionRows& t, const CorrectionRows::Group* groups, const 
 {
     const size_t down = static_cast<size_t>(t.width);
     for (size_t g = from; g < to; ++g) {
+        if (g % 8 == 0) // the row after the next: its turn comes in the next row of groups
+            __builtin_prefetch(src + (groups[g].source & ~CorrectionRows::kListed) + 2 * down);
         const uint16_t value = uniformUnder(t, groups[g], src, down);
         fetchAhead(fractions, g, value);
         values[g - from] = value;
@@ -122,12 +124,19 @@ void correctRowsPortable(const CorrectionRows& t, const uint8_t* src, uint8_t* d
             for (size_t g = from; g < to; ++g) {
                 const size_t x0 = g * kGroup;
                 const size_t lanes = std::min<size_t>(kGroup, down - x0);
+                const uint16_t uniform = values[g - from];
+                // Black stays black whatever the mask; a value under live
+                // pixels without a mask is that value.
+                if (uniform == 0 || (uniform != kMixed && !mask && (groups[g].lanes & 0x88888888u) == 0x88888888u)) {
+                    memset(dst + x0, uniform, lanes);
+                    continue;
+                }
                 for (size_t lane = 0; lane < lanes; ++lane) {
                     const size_t x = x0 + lane;
                     const bool live = (groups[g].lanes >> (4 * lane)) & CorrectionRows::kLive;
-                    if (values[g - from] != kMixed) {
+                    if (uniform != kMixed) {
                         // Weights that add up to one million of one value: the value.
-                        dst[x] = live ? masked(values[g - from], mask, x) : 0;
+                        dst[x] = live ? masked(uniform, mask, x) : 0;
                         continue;
                     }
                     const uint8_t* s = src + sourceOf(t, groups[g], int(lane));
