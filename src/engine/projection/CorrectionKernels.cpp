@@ -61,12 +61,12 @@ inline uint16_t uniformUnder(const CorrectionRows& t, const CorrectionRows::Grou
                              size_t down)
 {
     const uint32_t codes = group.lanes & 0x77777777u;
-    const uint8_t* p = src + group.source;
     if (codes == 0)
-        return uniformRun(p, down);
+        return uniformRun(src + group.source, down);
     const uint32_t last = codes >> 28;
     if (last == CorrectionRows::kListedCode || (stepped(codes) & stepped(codes ^ last * 0x11111111u)))
         return kMixed; // listed, or more than one step
+    const uint8_t* p = src + group.source;
     const uint16_t value = uniformRun(p, down);
     return value != kMixed && uniformRun(p + t.steps[last], down) == value ? value : kMixed;
 }
@@ -79,14 +79,23 @@ inline void fetchAhead(const CorrectionRows::Fractions* fractions, size_t g, uin
         __builtin_prefetch(&fractions[g]);
 }
 
+// The row after the next below a run of sources: its turn comes with the
+// next row of groups.
+inline void fetchRowAhead(const CorrectionRows& t, const uint8_t* src, uint32_t source)
+{
+    const size_t ahead = source + 2 * static_cast<size_t>(t.width);
+    if (!(source & CorrectionRows::kListed) && ahead < t.pixels)
+        __builtin_prefetch(src + ahead);
+}
+
 // For groups [from, to) of a row: the value under each, or kMixed.
 void survey(const CorrectionRows& t, const CorrectionRows::Group* groups, const CorrectionRows::Fractions* fractions,
             const uint8_t* src, size_t from, size_t to, uint16_t* values)
 {
     const size_t down = static_cast<size_t>(t.width);
     for (size_t g = from; g < to; ++g) {
-        if (g % 8 == 0) // the row after the next: its turn comes in the next row of groups
-            __builtin_prefetch(src + (groups[g].source & ~CorrectionRows::kListed) + 2 * down);
+        if (g % 8 == 0)
+            fetchRowAhead(t, src, groups[g].source);
         const uint16_t value = uniformUnder(t, groups[g], src, down);
         fetchAhead(fractions, g, value);
         values[g - from] = value;
@@ -369,8 +378,7 @@ AVX2 void correctRowsAvx2(const CorrectionRows& t, const uint8_t* src, uint8_t* 
                     continue;
                 }
                 const uint8_t* p = src + source;
-                // The row after the next: its turn comes in the next row of groups.
-                _mm_prefetch(reinterpret_cast<const char*>(p + 2 * down), _MM_HINT_T0);
+                fetchRowAhead(t, src, source);
                 const __m256i top = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
                 const uint32_t equal = uint32_t(_mm256_movemask_epi8(_mm256_and_si256(
                     _mm256_and_si256(sameBytes(top, p + 1), sameBytes(top, p + down)), sameBytes(top, p + down + 1))));

@@ -43,6 +43,7 @@ struct CorrectionRows
     const uint32_t* listed = nullptr;
     int32_t steps[kGroup] = {};
     int width = 0;
+    size_t pixels = 0; // of the source plane: width x height
     size_t groupsPerRow = 0;
 };
 

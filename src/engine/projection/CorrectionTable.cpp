@@ -181,6 +181,7 @@ CorrectionRows CorrectionTable::rows() const
     r.listed = m_listed.data();
     fillSteps(r.steps, m_width);
     r.width = m_width;
+    r.pixels = size_t(m_width) * size_t(m_height);
     r.groupsPerRow = groupsPerRow(m_width);
     return r;
 }
