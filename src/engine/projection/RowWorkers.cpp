@@ -3,6 +3,7 @@
 #include "base/PThread.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -152,6 +153,24 @@ void RowWorkers::run(int rows, int minRows, const std::function<void(int first, 
         return;
     }
 
+    // Whatever happens to this thread's pieces, no helper may still use the
+    // job when this returns; a cancel of this thread waits until then.
+    struct Close
+    {
+        RowWorkers& pool;
+        int cancelState = PTHREAD_CANCEL_ENABLE;
+        explicit Close(RowWorkers& workers) : pool(workers) { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState); }
+        ~Close()
+        {
+            {
+                std::unique_lock<std::mutex> lock(pool.m_lock);
+                pool.m_wanted = 0;
+                pool.m_done.wait(lock, [&] { return pool.m_inside == 0; });
+                pool.m_job.piece = nullptr;
+            }
+            pthread_setcancelstate(cancelState, nullptr);
+        }
+    } close(*this);
     const int threads = helpers + 1;
     const int pieceRows = std::max(minRows, (rows + threads * kPiecesPerThread - 1) / (threads * kPiecesPerThread));
     {
@@ -167,18 +186,5 @@ void RowWorkers::run(int rows, int minRows, const std::function<void(int first, 
     for (int i = 0; i < helpers; ++i)
         m_wake.notify_one();
 
-    // Whatever happens to this thread's pieces, no helper may still use the
-    // job when this returns.
-    struct Close
-    {
-        RowWorkers& pool;
-        ~Close()
-        {
-            std::unique_lock<std::mutex> lock(pool.m_lock);
-            pool.m_wanted = 0;
-            pool.m_done.wait(lock, [&] { return pool.m_inside == 0; });
-            pool.m_job.piece = nullptr;
-        }
-    } close{*this};
     work(0);
 }
