@@ -211,7 +211,8 @@ AVX2_INLINE Neighbours scattered(const CorrectionRows& t, const uint8_t* src, co
     }
     __m256i index;
     if (group.source & CorrectionRows::kListed)
-        index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.listed + (group.source & ~CorrectionRows::kListed)));
+        index = _mm256_loadu_si256(
+            reinterpret_cast<const __m256i*>(t.listed + (group.source & ~CorrectionRows::kListed)));
     else
         index = _mm256_add_epi32(
             _mm256_add_epi32(_mm256_set1_epi32(int(group.source)), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)),
@@ -264,7 +265,8 @@ AVX2_INLINE uint64_t packed(__m256i v)
 {
     const __m256i lowBytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8,
                                               12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, lowBytes), _mm256_setr_epi32(0, 4, 0, 0, 0, 0, 0, 0));
+    const __m256i bytes =
+        _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, lowBytes), _mm256_setr_epi32(0, 4, 0, 0, 0, 0, 0, 0));
     return uint64_t(_mm_cvtsi128_si64(_mm256_castsi256_si128(bytes)));
 }
 

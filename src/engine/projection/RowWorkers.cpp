@@ -159,7 +159,10 @@ void RowWorkers::run(int rows, int minRows, const std::function<void(int first, 
     {
         RowWorkers& pool;
         int cancelState = PTHREAD_CANCEL_ENABLE;
-        explicit Close(RowWorkers& workers) : pool(workers) { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState); }
+        explicit Close(RowWorkers& workers) : pool(workers)
+        {
+            pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState);
+        }
         ~Close()
         {
             {
