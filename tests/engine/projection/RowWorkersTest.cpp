@@ -3,6 +3,8 @@
 // no core is free or the work is too small to share.
 #include "engine/projection/RowWorkers.h"
 
+#include "engine/projection/FramePixels.h"
+
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -10,6 +12,7 @@
 #include <sched.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -33,7 +36,7 @@ struct Record
     std::mutex lock;
     std::vector<int> timesRun;
     std::vector<std::pair<int, int>> pieces;
-    std::set<int> slots;
+    std::set<int> slotsSeen;
     std::set<std::thread::id> threads;
     std::atomic<int> busySlots{0}; // bit per slot while it runs a piece
     bool slotOverlap = false;
@@ -43,7 +46,7 @@ void runAndRecord(RowWorkers& workers, int rows, int minRows, Record& r)
 {
     r.timesRun.assign(size_t(rows), 0);
     r.pieces.clear();
-    r.slots.clear();
+    r.slotsSeen.clear();
     r.threads.clear();
     workers.run(rows, minRows, [&](int first, int end, int slot) {
         const int bit = 1 << slot;
@@ -53,7 +56,7 @@ void runAndRecord(RowWorkers& workers, int rows, int minRows, Record& r)
         for (int y = first; y < end; ++y)
             ++r.timesRun[size_t(y)];
         r.pieces.emplace_back(first, end);
-        r.slots.insert(slot);
+        r.slotsSeen.insert(slot);
         r.threads.insert(std::this_thread::get_id());
         r.busySlots.fetch_and(~bit);
     });
@@ -72,7 +75,7 @@ TEST(RowWorkersTest, EveryRowOnceInPiecesOfTheSizeAskedFor)
             ASSERT_EQ(std::vector<int>(size_t(rows), 1), r.timesRun) << rows << " rows";
             for (const auto& [first, end] : r.pieces)
                 ASSERT_TRUE(end - first >= minRows || end == rows) << first << ".." << end;
-            ASSERT_LE(*r.slots.rbegin(), 3);
+            ASSERT_LE(*r.slotsSeen.rbegin(), 3);
             ASSERT_FALSE(r.slotOverlap);
         }
     }
@@ -87,7 +90,7 @@ TEST(RowWorkersTest, CallingThreadAloneWhenNoCoreIsFreeOrTheWorkIsSmall)
     RowWorkers workers(3, [&] { return freeCores; });
     Record r;
     runAndRecord(workers, 2400, 8, r);
-    EXPECT_EQ((std::set<int>{0}), r.slots);
+    EXPECT_EQ((std::set<int>{0}), r.slotsSeen);
     EXPECT_EQ((std::set<std::thread::id>{std::this_thread::get_id()}), r.threads);
     EXPECT_EQ(1u, r.pieces.size());
 
@@ -135,4 +138,26 @@ TEST(RowWorkersTest, OneAllowedCoreIsNoFreeCore)
     EXPECT_EQ(0, pinned);
     EXPECT_EQ(1, workers.maxSlots());
     EXPECT_LT(RowWorkers::freeCoresNow(), CPU_COUNT(&saved));
+}
+
+// Rows written into the frame by the helpers too: each thread's rows pass
+// through its own scratch row and land where they belong.
+TEST(RowWorkersTest, FrameRowsOnHelpersEachThroughTheirOwnScratch)
+{
+    const int width = 97, height = 400;
+    RowWorkers workers(3, [] { return 3; });
+    std::vector<uint8_t> scratch(size_t(width) * size_t(workers.maxSlots()));
+    std::vector<uint8_t> frame(size_t(width) * 3 * height, 0);
+    const FrameTarget target{frame.data(), size_t(width) * 3, width, height};
+    for (int round = 0; round < 20; ++round) {
+        const auto row = [&](int y, uint8_t* rowScratch) {
+            for (int x = 0; x < width; ++x)
+                rowScratch[x] = uint8_t(x + y + round);
+            return const_cast<const uint8_t*>(rowScratch);
+        };
+        writeGrayRows(width, height, target, kAllChannels, RowSplit{workers, 8, scratch.data()}, std::ref(row));
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                ASSERT_EQ(uint8_t(x + y + round), frame[size_t(y) * width * 3 + size_t(x) * 3 + 1]) << x << "," << y;
+    }
 }
