@@ -75,7 +75,15 @@ const uint8_t* expandPairs(const uint8_t* p, const uint8_t* end, uint8_t*& out, 
             overflow = true;
             return p;
         }
-        memset(out, value, run);
+        if (run <= 16 && room >= 16) {
+            // A short run (an edge's few pixels): two plain stores instead of
+            // a call; what they write past the run the next pairs overwrite.
+            const uint64_t eight = value * 0x0101010101010101ull;
+            memcpy(out, &eight, sizeof eight);
+            memcpy(out + 8, &eight, sizeof eight);
+        } else {
+            memset(out, value, run);
+        }
         out += run;
     }
     return p;
