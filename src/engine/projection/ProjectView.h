@@ -32,7 +32,8 @@ class QTransform;
 //
 // Every step that changes a shown image works on its gray level, so a
 // processed image is reduced to one plane of panel pixels, corrected there
-// and written into the frame buffer in one pass. SVG layers that paint in
+// and written into the frame buffer in one pass, whose rows the calling thread
+// shares with row workers when cores are free. SVG layers that paint in
 // grays only are drawn on that plane directly; others in colour. On a sub-pixel panel the
 // steps work per panel pixel, and channel selection does not apply (the three
 // bytes of a frame pixel are three panel pixels).
