@@ -111,11 +111,18 @@ bool parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
             if (!(v = value(arg)))
                 return false;
             o.makeSample = v;
-        } else if (!strcmp(arg, "--make-correction") || !strcmp(arg, "--correction") || !strcmp(arg, "--mask")) {
+        } else if (!strcmp(arg, "--make-correction")) {
             if (!(v = value(arg)))
                 return false;
-            (!strcmp(arg, "--make-correction") ? o.makeCorrection : !strcmp(arg, "--correction") ? o.correction
-                                                                                                 : o.mask) = v;
+            o.makeCorrection = v;
+        } else if (!strcmp(arg, "--correction")) {
+            if (!(v = value(arg)))
+                return false;
+            o.correction = v;
+        } else if (!strcmp(arg, "--mask")) {
+            if (!(v = value(arg)))
+                return false;
+            o.mask = v;
         } else if (!strcmp(arg, "--resolution")) {
             if (!(v = value(arg)) || !resolution(v, o.resolutionX, o.resolutionY)) {
                 error = error.empty() ? "--resolution takes width x height, as 3840x2400" : error;
