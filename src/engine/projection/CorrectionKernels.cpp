@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
 #define TALVIKS_AVX2_ROWS 1
 #endif
@@ -102,21 +102,6 @@ void survey(const CorrectionRows& t, const CorrectionRows::Group* groups, const 
     }
 }
 
-// Eight output pixels, fewer where the row ends inside its last group.
-inline void storeEight(uint8_t* dst, size_t x, size_t down, uint64_t eight)
-{
-    if (x + kGroup <= down)
-        memcpy(dst + x, &eight, sizeof eight);
-    else
-        memcpy(dst + x, &eight, down - x);
-}
-
-// Eight copies of a byte.
-inline uint64_t eightOf(uint8_t value)
-{
-    return value * 0x0101010101010101ull;
-}
-
 } // namespace
 
 void correctRowsPortable(const CorrectionRows& t, const uint8_t* src, uint8_t* dst, int first, int end,
@@ -166,6 +151,21 @@ void correctRowsPortable(const CorrectionRows& t, const uint8_t* src, uint8_t* d
 #ifdef TALVIKS_AVX2_ROWS
 
 namespace {
+
+// Eight output pixels, fewer where the row ends inside its last group.
+inline void storeEight(uint8_t* dst, size_t x, size_t down, uint64_t eight)
+{
+    if (x + kGroup <= down)
+        memcpy(dst + x, &eight, sizeof eight);
+    else
+        memcpy(dst + x, &eight, down - x);
+}
+
+// Eight copies of a byte.
+inline uint64_t eightOf(uint8_t value)
+{
+    return value * 0x0101010101010101ull;
+}
 
 #define AVX2 __attribute__((target("avx2")))
 #define AVX2_INLINE static inline __attribute__((target("avx2"), always_inline))
