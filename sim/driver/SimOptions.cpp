@@ -41,6 +41,24 @@ bool resolution(const char* text, int& width, int& height)
            height <= 32768;
 }
 
+// The options that take a path or a name as they stand.
+std::string SimOptions::*textOption(const char* arg)
+{
+    static const struct
+    {
+        const char* name;
+        std::string SimOptions::*field;
+    } options[] = {{"--out", &SimOptions::outDir},
+                   {"--make-sample", &SimOptions::makeSample},
+                   {"--make-correction", &SimOptions::makeCorrection},
+                   {"--correction", &SimOptions::correction},
+                   {"--mask", &SimOptions::mask}};
+    for (const auto& option : options)
+        if (!strcmp(arg, option.name))
+            return option.field;
+    return nullptr;
+}
+
 } // namespace
 
 bool isPatternName(const std::string& name)
@@ -103,26 +121,10 @@ bool parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
                 error = error.empty() ? "--speed takes a number from 0.01 to 100000" : error;
                 return false;
             }
-        } else if (!strcmp(arg, "--out")) {
+        } else if (std::string SimOptions::*const field = textOption(arg)) {
             if (!(v = value(arg)))
                 return false;
-            o.outDir = v;
-        } else if (!strcmp(arg, "--make-sample")) {
-            if (!(v = value(arg)))
-                return false;
-            o.makeSample = v;
-        } else if (!strcmp(arg, "--make-correction")) {
-            if (!(v = value(arg)))
-                return false;
-            o.makeCorrection = v;
-        } else if (!strcmp(arg, "--correction")) {
-            if (!(v = value(arg)))
-                return false;
-            o.correction = v;
-        } else if (!strcmp(arg, "--mask")) {
-            if (!(v = value(arg)))
-                return false;
-            o.mask = v;
+            o.*field = v;
         } else if (!strcmp(arg, "--resolution")) {
             if (!(v = value(arg)) || !resolution(v, o.resolutionX, o.resolutionY)) {
                 error = error.empty() ? "--resolution takes width x height, as 3840x2400" : error;

@@ -3,11 +3,12 @@
 #include "base/ConfigStore.h"
 #include "base/LogWriter.h"
 #include "base/RootPath.h"
+#include "board/GuiApplication.h"
 #include "writers/CorrectionWriter.h"
 #include "writers/LayerImages.h"
 #include "writers/QdsWriter.h"
 
-#include <QGuiApplication>
+#include <QCoreApplication>
 #include <QImage>
 
 #include <sys/stat.h>
@@ -28,12 +29,7 @@ void ensureApplication()
 {
     if (QCoreApplication::instance())
         return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "projection_bench";
-    static char* argv[] = {name, nullptr};
-    new QGuiApplication(argc, argv);
+    sim::ensureGuiApplication();
     mkdir(rootPath("/data").c_str(), 0755);
     mkdir(rootPath("/data/var").c_str(), 0755);
     mkdir(rootPath("/data/etc").c_str(), 0755);
