@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -29,8 +30,10 @@ int allowedCores()
     return std::max(1, CPU_COUNT(&set));
 }
 
-// Threads of the whole system ready to run, this one included; -1 when unknown.
-int runnableThreads()
+// Threads of the whole system that want a core besides this one: those
+// ready to run now, and as many as have wanted one over the last minute (a
+// busy machine has moments with few ready). -1 when unknown.
+int otherBusyThreads()
 {
     const int fd = open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -41,11 +44,13 @@ int runnableThreads()
     if (got <= 0)
         return -1;
     text[got] = '\0';
-    // "0.52 0.58 0.59 3/467 12345": the fourth field counts the runnable ones.
-    int runnable = -1;
-    if (sscanf(text, "%*f %*f %*f %d/", &runnable) != 1)
+    // "0.52 0.58 0.59 3/467 12345": the load of the last minute, and the
+    // fourth field counts the threads ready to run, this one among them.
+    double lastMinute = 0;
+    int runnable = 0;
+    if (sscanf(text, "%lf %*f %*f %d/", &lastMinute, &runnable) != 2)
         return -1;
-    return runnable;
+    return std::max(0, std::max(runnable, static_cast<int>(std::ceil(lastMinute))) - 1);
 }
 
 } // namespace
@@ -74,11 +79,10 @@ int RowWorkers::freeCoresNow()
     if (allowed <= 1)
         return 0;
     const long online = sysconf(_SC_NPROCESSORS_ONLN);
-    const int runnable = runnableThreads();
-    if (online <= 0 || runnable < 0)
+    const int others = otherBusyThreads();
+    if (online <= 0 || others < 0)
         return 0; // nothing known: no helper is sure to find a core
-    // Every runnable thread besides this one occupies a core.
-    const int idle = static_cast<int>(online) - std::max(0, runnable - 1);
+    const int idle = static_cast<int>(online) - others;
     return std::max(0, std::min(allowed, idle) - 1);
 }
 
