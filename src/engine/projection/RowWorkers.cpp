@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -30,27 +31,16 @@ int allowedCores()
     return std::max(1, CPU_COUNT(&set));
 }
 
-// Threads of the whole system that want a core besides this one: those
-// ready to run now, and as many as have wanted one over the last minute (a
-// busy machine has moments with few ready). -1 when unknown.
-int otherBusyThreads()
+// The text of /proc/loadavg; empty when it cannot be read.
+std::string loadText()
 {
     const int fd = open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return -1;
+        return std::string();
     char text[128];
     const ssize_t got = read(fd, text, sizeof text - 1);
     close(fd);
-    if (got <= 0)
-        return -1;
-    text[got] = '\0';
-    // "0.52 0.58 0.59 3/467 12345": the load of the last minute, and the
-    // fourth field counts the threads ready to run, this one among them.
-    double lastMinute = 0;
-    int runnable = 0;
-    if (sscanf(text, "%lf %*f %*f %d/", &lastMinute, &runnable) != 2)
-        return -1;
-    return std::max(0, std::max(runnable, static_cast<int>(std::ceil(lastMinute))) - 1);
+    return got > 0 ? std::string(text, size_t(got)) : std::string();
 }
 
 } // namespace
@@ -73,17 +63,25 @@ private:
     const int m_slot;
 };
 
+int freeCoresOf(int allowedCores, int onlineCores, const std::string& loadavg)
+{
+    // "0.52 0.58 0.59 3/467 12345": the load of the last minute, and the
+    // fourth field counts the threads ready to run, the caller among them.
+    double lastMinute = 0;
+    int runnable = 0;
+    if (allowedCores <= 1 || onlineCores <= 0 ||
+        sscanf(loadavg.c_str(), "%lf %*f %*f %d/", &lastMinute, &runnable) != 2 || !(lastMinute >= 0))
+        return 0; // nothing known: no helper is sure to find a core
+    // Every other thread that wants a core occupies one: those ready now,
+    // and as many as have wanted one over the last minute.
+    const double wanting = std::max(double(runnable), std::ceil(std::min(lastMinute, 1e6)));
+    const int others = std::max(0, int(wanting) - 1);
+    return std::max(0, std::min(allowedCores, onlineCores - others) - 1);
+}
+
 int RowWorkers::freeCoresNow()
 {
-    const int allowed = allowedCores();
-    if (allowed <= 1)
-        return 0;
-    const long online = sysconf(_SC_NPROCESSORS_ONLN);
-    const int others = otherBusyThreads();
-    if (online <= 0 || others < 0)
-        return 0; // nothing known: no helper is sure to find a core
-    const int idle = static_cast<int>(online) - others;
-    return std::max(0, std::min(allowed, idle) - 1);
+    return freeCoresOf(allowedCores(), int(sysconf(_SC_NPROCESSORS_ONLN)), loadText());
 }
 
 RowWorkers::RowWorkers(int maxHelpers, FreeCores freeCores)

@@ -8,9 +8,16 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 class RowHelper;
+
+// The cores besides the caller's that are free, from the cores it may use,
+// the cores of the machine and the text of /proc/loadavg: a core is taken
+// by every other thread ready to run, and by as many as have wanted one
+// over the last minute (a busy machine has moments with few threads ready).
+int freeCoresOf(int allowedCores, int onlineCores, const std::string& loadavg);
 
 // Splits the rows of a frame between the calling thread and helper threads
 // that are started once, on first need, and then wait for the next frame:
@@ -22,8 +29,7 @@ class RowHelper;
 class RowWorkers : noncopyable
 {
 public:
-    // Free cores now; the default reads the processor affinity and the
-    // number of runnable threads of the system.
+    // Free cores now; the default is freeCoresNow().
     using FreeCores = std::function<int()>;
 
     // At most `maxHelpers` helpers (negative: one less than the cores).
@@ -40,7 +46,7 @@ public:
     // The slots a run may use.
     int maxSlots() const { return m_maxHelpers + 1; }
 
-    // Free cores other than the calling thread's, by the system's figures.
+    // freeCoresOf() for this thread on this machine now.
     static int freeCoresNow();
 
 private:

@@ -168,3 +168,17 @@ TEST(RowWorkersTest, FrameRowsOnHelpersEachThroughTheirOwnScratch)
                 ASSERT_EQ(uint8_t(x + y + round), frame[size_t(y) * width * 3 + size_t(x) * 3 + 1]) << x << "," << y;
     }
 }
+
+TEST(RowWorkersTest, FreeCoresCountEveryThreadThatWantsOne)
+{
+    // The load of the last minute counts even when few threads are ready
+    // at the moment: helpers woken on a busy machine make the frame wait.
+    EXPECT_EQ(0, freeCoresOf(8, 8, "36.20 30.10 28.00 3/500 4711\n"));
+    EXPECT_EQ(0, freeCoresOf(8, 8, "0.30 0.20 0.10 12/500 4711\n"));
+    EXPECT_EQ(6, freeCoresOf(8, 8, "0.30 0.20 0.10 2/500 4711\n"));
+    EXPECT_EQ(5, freeCoresOf(8, 8, "2.50 0.20 0.10 1/500 4711\n"));
+    EXPECT_EQ(3, freeCoresOf(4, 8, "1.00 1.00 1.00 1/500 4711\n")); // the cores it may use
+    EXPECT_EQ(0, freeCoresOf(1, 8, "0.00 0.00 0.00 1/500 4711\n"));
+    EXPECT_EQ(0, freeCoresOf(8, 8, ""));
+    EXPECT_EQ(0, freeCoresOf(8, 8, "nan 0 0 1/2 3"));
+}
