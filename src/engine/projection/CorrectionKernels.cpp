@@ -120,9 +120,15 @@ void correctRowsPortable(const CorrectionRows& t, const uint8_t* src, uint8_t* d
                 const size_t lanes = std::min<size_t>(kGroup, down - x0);
                 const uint16_t uniform = values[g - from];
                 // Black stays black whatever the mask; a value under live
-                // pixels without a mask is that value.
-                if (uniform == 0 || (uniform != kMixed && !mask && (groups[g].lanes & 0x88888888u) == 0x88888888u)) {
+                // pixels without a mask is that value, and white under a
+                // mask the mask.
+                const bool allLive = (groups[g].lanes & 0x88888888u) == 0x88888888u;
+                if (uniform == 0 || (uniform != kMixed && !mask && allLive)) {
                     memset(dst + x0, uniform, lanes);
+                    continue;
+                }
+                if (uniform == 255 && mask && allLive) {
+                    memcpy(dst + x0, mask + x0, lanes);
                     continue;
                 }
                 for (size_t lane = 0; lane < lanes; ++lane) {
@@ -286,9 +292,16 @@ AVX2_INLINE void writeGroup(const CorrectionRows& t, const uint8_t* src, uint8_t
     const CorrectionRows::Group group = groups[g];
     const size_t x = g * kGroup;
     // Black stays black whatever the mask; a value under live pixels
-    // without a mask is that value.
-    if (uniform == 0 || (uniform != kMixed && !mask && (group.lanes & 0x88888888u) == 0x88888888u)) {
+    // without a mask is that value, and white under a mask the mask.
+    const bool allLive = (group.lanes & 0x88888888u) == 0x88888888u;
+    if (uniform == 0 || (uniform != kMixed && !mask && allLive)) {
         storeEight(dst, x, down, eightOf(uint8_t(uniform)));
+        return;
+    }
+    if (uniform == 255 && mask && allLive) {
+        uint64_t eight = 0;
+        memcpy(&eight, mask + x, std::min<size_t>(kGroup, down - x));
+        storeEight(dst, x, down, eight);
         return;
     }
     const __m256i lanes =
