@@ -21,7 +21,7 @@ using projectview::kSourcePath;
 namespace {
 
 constexpr int kCorrectedPiecePixels = 1 << 17;
-constexpr int kPlainPiecePixels = 1 << 19;
+constexpr int kPlainPiecePixels = 1 << 20;
 
 // Debug copies of shown images on the USB disk, numbered per panel kind for the whole process.
 std::atomic<int> g_normalSaves{0};
