@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 namespace {
 
@@ -31,16 +30,17 @@ int allowedCores()
     return std::max(1, CPU_COUNT(&set));
 }
 
-// The text of /proc/loadavg; empty when it cannot be read.
-std::string loadText()
+// The text of /proc/loadavg into `text` (empty when it cannot be read),
+// without the heap: this is asked for every frame.
+void readLoad(char (&text)[128])
 {
+    text[0] = '\0';
     const int fd = open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return std::string();
-    char text[128];
+        return;
     const ssize_t got = read(fd, text, sizeof text - 1);
     close(fd);
-    return got > 0 ? std::string(text, size_t(got)) : std::string();
+    text[got > 0 ? got : 0] = '\0';
 }
 
 } // namespace
@@ -63,14 +63,14 @@ private:
     const int m_slot;
 };
 
-int freeCoresOf(int allowedCores, int onlineCores, const std::string& loadavg)
+int freeCoresOf(int allowedCores, int onlineCores, const char* loadavg)
 {
     // "0.52 0.58 0.59 3/467 12345": the load of the last minute, and the
     // fourth field counts the threads ready to run, the caller among them.
     double lastMinute = 0;
     int runnable = 0;
     if (allowedCores <= 1 || onlineCores <= 0 ||
-        sscanf(loadavg.c_str(), "%lf %*f %*f %d/", &lastMinute, &runnable) != 2 || !(lastMinute >= 0))
+        sscanf(loadavg, "%lf %*f %*f %d/", &lastMinute, &runnable) != 2 || !(lastMinute >= 0))
         return 0; // nothing known: no helper is sure to find a core
     // Every other thread that wants a core occupies one: those ready now,
     // and as many as have wanted one over the last minute.
@@ -81,7 +81,9 @@ int freeCoresOf(int allowedCores, int onlineCores, const std::string& loadavg)
 
 int RowWorkers::freeCoresNow()
 {
-    return freeCoresOf(allowedCores(), int(sysconf(_SC_NPROCESSORS_ONLN)), loadText());
+    char load[128];
+    readLoad(load);
+    return freeCoresOf(allowedCores(), int(sysconf(_SC_NPROCESSORS_ONLN)), load);
 }
 
 RowWorkers::RowWorkers(int maxHelpers, FreeCores freeCores)

@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <vector>
 
 class RowHelper;
@@ -17,7 +16,7 @@ class RowHelper;
 // the cores of the machine and the text of /proc/loadavg: a core is taken
 // by every other thread ready to run, and by as many as have wanted one
 // over the last minute (a busy machine has moments with few threads ready).
-int freeCoresOf(int allowedCores, int onlineCores, const std::string& loadavg);
+int freeCoresOf(int allowedCores, int onlineCores, const char* loadavg);
 
 // Splits the rows of a frame between the calling thread and helper threads
 // that are started once, on first need, and then wait for the next frame:
