@@ -6,7 +6,7 @@
 // - all_cores: the machine as it is;
 // - one_core: the benchmark pinned to the core it runs on, as on a board
 //   whose other cores are taken;
-// - busy: a thread of its own spinning on every core.
+// - busy: a thread of its own spinning on every core but the benchmark's.
 // Beside them the bound the table sets: streaming the whole correction
 // table once (one core) on top of the floor. Runs are repeated; the ratios
 // take the fastest run of each.
@@ -87,7 +87,10 @@ private:
     std::atomic<int>& m_spinning;
 };
 
-// A spinning thread on every core the process may use, until destroyed.
+// A spinning thread on every core the process may use but the one the
+// benchmark runs on, until destroyed: the layer's thread has a core, every
+// other one is taken. A layer path that hands rows to other cores now waits
+// for them.
 class BusyMachine
 {
 public:
@@ -95,8 +98,9 @@ public:
     {
         cpu_set_t allowed;
         sched_getaffinity(0, sizeof allowed, &allowed);
+        const int own = sched_getcpu();
         for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
-            if (CPU_ISSET(cpu, &allowed)) {
+            if (CPU_ISSET(cpu, &allowed) && cpu != own) {
                 auto spinner = std::make_unique<Spinner>(cpu, m_stop, m_spinning);
                 if (spinner->start(false, 64 * 1024) == 0)
                     m_spinners.push_back(std::move(spinner));
