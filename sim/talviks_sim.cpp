@@ -4,6 +4,7 @@
 // Or projects a test pattern or a mask grid and writes that frame.
 #include "base/ConfigStore.h"
 #include "base/ProcessSignals.h"
+#include "driver/MachineFiles.h"
 #include "driver/PrintRecorder.h"
 #include "driver/SampleModel.h"
 #include "driver/ServiceImages.h"
@@ -30,14 +31,18 @@ int main(int argc, char** argv)
         fprintf(stderr, "talviks-sim: %s\n%s", error.c_str(), simUsage());
         return 1;
     }
-    if (!options.makeSample.empty()) {
-        const PrinterConfig machine;
-        if (writeSampleModel(options.makeSample, static_cast<int>(machine.XRes), static_cast<int>(machine.YRes),
-                             options.sampleLayers) != 0) {
-            fprintf(stderr, "talviks-sim: cannot write %s\n", options.makeSample.c_str());
+    if (options.writesFile()) {
+        PrinterConfig machine;
+        applyResolution(options, machine);
+        const int width = static_cast<int>(machine.XRes), height = static_cast<int>(machine.YRes);
+        const bool sample = !options.makeSample.empty();
+        const std::string& path = sample ? options.makeSample : options.makeCorrection;
+        if ((sample ? writeSampleModel(path, width, height, options.sampleLayers)
+                    : writeCorrectionSample(path, width, height)) != 0) {
+            fprintf(stderr, "talviks-sim: cannot write %s\n", path.c_str());
             return 1;
         }
-        printf("Sample model written: %s\n", options.makeSample.c_str());
+        printf("%s written: %s\n", sample ? "Sample model" : "Correction file", path.c_str());
         return 0;
     }
     SimSession session;

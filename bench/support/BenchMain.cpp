@@ -24,9 +24,15 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
+        // With repetitions the fastest run counts: other work on the
+        // machine only ever makes a run slower.
         for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+                const auto it = m_times.find(run.benchmark_name());
+                const double time = run.GetAdjustedRealTime();
+                if (it == m_times.end() || time < it->second)
+                    m_times[run.benchmark_name()] = time;
+            }
     }
 
     void Finalize() override
@@ -39,10 +45,10 @@ public:
             if (it == m_times.end() || base == m_times.end() || base->second <= 0)
                 continue;
             if (!header) {
-                printf("\n%-50s %12s %12s %8s\n", "benchmark vs floor", "time", "floor", "ratio");
+                printf("\n%-62s %10s %10s %8s\n", "benchmark vs floor", "time", "floor", "ratio");
                 header = true;
             }
-            printf("%-50s %12.1f %12.1f %8.2f\n", name.c_str(), it->second, base->second, it->second / base->second);
+            printf("%-62s %10.2f %10.2f %8.2f\n", name.c_str(), it->second, base->second, it->second / base->second);
         }
     }
 

@@ -5,6 +5,7 @@
 #include "base/PathManager.h"
 #include "base/RootPath.h"
 #include "board/GuiApplication.h"
+#include "driver/MachineFiles.h"
 #include "driver/SimOutput.h"
 #include "engine/print/Printer.h"
 
@@ -57,7 +58,11 @@ bool bootSimulator(const SimOptions& options, SimSession& session)
         return false;
     }
 
-    const PrinterConfig& machineConfig = config->m_printerConfig;
+    PrinterConfig& machineConfig = config->m_printerConfig;
+    applyResolution(options, machineConfig);
+    QString maskPath, correctionPath;
+    if (!stageMachineFiles(options, machineConfig, maskPath, correctionPath))
+        return false;
     sim::SimMachine::Options machineOptions;
     machineOptions.speed = options.speed;
     machineOptions.frame.xres = machineConfig.XRes;
@@ -70,7 +75,7 @@ bool bootSimulator(const SimOptions& options, SimSession& session)
         fprintf(stderr, "talviks-sim: no printer: %s\n", e.what());
         return false;
     }
-    const std::string code = session.printer->initialize("", "");
+    const std::string code = session.printer->initialize(maskPath, correctionPath);
     if (!code.empty()) {
         fprintf(stderr, "talviks-sim: printer initialisation failed: %s\n", code.c_str());
         return false;

@@ -33,6 +33,32 @@ bool gridSize(const char* text, int& columns, int& rows)
            rows <= 100000;
 }
 
+// "WxH" with both from 2 to 32768.
+bool resolution(const char* text, int& width, int& height)
+{
+    char tail = 0;
+    return sscanf(text, "%dx%d%c", &width, &height, &tail) == 2 && width >= 2 && height >= 2 && width <= 32768 &&
+           height <= 32768;
+}
+
+// The options that take a path or a name as they stand.
+std::string SimOptions::*textOption(const char* arg)
+{
+    static const struct
+    {
+        const char* name;
+        std::string SimOptions::*field;
+    } options[] = {{"--out", &SimOptions::outDir},
+                   {"--make-sample", &SimOptions::makeSample},
+                   {"--make-correction", &SimOptions::makeCorrection},
+                   {"--correction", &SimOptions::correction},
+                   {"--mask", &SimOptions::mask}};
+    for (const auto& option : options)
+        if (!strcmp(arg, option.name))
+            return option.field;
+    return nullptr;
+}
+
 } // namespace
 
 bool isPatternName(const std::string& name)
@@ -46,7 +72,8 @@ bool isPatternName(const std::string& name)
 const char* simUsage()
 {
     return "usage: talviks-sim [options] FILE.qds|FILE.svgx\n"
-           "       talviks-sim --make-sample FILE.qds [--layers N]\n"
+           "       talviks-sim --make-sample FILE.qds [--layers N] [--resolution WxH]\n"
+           "       talviks-sim --make-correction FILE [--resolution WxH]\n"
            "       talviks-sim --pattern NAME [--out DIR]\n"
            "       talviks-sim --mask-grid CxR [--mask-blocks] [--out DIR]\n"
            "Prints a slice file on the simulated board. TALVIKS_ROOT names the scratch folder\n"
@@ -62,6 +89,12 @@ const char* simUsage()
            "  --no-frames        write no PNG frames\n"
            "  --quiet            no progress line\n"
            "  --layers N         layers of the sample model (default 40)\n"
+           "  --resolution WxH   the machine's panel in pixels (default: as configured, 1920x1080)\n"
+           "  --correction FILE  print with this projection correction file (the machine's\n"
+           "                     width x height X positions, then as many Y positions, each a\n"
+           "                     little-endian u32 of the 1-based source position x 1000000)\n"
+           "  --mask FILE        print with this mask image (an 8-bit gray PNG of the panel's size)\n"
+           "  --make-correction FILE  write a projector's correction file for the panel and stop\n"
            "  --pattern NAME     project a test pattern and write the frame as pattern-NAME.png:\n"
            "                     gridline, abc, abc-inverse, stripe, midpoint, blocks, dots, gray\n"
            "  --mask-grid CxR    project a mask grid of C columns and R rows with its seed levels\n"
@@ -97,14 +130,15 @@ bool parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
                 error = error.empty() ? "--speed takes a number from 0.01 to 100000" : error;
                 return false;
             }
-        } else if (!strcmp(arg, "--out")) {
+        } else if (std::string SimOptions::*const field = textOption(arg)) {
             if (!(v = value(arg)))
                 return false;
-            o.outDir = v;
-        } else if (!strcmp(arg, "--make-sample")) {
-            if (!(v = value(arg)))
+            o.*field = v;
+        } else if (!strcmp(arg, "--resolution")) {
+            if (!(v = value(arg)) || !resolution(v, o.resolutionX, o.resolutionY)) {
+                error = error.empty() ? "--resolution takes width x height, as 3840x2400" : error;
                 return false;
-            o.makeSample = v;
+            }
         } else if (!strcmp(arg, "--pause-at") || !strcmp(arg, "--abort-at") || !strcmp(arg, "--resume-after") ||
                    !strcmp(arg, "--signals") || !strcmp(arg, "--layers")) {
             int n = 0;
@@ -164,7 +198,11 @@ bool parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
         error = "a slice file or a service image, not both";
         return false;
     }
-    if (o.file.empty() && o.makeSample.empty() && !o.showsServiceImage()) {
+    if (!o.makeSample.empty() && !o.makeCorrection.empty()) {
+        error = "one file to make at a time";
+        return false;
+    }
+    if (o.file.empty() && !o.writesFile() && !o.showsServiceImage()) {
         error = "no slice file given";
         return false;
     }

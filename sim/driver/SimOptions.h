@@ -8,7 +8,12 @@ struct SimOptions
     std::string file;          // the slice file to print (host path)
     std::string outDir;        // frames and timeline; default: <root>/sim-out
     std::string makeSample;    // write the sample model here and stop
+    std::string makeCorrection; // write a projector's correction file here and stop
     int sampleLayers = 40;     // layers of the sample model
+    int resolutionX = 0;       // the machine's panel; 0: as configured
+    int resolutionY = 0;
+    std::string correction;    // print with this correction file (host path)
+    std::string mask;          // print with this mask image (host path)
     double speed = 1.0;        // machine clock against real time
     // Layers are counted from 1 wherever the user sees one.
     int pauseAt = 0;           // ask for a pause while this layer is made; 0: none
@@ -23,6 +28,7 @@ struct SimOptions
     bool maskBlocks = false;   // the grid as blurred blocks, not as its surface
 
     bool showsServiceImage() const { return !pattern.empty() || maskColumns > 0; }
+    bool writesFile() const { return !makeSample.empty() || !makeCorrection.empty(); }
 };
 
 // Parses the arguments; false (with the reason in `error`) when they make no sense.

@@ -17,5 +17,10 @@ std::string correctionFile(int width, int height, const CorrectionSource& source
 std::string identityCorrection(int width, int height);
 // Every pixel sampled from (x + dx, y + dy), offsets in millionths of a pixel.
 std::string shiftedCorrection(int width, int height, int64_t dx, int64_t dy);
+// A projector's correction: a slight enlargement, turn and bow about the
+// centre and a shift of a fraction of a pixel, as a calibrated light engine
+// needs; its sources step a column or a row every few hundred pixels, and
+// a few pixels at the corners sample from outside.
+std::string projectorCorrection(int width, int height);
 
 } // namespace testwriters

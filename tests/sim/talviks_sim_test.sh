@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The simulator from its command line: a sample print runs to "0" with a frame
 # and a timeline row per layer, layers counted from 1 everywhere, and logs
-# no error up to the shutdown; an abort ends with status 2 and the light off at once; the progress shows homing,
-# pauses, resumes, aborts and the remaining time's change of method; the
-# summary's figures hold; a test pattern and a mask grid each give their
-# frame; a bad command line is refused. The engine's own traces stay out of
-# the output, in a file the summary names.
+# no error up to the shutdown; an abort ends with status 2 and the light off
+# at once; the progress shows homing, pauses, resumes, aborts and the
+# remaining time's change of method; the summary's figures hold; a test
+# pattern and a mask grid each give their frame; a print with a correction
+# file and a mask applies both; a bad command line is refused. The engine's
+# own traces stay out of the output, in a file the summary names.
 set -u
 sim=("$@") # the simulator, behind an emulator in a cross build
 root=$(mktemp -d "${TMPDIR:-/tmp}/talviks-simtest.XXXXXX")
@@ -122,6 +123,33 @@ TALVIKS_ROOT=$root/c "${sim[@]}" --mask-grid 4x3 --out "$root/c/out" >"$root/c.t
 [ -s "$root/c/out/mask-4x3.png" ] || fail "no mask grid frame"
 [ -s "$root/c/data/etc/mask-serial.png" ] || fail "no mask image saved"
 grep -q '^180 210 210 240 $' "$root/c.txt" || fail "no cell levels"
+
+# A print with a correction file and a mask on a small panel: both steps
+# run on every layer, the frames differ from the plain print's, and the
+# summary gives the peak memory. Files that do not fit the panel are refused.
+small=(--resolution 64x40)
+mkdir -p "$root/d" "$root/e"
+"${sim[@]}" "${small[@]}" --make-sample "$root/small.qds" --layers 2 >/dev/null || fail "no small sample"
+"${sim[@]}" "${small[@]}" --make-correction "$root/small.corbin" >/dev/null || fail "no correction file"
+[ "$(stat -c %s "$root/small.corbin")" -eq $((64 * 40 * 8)) ] || fail "the correction file is not two arrays of 64 x 40"
+TALVIKS_ROOT=$root/d "${sim[@]}" "${small[@]}" --mask-grid 4x3 --out "$root/d/grid" >/dev/null 2>&1 || fail "no small mask"
+cp "$root/d/data/etc/mask-serial.png" "$root/small-mask.png"
+TALVIKS_ROOT=$root/d "${sim[@]}" "${small[@]}" --speed 200 --quiet --out "$root/d/out" "$root/small.qds" >/dev/null 2>&1 ||
+    fail "the plain small print failed"
+TALVIKS_ROOT=$root/e "${sim[@]}" "${small[@]}" --correction "$root/small.corbin" --mask "$root/small-mask.png" \
+    --speed 200 --quiet --out "$root/e/out" "$root/small.qds" >"$root/e.txt" 2>&1
+status=$?
+[ $status -eq 0 ] || { cat "$root/e.txt"; fail "the corrected print ended with $status"; }
+grep -qE '^Peak memory: [0-9.]+ MB \(resident\)$' "$root/e.txt" || fail "no peak memory in the summary"
+[ "$(grep -c 'Correction Image Time' "$root/e/data/var/TalvikS.log")" -eq 2 ] || fail "not corrected on every layer"
+[ "$(grep -c 'Add Mask Image Time' "$root/e/data/var/TalvikS.log")" -eq 2 ] || fail "not masked on every layer"
+cmp -s "$root/d/out/frame-0001.png" "$root/e/out/frame-0001.png" && fail "correction and mask changed nothing"
+head -c 1000 "$root/small.corbin" >"$root/short.corbin"
+TALVIKS_ROOT=$root/e "${sim[@]}" "${small[@]}" --correction "$root/short.corbin" "$root/small.qds" >"$root/e.txt" 2>&1 &&
+    fail "a short correction file was accepted"
+grep -q 'holds 1000 bytes' "$root/e.txt" || fail "no word of the short correction file"
+TALVIKS_ROOT=$root/e "${sim[@]}" --correction "$root/small.corbin" --mask "$root/small-mask.png" "$root/sample.qds" \
+    >"$root/e.txt" 2>&1 && fail "files of another panel were accepted"
 
 "${sim[@]}" --pattern nonsense >/dev/null 2>&1 && fail "an unknown pattern was accepted"
 "${sim[@]}" --mask-grid 0x3 >/dev/null 2>&1 && fail "an empty mask grid was accepted"

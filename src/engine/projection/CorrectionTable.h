@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/projection/CorrectionKernels.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,9 +15,13 @@
 // Correction file values are source positions x 1,000,000: the integer part
 // is the 1-based source column (X) or row (Y), the rest the fraction.
 //
-// An entry takes 12 bytes: the source index and three 20-bit weights; the
-// fourth is what is left of one million. The table is the largest thing the
-// layer path holds, and reading it is most of what correcting a layer costs.
+// The table is the largest thing the layer path holds, and reading it is
+// most of what correcting a layer costs, so a pixel takes 6 bytes: the
+// fractions of its source position, its source as a small step from that of
+// its group of eight, and whether it is lit (see CorrectionKernels.h).
+// Sources that no step reaches are listed whole for their group. Where the
+// four neighbours of a pixel are one value (most of a layer), the fractions
+// are not even read.
 class CorrectionTable
 {
 public:
@@ -36,28 +42,27 @@ public:
     // The same from position arrays in memory (width x height values each,
     // row-major by target pixel, host byte order).
     ReadResult build(const uint32_t* x, const uint32_t* y, int width, int height);
-    bool isLoaded() const { return !m_entries.empty(); }
-    size_t bytes() const { return m_entries.size() * sizeof(Entry); }
+    bool isLoaded() const { return !m_groups.empty(); }
+    size_t bytes() const;
+    int height() const { return m_height; }
 
     // The pixels of rows [first, end), written from dst on. `src` is a plane of the
     // table's size followed by at least sourceSlack() readable bytes: the
     // neighbours a pixel on the last column or row reads there are weighted 0.
     void applyRows(const uint8_t* src, uint8_t* dst, int first, int end) const;
-    // The whole plane, rows split across the processor's cores.
-    void apply(const uint8_t* src, uint8_t* dst) const;
-    size_t sourceSlack() const { return static_cast<size_t>(m_width) + 1; }
+    // The whole plane.
+    void apply(const uint8_t* src, uint8_t* dst) const { applyRows(src, dst, 0, m_height); }
+    size_t sourceSlack() const { return correctionSlack(m_width); }
+
+    // The layout the resampling loops read.
+    CorrectionRows rows() const;
 
 private:
-    struct Entry
-    {
-        uint32_t index;      // the sampled pixel; its right, lower and lower-right neighbours follow
-        uint32_t weights[2]; // w10, w01, w11: 20 bits each, from the lowest bit up
-    };
-    static_assert(sizeof(Entry) == 12, "a correction entry is 12 bytes");
-
-    static Entry entryOf(uint32_t x, uint32_t y, int width, int height);
+    class Builder;
 
     int m_width = 0;
     int m_height = 0;
-    std::vector<Entry> m_entries;
+    std::vector<CorrectionRows::Group> m_groups; // rows padded to whole groups of eight
+    std::vector<CorrectionRows::Fractions> m_fractions; // one per group
+    std::vector<uint32_t> m_listed;                     // eight sources per listed group
 };

@@ -1,10 +1,11 @@
 #include "engine/projection/FramePixels.h"
 
 #include "engine/projection/PixelRows.h"
-#include "engine/projection/RowBands.h"
+#include "engine/projection/RowWorkers.h"
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -119,17 +120,19 @@ void writeGrayPlane(const uint8_t* plane, int width, int height, const FrameTarg
         expandGrayRow(plane + size_t(width) * y, frame.bits + frame.stride * y, columns, keep);
 }
 
-void writeGrayRows(int width, int height, const FrameTarget& frame, int channel,
+void writeGrayRows(int width, int height, const FrameTarget& frame, int channel, const RowSplit& split,
                    const std::function<const uint8_t*(int y, uint8_t* scratch)>& row)
 {
     const int rows = commonRows(height, frame);
     const int columns = commonColumns(width, frame);
     const ByteMask keep = keepBytes(channel);
-    forEachRowBand(rows, [&](int first, int end) {
-        std::vector<uint8_t> scratch(size_t(std::max(width, 0)));
+    const size_t rowBytes = size_t(std::max(width, 0));
+    const auto piece = [&](int first, int end, int slot) {
+        uint8_t* scratch = split.scratch + rowBytes * size_t(slot);
         for (int y = first; y < end; ++y)
-            expandGrayRow(row(y, scratch.data()), frame.bits + frame.stride * y, columns, keep);
-    });
+            expandGrayRow(row(y, scratch), frame.bits + frame.stride * y, columns, keep);
+    };
+    split.workers.run(rows, split.minRows, std::ref(piece)); // by reference: nothing allocated per frame
 }
 
 void writeRgbImage(const QImage& image, const QRect& content, const FrameTarget& frame, int channel)

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 
+class RowWorkers;
+
 // Moves images into 24-bit frame memory (three bytes per pixel, rows
 // `stride` bytes apart). Each writer fills the rows and columns that the
 // source and the frame have in common and leaves the rest of the frame alone.
@@ -25,10 +27,19 @@ enum : int { kAllChannels = 0 };
 
 // Gray plane (width x height) to frame pixels.
 void writeGrayPlane(const uint8_t* plane, int width, int height, const FrameTarget& frame, int channel);
-// Gray rows to frame pixels, the rows split across the processor's cores:
-// row(y, scratch) gives row y, in `scratch` (a row of `width` bytes of its
+// How rows are shared out: the threads, the fewest rows worth a piece, and
+// one scratch row of the image's width per slot of `workers`.
+struct RowSplit
+{
+    RowWorkers& workers;
+    int minRows;
+    uint8_t* scratch;
+};
+
+// Gray rows to frame pixels, the rows split among the workers: row(y,
+// scratch) gives row y, in `scratch` (a row of `width` bytes of the thread's
 // own) or elsewhere. Each row goes from the cache straight into the frame.
-void writeGrayRows(int width, int height, const FrameTarget& frame, int channel,
+void writeGrayRows(int width, int height, const FrameTarget& frame, int channel, const RowSplit& split,
                    const std::function<const uint8_t*(int y, uint8_t* scratch)>& row);
 // A 24-bit image (RGB32 or RGB888; the first byte of a pixel is its red) to
 // frame pixels, keeping all three bytes or only one channel. Pixels outside

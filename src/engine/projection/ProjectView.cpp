@@ -60,13 +60,15 @@ ProjectView::ProjectView()
     // The colour render image and the work image wait until something needs
     // them: a normal panel printing decoded layers never does.
     if (m_width > 0) {
-        const size_t planeBytes = size_t(m_width) * size_t(m_height) + size_t(m_width) + 1;
+        const size_t planeBytes = size_t(m_width) * size_t(m_height) + correctionSlack(m_width);
         try {
             m_gray.assign(planeBytes, 0);
             m_grayOut.assign(planeBytes, 0);
+            m_rowScratch.assign(size_t(m_width) * size_t(m_workers.maxSlots()), 0);
         } catch (const std::bad_alloc&) {
             std::vector<uint8_t>().swap(m_gray);
             std::vector<uint8_t>().swap(m_grayOut);
+            std::vector<uint8_t>().swap(m_rowScratch);
             logger()->write(LogError, "ProjectView: no memory for the images of %d x %d pixels", m_width, m_height);
         }
     }

@@ -3,6 +3,7 @@
 #include "base/Stopwatch.h"
 #include "base/noncopyable.h"
 #include "engine/projection/CorrectionTable.h"
+#include "engine/projection/RowWorkers.h"
 #include "engine/slicefile/QdsFormat.h"
 
 #include <QImage>
@@ -31,7 +32,8 @@ class QTransform;
 //
 // Every step that changes a shown image works on its gray level, so a
 // processed image is reduced to one plane of panel pixels, corrected there
-// and written into the frame buffer in one pass. SVG layers that paint in
+// and written into the frame buffer in one pass, whose rows the calling thread
+// shares with row workers when cores are free. SVG layers that paint in
 // grays only are drawn on that plane directly; others in colour. On a sub-pixel panel the
 // steps work per panel pixel, and channel selection does not apply (the three
 // bytes of a frame pixel are three panel pixels).
@@ -120,6 +122,8 @@ private:
     const uint8_t* correctGrayPlane(bool subPixel);
     // The correction into the second plane: false when no table is loaded.
     bool correctionStep();
+    // The fewest rows worth handing to another thread.
+    int minRowsPerPiece(bool correcting) const;
     // Images are drawn over the last layer shown: one that lives on the gray
     // plane moves into the render image first.
     // False when there was no memory for the render image.
@@ -151,6 +155,8 @@ private:
     std::vector<uint8_t> m_grayOut; // second plane for the steps that read neighbours
     std::vector<uint8_t> m_mask; // empty: all 255
     std::vector<uint8_t> m_scratch; // the layer decoder's
+    RowWorkers m_workers; // started on the first frame that needs them, then reused
+    std::vector<uint8_t> m_rowScratch; // a row for each of the workers' slots
     Stopwatch m_stopwatch;
     bool m_processImage = false;
     std::mutex m_mutex;

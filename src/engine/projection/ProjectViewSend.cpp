@@ -13,11 +13,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 
 using projectview::config;
 using projectview::kSourcePath;
 
 namespace {
+
+constexpr int kCorrectedPiecePixels = 1 << 17;
+constexpr int kPlainPiecePixels = 1 << 20;
 
 // Debug copies of shown images on the USB disk, numbered per panel kind for the whole process.
 std::atomic<int> g_normalSaves{0};
@@ -170,25 +174,28 @@ int ProjectView::sendProcessedRows()
     const int channel = imageChannel();
     const uint8_t* const plane = m_gray.data();
     const size_t width = size_t(m_width);
+    const CorrectionRows rows = table ? table->rows() : CorrectionRows();
 
     m_stopwatch.start();
+    const auto row = [&](int y, uint8_t* scratch) {
+        const uint8_t* const maskRow = mask ? mask + width * size_t(y) : nullptr;
+        if (table) {
+            // The mask on the way, while the pixels are at hand.
+            correctRows(rows, plane, scratch, y, y + 1, maskRow);
+        } else if (mask || reverse) {
+            memcpy(scratch, plane + width * size_t(y), width);
+            if (mask)
+                applyMask(scratch, maskRow, width);
+        } else {
+            return plane + width * size_t(y);
+        }
+        if (reverse)
+            reversePlane(scratch, width);
+        return const_cast<const uint8_t*>(scratch);
+    };
     writeGrayRows(m_width, m_height, FrameTarget{m_frameBits, m_frameStride, int(m_fb->xres()), int(m_fb->yres())},
-                  channel, [&](int y, uint8_t* scratch) {
-                      const uint8_t* row = plane + width * size_t(y);
-                      if (table) {
-                          table->applyRows(plane, scratch, y, y + 1);
-                          row = scratch;
-                      }
-                      if (!mask && !reverse)
-                          return row;
-                      if (row != scratch)
-                          memcpy(scratch, row, width);
-                      if (mask)
-                          applyMask(scratch, mask + width * size_t(y), width);
-                      if (reverse)
-                          reversePlane(scratch, width);
-                      return const_cast<const uint8_t*>(scratch);
-                  });
+                  channel, RowSplit{m_workers, minRowsPerPiece(table != nullptr), m_rowScratch.data()},
+                  std::ref(row)); // by reference: nothing allocated per frame
     // The steps share one pass: each reports the time of the whole pass.
     const int ms = static_cast<int>(m_stopwatch.elapsedMs());
     if (table)
@@ -204,6 +211,14 @@ int ProjectView::sendProcessedRows()
     return 0;
 }
 
+int ProjectView::minRowsPerPiece(bool correcting) const
+{
+    // A piece is worth a thread from this many pixels on (about a tenth of a
+    // millisecond of work); below, waking one costs more than it saves.
+    const int pixels = correcting ? kCorrectedPiecePixels : kPlainPiecePixels;
+    return std::max(1, pixels / std::max(1, m_width));
+}
+
 bool ProjectView::correctionStep()
 {
     m_stopwatch.start();
@@ -212,7 +227,13 @@ bool ProjectView::correctionStep()
     if (!loaded) {
         logger()->write(LogInfo, "%s: H %d", "void ProjectView::correctImage(QImage&)", __LINE__);
     } else {
-        m_correction.apply(m_gray.data(), m_grayOut.data());
+        const CorrectionRows rows = m_correction.rows();
+        const uint8_t* const in = m_gray.data();
+        uint8_t* const out = m_grayOut.data();
+        const auto piece = [&](int first, int end, int) {
+            correctRows(rows, in, out + size_t(m_width) * size_t(first), first, end);
+        };
+        m_workers.run(m_height, minRowsPerPiece(true), std::ref(piece));
         logger()->write(LogInfo, "%s %s end", kSourcePath, "correctImage");
     }
     logger()->write(LogInfo, "Correction Image Time: %i ms", static_cast<int>(m_stopwatch.elapsedMs()));

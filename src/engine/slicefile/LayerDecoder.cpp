@@ -15,6 +15,31 @@ namespace {
 // never sits whole in memory and each piece is still in cache when expanded;
 // large enough that zlib's copy of its window per call stays a small cost.
 constexpr size_t kChunk = 256 * 1024;
+// The inflater's own memory, also in the scratch: its state (about 7 KiB)
+// and its 32 KiB window.
+constexpr size_t kInflaterBytes = 48 * 1024;
+constexpr size_t kAlign = 16;
+constexpr size_t kChunkRoom = (kChunk + 2 + kAlign - 1) / kAlign * kAlign;
+
+// Hands the inflater pieces of the scratch instead of the heap; nothing is
+// given back until the next layer starts from the beginning again.
+struct Arena
+{
+    uint8_t* next;
+    uint8_t* end;
+
+    static voidpf take(voidpf opaque, uInt items, uInt size)
+    {
+        Arena* arena = static_cast<Arena*>(opaque);
+        const size_t bytes = (size_t{items} * size + kAlign - 1) / kAlign * kAlign;
+        if (size_t(arena->end - arena->next) < bytes)
+            return Z_NULL; // the inflater reports Z_MEM_ERROR
+        uint8_t* piece = arena->next;
+        arena->next += bytes;
+        return piece;
+    }
+    static void giveBack(voidpf, voidpf) {}
+};
 
 // Expands whole pairs of [p, end) into [out, outEnd). Returns the position
 // after the last pair taken (a lone final byte is left); sets `overflow` when
@@ -50,7 +75,15 @@ const uint8_t* expandPairs(const uint8_t* p, const uint8_t* end, uint8_t*& out, 
             overflow = true;
             return p;
         }
-        memset(out, value, run);
+        if (run <= 16 && room >= 16) {
+            // A short run (an edge's few pixels): two plain stores instead of
+            // a call; what they write past the run the next pairs overwrite.
+            const uint64_t eight = value * 0x0101010101010101ull;
+            memcpy(out, &eight, sizeof eight);
+            memcpy(out + 8, &eight, sizeof eight);
+        } else {
+            memset(out, value, run);
+        }
         out += run;
     }
     return p;
@@ -69,16 +102,23 @@ int decodeLayerData(uint8_t* dst, int pixelCount, std::vector<uint8_t>& scratch,
     if (stated > uint64_t{2} * static_cast<uint64_t>(pixelCount) + 1)
         return -ECHILD;
 
+    // One spare byte beyond the stated length tells a longer stream apart.
+    if (scratch.size() < kChunkRoom + kInflaterBytes + kAlign)
+        scratch.resize(kChunkRoom + kInflaterBytes + kAlign);
+    uint8_t* const chunk = scratch.data();
+    uint8_t* const inflater = reinterpret_cast<uint8_t*>(
+        (reinterpret_cast<uintptr_t>(chunk + kChunkRoom) + kAlign - 1) / kAlign * kAlign);
+    Arena arena{inflater, inflater + kInflaterBytes};
+
     z_stream zs{};
+    zs.zalloc = &Arena::take;
+    zs.zfree = &Arena::giveBack;
+    zs.opaque = &arena;
     zs.next_in = const_cast<Bytef*>(data + 4);
     zs.avail_in = blockSize - 4;
     if (inflateInit(&zs) != Z_OK)
         return -1;
 
-    // One spare byte beyond the stated length tells a longer stream apart.
-    if (scratch.size() < kChunk + 2)
-        scratch.resize(kChunk + 2);
-    uint8_t* const chunk = scratch.data();
     uint8_t* out = dst;
     uint8_t* const outEnd = dst + pixelCount;
     uint64_t produced = 0;

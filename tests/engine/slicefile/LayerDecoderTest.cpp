@@ -116,7 +116,8 @@ TEST(LayerDecoderTest, WholeLayersRoundTrip)
             EXPECT_EQ(image, out);
         }
     }
-    EXPECT_LE(scratch.size(), 300u * 1024); // bounded, whatever the layer
+    // Bounded, whatever the layer: a piece of pairs and the inflater's own memory.
+    EXPECT_LE(scratch.size(), 320u * 1024);
 }
 
 TEST(LayerDecoderTest, BombIsStoppedAtTheStatedLength)

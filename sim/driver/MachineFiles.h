@@ -1,0 +1,25 @@
+#pragma once
+
+#include "driver/SimOptions.h"
+
+#include <QString>
+
+#include <string>
+
+struct PrinterConfig;
+
+// The machine the command line asks for: its panel resolution, and the
+// correction file and mask image it prints with.
+
+// The --resolution option over the configured panel.
+void applyResolution(const SimOptions& options, PrinterConfig& machine);
+
+// Copies the correction file and the mask image of the options to where the
+// machine keeps them and switches their steps on. The board paths to hand to
+// the printer's initialisation (empty when not asked for); false, with the
+// cause on stderr, when a file does not fit the machine: the print would
+// otherwise run without it.
+bool stageMachineFiles(const SimOptions& options, PrinterConfig& machine, QString& maskPath, QString& correctionPath);
+
+// Writes a projector's correction file for a panel of width x height: 0, or -1.
+int writeCorrectionSample(const std::string& path, int width, int height);
