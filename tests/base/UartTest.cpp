@@ -1,6 +1,7 @@
 #include "base/Uart.h"
 #include "base/UartSettings.h"
 #include "board/PtyPeer.h"
+#include "board/ScaledClock.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -146,6 +147,34 @@ TEST_F(UartOnPty, ReadReturnsWhatCameWhenTheWaitTimesOut)
     EXPECT_EQ("abcd", std::string(buffer, 4));
     EXPECT_GE(elapsed, 95);
     EXPECT_LT(elapsed, 2000);
+}
+
+TEST_F(UartOnPty, APeerHasItsTimeOutInMachineTimeAndInRealTime)
+{
+    uart.setTimeout(1000);
+    {
+        // A hundred times real time: the time-out passes in 10 ms of machine
+        // time, less than a busy host may take to run the peer at all.
+        sim::ScaledClock fast(100);
+        sim::ScopedClock installed(&fast);
+        std::thread late([this] {
+            pause(300);
+            peer.send("ok\r\n");
+        });
+        EXPECT_EQ(4, uart.recvLine(buffer, sizeof buffer));
+        late.join();
+    }
+    {
+        // A quarter of real time: the time-out lasts 4 s of real time.
+        sim::ScaledClock slow(0.25);
+        sim::ScopedClock installed(&slow);
+        std::thread late([this] {
+            pause(1500);
+            peer.send("ok\r\n");
+        });
+        EXPECT_EQ(4, uart.recvLine(buffer, sizeof buffer));
+        late.join();
+    }
 }
 
 TEST_F(UartOnPty, ReadGathersBytesArrivingInPieces)
