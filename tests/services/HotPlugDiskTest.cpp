@@ -165,17 +165,23 @@ TEST(HotPlugDisk, LostUeventsAreMadeUpByARescan)
             release = true;
         }
         released.notify_all();
-        ASSERT_TRUE(testsupport::eventually([&] { return mounted("sdg1") && !mounted("sdh1"); }, 30000))
-            << mountTable();
-        EXPECT_TRUE(mounted("sdf1"));
+        // Each change is announced once it is made: wait for both announcements.
         bool announcedAdd = false;
         bool announcedRemove = false;
-        for (const auto& event : watch.recorder.usb()) {
-            announcedAdd |= event.dev == "sdg1" && event.action == DEV_ACTION_ADD && event.mountDir == "/media/sdg1";
-            announcedRemove |= event.dev == "sdh1" && event.action == DEV_ACTION_REMOVE;
-        }
+        testsupport::eventually(
+            [&] {
+                for (const auto& event : watch.recorder.usb()) {
+                    announcedAdd |= event.dev == "sdg1" && event.action == DEV_ACTION_ADD && event.mountDir == "/media/sdg1";
+                    announcedRemove |= event.dev == "sdh1" && event.action == DEV_ACTION_REMOVE;
+                }
+                return announcedAdd && announcedRemove;
+            },
+            30000);
         EXPECT_TRUE(announcedAdd);
         EXPECT_TRUE(announcedRemove);
+        EXPECT_TRUE(mounted("sdg1")) << mountTable();
+        EXPECT_FALSE(mounted("sdh1")) << mountTable();
+        EXPECT_TRUE(mounted("sdf1")) << mountTable();
     });
 }
 

@@ -37,6 +37,6 @@ int runBounded(const std::vector<std::string>& argv, const std::vector<std::stri
 
 // Polls a condition every pollUs microseconds of real time until it holds
 // (true) or timeoutMs pass (false).
-bool eventually(const std::function<bool()>& condition, int timeoutMs = 2000, int pollUs = 1000);
+bool eventually(const std::function<bool()>& condition, int timeoutMs = 10000, int pollUs = 1000);
 
 } // namespace testsupport
