@@ -72,8 +72,8 @@ TEST(PrinterFacade, CommandsOutOfTurnAreRefused)
     EXPECT_EQ(1, idle.layerCount);
     EXPECT_EQ(0, idle.currentLayer);
 
-    // Exposures long enough that the light stays on while the commands below are refused.
-    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("busy", 3, 0, 0, 2, 20))));
+    // A first exposure long enough that the light stays on while the commands below are refused.
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("busy", 3, 1, 0, harness::kLongSeconds, 2))));
     EXPECT_EQ(-1, printer->print(QString::fromStdString(harness::writeSvgx("second", 1, 0, 0, 2, 2))));
     EXPECT_EQ(-1, printer->resumePrint());
     ASSERT_TRUE(harness::waitForState(printer, waitExpose));
@@ -253,7 +253,9 @@ TEST(PrinterFacade, StatusQueriesFollowPauseResumeAndAbort)
     Printer* printer = harness::startPrinter();
     harness::LightRecorder recorder;
     EXPECT_FALSE(printer->isPausing());
-    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("queries", 3, 0, 0, 2, 2))));
+    // After a short first layer, exposures long enough for the abort to land in one.
+    ASSERT_EQ(0, printer->print(
+                     QString::fromStdString(harness::writeSvgx("queries", 3, 1, 0, 2, harness::kLongSeconds))));
     ASSERT_TRUE(harness::waitForState(printer, waitSettle));
     EXPECT_FALSE(printer->isPausing());
     ASSERT_EQ(0, printer->pausePrint());
