@@ -152,24 +152,20 @@ TEST_F(UartOnPty, ReadReturnsWhatCameWhenTheWaitTimesOut)
 TEST_F(UartOnPty, APeerHasItsTimeOutInMachineTimeAndInRealTime)
 {
     uart.setTimeout(1000);
+    struct Case
     {
-        // A hundred times real time: the time-out passes in 10 ms of machine
-        // time, less than a busy host may take to run the peer at all.
-        sim::ScaledClock fast(100);
-        sim::ScopedClock installed(&fast);
-        std::thread late([this] {
-            pause(300);
-            peer.send("ok\r\n");
-        });
-        EXPECT_EQ(4, uart.recvLine(buffer, sizeof buffer));
-        late.join();
-    }
-    {
-        // A quarter of real time: the time-out lasts 4 s of real time.
-        sim::ScaledClock slow(0.25);
-        sim::ScopedClock installed(&slow);
-        std::thread late([this] {
-            pause(1500);
+        double speed;     // of the machine clock
+        int replyAfterMs; // of real time
+    };
+    // At a hundred times real time the time-out would pass in 10 ms of real
+    // time, less than a busy host may take to run the peer at all; at a
+    // quarter of it, the time-out lasts 4 s of real time.
+    for (const Case c : {Case{100, 300}, Case{0.25, 1500}}) {
+        SCOPED_TRACE(c.speed);
+        sim::ScaledClock clock(c.speed);
+        sim::ScopedClock installed(&clock);
+        std::thread late([this, c] {
+            pause(c.replyAfterMs);
             peer.send("ok\r\n");
         });
         EXPECT_EQ(4, uart.recvLine(buffer, sizeof buffer));
