@@ -122,7 +122,7 @@ void MicrocontrollerPeer::received(const char* bytes, size_t count)
             std::lock_guard<std::mutex> lock(m_mutex);
             delay = m_delays[line.substr(0, line.find_first_of(" \r\n"))];
         }
-        if (delay > 0 && !sleepMachineMs(delay))
+        if (delay > 0 && !sleepPeerMs(delay))
             return;
         send(reply + "\r\n");
         std::lock_guard<std::mutex> lock(m_mutex);

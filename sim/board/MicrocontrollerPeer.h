@@ -15,7 +15,7 @@ namespace sim {
 // keeps the configuration that M202 answers between "<config>" tags; value
 // reads (M109, M204, M208, M209) answer "<value>" tags around the values set
 // for them; M230 answers the version line. Any answer can be scripted per
-// code, left out, or sent late (in machine time).
+// code, left out, or sent late.
 class MicrocontrollerPeer : public PtyResponder
 {
 public:
@@ -28,7 +28,8 @@ public:
     // Answers `code` with exactly this line (its line end added).
     void setReply(const std::string& code, const std::string& line);
     void setSilent(const std::string& code, bool silent);
-    // Answers `code` only after `ms` of machine time.
+    // Answers `code` only after `ms`, counted as the system counts its time-out
+    // (machine time, and at least as much real time).
     void setDelayMs(const std::string& code, int ms);
 
     // Every line received, line end included.

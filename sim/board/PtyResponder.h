@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Clock.h"
 #include "base/StopSignal.h"
 #include "board/PtyPeer.h"
 
@@ -32,8 +33,10 @@ protected:
     // On the responder thread, with every chunk of bytes that came.
     virtual void received(const char* bytes, size_t count) = 0;
     bool send(const std::string& bytes) { return m_pty.send(bytes); }
-    // Waits `ms` of machine time; false when the responder is stopping.
-    bool sleepMachineMs(int ms) { return m_stop.sleepMs(ms); }
+    // Waits `ms` as the system waits for an answer (machine time, and at
+    // least as much real time), so that a delay and the system's time-out
+    // compare alike at any clock speed; false when the responder is stopping.
+    bool sleepPeerMs(int ms) { return m_stop.sleepUntil(peerDeadlineAfterMs(ms)); }
     bool stopping() const { return m_stop.raised(); }
 
 private:

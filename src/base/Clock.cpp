@@ -87,6 +87,13 @@ timespec kernelDeadlineAfterMs(int64_t ms)
     return nsToTimespec(timespecToNs(kernelMonotonicNow()) + ms * 1000000);
 }
 
+timespec peerDeadlineAfterMs(int64_t ms)
+{
+    const timespec machine = Clock::instance().deadlineAfterMs(ms);
+    const timespec real = kernelDeadlineAfterMs(ms);
+    return timespecToNs(machine) > timespecToNs(real) ? machine : real;
+}
+
 void sleepUntil(const timespec& deadline)
 {
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {

@@ -40,5 +40,13 @@ timespec kernelMonotonicNow();
 // waits on peers that run in real time whatever clock is installed.
 timespec kernelDeadlineAfterMs(int64_t ms);
 
+// The CLOCK_MONOTONIC instant at which a peer at the far end of a link has
+// had `ms` milliseconds both of machine time and of real time to answer: a
+// chip answers in real time however fast the machine clock runs (so does a
+// simulated one, on a thread of a busy host), and a slow machine clock
+// stretches the wait like any other. With the system clock it is
+// deadlineAfterMs.
+timespec peerDeadlineAfterMs(int64_t ms);
+
 // Sleeps until a CLOCK_MONOTONIC instant, resuming after every signal.
 void sleepUntil(const timespec& deadline);

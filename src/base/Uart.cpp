@@ -87,7 +87,7 @@ int Uart::write(const void* buffer, int length)
 int Uart::waitReadable() const
 {
     // The time-out counts from the last byte: each wait gets a fresh deadline.
-    const timespec deadline = Clock::instance().deadlineAfterMs(m_timeoutSec * 1000LL + (m_timeoutUsec + 999) / 1000);
+    const timespec deadline = peerDeadlineAfterMs(m_timeoutSec * 1000LL + (m_timeoutUsec + 999) / 1000);
     pollfd entry{m_fd, POLLIN, 0};
     return pollUntil(&entry, 1, &deadline);
 }

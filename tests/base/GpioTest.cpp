@@ -234,11 +234,11 @@ TEST_F(GpioOnBoard, AnEdgeWakesTheWatcher)
         edgeAt = monotonicMs();
         gpio->drive(4, 1);
     });
-    EXPECT_EQ(1, gpio_wait_edge(fd, 5000));
+    EXPECT_EQ(1, gpio_wait_edge(fd, 60000));
     const long long latency = monotonicMs() - edgeAt;
     key.join();
-    // Well inside the wait's 5 s, with room for a busy host: the edge woke it.
-    EXPECT_LT(latency, 2500);
+    // Woken by the edge, long before the time-out, however busy the host.
+    EXPECT_LT(latency, 10000);
     EXPECT_EQ("1\n", reread(fd));
     EXPECT_EQ(0, gpio_wait_edge(fd, 0)); // the read re-armed it
     SysIo::instance().close(fd);
@@ -259,7 +259,7 @@ TEST_F(GpioOnBoard, AWaitForAnEdgeTimesOutOrIsWoken)
         stop.signal();
     });
     EXPECT_EQ(-ECANCELED, gpio_wait_edge(fd, -1, stop.fd()));
-    EXPECT_LT(monotonicMs() - stopAt, 2500); // woken, though the wait had no end
+    EXPECT_LT(monotonicMs() - stopAt, 10000);
     stopper.join();
     // A stop stays in force until reset, even when an edge comes with it.
     gpio->drive(8, 1);

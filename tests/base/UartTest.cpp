@@ -1,6 +1,7 @@
 #include "base/Uart.h"
 #include "base/UartSettings.h"
 #include "board/PtyPeer.h"
+#include "board/ScaledClock.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -146,6 +147,30 @@ TEST_F(UartOnPty, ReadReturnsWhatCameWhenTheWaitTimesOut)
     EXPECT_EQ("abcd", std::string(buffer, 4));
     EXPECT_GE(elapsed, 95);
     EXPECT_LT(elapsed, 2000);
+}
+
+TEST_F(UartOnPty, APeerHasItsTimeOutInMachineTimeAndInRealTime)
+{
+    uart.setTimeout(1000);
+    struct Case
+    {
+        double speed;     // of the machine clock
+        int replyAfterMs; // of real time
+    };
+    // At a hundred times real time the time-out would pass in 10 ms of real
+    // time, less than a busy host may take to run the peer at all; at a
+    // quarter of it, the time-out lasts 4 s of real time.
+    for (const Case c : {Case{100, 300}, Case{0.25, 1500}}) {
+        SCOPED_TRACE(c.speed);
+        sim::ScaledClock clock(c.speed);
+        sim::ScopedClock installed(&clock);
+        std::thread late([this, c] {
+            pause(c.replyAfterMs);
+            peer.send("ok\r\n");
+        });
+        EXPECT_EQ(4, uart.recvLine(buffer, sizeof buffer));
+        late.join();
+    }
 }
 
 TEST_F(UartOnPty, ReadGathersBytesArrivingInPieces)

@@ -2,6 +2,7 @@
 // tell the truth and never leave the tree they were given.
 #include "base/Utils.h"
 #include "support/RecordingShell.h"
+#include "support/ScratchFolders.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -142,9 +143,8 @@ TEST_F(UtilsFiles, MoveReplacesADestinationFile)
 TEST_F(UtilsFiles, MoveAcrossFileSystemsCopiesThenRemovesTheSource)
 {
     // A folder on the memory file system, reached from the scratch root by a link.
-    char pattern[] = "/dev/shm/talviks-move.XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern)) << "no /dev/shm";
-    const std::string other = pattern;
+    const std::string other = testsupport::makeScratchFolder("/dev/shm");
+    ASSERT_FALSE(other.empty()) << "no /dev/shm";
     struct stat here{}, there{};
     ASSERT_EQ(0, stat(scratchRoot().c_str(), &here));
     ASSERT_EQ(0, stat(other.c_str(), &there));

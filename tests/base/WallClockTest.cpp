@@ -15,8 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,44 +70,6 @@ long long timedAcrossStep(long seconds, const std::function<void()>& wait)
     return elapsed;
 }
 
-// Runs a program with `extraEnv` added to the environment and its output in
-// `output`; kills it when it overruns `boundMs`. The wait status, or -1 when
-// it overran or could not start.
-int runBounded(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
-               const std::string& output, int boundMs)
-{
-    std::vector<char*> args;
-    for (const std::string& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    std::vector<char*> env;
-    for (const std::string& entry : extraEnv)
-        env.push_back(const_cast<char*>(entry.c_str()));
-    for (char** entry = environ; *entry; ++entry)
-        env.push_back(*entry);
-    env.push_back(nullptr);
-
-    const pid_t child = fork();
-    if (child < 0)
-        return -1;
-    if (child == 0) {
-        const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0)
-            _exit(127);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        execve(args[0], args.data(), env.data());
-        _exit(127);
-    }
-    int status = 0;
-    const bool ended = testsupport::eventually([&] { return waitpid(child, &status, WNOHANG) == child; }, boundMs,
-                                               10000);
-    if (ended)
-        return status;
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
-    return -1;
-}
 } // namespace
 
 // Runs only inside the child started below.
@@ -159,7 +119,7 @@ TEST(WallClockStep, TimedWaitsLastTheirTimeWhenTheWallClockJumps)
     std::vector<std::string> argv = testsupport::programArgv(testsupport::selfPath());
     argv.push_back("--gtest_filter=WallClockStepChild.*");
     const std::string outputFile = rootPath("/wallclock-child.txt");
-    const int status = runBounded(argv,
+    const int status = testsupport::runBounded(argv,
                                   {"TALVIKS_WALLSHIFT_CHILD=1", std::string("LD_PRELOAD=") + TALVIKS_WALLSHIFT_LIB,
                                    "ASAN_OPTIONS=verify_asan_link_order=0"},
                                   outputFile, kChildBoundMs);

@@ -9,7 +9,9 @@
 # own traces stay out of the output, in a file the summary names.
 set -u
 sim=("$@") # the simulator, behind an emulator in a cross build
-root=$(mktemp -d "${TMPDIR:-/tmp}/talviks-simtest.XXXXXX")
+# Named for this process like every test's scratch root, so that the next test
+# run removes it should this script be killed before its trap runs.
+root=$(mktemp -d "${TMPDIR:-/tmp}/talviks-test.$(stat -Lc %i /proc/self/ns/pid).$$.XXXXXX")
 trap 'rm -rf "$root"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 # The column of a timeline, by its header's name, without the header.

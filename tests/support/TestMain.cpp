@@ -1,12 +1,11 @@
 // Every test process gets a fresh scratch root in TALVIKS_ROOT before any
 // singleton exists, so no test reads or writes the board paths of the host.
+// The roots that processes killed before their end left behind go first.
 #include "base/ProcessSignals.h"
 #include "support/Emulator.h"
+#include "support/ScratchFolders.h"
 
 #include <gtest/gtest.h>
-
-#include <ftw.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,15 +16,10 @@ namespace {
 
 std::string g_root;
 
-int removeEntry(const char* path, const struct stat*, int, FTW*)
-{
-    return remove(path);
-}
-
 void removeRoot()
 {
     if (!g_root.empty() && !getenv("TALVIKS_KEEP_ROOT"))
-        nftw(g_root.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+        testsupport::removeScratchFolder(g_root);
 }
 
 bool isDeathTestChild(int argc, char** argv)
@@ -44,12 +38,14 @@ int main(int argc, char** argv)
     // A death-test child runs inside its parent's root and leaves it alone.
     if (!isDeathTestChild(argc, argv)) {
         const char* tmp = getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/talviks-test.XXXXXX";
-        if (!mkdtemp(pattern.data())) {
+        const std::string parent = tmp && *tmp ? tmp : "/tmp";
+        for (const std::string& folder : {parent, std::string("/dev/shm")})
+            testsupport::removeStaleScratchFolders(folder);
+        g_root = testsupport::makeScratchFolder(parent);
+        if (g_root.empty()) {
             perror("mkdtemp");
             return 2;
         }
-        g_root = pattern;
         setenv("TALVIKS_ROOT", g_root.c_str(), 1);
         // Registered before any singleton: runs after their exit handlers.
         atexit(removeRoot);

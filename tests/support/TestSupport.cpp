@@ -6,7 +6,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -130,6 +132,41 @@ int callBesideIdleFifo(const std::string& fifo, const std::function<int()>& call
             close(fd);
     }
     return result.get();
+}
+
+int runBounded(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
+               const std::string& output, int boundMs)
+{
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    std::vector<char*> env;
+    for (const std::string& entry : extraEnv)
+        env.push_back(const_cast<char*>(entry.c_str()));
+    for (char** entry = environ; *entry; ++entry)
+        env.push_back(*entry);
+    env.push_back(nullptr);
+
+    const pid_t child = fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0)
+            _exit(127);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        execve(args[0], args.data(), env.data());
+        _exit(127);
+    }
+    int status = 0;
+    const bool ended = eventually([&] { return waitpid(child, &status, WNOHANG) == child; }, boundMs, 10000);
+    if (ended)
+        return status;
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    return -1;
 }
 
 bool eventually(const std::function<bool()>& condition, int timeoutMs, int pollUs)

@@ -38,9 +38,16 @@ long long monotonicMs();
 // generous wait, so that the test fails instead of hanging. call's result.
 int callBesideIdleFifo(const std::string& fifo, const std::function<int()>& call);
 
+// Runs a program (argv[0] a path) with `extraEnv` ("NAME=value", ahead of
+// this process's environment) and its output in the file `output`; kills it
+// when it overruns `boundMs`. The wait status, or -1 when it overran or could
+// not start.
+int runBounded(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
+               const std::string& output, int boundMs);
+
 // Polls a condition every pollUs microseconds of real time until it holds
 // (true) or timeoutMs pass (false).
-bool eventually(const std::function<bool()>& condition, int timeoutMs = 2000, int pollUs = 1000);
+bool eventually(const std::function<bool()>& condition, int timeoutMs = 10000, int pollUs = 1000);
 
 } // namespace testsupport
 

@@ -68,7 +68,8 @@ public:
     FPGAControl fpga{FpgaPaths{peer.path(), kSpiPath, kJtagPath}};
 };
 
-// Ten machine seconds a real one: a reply has 100 ms of real time to come.
+// The FPGA's links at twice real time. However busy the host, a reply has its
+// whole time-out in real time to come.
 class FpgaLink : public ::testing::Test
 {
 protected:
@@ -79,8 +80,6 @@ protected:
         ASSERT_EQ(0, fpga.connect());
     }
 
-    // Twice machine speed: silent replies cost little, yet a loaded machine still
-    // answers within the reply timeout.
     FpgaBoard link{2};
     sim::FpgaPeer& peer = link.peer;
     sim::SpiPacketSink& sink = *link.sink;

@@ -49,6 +49,11 @@ protected:
         std::lock_guard<std::mutex> lock(mutex);
         clicks.emplace_back(kind, ms);
     }
+    size_t clickCount()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return clicks.size();
+    }
     std::vector<std::pair<char, int>> takeClicks()
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -93,9 +98,14 @@ TEST_F(HomeKeyTest, PressLengthsAtTheBoundaries)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
         setKey(true);
+        // The thread reads the line for this press only once it is done with
+        // the last release: no click of that one comes late.
+        EXPECT_TRUE(takeClicks().empty());
         clock.advanceMs(c.first);
         setKey(false);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!c.second.empty()) {
+            ASSERT_TRUE(eventually([&] { return clickCount() >= c.second.size(); }, 20000));
+        }
         EXPECT_EQ(c.second, takeClicks());
     }
     // A release with no press before it is ignored.
@@ -111,9 +121,10 @@ TEST_F(HomeKeyTest, DestroyedWhileWaitingStopsAtOnce)
     ASSERT_EQ(0, waiting->start(true, HomeKey::kStackSize));
     ASSERT_TRUE(eventually([&] { return printer.board().openFiles(kValuePath) == 1; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Its wait has no time-out: only the wake ends it, however busy the host.
     const long long start = monotonicMs();
     waiting.reset();
-    EXPECT_LT(monotonicMs() - start, 200);
+    EXPECT_LT(monotonicMs() - start, 10000);
     EXPECT_EQ(0, printer.board().openFiles(kValuePath));
     EXPECT_FALSE(printer.gpio().isExported(sim::PrinterBoard::kHomeKeyLine));
 }
@@ -134,7 +145,7 @@ TEST(KeyMonitorTest, DoorKeysFromTheInputDevice)
     EXPECT_EQ(0, monitor.firstDoorValue());
     const long long start = monotonicMs();
     EXPECT_EQ(0, monitor.stop());
-    EXPECT_LT(monotonicMs() - start, 200);
+    EXPECT_LT(monotonicMs() - start, 10000);
     EXPECT_EQ(0, printer.board().openFiles(sim::InputEventModel::kPath));
 }
 

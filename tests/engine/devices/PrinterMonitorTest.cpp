@@ -93,11 +93,13 @@ TEST_F(PrinterMonitorTest, UnknownTypesArePrintedAndStillLogged)
 
 TEST_F(PrinterMonitorTest, DestroyedPromptly)
 {
+    // A door sampled once a minute: its thread still ends within a pass,
+    // long before the next sample, however busy the host.
     auto monitor = std::make_unique<PrinterMonitor>();
-    monitor->addMonitor(Door, 1000);
+    monitor->addMonitor(Door, 60000);
     ASSERT_EQ(0, monitor->start());
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const long long start = monotonicMs();
     monitor.reset();
-    EXPECT_LT(monotonicMs() - start, 200);
+    EXPECT_LT(monotonicMs() - start, 10000);
 }

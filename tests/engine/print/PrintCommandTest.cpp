@@ -76,7 +76,10 @@ class PrintCommand : public testing::TestWithParam<Case>
 TEST_P(PrintCommand, EndsCleanlyWhateverTheStep)
 {
     const Case c = GetParam();
-    Printer* printer = harness::startPrinter();
+    // A machine clock slow enough that every step, moves included, lasts a
+    // tenth of a second of real time or more, and comes once a layer: the
+    // test sees it however busy the host.
+    Printer* printer = harness::startPrinter(10);
     PrintingPara& p = ConfigStore::instance()->m_printingPara;
     // Long enough steps that the test sees each of them.
     p.ReleaseTime = 2000;

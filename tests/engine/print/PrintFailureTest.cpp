@@ -2,6 +2,7 @@
 // printer Ready.
 #include "engine/print/PrinterHarness.h"
 
+#include "base/ConfigStore.h"
 #include "base/RootPath.h"
 #include "engine/print/PrintThread.h"
 #include "support/TestSupport.h"
@@ -63,6 +64,11 @@ TEST(PrintFailure, ALightThatDoesNotSwitchOnOrOffIsALightFailure)
 {
     Printer* printer = harness::startPrinter();
     sim::PrinterBoard& board = harness::machine().board();
+    // A settle long enough to plan the failure before the light is switched on.
+    PrintingPara& p = ConfigStore::instance()->m_printingPara;
+    const uint32_t settle = p.BaseSettleTime;
+    p.BaseSettleTime = static_cast<uint32_t>(harness::kLongSeconds * 1000);
+    ConfigStore::instance()->m_printingParaFast = p;
     ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("on", 3, 0, 0, 2, 2))));
     ASSERT_TRUE(harness::waitForState(printer, waitSettle));
     board.board().faults().failNext("/dev/i2c-0", sim::IoOp::Ioctl, 1, EIO);
@@ -70,7 +76,10 @@ TEST(PrintFailure, ALightThatDoesNotSwitchOnOrOffIsALightFailure)
     EXPECT_TRUE(board.display().exposures().empty());
 
     board.display().clearTimeline();
-    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("off", 3, 0, 0, 2, 2))));
+    p.BaseSettleTime = settle;
+    ConfigStore::instance()->m_printingParaFast = p;
+    // An exposure long enough to plan the failure before the light is switched off.
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("off", 3, 0, 0, 2, harness::kLongSeconds))));
     ASSERT_TRUE(harness::waitForState(printer, waitExpose));
     ASSERT_TRUE(testsupport::eventually([&board] { return board.display().isLightOn(); }, 10000, 100));
     board.board().faults().failNext("/dev/i2c-0", sim::IoOp::Ioctl, 1, EIO);

@@ -152,7 +152,8 @@ TEST(PrintRun, PausesThatCannotLiftStillHoldAndResume)
     PrintingPara& p = ConfigStore::instance()->m_printingPara;
     for (uint32_t lift : {1000u, 0u}) { // past the top of the axis, and none
         p.PauseOverLift = lift;
-        ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("pause", 1, 0, 0, 2, 2))));
+        // An exposure long enough that the pause is asked for while the layer is made.
+        ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("pause", 1, 0, 0, harness::kLongSeconds, harness::kLongSeconds))));
         // Asked for during the last (and only) layer: the pause comes after it.
         ASSERT_EQ(0, printer->pausePrint());
         ASSERT_TRUE(harness::waitForStatus(printer, PrintStatus::Paused));

@@ -72,8 +72,8 @@ TEST(PrinterFacade, CommandsOutOfTurnAreRefused)
     EXPECT_EQ(1, idle.layerCount);
     EXPECT_EQ(0, idle.currentLayer);
 
-    // Exposures long enough that the light stays on while the commands below are refused.
-    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("busy", 3, 0, 0, 2, 20))));
+    // A first exposure long enough that the light stays on while the commands below are refused.
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("busy", 3, 1, 0, harness::kLongSeconds, 2))));
     EXPECT_EQ(-1, printer->print(QString::fromStdString(harness::writeSvgx("second", 1, 0, 0, 2, 2))));
     EXPECT_EQ(-1, printer->resumePrint());
     ASSERT_TRUE(harness::waitForState(printer, waitExpose));
@@ -274,7 +274,9 @@ TEST(PrinterFacade, StatusQueriesFollowPauseResumeAndAbort)
     Printer* printer = harness::startPrinter();
     harness::LightRecorder recorder;
     EXPECT_FALSE(printer->isPausing());
-    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("queries", 3, 0, 0, 2, 2))));
+    // After a short first layer, exposures long enough for the abort to land in one.
+    ASSERT_EQ(0, printer->print(
+                     QString::fromStdString(harness::writeSvgx("queries", 3, 1, 0, 2, harness::kLongSeconds))));
     ASSERT_TRUE(harness::waitForState(printer, waitSettle));
     EXPECT_FALSE(printer->isPausing());
     ASSERT_EQ(0, printer->pausePrint());
@@ -347,14 +349,17 @@ TEST(PrinterFacade, ARefusedPrintLeavesTheLastResult)
 
 TEST(HomingThread, DroppingAFinishedHomingLeavesAPrintAlone)
 {
-    Printer* printer = harness::startPrinter();
+    // A machine clock slow enough that the print's own homing lasts seconds of real time.
+    Printer* printer = harness::startPrinter(5);
     {
         HomingThread homing(printer);
         ASSERT_EQ(0, homing.start());
-        ASSERT_TRUE(testsupport::eventually([&homing] { return homing.isFinished(); }, 30000));
+        ASSERT_TRUE(testsupport::eventually([&homing] { return homing.isFinished(); }, 60000));
+        // The plate up high: the print's homing has a long way down.
+        harness::machine().board().motor().placeAxis(100);
         ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("homed", 3, 0, 0, 2, 2))));
-        ASSERT_TRUE(harness::waitForState(printer, dropMotor));
-    } // the page drops it: its destructor stops it
+        ASSERT_TRUE(harness::waitForState(printer, resetMotor));
+    } // the page drops it while the print homes: its destructor must not stop the axis
     ASSERT_TRUE(harness::waitUntilFinished(printer));
     EXPECT_STREQ("0", printer->getPrintExitValue());
     EXPECT_EQ(3u, harness::machine().board().display().exposures().size());

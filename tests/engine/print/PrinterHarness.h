@@ -16,6 +16,9 @@ namespace harness {
 constexpr int kWidth = 64;
 constexpr int kHeight = 36;
 constexpr double kSpeed = 50;
+// A step that lasts this many machine seconds (five real ones at kSpeed) is
+// long enough for a test to act within it, however busy the host.
+constexpr float kLongSeconds = 250;
 
 // Configures the machine, boots it and the printer, and initialises the printer.
 Printer* startPrinter(double speed = kSpeed);

@@ -85,7 +85,11 @@ TEST(ServiceImages, RefusedWhileAPrintRunsOrIsPaused)
         EXPECT_EQ(0, testsupport::entriesIn(rootPath("/media/sda1")));
     };
 
-    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeQds("busy", 6))));
+    // Exposures long enough that the print still runs while the calls above are refused.
+    testwriters::QdsFileSpec busy = harness::qdsSpec(6);
+    busy.general.bottomExposure = static_cast<uint16_t>(harness::kLongSeconds * 100); // 10 ms units
+    busy.general.exposure = busy.general.bottomExposure;
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeQdsSpec("busy", busy))));
     ASSERT_TRUE(harness::waitForStatus(printer, PrintStatus::Printing));
     expectRefused();
     ASSERT_EQ(0, printer->pausePrint());
