@@ -2,8 +2,8 @@
 // scratch root, runs the print (with an optional pause, resume or abort),
 // writes every exposed frame and a timeline, and exits with the result.
 // Or projects a test pattern or a mask grid and writes that frame.
-#include "base/ConfigStore.h"
-#include "base/ProcessSignals.h"
+#include "base/config/ConfigStore.h"
+#include "base/platform/ProcessSignals.h"
 #include "driver/MachineFiles.h"
 #include "driver/PrintRecorder.h"
 #include "driver/SampleModel.h"

@@ -3,9 +3,9 @@
 //   small files written and flushed to storage one by one;
 // - copyFile of 64 MiB, next to the kernel's own copy (copy_file_range), with
 //   and without the flush to storage that a durable copy needs.
-#include "base/ConfigStore.h"
-#include "base/RootPath.h"
-#include "base/Utils.h"
+#include "base/config/ConfigStore.h"
+#include "base/log/RootPath.h"
+#include "base/files/Utils.h"
 #include "support/BenchMain.h"
 
 #include <benchmark/benchmark.h>

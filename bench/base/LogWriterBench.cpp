@@ -1,7 +1,7 @@
 // Cost of one log line, next to the floor: fwrite + fflush of a line of the
 // same length to a file.
-#include "base/LogWriter.h"
-#include "base/RootPath.h"
+#include "base/log/LogWriter.h"
+#include "base/log/RootPath.h"
 #include "support/BenchMain.h"
 
 #include <benchmark/benchmark.h>

@@ -1,7 +1,7 @@
 // Configuration text from outside: reading never crashes, and whatever was
 // read is written back as text that reads again.
-#include "base/ConfigStore.h"
-#include "base/LogWriter.h"
+#include "base/config/ConfigStore.h"
+#include "base/log/LogWriter.h"
 
 #include <cstdint>
 #include <cstdlib>

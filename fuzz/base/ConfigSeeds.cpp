@@ -1,7 +1,7 @@
 // Writes the fuzz seeds of the configuration reader: the default text of
 // every configuration file, and one with a filled light table, each behind
 // the byte that selects its file.
-#include "base/ConfigStore.h"
+#include "base/config/ConfigStore.h"
 
 #include <cstdio>
 #include <string>

@@ -1,8 +1,9 @@
 // Thumbnail extraction from a ".svgx" file as it may come on a USB disk:
 // any head, any preview bytes. Never a crash, a hang or a huge allocation.
-#include "base/LogWriter.h"
-#include "base/PathManager.h"
-#include "base/Utils.h"
+#include "base/log/LogWriter.h"
+#include "base/config/PathManager.h"
+#include "base/files/Utils.h"
+#include "base/images/ImageUtils.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 #include "board/DisplayControllerModel.h"
 
-#include "base/Clock.h"
+#include "base/platform/Clock.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "board/InputEventModel.h"
 
-#include "base/Clock.h"
+#include "base/platform/Clock.h"
 
 #include <poll.h>
 

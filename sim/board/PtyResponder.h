@@ -1,7 +1,7 @@
 #pragma once
 
-#include "base/Clock.h"
-#include "base/StopSignal.h"
+#include "base/platform/Clock.h"
+#include "base/threads/StopSignal.h"
 #include "board/PtyPeer.h"
 
 #include <cstddef>

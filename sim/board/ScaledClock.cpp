@@ -1,6 +1,6 @@
 #include "board/ScaledClock.h"
 
-#include "base/Assert.h"
+#include "base/threads/Assert.h"
 
 #include <cmath>
 

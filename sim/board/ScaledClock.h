@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/Clock.h"
+#include "base/platform/Clock.h"
 
 namespace sim {
 

@@ -1,6 +1,6 @@
 #include "board/SimBoard.h"
 
-#include "base/Clock.h"
+#include "base/platform/Clock.h"
 
 #include <fcntl.h>
 #include <sys/eventfd.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/SysIo.h"
+#include "base/platform/SysIo.h"
 #include "board/DeviceModel.h"
 #include "board/FaultInjector.h"
 #include "board/TrafficLog.h"

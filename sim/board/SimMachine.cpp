@@ -1,6 +1,6 @@
 #include "board/SimMachine.h"
 
-#include "base/SysIo.h"
+#include "base/platform/SysIo.h"
 
 namespace sim {
 

@@ -1,6 +1,6 @@
 #include "board/StepperDriverModel.h"
 
-#include "base/Clock.h"
+#include "base/platform/Clock.h"
 
 #include <algorithm>
 #include <chrono>

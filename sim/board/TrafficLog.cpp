@@ -1,6 +1,6 @@
 #include "board/TrafficLog.h"
 
-#include "base/Clock.h"
+#include "base/platform/Clock.h"
 
 namespace sim {
 

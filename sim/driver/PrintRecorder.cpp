@@ -1,6 +1,6 @@
 #include "driver/PrintRecorder.h"
 
-#include "base/Clock.h"
+#include "base/platform/Clock.h"
 #include "engine/print/PrintThread.h"
 
 #include <cstdio>

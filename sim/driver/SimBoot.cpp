@@ -1,9 +1,9 @@
 #include "driver/SimBoot.h"
 
-#include "base/ConfigStore.h"
-#include "base/LogWriter.h"
-#include "base/PathManager.h"
-#include "base/RootPath.h"
+#include "base/config/ConfigStore.h"
+#include "base/log/LogWriter.h"
+#include "base/config/PathManager.h"
+#include "base/log/RootPath.h"
 #include "board/GuiApplication.h"
 #include "driver/MachineFiles.h"
 #include "driver/SimOutput.h"

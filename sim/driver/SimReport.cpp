@@ -1,6 +1,6 @@
 #include "driver/SimReport.h"
 
-#include "base/RootPath.h"
+#include "base/log/RootPath.h"
 #include "driver/SimOutput.h"
 #include "driver/Timeline.h"
 #include "engine/print/PrintThread.h"

@@ -1,7 +1,7 @@
 #include "nvsdk/LogWrite.h"
 
-#include "base/LogEscape.h"
-#include "base/RootPath.h"
+#include "base/log/LogEscape.h"
+#include "base/log/RootPath.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,8 +1,8 @@
 // nvsdk::Utils: processes and the shell.
 #include "nvsdk/Utils.h"
 
-#include "base/RootPath.h"
-#include "base/Shell.h"
+#include "base/log/RootPath.h"
+#include "base/platform/Shell.h"
 
 #include <dirent.h>
 #include <signal.h>

@@ -1,6 +1,6 @@
 #include "services/HotPlug.h"
 
-#include "base/LogWriter.h"
+#include "base/log/LogWriter.h"
 #include "services/HotPlugListener.h"
 
 #include <exception>

@@ -1,6 +1,6 @@
 #include "services/HotPlugListener.h"
 
-#include "base/LogWriter.h"
+#include "base/log/LogWriter.h"
 #include "services/HotPlug.h"
 #include "services/UeventHeader.h"
 

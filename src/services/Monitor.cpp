@@ -1,6 +1,6 @@
 #include "services/Monitor.h"
 
-#include "base/LogWriter.h"
+#include "base/log/LogWriter.h"
 
 Monitor::Monitor(QObject* parent) : QObject(parent), m_hotPlug(new HotPlug(nullptr))
 {

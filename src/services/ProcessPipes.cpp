@@ -1,9 +1,9 @@
 #include "services/ProcessPipes.h"
 
-#include "base/Clock.h"
-#include "base/LogWriter.h"
-#include "base/RootPath.h"
-#include "base/SysIo.h"
+#include "base/platform/Clock.h"
+#include "base/log/LogWriter.h"
+#include "base/log/RootPath.h"
+#include "base/platform/SysIo.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,11 +1,11 @@
 // The user-interface language and the model-range check.
 #include "services/SystemManager.h"
 
-#include "base/ConfigStore.h"
-#include "base/LogWriter.h"
-#include "base/PathManager.h"
-#include "base/SystemState.h"
-#include "base/Utils.h"
+#include "base/config/ConfigStore.h"
+#include "base/log/LogWriter.h"
+#include "base/config/PathManager.h"
+#include "base/config/SystemState.h"
+#include "base/files/Utils.h"
 #include "engine/slicefile/SvgParser.h"
 
 #include <QCoreApplication>

@@ -6,13 +6,14 @@
 #include "services/SntpQuery.h"
 #include "services/WifiPasswords.h"
 
-#include "base/Clock.h"
-#include "base/LogWriter.h"
-#include "base/PathManager.h"
-#include "base/Shell.h"
-#include "base/SysIo.h"
-#include "base/SystemState.h"
-#include "base/Utils.h"
+#include "base/platform/Clock.h"
+#include "base/log/LogWriter.h"
+#include "base/config/PathManager.h"
+#include "base/platform/Shell.h"
+#include "base/platform/SysIo.h"
+#include "base/config/SystemState.h"
+#include "base/files/Utils.h"
+#include "base/net/NetUtils.h"
 
 #include <QDir>
 #include <QFileInfo>

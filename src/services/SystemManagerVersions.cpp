@@ -1,10 +1,10 @@
 // Installed versions and the machine's identity.
 #include "services/SystemManager.h"
 
-#include "base/LogWriter.h"
-#include "base/PathManager.h"
-#include "base/Shell.h"
-#include "base/Utils.h"
+#include "base/log/LogWriter.h"
+#include "base/config/PathManager.h"
+#include "base/platform/Shell.h"
+#include "base/files/Utils.h"
 #include "engine/print/Printer.h"
 
 #include <QRegularExpression>

@@ -2,7 +2,7 @@
 
 #include "services/WifiScanParser.h"
 
-#include "base/Shell.h"
+#include "base/platform/Shell.h"
 
 #include <unistd.h>
 

@@ -3,8 +3,8 @@
 // WorkThreadFiles.cpp.
 #include "services/WorkThread.h"
 
-#include "base/LogWriter.h"
-#include "base/Shell.h"
+#include "base/log/LogWriter.h"
+#include "base/platform/Shell.h"
 
 #include <QDebug>
 

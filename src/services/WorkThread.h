@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/NetStatus.h"
+#include "base/config/NetStatus.h"
 #include "services/WifiAp.h"
 
 #include <QString>

@@ -1,11 +1,12 @@
 // The worker's jobs on files and the projector's HDMI configuration tool.
 #include "services/WorkThread.h"
 
-#include "base/LogWriter.h"
-#include "base/PathManager.h"
-#include "base/RootPath.h"
-#include "base/Shell.h"
-#include "base/Utils.h"
+#include "base/log/LogWriter.h"
+#include "base/config/PathManager.h"
+#include "base/log/RootPath.h"
+#include "base/platform/Shell.h"
+#include "base/files/Utils.h"
+#include "base/images/ImageUtils.h"
 
 #include <QDebug>
 #include <QDir>

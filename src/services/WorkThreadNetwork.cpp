@@ -5,12 +5,13 @@
 #include "services/WifiConfigText.h"
 #include "services/WifiScanner.h"
 
-#include "base/DurableFile.h"
-#include "base/LogWriter.h"
-#include "base/PathManager.h"
-#include "base/RootPath.h"
-#include "base/TimedRun.h"
-#include "base/Utils.h"
+#include "base/files/DurableFile.h"
+#include "base/log/LogWriter.h"
+#include "base/config/PathManager.h"
+#include "base/log/RootPath.h"
+#include "base/platform/TimedRun.h"
+#include "base/files/Utils.h"
+#include "base/net/NetUtils.h"
 
 #include <QDebug>
 #include <QFile>

@@ -1,5 +1,5 @@
 // A reader that goes away never ends the process: writes fail with EPIPE.
-#include "base/Shell.h"
+#include "base/platform/Shell.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

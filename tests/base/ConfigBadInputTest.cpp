@@ -2,7 +2,7 @@
 // disk) never ends the process: a bad key keeps its value, the good keys of
 // the same file still apply, and text that is not a configuration object is
 // refused as a whole.
-#include "base/ConfigStore.h"
+#include "base/config/ConfigStore.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The factory defaults of every configuration record: what a machine without
 // configuration files starts with.
-#include "base/ConfigStore.h"
+#include "base/config/ConfigStore.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The configuration files: their exact text, loading at start, and bad input.
-#include "base/ConfigStore.h"
-#include "base/LogWriter.h"
+#include "base/config/ConfigStore.h"
+#include "base/log/LogWriter.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Rewrites of configuration files and counters: a crash at any instant leaves
 // the old file or the new one, and concurrent writers never mix their output.
-#include "base/ConfigStore.h"
-#include "base/DurableFile.h"
+#include "base/config/ConfigStore.h"
+#include "base/files/DurableFile.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Under a scratch root the host's device nodes cannot be dressed up past
 // the device filter of the real SysIo.
-#include "base/RootPath.h"
-#include "base/SysIo.h"
+#include "base/log/RootPath.h"
+#include "base/platform/SysIo.h"
 
 #include <gtest/gtest.h>
 

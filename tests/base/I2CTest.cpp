@@ -1,4 +1,4 @@
-#include "base/I2C.h"
+#include "base/buses/I2C.h"
 #include "board/I2cBusModel.h"
 #include "board/RecordingDevices.h"
 #include "board/SimBoard.h"

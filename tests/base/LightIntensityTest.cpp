@@ -1,6 +1,6 @@
 // Duty to intensity and back through the light calibration table.
-#include "base/ConfigStore.h"
-#include "base/LightIntensity.h"
+#include "base/config/ConfigStore.h"
+#include "base/config/LightIntensity.h"
 
 #include <gtest/gtest.h>
 

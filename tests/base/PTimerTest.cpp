@@ -1,8 +1,8 @@
-#include "base/Cond.h"
-#include "base/Mutex.h"
-#include "base/PThread.h"
-#include "base/PTimer.h"
-#include "base/Semaphore.h"
+#include "base/threads/Cond.h"
+#include "base/threads/Mutex.h"
+#include "base/threads/PThread.h"
+#include "base/threads/PTimer.h"
+#include "base/threads/Semaphore.h"
 #include "support/Sanitizers.h"
 #include "support/TestSupport.h"
 

@@ -1,5 +1,5 @@
 // The path table: its values, and the folder work and clock setting of a start.
-#include "base/PathManager.h"
+#include "base/config/PathManager.h"
 #include "support/RecordingClock.h"
 #include "support/TestSupport.h"
 

@@ -5,9 +5,9 @@
 // folders that stand for the host. The host's stand-ins are folders and
 // processes this test made itself, so nothing else is at stake should the
 // sandbox fail.
-#include "base/Sandbox.h"
-#include "base/Shell.h"
-#include "base/Spawn.h"
+#include "base/platform/Sandbox.h"
+#include "base/platform/Shell.h"
+#include "base/platform/Spawn.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"
 

@@ -1,6 +1,6 @@
 // The shell seam: quoting that survives hostile names, and results as a shell
 // gives them.
-#include "base/Shell.h"
+#include "base/platform/Shell.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

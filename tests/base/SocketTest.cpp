@@ -1,9 +1,9 @@
 // The socket wrappers on real kernel sockets, inside a network namespace of
 // the test's own (loopback up).
-#include "base/InetAddress.h"
-#include "base/MulticastSocket.h"
-#include "base/TcpSocket.h"
-#include "base/UdpSocket.h"
+#include "base/net/InetAddress.h"
+#include "base/net/MulticastSocket.h"
+#include "base/net/TcpSocket.h"
+#include "base/net/UdpSocket.h"
 #include "support/Emulator.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "base/Spi.h"
+#include "base/buses/Spi.h"
 #include "board/RecordingDevices.h"
 #include "board/SimBoard.h"
 

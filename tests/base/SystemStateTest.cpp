@@ -1,7 +1,7 @@
 // The system state: USB path with its signal, language and code page,
 // network status, and the network enums as queued-signal types.
-#include "base/ConfigStore.h"
-#include "base/SystemState.h"
+#include "base/config/ConfigStore.h"
+#include "base/config/SystemState.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "base/ByteOrder.h"
-#include "base/Clock.h"
-#include "base/Cond.h"
-#include "base/Mutex.h"
-#include "base/PThread.h"
-#include "base/Semaphore.h"
-#include "base/Stopwatch.h"
+#include "base/buses/ByteOrder.h"
+#include "base/platform/Clock.h"
+#include "base/threads/Cond.h"
+#include "base/threads/Mutex.h"
+#include "base/threads/PThread.h"
+#include "base/threads/Semaphore.h"
+#include "base/threads/Stopwatch.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Timed program runs: results told apart (exit code, signal, overrun, cancel,
 // no start), output captured, the whole process group killed on overrun, and
 // no hang on a daemon that keeps the output open.
-#include "base/Shell.h"
+#include "base/platform/Shell.h"
 #include "support/RecordingShell.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"

@@ -1,5 +1,5 @@
-#include "base/Uart.h"
-#include "base/UartSettings.h"
+#include "base/buses/Uart.h"
+#include "base/buses/UartSettings.h"
 #include "board/PtyPeer.h"
 #include "board/ScaledClock.h"
 #include "support/TestSupport.h"

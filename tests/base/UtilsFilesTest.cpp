@@ -1,6 +1,6 @@
 // File helpers: copies that never lose the old destination, removals that
 // tell the truth and never leave the tree they were given.
-#include "base/Utils.h"
+#include "base/files/Utils.h"
 #include "support/RecordingShell.h"
 #include "support/ScratchFolders.h"
 #include "support/TestSupport.h"

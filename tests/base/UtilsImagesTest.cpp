@@ -1,6 +1,6 @@
 // Colours, pixmaps and QR codes. QR codes are made by the real encoder and
 // read back by a real decoder.
-#include "base/Utils.h"
+#include "base/images/ImageUtils.h"
 #include "board/GuiApplication.h"
 #include "support/ImageBytes.h"
 #include "support/TestSupport.h"

@@ -1,7 +1,7 @@
 // Network service commands go through the shell seam in their order;
 // interface addresses are read from real interfaces in a namespace of the
 // test's own.
-#include "base/Utils.h"
+#include "base/net/NetUtils.h"
 #include "support/RecordingShell.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"

@@ -1,9 +1,11 @@
 // Model thumbnails from the preview inside ".svgx" files, including heads
 // that a damaged or hostile file on a USB disk may carry.
-#include "base/ConfigStore.h"
-#include "base/PathManager.h"
-#include "base/SystemState.h"
-#include "base/Utils.h"
+#include "base/config/ConfigStore.h"
+#include "base/config/PathManager.h"
+#include "base/config/SystemState.h"
+#include "base/config/MaskImage.h"
+#include "base/files/Utils.h"
+#include "base/images/ImageUtils.h"
 #include "support/ImageBytes.h"
 #include "support/TestSupport.h"
 #include "writers/SvgxWriter.h"

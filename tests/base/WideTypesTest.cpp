@@ -1,9 +1,9 @@
 // The board is a 32-bit machine: file offsets past 4 GiB and wall-clock times
 // past January 2038 must hold there as they do on a 64-bit one. (The cross
 // build runs these under emulation.)
-#include "base/PathManager.h"
-#include "base/SysIo.h"
-#include "base/Utils.h"
+#include "base/config/PathManager.h"
+#include "base/platform/SysIo.h"
+#include "base/files/Utils.h"
 #include "support/Emulator.h"
 #include "support/RecordingClock.h"
 #include "support/TestSupport.h"

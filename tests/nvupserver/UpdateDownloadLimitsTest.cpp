@@ -2,7 +2,7 @@
 // size it may reach and the room it leaves on its file system.
 #include "DownloadFixture.h"
 
-#include "base/RootPath.h"
+#include "base/log/RootPath.h"
 #include "support/TestNamespaces.h"
 #include "support/TmpfsMounts.h"
 

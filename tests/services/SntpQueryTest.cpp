@@ -1,6 +1,6 @@
 #include "services/SntpQuery.h"
 
-#include "base/ByteOrder.h"
+#include "base/buses/ByteOrder.h"
 #include "support/TestChronyd.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"

@@ -1,9 +1,9 @@
 #include "SystemManagerFixture.h"
 
-#include "base/ConfigStore.h"
-#include "base/LogWriter.h"
-#include "base/PathManager.h"
-#include "base/Utils.h"
+#include "base/config/ConfigStore.h"
+#include "base/log/LogWriter.h"
+#include "base/config/PathManager.h"
+#include "base/files/Utils.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

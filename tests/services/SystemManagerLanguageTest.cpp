@@ -1,9 +1,9 @@
 // Translations and code pages, and the build-volume check of ".svgx" models.
 #include "SystemManagerFixture.h"
 
-#include "base/ConfigStore.h"
-#include "base/PathManager.h"
-#include "base/Utils.h"
+#include "base/config/ConfigStore.h"
+#include "base/config/PathManager.h"
+#include "base/files/Utils.h"
 #include "support/TestSupport.h"
 #include "writers/SvgxWriter.h"
 

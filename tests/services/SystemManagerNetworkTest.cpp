@@ -2,11 +2,11 @@
 // and the pipes to the companion processes.
 #include "SystemManagerFixture.h"
 
-#include "base/PathManager.h"
-#include "base/RootPath.h"
-#include "base/SysIo.h"
-#include "base/SystemState.h"
-#include "base/Utils.h"
+#include "base/config/PathManager.h"
+#include "base/log/RootPath.h"
+#include "base/platform/SysIo.h"
+#include "base/config/SystemState.h"
+#include "base/files/Utils.h"
 #include "services/ProcessPipes.h"
 #include "services/WifiPasswords.h"
 #include "support/RecordingClock.h"

@@ -3,10 +3,9 @@
 // system operations.
 #include "SystemManagerFixture.h"
 
-#include "base/ConfigStore.h"
-#include "base/PathManager.h"
-#include "base/SystemState.h"
-#include "base/Utils.h"
+#include "base/config/ConfigStore.h"
+#include "base/config/PathManager.h"
+#include "base/config/SystemState.h"
 
 #include <QMetaMethod>
 #include <QMetaType>

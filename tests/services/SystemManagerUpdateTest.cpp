@@ -2,8 +2,8 @@
 // reports reach the GUI thread as queued signals.
 #include "SystemManagerFixture.h"
 
-#include "base/PathManager.h"
-#include "base/Utils.h"
+#include "base/config/PathManager.h"
+#include "base/files/Utils.h"
 #include "nvupserver/Md5.h"
 #include "support/HttpsTestServer.h"
 #include "support/Sanitizers.h"

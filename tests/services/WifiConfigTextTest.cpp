@@ -3,7 +3,7 @@
 // what the user typed, and hostile names or passwords add nothing.
 #include "services/WifiConfigText.h"
 
-#include "base/Shell.h"
+#include "base/platform/Shell.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"
 

@@ -4,7 +4,7 @@
 // routes are compared before and after.
 #include "WorkThreadFixture.h"
 
-#include "base/Shell.h"
+#include "base/platform/Shell.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"
 

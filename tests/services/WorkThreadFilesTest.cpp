@@ -2,8 +2,9 @@
 // files and a stub tool under the scratch root.
 #include "WorkThreadFixture.h"
 
-#include "base/PathManager.h"
-#include "base/Utils.h"
+#include "base/config/PathManager.h"
+#include "base/files/Utils.h"
+#include "base/images/ImageUtils.h"
 #include "support/ImageBytes.h"
 #include "support/TestSupport.h"
 #include "writers/SvgxWriter.h"

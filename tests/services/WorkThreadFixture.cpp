@@ -1,8 +1,8 @@
 #include "WorkThreadFixture.h"
 
-#include "base/LogWriter.h"
-#include "base/PathManager.h"
-#include "base/RootPath.h"
+#include "base/log/LogWriter.h"
+#include "base/config/PathManager.h"
+#include "base/log/RootPath.h"
 #include "support/TestSupport.h"
 
 #include <QtGlobal>

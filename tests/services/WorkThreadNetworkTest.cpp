@@ -3,7 +3,7 @@
 // leave, the network lock and the end of a worker whose job still runs.
 #include "WorkThreadFixture.h"
 
-#include "base/Utils.h"
+#include "base/files/Utils.h"
 #include "support/TestSupport.h"
 
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "base/PThread.h"
+#include "base/threads/PThread.h"
 #include "board/ScaledClock.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The FPGA's packet sink must catch the faults it is there to catch: a test
 // that only ever feeds it good packets would not notice it taking bad ones.
-#include "base/Spi.h"
+#include "base/buses/Spi.h"
 #include "board/SimBoard.h"
 #include "board/SpiPacketSink.h"
 

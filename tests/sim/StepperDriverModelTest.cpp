@@ -1,4 +1,4 @@
-#include "base/PThread.h"
+#include "base/threads/PThread.h"
 #include "board/GpioModel.h"
 #include "board/ScaledClock.h"
 #include "board/SimBoard.h"

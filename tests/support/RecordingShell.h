@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/Shell.h"
+#include "base/platform/Shell.h"
 
 #include <mutex>
 #include <string>

@@ -1,6 +1,6 @@
 #include "support/TestChronyd.h"
 
-#include "base/Spawn.h"
+#include "base/platform/Spawn.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"
 

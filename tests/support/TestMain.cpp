@@ -1,7 +1,7 @@
 // Every test process gets a fresh scratch root in TALVIKS_ROOT before any
 // singleton exists, so no test reads or writes the board paths of the host.
 // The roots that processes killed before their end left behind go first.
-#include "base/ProcessSignals.h"
+#include "base/platform/ProcessSignals.h"
 #include "support/Emulator.h"
 #include "support/ScratchFolders.h"
 

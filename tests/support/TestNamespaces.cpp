@@ -1,6 +1,6 @@
 #include "support/TestNamespaces.h"
 
-#include "base/Spawn.h"
+#include "base/platform/Spawn.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest-spi.h>

@@ -1,6 +1,6 @@
 #include "support/TestSupport.h"
 
-#include "base/RootPath.h"
+#include "base/log/RootPath.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/Sandbox.h"
+#include "base/platform/Sandbox.h"
 
 #include <functional>
 #include <string>

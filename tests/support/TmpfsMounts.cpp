@@ -1,6 +1,6 @@
 #include "support/TmpfsMounts.h"
 
-#include "base/RootPath.h"
+#include "base/log/RootPath.h"
 #include "support/TestNamespaces.h"
 
 #include <sys/mount.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/Mounts.h"
+#include "base/platform/Mounts.h"
 
 #include <mutex>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/SysIo.h"
+#include "base/platform/SysIo.h"
 #include "board/FrameBufferModel.h"
 #include "board/SimBoard.h"
 #include "engine/projection/FrameBuffer.h"

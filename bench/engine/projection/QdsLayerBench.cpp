@@ -12,7 +12,7 @@
 // take the fastest run of each.
 #include "BenchMachine.h"
 
-#include "base/PThread.h"
+#include "base/threads/PThread.h"
 #include "engine/projection/CorrectionTable.h"
 #include "engine/projection/RowWorkers.h"
 #include "support/BenchMain.h"

@@ -5,9 +5,9 @@
 // Input: one byte of options, then the document.
 #include "SvgLayerInput.h"
 
-#include "base/ConfigStore.h"
-#include "base/PThread.h"
-#include "base/SysIo.h"
+#include "base/config/ConfigStore.h"
+#include "base/threads/PThread.h"
+#include "base/platform/SysIo.h"
 #include "board/FrameBufferModel.h"
 #include "board/GuiApplication.h"
 #include "board/SimBoard.h"

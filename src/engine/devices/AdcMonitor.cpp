@@ -1,7 +1,7 @@
 #include "engine/devices/AdcMonitor.h"
 
-#include "base/LogWriter.h"
-#include "base/PThread.h"
+#include "base/log/LogWriter.h"
+#include "base/threads/PThread.h"
 
 #include <cstdio>
 #include <cstring>

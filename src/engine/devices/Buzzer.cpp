@@ -1,9 +1,9 @@
 #include "engine/devices/Buzzer.h"
 
-#include "base/Clock.h"
-#include "base/ConfigStore.h"
-#include "base/Gpio.h"
-#include "base/PTimer.h"
+#include "base/platform/Clock.h"
+#include "base/config/ConfigStore.h"
+#include "base/buses/Gpio.h"
+#include "base/threads/PTimer.h"
 
 #include <signal.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/noncopyable.h"
+#include "base/threads/noncopyable.h"
 #include "engine/devices/Board.h"
 
 #include <condition_variable>

@@ -1,6 +1,6 @@
 #include "engine/devices/FPGAControl.h"
 
-#include "base/LogWriter.h"
+#include "base/log/LogWriter.h"
 
 #include <atomic>
 #include <cerrno>

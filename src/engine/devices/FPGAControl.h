@@ -1,9 +1,9 @@
 #pragma once
 
-#include "base/Mutex.h"
-#include "base/Spi.h"
-#include "base/Uart.h"
-#include "base/noncopyable.h"
+#include "base/threads/Mutex.h"
+#include "base/buses/Spi.h"
+#include "base/buses/Uart.h"
+#include "base/threads/noncopyable.h"
 
 #include <atomic>
 #include <cstddef>

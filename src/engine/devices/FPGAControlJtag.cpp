@@ -2,11 +2,11 @@
 // JTAG driver, and programming a bitstream with the external tool.
 #include "engine/devices/FPGAControl.h"
 
-#include "base/LogWriter.h"
-#include "base/PThread.h"
-#include "base/RootPath.h"
-#include "base/Shell.h"
-#include "base/SysIo.h"
+#include "base/log/LogWriter.h"
+#include "base/threads/PThread.h"
+#include "base/log/RootPath.h"
+#include "base/platform/Shell.h"
+#include "base/platform/SysIo.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>

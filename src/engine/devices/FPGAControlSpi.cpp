@@ -1,11 +1,11 @@
 // The FPGA's SPI side: data and bitstream packets, line packets, the readback test.
 #include "engine/devices/FPGAControl.h"
 
-#include "base/Clock.h"
-#include "base/DurableFile.h"
-#include "base/LogWriter.h"
-#include "base/PThread.h"
-#include "base/RootPath.h"
+#include "base/platform/Clock.h"
+#include "base/files/DurableFile.h"
+#include "base/log/LogWriter.h"
+#include "base/threads/PThread.h"
+#include "base/log/RootPath.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,9 +1,9 @@
 #include "engine/devices/HomeKey.h"
 
-#include "base/Clock.h"
-#include "base/Gpio.h"
-#include "base/LogWriter.h"
-#include "base/SysIo.h"
+#include "base/platform/Clock.h"
+#include "base/buses/Gpio.h"
+#include "base/log/LogWriter.h"
+#include "base/platform/SysIo.h"
 #include "engine/devices/HomeKeyPress.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "base/PThread.h"
-#include "base/WakeEvent.h"
+#include "base/threads/PThread.h"
+#include "base/threads/WakeEvent.h"
 #include "engine/devices/Board.h"
 
 #include <QObject>

@@ -1,8 +1,8 @@
 #include "engine/devices/KeyMonitor.h"
 
-#include "base/Clock.h"
-#include "base/LogWriter.h"
-#include "base/SysIo.h"
+#include "base/platform/Clock.h"
+#include "base/log/LogWriter.h"
+#include "base/platform/SysIo.h"
 
 #include <fcntl.h>
 #include <linux/input.h>

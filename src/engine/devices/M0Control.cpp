@@ -1,8 +1,8 @@
 #include "engine/devices/M0Control.h"
 
-#include "base/Gpio.h"
-#include "base/LogWriter.h"
-#include "base/PThread.h"
+#include "base/buses/Gpio.h"
+#include "base/log/LogWriter.h"
+#include "base/threads/PThread.h"
 #include "engine/devices/Board.h"
 #include "engine/devices/M0Reply.h"
 

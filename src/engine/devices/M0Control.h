@@ -1,8 +1,8 @@
 #pragma once
 
-#include "base/Mutex.h"
-#include "base/Uart.h"
-#include "base/noncopyable.h"
+#include "base/threads/Mutex.h"
+#include "base/buses/Uart.h"
+#include "base/threads/noncopyable.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "base/MotorPara.h"
-#include "base/Spi.h"
-#include "base/WakeEvent.h"
-#include "base/noncopyable.h"
+#include "base/config/MotorPara.h"
+#include "base/buses/Spi.h"
+#include "base/threads/WakeEvent.h"
+#include "base/threads/noncopyable.h"
 #include "engine/devices/Board.h"
 #include "engine/devices/MotorUnits.h"
 

@@ -1,11 +1,11 @@
 // Homing against the limit switch, and the waits a stop can end.
 #include "engine/devices/MotorControl.h"
 
-#include "base/Clock.h"
-#include "base/ConfigStore.h"
-#include "base/Gpio.h"
-#include "base/LogWriter.h"
-#include "base/SysIo.h"
+#include "base/platform/Clock.h"
+#include "base/config/ConfigStore.h"
+#include "base/buses/Gpio.h"
+#include "base/log/LogWriter.h"
+#include "base/platform/SysIo.h"
 
 #include <algorithm>
 #include <cerrno>

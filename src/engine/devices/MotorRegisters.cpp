@@ -1,7 +1,7 @@
 // The chip's registers over SPI: 5-byte frames, reads pipelined over two.
 #include "engine/devices/MotorControl.h"
 
-#include "base/LogWriter.h"
+#include "base/log/LogWriter.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/MotorPara.h"
+#include "base/config/MotorPara.h"
 
 #include <array>
 #include <cstdint>

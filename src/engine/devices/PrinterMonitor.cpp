@@ -1,7 +1,7 @@
 #include "engine/devices/PrinterMonitor.h"
 
-#include "base/Gpio.h"
-#include "base/LogWriter.h"
+#include "base/buses/Gpio.h"
+#include "base/log/LogWriter.h"
 
 #include <cstdio>
 

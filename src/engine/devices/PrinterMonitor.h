@@ -1,7 +1,7 @@
 #pragma once
 
-#include "base/Mutex.h"
-#include "base/PThread.h"
+#include "base/threads/Mutex.h"
+#include "base/threads/PThread.h"
 #include "engine/devices/Board.h"
 
 #include <atomic>

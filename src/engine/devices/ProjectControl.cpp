@@ -1,9 +1,9 @@
 #include "engine/devices/ProjectControl.h"
 
-#include "base/Assert.h"
-#include "base/Gpio.h"
-#include "base/LogWriter.h"
-#include "base/PThread.h"
+#include "base/threads/Assert.h"
+#include "base/buses/Gpio.h"
+#include "base/log/LogWriter.h"
+#include "base/threads/PThread.h"
 
 #include <algorithm>
 #include <cerrno>

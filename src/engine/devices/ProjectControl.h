@@ -1,7 +1,7 @@
 #pragma once
 
-#include "base/I2C.h"
-#include "base/noncopyable.h"
+#include "base/buses/I2C.h"
+#include "base/threads/noncopyable.h"
 #include "engine/devices/Board.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "engine/devices/UVLightControl.h"
 
-#include "base/LogWriter.h"
+#include "base/log/LogWriter.h"
 #include "engine/devices/ProjectControl.h"
 
 #include <cerrno>

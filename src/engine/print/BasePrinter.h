@@ -1,8 +1,8 @@
 #pragma once
 
-#include "base/MotorPara.h"
-#include "base/Stopwatch.h"
-#include "base/noncopyable.h"
+#include "base/config/MotorPara.h"
+#include "base/threads/Stopwatch.h"
+#include "base/threads/noncopyable.h"
 #include "engine/print/PrintMachine.h"
 #include "engine/slicefile/PrintRecords.h"
 #include "engine/slicefile/QdsFormat.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/PThread.h"
+#include "base/threads/PThread.h"
 
 #include <atomic>
 #include <cstddef>

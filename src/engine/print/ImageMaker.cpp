@@ -1,9 +1,9 @@
 #include "engine/print/ImageMaker.h"
 
-#include "base/Assert.h"
-#include "base/Clock.h"
-#include "base/LogWriter.h"
-#include "base/Stopwatch.h"
+#include "base/threads/Assert.h"
+#include "base/platform/Clock.h"
+#include "base/log/LogWriter.h"
+#include "base/threads/Stopwatch.h"
 #include "engine/print/EngineThread.h"
 #include "engine/print/PrintMachine.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "base/Cond.h"
-#include "base/Mutex.h"
-#include "base/PThread.h"
+#include "base/threads/Cond.h"
+#include "base/threads/Mutex.h"
+#include "base/threads/PThread.h"
 #include "engine/slicefile/PrintRecords.h"
 
 #include <atomic>

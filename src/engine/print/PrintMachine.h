@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/MotorPara.h"
+#include "base/config/MotorPara.h"
 #include "engine/slicefile/PrintRecords.h"
 #include "engine/slicefile/QdsFormat.h"
 

@@ -1,9 +1,9 @@
 #include "engine/print/PrintThread.h"
 
-#include "base/Clock.h"
-#include "base/ConfigStore.h"
-#include "base/LogWriter.h"
-#include "base/Stopwatch.h"
+#include "base/platform/Clock.h"
+#include "base/config/ConfigStore.h"
+#include "base/log/LogWriter.h"
+#include "base/threads/Stopwatch.h"
 #include "engine/devices/MotorControl.h"
 #include "engine/print/EngineThread.h"
 #include "engine/print/ImageMaker.h"

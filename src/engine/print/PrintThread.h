@@ -1,8 +1,8 @@
 #pragma once
 
-#include "base/PThread.h"
-#include "base/Semaphore.h"
-#include "base/StopSignal.h"
+#include "base/threads/PThread.h"
+#include "base/threads/Semaphore.h"
+#include "base/threads/StopSignal.h"
 #include "engine/slicefile/PrintRecords.h"
 
 #include <atomic>

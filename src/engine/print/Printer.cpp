@@ -1,8 +1,8 @@
 #include "engine/print/Printer.h"
 
-#include "base/ConfigStore.h"
-#include "base/Gpio.h"
-#include "base/LogWriter.h"
+#include "base/config/ConfigStore.h"
+#include "base/buses/Gpio.h"
+#include "base/log/LogWriter.h"
 #include "engine/devices/Board.h"
 #include "engine/devices/Buzzer.h"
 #include "engine/devices/FPGAControl.h"

@@ -1,7 +1,7 @@
 // The printer's test patterns and raw images for the service tools.
 #include "engine/print/Printer.h"
 
-#include "base/LogWriter.h"
+#include "base/log/LogWriter.h"
 #include "engine/projection/ProjectView.h"
 #include "engine/projection/TestImages.h"
 

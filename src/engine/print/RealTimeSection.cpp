@@ -1,6 +1,6 @@
 #include "engine/print/RealTimeSection.h"
 
-#include "base/LogWriter.h"
+#include "base/log/LogWriter.h"
 
 #include <pthread.h>
 #include <sys/mman.h>

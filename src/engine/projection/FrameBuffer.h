@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/noncopyable.h"
+#include "base/threads/noncopyable.h"
 
 #include <linux/fb.h>
 

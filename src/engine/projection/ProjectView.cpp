@@ -1,8 +1,8 @@
 #include "engine/projection/ProjectView.h"
 
-#include "base/LogWriter.h"
-#include "base/PThread.h"
-#include "base/RootPath.h"
+#include "base/log/LogWriter.h"
+#include "base/threads/PThread.h"
+#include "base/log/RootPath.h"
 #include "engine/projection/FrameBuffer.h"
 #include "engine/projection/GraySteps.h"
 #include "engine/projection/ProjectViewConfig.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "base/Stopwatch.h"
-#include "base/noncopyable.h"
+#include "base/threads/Stopwatch.h"
+#include "base/threads/noncopyable.h"
 #include "engine/projection/CorrectionTable.h"
 #include "engine/projection/RowWorkers.h"
 #include "engine/slicefile/QdsFormat.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/ConfigStore.h"
+#include "base/config/ConfigStore.h"
 
 // What the parts of the layer projection share: the machine configuration
 // they read at each show, and the name their log lines give for the source.

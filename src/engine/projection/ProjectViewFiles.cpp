@@ -1,8 +1,8 @@
 // The files the layer projection loads: the projection correction and the mask.
 #include "engine/projection/ProjectView.h"
 
-#include "base/LogWriter.h"
-#include "base/RootPath.h"
+#include "base/log/LogWriter.h"
+#include "base/log/RootPath.h"
 #include "engine/projection/ProjectViewConfig.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "engine/projection/RowWorkers.h"
 
-#include "base/PThread.h"
+#include "base/threads/PThread.h"
 
 #include <fcntl.h>
 #include <pthread.h>

@@ -1,10 +1,10 @@
 #include "engine/projection/TestImages.h"
 
-#include "base/ConfigStore.h"
-#include "base/LogWriter.h"
-#include "base/RootPath.h"
-#include "base/Shell.h"
-#include "base/SystemState.h"
+#include "base/config/ConfigStore.h"
+#include "base/log/LogWriter.h"
+#include "base/log/RootPath.h"
+#include "base/platform/Shell.h"
+#include "base/config/SystemState.h"
 
 #include <QPainter>
 #include <QPolygon>

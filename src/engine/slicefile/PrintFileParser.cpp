@@ -1,12 +1,12 @@
 #include "engine/slicefile/PrintFileParser.h"
 
-#include "base/RootPath.h"
+#include "base/log/RootPath.h"
 
-#include "base/LogWriter.h"
+#include "base/log/LogWriter.h"
 #include "engine/slicefile/NumberConversion.h"
 #include "engine/slicefile/SliceFileOpen.h"
 
-#include "base/ConfigStore.h"
+#include "base/config/ConfigStore.h"
 
 #include <sys/stat.h>
 

@@ -3,7 +3,7 @@
 #include "engine/slicefile/PrintRecords.h"
 #include "engine/slicefile/QdsFormat.h"
 
-#include "base/noncopyable.h"
+#include "base/threads/noncopyable.h"
 
 #include <QByteArray>
 

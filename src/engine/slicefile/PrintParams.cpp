@@ -1,6 +1,6 @@
 #include "engine/slicefile/PrintParams.h"
 
-#include "base/RootPath.h"
+#include "base/log/RootPath.h"
 
 #include "engine/slicefile/NumberConversion.h"
 #include "engine/slicefile/XmlGuard.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/ConfigRecords.h"
+#include "base/config/ConfigRecords.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "engine/slicefile/SliceFileOpen.h"
 
-#include "base/RegularFile.h"
+#include "base/files/RegularFile.h"
 
 #include <unistd.h>
 

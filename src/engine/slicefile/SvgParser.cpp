@@ -1,8 +1,8 @@
 #include "engine/slicefile/SvgParser.h"
 
-#include "base/RootPath.h"
+#include "base/log/RootPath.h"
 
-#include "base/LogWriter.h"
+#include "base/log/LogWriter.h"
 #include "engine/slicefile/LittleEndian.h"
 #include "engine/slicefile/PrintParams.h"
 #include "engine/slicefile/PrintRecords.h"

@@ -3,7 +3,7 @@
 #include "engine/slicefile/LineReader.h"
 #include "engine/slicefile/SliceParams.h"
 
-#include "base/noncopyable.h"
+#include "base/threads/noncopyable.h"
 
 #include <cstdint>
 #include <cstdio>

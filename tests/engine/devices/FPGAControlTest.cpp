@@ -1,5 +1,5 @@
-#include "base/LogWriter.h"
-#include "base/RootPath.h"
+#include "base/log/LogWriter.h"
+#include "base/log/RootPath.h"
 #include "board/FpgaPeer.h"
 #include "board/FpgaToolStub.h"
 #include "board/JtagModel.h"

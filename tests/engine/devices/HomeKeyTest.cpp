@@ -1,4 +1,4 @@
-#include "base/Clock.h"
+#include "base/platform/Clock.h"
 #include "board/PrinterBoard.h"
 #include "board/ScaledClock.h"
 #include "engine/devices/HomeKey.h"

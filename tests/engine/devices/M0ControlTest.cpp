@@ -1,5 +1,5 @@
-#include "base/LogWriter.h"
-#include "base/RootPath.h"
+#include "base/log/LogWriter.h"
+#include "base/log/RootPath.h"
 #include "board/MicrocontrollerPeer.h"
 #include "board/ScaledClock.h"
 #include "engine/devices/M0Control.h"

@@ -1,5 +1,5 @@
-#include "base/ConfigStore.h"
-#include "base/PThread.h"
+#include "base/config/ConfigStore.h"
+#include "base/threads/PThread.h"
 #include "board/PrinterBoard.h"
 #include "board/ScaledClock.h"
 #include "engine/devices/MotorControl.h"

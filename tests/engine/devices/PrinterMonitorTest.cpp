@@ -1,5 +1,5 @@
-#include "base/LogWriter.h"
-#include "base/RootPath.h"
+#include "base/log/LogWriter.h"
+#include "base/log/RootPath.h"
 #include "board/PrinterBoard.h"
 #include "engine/devices/MotorControl.h"
 #include "engine/devices/PrinterMonitor.h"

@@ -3,9 +3,9 @@
 // mask file, and every size or level that could break it.
 #include "engine/print/PanelPrinter.h"
 
-#include "base/ConfigStore.h"
-#include "base/RootPath.h"
-#include "base/SystemState.h"
+#include "base/config/ConfigStore.h"
+#include "base/log/RootPath.h"
+#include "base/config/SystemState.h"
 #include "engine/print/MaskGrid.h"
 #include "engine/projection/ProjectView.h"
 #include "support/TestSupport.h"

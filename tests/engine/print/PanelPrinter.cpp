@@ -1,8 +1,8 @@
 #include "engine/print/PanelPrinter.h"
 
-#include "base/ConfigStore.h"
-#include "base/LogWriter.h"
-#include "base/RootPath.h"
+#include "base/config/ConfigStore.h"
+#include "base/log/LogWriter.h"
+#include "base/log/RootPath.h"
 #include "board/GuiApplication.h"
 #include "board/SimMachine.h"
 #include "support/TestSupport.h"

@@ -3,7 +3,7 @@
 // value, no thread left behind, and the next print works.
 #include "engine/print/PrinterHarness.h"
 
-#include "base/ConfigStore.h"
+#include "base/config/ConfigStore.h"
 #include "engine/print/PrintThread.h"
 #include "support/Sanitizers.h"
 #include "support/TestSupport.h"

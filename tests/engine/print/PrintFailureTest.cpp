@@ -2,8 +2,8 @@
 // printer Ready.
 #include "engine/print/PrinterHarness.h"
 
-#include "base/ConfigStore.h"
-#include "base/RootPath.h"
+#include "base/config/ConfigStore.h"
+#include "base/log/RootPath.h"
 #include "engine/print/PrintThread.h"
 #include "support/TestSupport.h"
 #include "writers/SvgxWriter.h"

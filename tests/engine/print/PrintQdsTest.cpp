@@ -2,7 +2,7 @@
 // values a damaged file may carry.
 #include "engine/print/PrinterHarness.h"
 
-#include "base/RootPath.h"
+#include "base/log/RootPath.h"
 #include "engine/print/PrintThread.h"
 #include "support/TestSupport.h"
 

@@ -2,7 +2,7 @@
 // panel do, layer by layer.
 #include "engine/print/PrinterHarness.h"
 
-#include "base/ConfigStore.h"
+#include "base/config/ConfigStore.h"
 #include "engine/print/PrintThread.h"
 
 #include <gtest/gtest.h>

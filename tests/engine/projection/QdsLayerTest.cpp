@@ -3,7 +3,7 @@
 // correction, mask, inversion, sub-pixel packing and smoothing.
 #include "engine/projection/ProjectionFixture.h"
 
-#include "base/Clock.h"
+#include "base/platform/Clock.h"
 #include "writers/CorrectionWriter.h"
 #include "writers/LayerImages.h"
 

@@ -2,12 +2,12 @@
 // rule, the checks, the layer walk and damaged offsets.
 #include "engine/slicefile/PrintFileParser.h"
 
-#include "base/ConfigStore.h"
+#include "base/config/ConfigStore.h"
 #include "support/TestSupport.h"
 #include "writers/LayerImages.h"
 #include "writers/QdsWriter.h"
 
-#include "base/RootPath.h"
+#include "base/log/RootPath.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Contour offset of layer documents: geometry, cleaning and bad input.
 #include "engine/slicefile/SvgOffset.h"
 
-#include "base/PThread.h"
+#include "base/threads/PThread.h"
 #include "writers/SvgxWriter.h"
 
 #include <gtest/gtest.h>

@@ -4,11 +4,11 @@
 #include "engine/slicefile/PrintTimeEstimate.h"
 #include "engine/slicefile/SvgParser.h"
 
-#include "base/PThread.h"
+#include "base/threads/PThread.h"
 #include "support/TestSupport.h"
 #include "writers/SvgxWriter.h"
 
-#include "base/RootPath.h"
+#include "base/log/RootPath.h"
 
 #include <gtest/gtest.h>
 

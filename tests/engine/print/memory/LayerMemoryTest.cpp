@@ -4,7 +4,7 @@
 // threads, as it is on a machine whose memory runs out mid-render.
 #include "engine/print/PrinterHarness.h"
 
-#include "base/RootPath.h"
+#include "base/log/RootPath.h"
 #include "engine/print/EngineThread.h"
 #include "engine/print/PrintThread.h"
 #include "support/TestSupport.h"

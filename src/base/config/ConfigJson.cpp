@@ -1,0 +1,258 @@
+#include "base/config/ConfigJson.h"
+
+#include "base/log/LogWriter.h"
+
+#include <json/reader.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <memory>
+
+namespace {
+
+// Configuration files nest three levels; far deeper text is hostile and would
+// only exhaust the stack of the recursive parser.
+constexpr int kMaxDepth = 64;
+
+// Deepest nesting of objects and arrays, outside strings and comments.
+int nestingDepth(const std::string& text)
+{
+    int depth = 0;
+    int deepest = 0;
+    const size_t n = text.size();
+    for (size_t i = 0; i < n; ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            for (++i; i < n && text[i] != '"'; ++i)
+                if (text[i] == '\\')
+                    ++i;
+        } else if (c == '/' && i + 1 < n && text[i + 1] == '/') {
+            while (i < n && text[i] != '\n')
+                ++i;
+        } else if (c == '/' && i + 1 < n && text[i + 1] == '*') {
+            const size_t end = text.find("*/", i + 2);
+            i = end == std::string::npos ? n : end + 1;
+        } else if (c == '{' || c == '[') {
+            if (++depth > deepest)
+                deepest = depth;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
+bool isInteger(const Json::Value& value)
+{
+    return value.type() == Json::intValue || value.type() == Json::uintValue;
+}
+
+bool isNumber(const Json::Value& value)
+{
+    return isInteger(value) || value.type() == Json::realValue;
+}
+
+// The value as a finite double, truncation left to the caller.
+bool numberOf(const Json::Value& value, double* out)
+{
+    if (!isNumber(value))
+        return false;
+    *out = value.asDouble();
+    return std::isfinite(*out);
+}
+
+// Numbers convert as a C cast would (a fraction is dropped), when the whole
+// part fits the field.
+bool toSigned(const Json::Value& value, int32_t* out)
+{
+    double number = 0;
+    if (!numberOf(value, &number) || number <= double(INT32_MIN) - 1 || number >= double(INT32_MAX) + 1)
+        return false;
+    *out = static_cast<int32_t>(number);
+    return true;
+}
+
+bool toUnsigned(const Json::Value& value, uint32_t* out)
+{
+    double number = 0;
+    if (!numberOf(value, &number) || number <= -1 || number >= double(UINT32_MAX) + 1)
+        return false;
+    *out = static_cast<uint32_t>(number);
+    return true;
+}
+
+} // namespace
+
+bool parseConfigText(const std::string& text, Json::Value* root, std::string* error)
+{
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        begin += 3;
+    if (nestingDepth(text) > kMaxDepth) {
+        *error = "nested too deeply";
+        return false;
+    }
+    try {
+        // Comments are welcome anywhere; anything else after the object means
+        // the file is not what was written (two writes mixed, a stray edit).
+        Json::CharReaderBuilder builder;
+        builder["failIfExtra"] = true;
+        builder["allowTrailingCommas"] = false;
+        builder["collectComments"] = false;
+        const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+        Json::Value value;
+        if (!reader->parse(begin, end, &value, error)) {
+            // One log line: the reader's text spans several.
+            std::replace(error->begin(), error->end(), '\n', ' ');
+            return false;
+        }
+        if (!value.isObject() && !value.isNull()) {
+            *error = "the root is not an object";
+            return false;
+        }
+        *root = std::move(value);
+        return true;
+    } catch (const std::exception& e) {
+        *error = e.what();
+        return false;
+    }
+}
+
+JsonFieldReader::JsonFieldReader(const Json::Value& object, std::string file, std::string where)
+    : m_object(object), m_file(std::move(file)), m_where(std::move(where))
+{
+}
+
+const Json::Value* JsonFieldReader::member(const char* key) const
+{
+    if (!m_object.isObject())
+        return nullptr;
+    return m_object.find(key, key + strlen(key));
+}
+
+void JsonFieldReader::warn(const char* key, const char* expected) const
+{
+    logger()->write(LogWarn, "%s: \"%s%s\" is not %s; keeping its value", m_file.c_str(), m_where.c_str(), key,
+                                 expected);
+}
+
+JsonFieldReader JsonFieldReader::child(const char* key) const
+{
+    static const Json::Value empty;
+    const Json::Value* value = member(key);
+    if (value && !value->isObject() && !value->isNull()) {
+        warn(key, "an object");
+        value = nullptr;
+    }
+    return JsonFieldReader(value ? *value : empty, m_file, m_where + key + ".");
+}
+
+void JsonFieldReader::read(const char* key, std::string& field) const
+{
+    const Json::Value* value = member(key);
+    if (!value)
+        return;
+    if (value->isString() || isInteger(*value))
+        field = value->asString();
+    else
+        warn(key, "a text");
+}
+
+void JsonFieldReader::read(const char* key, bool& field) const
+{
+    const Json::Value* value = member(key);
+    if (!value)
+        return;
+    if (value->isBool() || isInteger(*value))
+        field = value->asBool();
+    else
+        warn(key, "a boolean");
+}
+
+void JsonFieldReader::read(const char* key, int32_t& field) const
+{
+    const Json::Value* value = member(key);
+    if (value && !toSigned(*value, &field))
+        warn(key, "a signed 32-bit integer");
+}
+
+void JsonFieldReader::read(const char* key, uint32_t& field) const
+{
+    const Json::Value* value = member(key);
+    if (value && !toUnsigned(*value, &field))
+        warn(key, "an unsigned 32-bit integer");
+}
+
+void JsonFieldReader::read(const char* key, float& field) const
+{
+    const Json::Value* value = member(key);
+    if (!value)
+        return;
+    double number = 0;
+    if (numberOf(*value, &number) && std::fabs(number) <= FLT_MAX)
+        field = static_cast<float>(number);
+    else
+        warn(key, "a number");
+}
+
+void JsonFieldReader::read(const char* key, double& field) const
+{
+    const Json::Value* value = member(key);
+    double number = 0;
+    if (!value)
+        return;
+    if (numberOf(*value, &number))
+        field = number;
+    else
+        warn(key, "a number");
+}
+
+void JsonFieldReader::read(const char* key, MotorPara& field) const
+{
+    const JsonFieldReader profile = child(key);
+    profile.read("A", field.A);
+    profile.read("D", field.D);
+    profile.read("V", field.V);
+    profile.read("X", field.X);
+}
+
+void JsonFieldReader::readWhole(const char* key, float& field) const
+{
+    const Json::Value* value = member(key);
+    uint32_t whole = 0;
+    if (!value)
+        return;
+    if (toUnsigned(*value, &whole))
+        field = static_cast<float>(whole);
+    else
+        warn(key, "an unsigned 32-bit integer");
+}
+
+void JsonFieldReader::readTextArray(const char* key, std::vector<std::string>& field) const
+{
+    const Json::Value* value = member(key);
+    if (!value || value->isNull()) {
+        field.clear();
+        return;
+    }
+    if (!value->isArray()) {
+        warn(key, "an array");
+        return;
+    }
+    std::vector<std::string> texts;
+    texts.reserve(value->size());
+    for (const Json::Value& element : *value) {
+        double number = 0;
+        if (!element.isString() && !numberOf(element, &number)) {
+            warn(key, "an array of numbers");
+            return;
+        }
+        texts.push_back(element.asString());
+    }
+    field = std::move(texts);
+}

@@ -1,0 +1,145 @@
+#include "base/config/PathManager.h"
+
+#include "base/threads/Assert.h"
+#include "base/platform/Clock.h"
+#include "base/log/RootPath.h"
+#include "base/files/Utils.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The program's folder; without an application object (tools, tests) the
+// folder of the running executable.
+QString applicationDir()
+{
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationDirPath();
+    return QFileInfo(QFile::symLinkTarget("/proc/self/exe")).absolutePath();
+}
+
+// `dir` + `up` + separator made absolute and cleaned, the trailing separator kept.
+QString absoluteWithSeparator(const QString& dir, const char* up)
+{
+    QString path = QDir::cleanPath(QFileInfo(dir + up + QDir::separator()).absoluteFilePath());
+    if (!path.endsWith(QDir::separator()))
+        path += QDir::separator();
+    return path;
+}
+
+} // namespace
+
+PathManager* PathManager::instance()
+{
+    static PathManager* const table = new PathManager(applicationDir());
+    return table;
+}
+
+PathManager::PathManager(const QString& appDir)
+{
+    initPaths(appDir);
+}
+
+PathManager::Table PathManager::pathsFor(const QString& appDir)
+{
+    const QString project = absoluteWithSeparator(appDir, "/..");
+    const QString top = absoluteWithSeparator(appDir, "/../..");
+
+    Table paths;
+    paths[PATH_APP_DIR] = appDir;
+    paths[PATH_BIN_DIR] = appDir;
+    paths[PATH_IMAGE] = top + "image";
+    paths[PATH_VAR] = top + "var";
+    paths[PATH_KERNEL] = top + "kernel";
+    paths[PATH_KERNEL_FILE] = top + "kernel/ker";
+    paths[PATH_CONTROL] = top + "control";
+    paths[PATH_CONTROL_FILE] = top + "control/ctl";
+    paths[PATH_LIBRARY] = top + "library";
+    paths[PATH_SOFTWARE] = top + "software2";
+    paths[PATH_PROJECT] = project;
+
+    paths[PATH_SYS_CONFIG] = "/etc/_config_";
+    paths[PATH_MODEL] = "/data/model";
+    paths[PATH_CONFIG] = "/data/etc";
+    paths[PATH_TIMESTAMP] = "/data/timestamp";
+    paths[PATH_LOG] = "/data/var";
+    paths[PATH_TMP] = "/data/tmp";
+    paths[PATH_PACKAGE] = QString("/data/") + "TalvikS" + "-package";
+    paths[PATH_DATA_ETC] = paths[PATH_CONFIG];
+    paths[PATH_CONFIG_FILE] = Utils::joinPath(paths[PATH_CONFIG], "config");
+    paths[PATH_SERIAL] = Utils::joinPath(paths[PATH_CONFIG], "serial");
+    paths[PATH_WIFI_CFG] = Utils::joinPath(paths[PATH_CONFIG], "wifi.cfg");
+    paths[PATH_WIFI_PASS] = Utils::joinPath(paths[PATH_CONFIG], "wifipass.cfg");
+    paths[PATH_THUMB_INTERNAL] = Utils::joinPath(Utils::joinPath(paths[PATH_MODEL], ".thumb"), "internal");
+    paths[PATH_THUMB_UDISK] = Utils::joinPath("/tmp/.thumb", "udisk");
+    // PATH_UDISK stays empty for the life of the process.
+    return paths;
+}
+
+void PathManager::initPaths(const QString& appDir)
+{
+    m_paths = pathsFor(appDir);
+
+    for (PathId id : {PATH_MODEL, PATH_CONFIG, PATH_UDISK, PATH_LOG, PATH_TMP})
+        mkpath(m_paths[id]);
+
+    // Every run starts with these emptied.
+    for (PathId id : {PATH_PACKAGE, PATH_THUMB_INTERNAL, PATH_THUMB_UDISK}) {
+        Utils::removeDir(m_paths[id]);
+        mkpath(m_paths[id]);
+    }
+
+    makeTimeStamp(m_paths[PATH_TIMESTAMP]);
+}
+
+QString PathManager::get(const PathId& id)
+{
+    TALVIKS_ASSERT(id >= 0);
+    TALVIKS_ASSERT(id < _PATH_COUNT);
+    return m_paths[id];
+}
+
+void PathManager::mkpath(const QString& path)
+{
+    if (path.isEmpty())
+        return;
+    const QString folder = QString::fromStdString(Utils::fsPath(path));
+    if (!QDir(folder).exists())
+        QDir().mkpath(folder);
+}
+
+void PathManager::makeTimeStamp(const QString& path)
+{
+    if (FILE* file = fopen(Utils::fsPath(path).c_str(), "a+"))
+        fclose(file);
+    else
+        perror("makeTimeStamp");
+    const time_t buildTime = setClockFromBuildTime(__DATE__, __TIME__);
+    Utils::statPath(path, buildTime);
+}
+
+time_t PathManager::setClockFromBuildTime(const char* date, const char* time)
+{
+    struct tm broken{};
+    char month[16] = {};
+    sscanf(date, "%15s %d %d", month, &broken.tm_mday, &broken.tm_year);
+    sscanf(time, "%d:%d:%d", &broken.tm_hour, &broken.tm_min, &broken.tm_sec);
+    static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const char* found = strlen(month) == 3 ? strstr(kMonths, month) : nullptr;
+    broken.tm_mon = found ? static_cast<int>(found - kMonths) / 3 : 0;
+    broken.tm_year -= 1900;
+    broken.tm_isdst = 0;
+
+    const time_t buildTime = mktime(&broken);
+    broken.tm_year += 10;
+    timeval later{};
+    later.tv_sec = mktime(&broken);
+    Clock::instance().setWallTime(later);
+    return buildTime;
+}

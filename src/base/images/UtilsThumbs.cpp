@@ -1,0 +1,301 @@
+// Utils: model thumbnails and the USB-disk test.
+#include "base/images/ImageUtils.h"
+
+#include "base/files/Utils.h"
+
+#include "base/files/DurableFile.h"
+#include "base/log/LogWriter.h"
+#include "base/config/PathManager.h"
+#include "base/files/RegularFile.h"
+#include "base/config/SystemState.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr size_t kHeadSize = 28;
+constexpr size_t kTagSize = 16;
+// The head comes from a file on a USB disk: a preview larger than this, or a
+// picture of more pixels, is refused before anything is allocated for it.
+constexpr uint32_t kMaxPreviewBytes = 16u << 20;
+constexpr qint64 kMaxPreviewPixels = 2048 * 2048;
+
+const char kThumbSuffix[] = ".png";
+const char kSmallThumbSuffix[] = "_thumb.png";
+// The text entry of a thumbnail naming the model it was made from.
+const char kModelKey[] = "Model";
+
+// Quiet test: a missing thumbnail is the usual case, not an error to print.
+bool isRegularFile(const QString& path)
+{
+    struct stat info{};
+    return stat(Utils::fsPath(path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool isSvgx(const QString& path)
+{
+    return path.endsWith(".svgx", Qt::CaseInsensitive);
+}
+
+// The thumbnail of a model with the given name ending; empty when the model
+// is not a regular file.
+QString thumbPath(const QString& modelPath, const char* suffix)
+{
+    const QString dir = Utils::thumbDir(modelPath);
+    if (dir.isEmpty())
+        return QString();
+    return Utils::joinPath(dir, QFileInfo(modelPath).completeBaseName() + suffix);
+}
+
+uint32_t readLittleEndian32(const unsigned char* bytes)
+{
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
+}
+
+bool readFully(int fd, char* buffer, size_t size, off_t offset)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Where the preview lies, from the head: it starts (value at 20 - value at
+// 16) bytes after the head and runs to the value at 24. False for positions
+// that go backwards, reach past the end of the file or are too large.
+bool previewRange(const unsigned char* head, off_t fileSize, off_t* offset, uint32_t* size)
+{
+    const uint32_t base = readLittleEndian32(head + 16);
+    const uint32_t start = readLittleEndian32(head + 20);
+    const uint32_t end = readLittleEndian32(head + 24);
+    if (start < base || end < start || end - start > kMaxPreviewBytes)
+        return false;
+    *offset = static_cast<off_t>(kHeadSize) + (start - base);
+    *size = end - start;
+    return *offset <= fileSize && static_cast<off_t>(*size) <= fileSize - *offset;
+}
+
+struct FileCloser
+{
+    int fd;
+    ~FileCloser() { close(fd); }
+};
+
+// Which model file a thumbnail belongs to: its size and modification time.
+// Another model of the same name, replacing it or on another disk, differs.
+QString modelRecord(const struct stat& model)
+{
+    return QString("%1 %2.%3")
+        .arg(static_cast<qlonglong>(model.st_size))
+        .arg(static_cast<qlonglong>(model.st_mtim.tv_sec))
+        .arg(static_cast<qlonglong>(model.st_mtim.tv_nsec), 9, 10, QLatin1Char('0'));
+}
+
+// The preview image held in a ".svgx" file and the model's record; false
+// (logged) when the file cannot be read or its head does not lead to a
+// preview inside the file.
+bool readPreview(const QString& modelPath, QByteArray* image, QString* record)
+{
+    const QByteArray pathText = modelPath.toUtf8();
+    LogWriter* log = logger();
+    const int fd = openRegularFile(Utils::fsPath(modelPath));
+    if (fd < 0) {
+        log->write(LogError, "extractThumb Fail, Fail to Open File(%s)", pathText.constData());
+        return false;
+    }
+    const FileCloser closer{fd};
+
+    unsigned char head[kHeadSize];
+    struct stat info{};
+    if (fstat(fd, &info) != 0 || !readFully(fd, reinterpret_cast<char*>(head), kHeadSize, 0)) {
+        log->write(LogError, "extractThumb Fail, Fail To Read File Header (%s)", pathText.constData());
+        return false;
+    }
+    if (strncmp(reinterpret_cast<const char*>(head), "DLP-", 4) != 0 || !memchr(head, '\0', kTagSize)) {
+        log->write(LogError, "Error File(%s)", pathText.constData());
+        return false;
+    }
+    off_t offset = 0;
+    uint32_t size = 0;
+    if (!previewRange(head, info.st_size, &offset, &size)) {
+        log->write(LogError, "extractThumb Fail, bad preview position in the head of %s (%u, %u, %u; file %lld bytes)",
+                   pathText.constData(), readLittleEndian32(head + 16), readLittleEndian32(head + 20),
+                   readLittleEndian32(head + 24), static_cast<long long>(info.st_size));
+        return false;
+    }
+    image->resize(static_cast<int>(size));
+    if (!readFully(fd, image->data(), size, offset)) {
+        log->write(LogError, "extractThumb Fail, Fail To Read Image (%s)", pathText.constData());
+        return false;
+    }
+    *record = modelRecord(info);
+    return true;
+}
+
+// Decodes an image, reading its size first so that a head announcing a huge
+// picture costs nothing.
+QImage decodePreview(const QByteArray& data)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty() || qint64(size.width()) * size.height() > kMaxPreviewPixels)
+        return QImage();
+    return reader.read();
+}
+
+// Pure opaque black becomes transparent, every other pixel opaque. Pixels are
+// compared as 32-bit values, as the picture's own colours where it has 32 bits.
+QImage blackToTransparent(const QImage& image)
+{
+    const QImage colours = image.depth() == 32 ? image : image.convertToFormat(QImage::Format_RGB32);
+    QImage result = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < result.height(); ++y) {
+        const QRgb* from = reinterpret_cast<const QRgb*>(colours.constScanLine(y));
+        QRgb* to = reinterpret_cast<QRgb*>(result.scanLine(y));
+        for (int x = 0; x < result.width(); ++x)
+            to[x] = from[x] == 0xFF000000u ? 0u : (to[x] | 0xFF000000u);
+    }
+    return result;
+}
+
+// Writes a thumbnail of the picture `data`, recording the model it shows
+// (none when `record` is empty): 0 or -1, logged.
+int writeThumb(const QString& target, const QByteArray& data, const QString& record)
+{
+    const QImage image = decodePreview(data);
+    if (image.isNull()) {
+        logger()->write(LogError, "Fail To loadFromData");
+        return -1;
+    }
+    QImage thumb = blackToTransparent(image);
+    if (!record.isEmpty())
+        thumb.setText(kModelKey, record);
+    // Encoded first and replaced durably: a crash mid-write must not leave a
+    // truncated thumbnail that is then found and never made again.
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    if (!thumb.save(&buffer, "PNG") ||
+        durable::replaceFile(target.toStdString(), encoded.constData(), static_cast<size_t>(encoded.size())) != 0) {
+        logger()->write(LogError, "Fail To Save Image (%s)", target.toUtf8().constData());
+        return -1;
+    }
+    return 0;
+}
+
+std::mutex g_extractLock; // one extraction at a time: both files belong together
+
+// Under g_extractLock: writes both thumbnails of a ".svgx" model.
+int extractLocked(const QString& modelPath)
+{
+    QByteArray image;
+    QString record;
+    if (!readPreview(modelPath, &image, &record))
+        return -1;
+    if (writeThumb(thumbPath(modelPath, kSmallThumbSuffix), image, record) != 0 ||
+        writeThumb(thumbPath(modelPath, kThumbSuffix), image, record) != 0)
+        return -1;
+    return 0;
+}
+
+// Whether the thumbnail was made from the model as it is now.
+bool madeFrom(const QString& thumb, const QString& modelPath)
+{
+    struct stat model{};
+    if (stat(Utils::fsPath(modelPath).c_str(), &model) != 0 || !isRegularFile(thumb))
+        return false;
+    QImageReader reader(QString::fromStdString(Utils::fsPath(thumb)), "png");
+    return reader.text(kModelKey) == modelRecord(model);
+}
+
+// The thumbnail of a ".svgx" model, extracted when missing or made from
+// another model of the same name; empty when there is none.
+QString existingThumb(const QString& modelPath, const char* suffix)
+{
+    if (!isRegularFile(modelPath) || !isSvgx(modelPath))
+        return QString();
+    const QString thumb = thumbPath(modelPath, suffix);
+    std::lock_guard<std::mutex> lock(g_extractLock);
+    if (madeFrom(thumb, modelPath))
+        return thumb;
+    if (extractLocked(modelPath) != 0) {
+        // The picture of another model must not stand in for this one.
+        for (const char* each : {kSmallThumbSuffix, kThumbSuffix})
+            unlink(Utils::fsPath(thumbPath(modelPath, each)).c_str());
+        return QString();
+    }
+    return thumb;
+}
+
+} // namespace
+
+bool Utils::isUsbPath(const QString& path)
+{
+    const QString usb = SystemState::instance()->usbPath();
+    if (usb.isEmpty())
+        return false;
+    if (usb.endsWith('/'))
+        return path.startsWith(usb);
+    return path == usb || path.startsWith(usb + '/');
+}
+
+QString Utils::thumbDir(const QString& modelPath)
+{
+    if (!isRegularFile(modelPath))
+        return QString();
+    return PathManager::instance()->get(isUsbPath(modelPath) ? PATH_THUMB_UDISK : PATH_THUMB_INTERNAL);
+}
+
+QString Utils::getThumb(const QString& modelPath)
+{
+    return existingThumb(modelPath, kThumbSuffix);
+}
+
+QString Utils::getThumbnail(const QString& modelPath)
+{
+    return existingThumb(modelPath, kSmallThumbSuffix);
+}
+
+bool Utils::removeModel(const QString& modelPath)
+{
+    if (!isRegularFile(modelPath))
+        return false;
+    for (const char* suffix : {kSmallThumbSuffix, kThumbSuffix})
+        unlink(fsPath(thumbPath(modelPath, suffix)).c_str());
+    const bool removed = QFile::remove(QString::fromStdString(fsPath(modelPath)));
+    sync();
+    return removed;
+}
+
+int Utils::extractThumb(const QString& modelPath)
+{
+    if (!isSvgx(modelPath) || !isRegularFile(modelPath))
+        return -1;
+    std::lock_guard<std::mutex> lock(g_extractLock);
+    return extractLocked(modelPath);
+}
+
+int Utils::saveThumb(const QString& target, const QByteArray& data)
+{
+    return writeThumb(target, data, QString());
+}

@@ -1,0 +1,101 @@
+#include "base/platform/Clock.h"
+
+#include "base/log/LogWriter.h"
+#include "base/log/RootPath.h"
+
+#include <atomic>
+#include <cerrno>
+
+namespace {
+
+Clock& systemClock()
+{
+    static Clock clock;
+    return clock;
+}
+
+std::atomic<Clock*> g_installed{nullptr};
+
+} // namespace
+
+Clock::~Clock() = default;
+
+Clock& Clock::instance()
+{
+    Clock* clock = g_installed.load(std::memory_order_acquire);
+    return clock ? *clock : systemClock();
+}
+
+void Clock::install(Clock* clock)
+{
+    g_installed.store(clock, std::memory_order_release);
+}
+
+timespec Clock::now() const
+{
+    return kernelMonotonicNow();
+}
+
+timespec Clock::deadlineAfterMs(int64_t ms) const
+{
+    return kernelDeadlineAfterMs(ms);
+}
+
+timeval Clock::wallTime() const
+{
+    timeval tv{};
+    gettimeofday(&tv, nullptr);
+    return tv;
+}
+
+int Clock::setWallTime(const timeval& tv)
+{
+    if (!rootPrefix().empty()) {
+        logger()->write(LogWarn, "Clock: not setting the wall clock to %ld under the scratch root %s",
+                                     static_cast<long>(tv.tv_sec), rootPrefix().c_str());
+        return -EPERM;
+    }
+    return settimeofday(&tv, nullptr) == 0 ? 0 : -errno;
+}
+
+int64_t timespecToNs(const timespec& ts)
+{
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+timespec nsToTimespec(int64_t ns)
+{
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+    ts.tv_nsec = static_cast<long>(ns % 1000000000);
+    if (ts.tv_nsec < 0) {
+        ts.tv_nsec += 1000000000;
+        --ts.tv_sec;
+    }
+    return ts;
+}
+
+timespec kernelMonotonicNow()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts;
+}
+
+timespec kernelDeadlineAfterMs(int64_t ms)
+{
+    return nsToTimespec(timespecToNs(kernelMonotonicNow()) + ms * 1000000);
+}
+
+timespec peerDeadlineAfterMs(int64_t ms)
+{
+    const timespec machine = Clock::instance().deadlineAfterMs(ms);
+    const timespec real = kernelDeadlineAfterMs(ms);
+    return timespecToNs(machine) > timespecToNs(real) ? machine : real;
+}
+
+void sleepUntil(const timespec& deadline)
+{
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}

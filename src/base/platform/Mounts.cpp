@@ -1,0 +1,87 @@
+#include "base/platform/Mounts.h"
+
+#include "base/log/LogWriter.h"
+#include "base/log/RootPath.h"
+
+#include <sys/mount.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::atomic<Mounts*> g_installed{nullptr};
+
+Mounts& realMounts()
+{
+    static Mounts mounts;
+    return mounts;
+}
+
+// Under a scratch root the process is a test or the simulator on a shared host.
+bool refusedOnTheHost(const char* what, const std::string& target)
+{
+    if (rootPrefix().empty())
+        return false;
+    logger()->write(LogWarn, "Mounts: not %s %s: the host's mounts are not touched under the scratch root %s",
+                                 what, target.c_str(), rootPrefix().c_str());
+    errno = EPERM;
+    return true;
+}
+
+} // namespace
+
+Mounts::~Mounts() = default;
+
+Mounts& Mounts::instance()
+{
+    Mounts* mounts = g_installed.load(std::memory_order_acquire);
+    return mounts ? *mounts : realMounts();
+}
+
+void Mounts::install(Mounts* mounts)
+{
+    g_installed.store(mounts, std::memory_order_release);
+}
+
+int Mounts::mount(const std::string& source, const std::string& target, const std::string& type,
+                  unsigned long flags, const std::string& data)
+{
+    if (refusedOnTheHost("mounting", target))
+        return -1;
+    return ::mount(source.c_str(), target.c_str(), type.c_str(), flags, data.empty() ? nullptr : data.c_str());
+}
+
+int Mounts::unmount(const std::string& target, int flags)
+{
+    if (refusedOnTheHost("unmounting", target))
+        return -1;
+    return ::umount2(target.c_str(), flags);
+}
+
+bool Mounts::readTable(std::string* table)
+{
+    std::ifstream in("/proc/mounts");
+    if (!in)
+        return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad())
+        return false;
+    *table = text.str();
+    return true;
+}
+
+int unmountOrDetach(const std::string& target)
+{
+    Mounts& mounts = Mounts::instance();
+    if (mounts.unmount(target, 0) == 0)
+        return 0;
+    if (errno != EBUSY)
+        return -1;
+    logger()->write(LogWarn, "unmount %s: %s, detaching it", target.c_str(), strerror(EBUSY));
+    return mounts.unmount(target, MNT_DETACH);
+}

@@ -1,0 +1,122 @@
+#include "base/platform/Shell.h"
+
+#include "base/platform/Sandbox.h"
+#include "base/platform/Spawn.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+std::atomic<Shell*> g_installed{nullptr};
+
+Shell& realShell()
+{
+    static Shell shell;
+    return shell;
+}
+
+// Output beyond this is read and dropped: no command of the system prints more.
+constexpr size_t kMaxOutput = 64u << 20;
+
+// Starts argv[0] (looked up on PATH when `search`), waits for it and returns
+// its raw wait status; the child's standard output goes to `output` when given.
+int spawnAndWait(const std::vector<std::string>& args, bool search, std::string* output)
+{
+    int pipeFds[2] = {-1, -1};
+    if (output && pipe2(pipeFds, O_CLOEXEC) != 0)
+        return -1;
+
+    SpawnSpec spec;
+    spec.argv = args;
+    spec.search = search;
+    spec.outFd = pipeFds[1];
+    std::string why;
+    const pid_t pid = spawnShellProgram(spec, &why);
+    const int spawnError = errno;
+    if (output)
+        close(pipeFds[1]);
+
+    if (pid < 0) {
+        if (output)
+            close(pipeFds[0]);
+        // As a shell answers a program it cannot start.
+        return spawnError == ENOENT || spawnError == EACCES || spawnError == ENOEXEC ? W_EXITCODE(127, 0) : -1;
+    }
+
+    if (output) {
+        char buffer[16384];
+        for (;;) {
+            const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            if (output->size() < kMaxOutput)
+                output->append(buffer, std::min(static_cast<size_t>(n), kMaxOutput - output->size()));
+        }
+        close(pipeFds[0]);
+    }
+
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return status;
+}
+
+} // namespace
+
+Shell::~Shell() = default;
+
+Shell& Shell::instance()
+{
+    Shell* shell = g_installed.load(std::memory_order_acquire);
+    return shell ? *shell : realShell();
+}
+
+void Shell::install(Shell* shell)
+{
+    g_installed.store(shell, std::memory_order_release);
+}
+
+int Shell::run(const std::string& command)
+{
+    return spawnAndWait({"/bin/sh", "-c", command}, false, nullptr);
+}
+
+int Shell::capture(const std::string& command, std::string* output)
+{
+    return spawnAndWait({"/bin/sh", "-c", command}, false, output);
+}
+
+int Shell::exec(const std::string& program, const std::vector<std::string>& args, std::string* output)
+{
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return spawnAndWait(argv, true, output);
+}
+
+std::string shellQuote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    quoted += '\'';
+    return quoted;
+}
