@@ -10,6 +10,7 @@ struct SpawnSpec
 {
     std::vector<std::string> argv;
     bool search = true;       // look argv[0] up on PATH
+    int inFd = -1;            // standard input of the child, when not -1
     int outFd = -1;           // standard output of the child, when not -1
     int errFd = -1;           // standard error of the child, when not -1
     bool ownGroup = false;    // lead a process group of its own

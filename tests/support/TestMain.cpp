@@ -28,6 +28,18 @@ void removeRoot()
         nftw(g_root.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
+// SVG layers are drawn by this build's layer renderer (behind the emulator
+// in a cross build), wherever the test program lies.
+void useLayerRendererOfThisBuild()
+{
+#ifdef TALVIKS_TEST_LAYER_RENDERER
+    std::string words;
+    for (const std::string& word : testsupport::programArgv(TALVIKS_TEST_LAYER_RENDERER))
+        words += (words.empty() ? "" : " ") + word;
+    setenv("TALVIKS_LAYER_RENDERER", words.c_str(), 0);
+#endif
+}
+
 bool isDeathTestChild(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i)
@@ -41,6 +53,7 @@ bool isDeathTestChild(int argc, char** argv)
 int main(int argc, char** argv)
 {
     ignoreBrokenPipes();
+    useLayerRendererOfThisBuild();
     // A death-test child runs inside its parent's root and leaves it alone.
     if (!isDeathTestChild(argc, argv)) {
         const char* tmp = getenv("TMPDIR");

@@ -33,7 +33,8 @@ class SvgParser;
 // lock and handed out as copies. While a print runs or is paused, commands
 // that would move the axis, home it, or change the panel or the light are
 // refused (-1) unless they come from the print itself; two callers starting
-// a print at once cannot both succeed.
+// a print at once cannot both succeed. No call lets an exception out: a file
+// or a shortage of memory that raises one fails the call (-1), not the program.
 class BasePrinter : public PrintMachine, noncopyable
 {
 public:
@@ -89,7 +90,8 @@ public:
     // For the print, image and homing threads.
     // Reads the next layer and shows its image: readNextLayer, then showLayer.
     int setNextLayerData();
-    // Advances the open reader by one layer; 0, or -1 with no reader open.
+    // Advances the open reader by one layer; 0, or -1 with no reader open or
+    // a layer the file does not hold whole.
     int readNextLayer(NextLayer& next) override;
     // Shows a layer read by readNextLayer; 0, -5 when it could not be made.
     int showLayer(const NextLayer& next) override;
@@ -130,6 +132,10 @@ protected:
     Stopwatch m_lightStopwatch;
 
 private:
+    int printFile(const QString& path);
+    int readModelInfo(const QString& path, ModelInfo& info);
+    PrintInfo refreshPrintInfo();
+
     // Serialises print, pause, resume and abort from the pages and the remote link.
     std::mutex m_commandLock;
 

@@ -52,6 +52,8 @@ CorrectionTable::ReadResult CorrectionTable::build(const uint32_t* x, const uint
         return kTooSmall;
     const size_t count = size_t(width) * size_t(height);
     std::vector<Entry> entries;
+    if (uint64_t(width) * uint64_t(height) > entries.max_size())
+        return kNoMemory; // more than this machine can address
     try {
         entries.resize(count);
     } catch (const std::bad_alloc&) {
@@ -73,6 +75,8 @@ CorrectionTable::ReadResult CorrectionTable::read(FILE* file, int width, int hei
     const size_t count = size_t(width) * size_t(height);
     std::vector<Entry> entries;
     std::vector<uint32_t> chunk;
+    if (uint64_t(width) * uint64_t(height) > entries.max_size())
+        return kNoMemory; // more than this machine can address
     try {
         entries.resize(count);
         chunk.resize(std::min(count, kChunk));

@@ -90,8 +90,9 @@ int SvgParser::readPrintParams()
     return parsePrintParams(document.root(), m_params);
 }
 
-std::string SvgParser::readFailure(const char* reason)
+std::string SvgParser::readFailure(const char* reason, Failure failure)
 {
+    m_failure = failure;
     printf("%s\n", reason);
     logger()->write(LogError, "%s, %d: %s", "findNodeText", __LINE__, reason);
     return PrinterError::Memory;
@@ -99,6 +100,7 @@ std::string SvgParser::readFailure(const char* reason)
 
 std::string SvgParser::findNodeText(const char* start, const char* end)
 {
+    m_failure = Failure::None;
     if (!m_file || m_reader.atEnd())
         return std::string();
     try {
@@ -132,7 +134,7 @@ std::string SvgParser::findNodeText(const char* start, const char* end)
                 return text;
         }
     } catch (const std::exception& e) {
-        return readFailure(e.what());
+        return readFailure(e.what(), Failure::Memory);
     }
 }
 
@@ -146,6 +148,7 @@ std::string SvgParser::nextLayer()
             continue;
         if (!xmlFitsRecursiveParser(text.data(), text.size())) {
             logger()->write(LogError, "%s, %d: %s", "nextLayer", __LINE__, "layer nests too deep");
+            m_failure = Failure::File;
             return PrinterError::Memory;
         }
         return SVG_HEAD + text + SVG_TAIL;

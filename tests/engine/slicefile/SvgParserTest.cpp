@@ -236,7 +236,9 @@ TEST_F(SvgParserTest, ReadFailuresAreReported)
         SvgParser parser(write(spec), 4048);
         ASSERT_EQ(0, parser.open());
         EXPECT_NE("", parser.nextLayer());
+        EXPECT_EQ(SvgParser::Failure::None, parser.lastFailure());
         EXPECT_EQ("00000005", parser.nextLayer());
+        EXPECT_EQ(SvgParser::Failure::File, parser.lastFailure()); // a damaged file, not memory
     }
     {
         // An endless line inside a group.
@@ -246,6 +248,7 @@ TEST_F(SvgParserTest, ReadFailuresAreReported)
         ASSERT_EQ(0, parser.open());
         EXPECT_NE("", parser.nextLayer());
         EXPECT_EQ("00000005", parser.nextLayer());
+        EXPECT_EQ(SvgParser::Failure::File, parser.lastFailure()); // a damaged file, not memory
     }
     {
         // A group that never closes within the cap.
@@ -257,6 +260,7 @@ TEST_F(SvgParserTest, ReadFailuresAreReported)
         SvgParser parser(write(bytes), 4048);
         ASSERT_EQ(0, parser.open());
         EXPECT_EQ("00000005", parser.nextLayer());
+        EXPECT_EQ(SvgParser::Failure::File, parser.lastFailure()); // a damaged file, not memory
     }
     {
         // Printparams past the cap: a read failure, not a file of defaults.
