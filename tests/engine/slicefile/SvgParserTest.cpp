@@ -5,7 +5,9 @@
 #include "engine/slicefile/SvgParser.h"
 
 #include "base/PThread.h"
+#include "support/Sanitizers.h"
 #include "support/TestSupport.h"
+#include "writers/HostileSvg.h"
 #include "writers/SvgxWriter.h"
 
 #include "base/RootPath.h"
@@ -13,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <QDomDocument>
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstring>
@@ -46,6 +50,13 @@ protected:
         SvgxFileSpec spec = base;
         spec.printParams = params;
         return buildSvgx(spec);
+    }
+
+    static long peakResidentKb()
+    {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss;
     }
 
     int m_files = 0;
@@ -165,6 +176,26 @@ TEST_F(SvgParserTest, ParamsElementMustFollowTheLineRules)
 
     SvgParser shortHead(write(std::string("DLP-x\0\0\0", 8)), 4048);
     EXPECT_EQ(-1, shortHead.open());
+}
+
+// 28 MB of print parameters, 7 million empty elements: refused before a
+// tree is built (which would take gigabytes).
+TEST_F(SvgParserTest, PrintParamsOfMillionsOfElementsAreRefused)
+{
+    const std::string path = write(withParams(printParamsWithEmptyChildren(1, 7000000), layers(1)));
+    const long before = peakResidentKb();
+    SvgParser parser(path, 4048);
+    EXPECT_EQ(-1, parser.open());
+    if (!testsupport::kSanitizerAllocator) {
+        EXPECT_LT(peakResidentKb() - before, 256 * 1024);
+    }
+
+    // Within the bound, parameters with some unknown children still read.
+    SvgParser some(write(withParams(printParamsWithEmptyChildren(1, 3000), layers(1))), 4048);
+    EXPECT_EQ(0, some.open());
+    EXPECT_EQ(1u, some.sliceParams().layerCount);
+    SvgParser many(write(withParams(printParamsWithEmptyChildren(1, ParamsDocument::kMaxNodes), layers(1))), 4048);
+    EXPECT_EQ(-1, many.open());
 }
 
 TEST_F(SvgParserTest, AttributesOnSeparateLinesStayApart)
