@@ -164,42 +164,34 @@ int LayerRenderer::waitFor(short events)
     }
 }
 
-int LayerRenderer::sendAll(const void* from, size_t size)
+int LayerRenderer::transfer(char* bytes, size_t size, bool sending)
 {
-    const char* p = static_cast<const char*>(from);
     while (size > 0) {
-        const int rc = waitFor(POLLOUT);
+        if (m_socket < 0)
+            return fail(-EIO, "the layer renderer is not running");
+        const int rc = waitFor(sending ? POLLOUT : POLLIN);
         if (rc != 0)
             return rc;
-        const ssize_t n = send(m_socket, p, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n = sending ? send(m_socket, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT)
+                                  : recv(m_socket, bytes, size, MSG_DONTWAIT);
         if (n < 0 && (errno == EAGAIN || errno == EINTR))
             continue;
         if (n <= 0)
-            return ended("stopped taking the layer");
-        p += n;
+            return ended(sending ? "stopped taking the layer" : "ended before its answer was complete");
+        bytes += n;
         size -= size_t(n);
     }
     return 0;
 }
 
+int LayerRenderer::sendAll(const void* from, size_t size)
+{
+    return transfer(const_cast<char*>(static_cast<const char*>(from)), size, true);
+}
+
 int LayerRenderer::receive(void* to, size_t size)
 {
-    char* p = static_cast<char*>(to);
-    while (size > 0) {
-        if (m_socket < 0)
-            return fail(-EIO, "the layer renderer is not running");
-        const int rc = waitFor(POLLIN);
-        if (rc != 0)
-            return rc;
-        const ssize_t n = recv(m_socket, p, size, MSG_DONTWAIT);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
-        if (n <= 0)
-            return ended("ended before its answer was complete");
-        p += n;
-        size -= size_t(n);
-    }
-    return 0;
+    return transfer(static_cast<char*>(to), size, false);
 }
 
 int LayerRenderer::request(const Geometry& geometry, const std::string& document, int timeLimitMs, int cancelFd,

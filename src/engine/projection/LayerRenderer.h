@@ -55,6 +55,8 @@ private:
     // The renderer ended or cannot go on: stop it and say how it ended.
     int ended(const char* what);
     int waitFor(short events);
+    // Moves `size` bytes through the socket (send() only reads them).
+    int transfer(char* bytes, size_t size, bool sending);
     int sendAll(const void* from, size_t size);
     bool reapIfGone();
 

@@ -9,6 +9,7 @@
 #include "engine/slicefile/SliceFileOpen.h"
 #include "engine/slicefile/XmlGuard.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -77,7 +78,7 @@ int SvgParser::readPrintParams()
 
     std::string text;
     while (text.empty() && !m_reader.atEnd())
-        text = findNodeText("<printparams ", "</printparams>");
+        text = findNodeText("<printparams ", "</printparams>", kMaxParamsLength);
     m_reader.seek(m_svgOffset); // the layers start over from the top
 
     if (text.empty()) {
@@ -100,6 +101,11 @@ std::string SvgParser::readFailure(const char* reason, Failure failure)
 
 std::string SvgParser::findNodeText(const char* start, const char* end)
 {
+    return findNodeText(start, end, kMaxNodeLength);
+}
+
+std::string SvgParser::findNodeText(const char* start, const char* end, size_t maxLength)
+{
     m_failure = Failure::None;
     if (!m_file || m_reader.atEnd())
         return std::string();
@@ -107,7 +113,7 @@ std::string SvgParser::findNodeText(const char* start, const char* end)
         std::string text;
         bool collecting = false;
         for (;;) {
-            switch (m_reader.readLine(m_line, kMaxLineLength)) {
+            switch (m_reader.readLine(m_line, std::min(kMaxLineLength, maxLength))) {
             case LineReader::Result::Line:
                 break;
             case LineReader::Result::End:
@@ -125,7 +131,7 @@ std::string SvgParser::findNodeText(const char* start, const char* end)
             }
             // The text never passes the cap, so the room left cannot wrap.
             const size_t adding = m_line.size() + (first ? 0 : 1);
-            if (adding > kMaxNodeLength - text.size())
+            if (adding > maxLength - text.size())
                 return readFailure("element too long");
             if (!first)
                 text += '\n';

@@ -56,11 +56,14 @@ public:
     // Caps on what one read may collect.
     static constexpr size_t kMaxLineLength = 16u << 20;
     static constexpr size_t kMaxNodeLength = 32u << 20;
+    // Print parameters are a few hundred bytes.
+    static constexpr size_t kMaxParamsLength = 1u << 20;
 
 private:
     int readHead();
     int readPrintParams();
     std::string readFailure(const char* reason, Failure failure = Failure::File);
+    std::string findNodeText(const char* start, const char* end, size_t maxLength);
 
     std::string m_path;
     std::string m_tag;

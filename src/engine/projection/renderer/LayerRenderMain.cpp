@@ -47,34 +47,29 @@ constexpr int32_t kMaxSide = 32768;
 // stops by itself.
 constexpr unsigned kLonelyRenderSeconds = 120;
 
-bool readAll(void* to, size_t size)
+// Moves `size` bytes through the socket; false once it closed or failed.
+bool transfer(char* bytes, size_t size, bool sending)
 {
-    char* p = static_cast<char*>(to);
     while (size > 0) {
-        const ssize_t n = read(kSocket, p, size);
+        const ssize_t n = sending ? send(kSocket, bytes, size, MSG_NOSIGNAL) : read(kSocket, bytes, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false;
-        p += n;
+        bytes += n;
         size -= size_t(n);
     }
     return true;
 }
 
+bool readAll(void* to, size_t size)
+{
+    return transfer(static_cast<char*>(to), size, false);
+}
+
 bool writeAll(const void* from, size_t size)
 {
-    const char* p = static_cast<const char*>(from);
-    while (size > 0) {
-        const ssize_t n = send(kSocket, p, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
+    return transfer(const_cast<char*>(static_cast<const char*>(from)), size, true);
 }
 
 bool sendLayer(const PaintedLayer& layer, const Geometry& g)

@@ -6,6 +6,7 @@
 #include "engine/print/PrinterHarness.h"
 
 #include "base/RootPath.h"
+#include "support/Sanitizers.h"
 #include "support/TestSupport.h"
 #include "writers/HostileSvg.h"
 #include "writers/SvgxWriter.h"
@@ -105,6 +106,8 @@ void operator delete[](void* block, size_t) noexcept
 // 300,000 small paths: 9 MB of text, over a gigabyte in the renderer.
 TEST(LayerMemory, ALayerTooLargeForTheRenderersBudgetEndsThePrintWithTheMemoryFailure)
 {
+    if (testsupport::kSanitizerAllocator)
+        GTEST_SKIP() << "the sanitizer's allocator replaces the renderer's budget";
     Printer* printer = harness::startPrinter();
     testwriters::SvgxFileSpec spec;
     spec.printParams = testwriters::printParamsElement(testwriters::SvgxPrintParams(), 3);
