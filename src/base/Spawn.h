@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-// How the Shell seam starts a program.
+// How a program is started (by the Shell seam, and by the layer projection for its renderer).
 struct SpawnSpec
 {
     std::vector<std::string> argv;

@@ -23,6 +23,8 @@ namespace {
 
 // Larger than any layer the slice-file reader hands out (as the renderer takes it).
 constexpr size_t kMaxDocumentBytes = 64u << 20;
+// A renderer is ready in well under a second; the time of a layer counts from then.
+constexpr int kStartLimitMs = 10000;
 
 std::string describeStatus(int status)
 {
@@ -198,7 +200,6 @@ int LayerRenderer::request(const Geometry& geometry, const std::string& document
                            ReplyHead& reply, std::string& reason)
 {
     m_why.clear();
-    m_deadline = kernelDeadlineAfterMs(timeLimitMs);
     m_cancelFd = cancelFd;
     if (document.size() > kMaxDocumentBytes)
         return fail(-EIO, "a layer of " + std::to_string(document.size()) + " bytes is more than the renderer takes");
@@ -206,10 +207,12 @@ int LayerRenderer::request(const Geometry& geometry, const std::string& document
     // running short) is replaced.
     reapIfGone();
     if (m_pid <= 0) {
+        m_deadline = kernelDeadlineAfterMs(kStartLimitMs);
         const int rc = start(geometry);
         if (rc != 0)
             return rc;
     }
+    m_deadline = kernelDeadlineAfterMs(timeLimitMs);
     RequestHead head;
     head.geometry = geometry;
     head.documentBytes = static_cast<uint32_t>(document.size());

@@ -35,8 +35,9 @@ public:
 
     // Sends a document and waits for the head and the reason of the reply;
     // the pixels follow through receive(). Within `timeLimitMs` of real time
-    // for the whole exchange (the start of a renderer included), and only as
-    // long as `cancelFd` (-1: none) is not readable. Results of this and of
+    // for the whole exchange (after the start of a renderer, which has a
+    // limit of its own), and only as long as `cancelFd` (-1: none) is not
+    // readable. Results of this and of
     // receive(): 0; -ETIMEDOUT or -ECANCELED, the renderer stopped; -EIO when
     // the renderer ended or answered what cannot be read; -ENOEXEC when no
     // renderer could be started. why() tells the cause.
