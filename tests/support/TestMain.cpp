@@ -16,6 +16,7 @@
 namespace {
 
 std::string g_root;
+pid_t g_rootOwner = 0;
 
 int removeEntry(const char* path, const struct stat*, int, FTW*)
 {
@@ -24,7 +25,9 @@ int removeEntry(const char* path, const struct stat*, int, FTW*)
 
 void removeRoot()
 {
-    if (!g_root.empty() && !getenv("TALVIKS_KEEP_ROOT"))
+    // A death-test child made by fork (under the emulator) inherits this
+    // handler, and the root is still its parent's.
+    if (!g_root.empty() && getpid() == g_rootOwner && !getenv("TALVIKS_KEEP_ROOT"))
         nftw(g_root.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
@@ -63,6 +66,7 @@ int main(int argc, char** argv)
             return 2;
         }
         g_root = pattern;
+        g_rootOwner = getpid();
         setenv("TALVIKS_ROOT", g_root.c_str(), 1);
         // Registered before any singleton: runs after their exit handlers.
         atexit(removeRoot);

@@ -14,9 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -58,21 +60,26 @@ std::string writeAdjustedFile(const std::string& name, float adjustX, float adju
     return path;
 }
 
-// The processes this one started and has not reaped, from every thread.
+// The processes this one started and has not reaped.
 std::vector<int> childProcesses()
 {
     std::vector<int> children;
-    DIR* tasks = opendir("/proc/self/task");
-    if (!tasks)
+    DIR* processes = opendir("/proc");
+    if (!processes)
         return children;
-    while (dirent* task = readdir(tasks)) {
-        if (task->d_name[0] == '.')
+    while (dirent* entry = readdir(processes)) {
+        const int pid = atoi(entry->d_name);
+        if (pid <= 0)
             continue;
-        std::ifstream list(std::string("/proc/self/task/") + task->d_name + "/children");
-        for (int pid; list >> pid;)
+        // "pid (name) state ppid ...": the name may hold blanks and parentheses.
+        const std::string stat = testsupport::readFile("/proc/" + std::to_string(pid) + "/stat");
+        const size_t nameEnd = stat.rfind(')');
+        int parent = 0;
+        if (nameEnd != std::string::npos && sscanf(stat.c_str() + nameEnd + 1, " %*c %d", &parent) == 1 &&
+            parent == getpid())
             children.push_back(pid);
     }
-    closedir(tasks);
+    closedir(processes);
     return children;
 }
 
@@ -127,8 +134,8 @@ TEST(PrintHostileLayerDeathTest, ShutdownWhileALayerIsDrawnEndsCleanly)
             Printer* printer = harness::startPrinter();
             if (printer->print(QString::fromStdString(writeSlowLayerFile("shutdown"))) != 0)
                 std::exit(3);
-            // Layer 0 is exposed; layer 1 draws for seconds.
-            if (!harness::waitForState(printer, waitRelease))
+            // Layer 0 is made; layer 1 draws for seconds, and the print waits for it.
+            if (!testsupport::eventually([printer] { return printer->printThread()->currentLayer() >= 1; }, 30000))
                 std::exit(4);
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             std::ofstream out(pidFile);
