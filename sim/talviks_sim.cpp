@@ -15,11 +15,14 @@
 #include "engine/print/Printer.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 int main(int argc, char** argv)
 {
     ignoreBrokenPipes();
+    // SVG layers are drawn by the layer renderer of this build, unless told otherwise.
+    setenv("TALVIKS_LAYER_RENDERER", TALVIKS_SIM_LAYER_RENDERER, 0);
     SimOptions options;
     std::string error;
     for (int i = 1; i < argc; ++i)

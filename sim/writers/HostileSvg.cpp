@@ -1,6 +1,10 @@
 #include "writers/HostileSvg.h"
 
+#include "writers/SvgxWriter.h"
+
 #include <QByteArray>
+
+#include <algorithm>
 
 namespace testwriters {
 
@@ -71,6 +75,62 @@ std::string bmpFile(uint32_t width, uint32_t height, uint8_t gray, bool withPixe
 std::string base64(const std::string& bytes)
 {
     return QByteArray::fromStdString(bytes).toBase64().toStdString();
+}
+
+namespace {
+
+// `count` copies of `element`, in lines of at most 1 MiB.
+std::string elementLines(const std::string& element, size_t count)
+{
+    const size_t perLine = std::max<size_t>(1, (1u << 20) / element.size());
+    std::string text;
+    text.reserve(count * element.size() + count / perLine + 1);
+    for (size_t i = 0; i < count; ++i) {
+        text += element;
+        if ((i + 1) % perLine == 0 && i + 1 < count)
+            text += '\n';
+    }
+    return text;
+}
+
+std::string layerStart(unsigned n)
+{
+    return "<g id=\"layer-" + std::to_string(n) + "\">\n";
+}
+
+} // namespace
+
+std::string emptyGroupsLayer(unsigned n, size_t bodyBytes)
+{
+    return layerStart(n) + elementLines("<g/>", bodyBytes / 4) + "\n</g>";
+}
+
+std::string smallPathsLayer(unsigned n, size_t count)
+{
+    std::string text = layerStart(n);
+    text.reserve(count * 32);
+    for (size_t i = 0; i < count; ++i)
+        text += "<path d=\"M " + std::to_string(i % 97) + " " + std::to_string(i % 89) + " h0.1v0.1z\"/>\n";
+    return text + "</g>";
+}
+
+std::string gradientCirclesLayer(unsigned n, size_t count, double radiusMm)
+{
+    return layerStart(n) +
+           "<defs><radialGradient id=\"r\"><stop offset=\"0\" stop-color=\"white\"/>"
+           "<stop offset=\"1\" stop-color=\"black\"/></radialGradient></defs>\n"
+           "<g fill=\"url(#r)\">\n" +
+           // The inner group ends on the circles' last line: a line that begins
+           // with "</g>" ends the layer for the reader.
+           elementLines("<circle r=\"" + std::to_string(static_cast<int>(radiusMm)) + "\"/>", count) + "</g>\n</g>";
+}
+
+std::string printParamsWithEmptyChildren(unsigned layerCount, size_t count)
+{
+    std::string element = printParamsElement(SvgxPrintParams(), layerCount);
+    const std::string end = "</printparams>";
+    element.insert(element.size() - end.size(), elementLines("<x/>", count) + "\n");
+    return element;
 }
 
 } // namespace testwriters

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 // SVG layer documents that try the projection's limits: references that fan
-// out or chain, and pictures from outside or embedded.
+// out or chain, pictures from outside or embedded, and layers within the
+// reader's caps that ask too much memory or time of the renderer.
 namespace testwriters {
 
 // A whole document around `body`, with the xlink prefix declared.
@@ -21,5 +23,17 @@ std::string imageElement(const std::string& href, int size = 4);
 // its head, which still claims the size.
 std::string bmpFile(uint32_t width, uint32_t height, uint8_t gray, bool withPixels = true);
 std::string base64(const std::string& bytes);
+
+// Layer n as the reader takes it, its body `bodyBytes` of empty groups
+// "<g/>" in lines of 1 MiB (the reader takes layers of up to 32 MiB).
+std::string emptyGroupsLayer(unsigned n, size_t bodyBytes);
+// Layer n of `count` tiny square paths, one per line (about 32 bytes each).
+std::string smallPathsLayer(unsigned n, size_t count);
+// Layer n of `count` circles of `radiusMm` around the centre, each filled
+// with a radial gradient (about 17 bytes a circle).
+std::string gradientCirclesLayer(unsigned n, size_t count, double radiusMm);
+// A printparams element with the usual children, then `count` empty ones
+// ("<x/>", in lines of 1 MiB).
+std::string printParamsWithEmptyChildren(unsigned layerCount, size_t count);
 
 } // namespace testwriters

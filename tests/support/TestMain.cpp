@@ -15,11 +15,26 @@
 namespace {
 
 std::string g_root;
+pid_t g_rootOwner = 0;
 
 void removeRoot()
 {
-    if (!g_root.empty() && !getenv("TALVIKS_KEEP_ROOT"))
+    // A death-test child made by fork (under the emulator) inherits this
+    // handler, and the root is still its parent's.
+    if (!g_root.empty() && getpid() == g_rootOwner && !getenv("TALVIKS_KEEP_ROOT"))
         testsupport::removeScratchFolder(g_root);
+}
+
+// SVG layers are drawn by this build's layer renderer (behind the emulator
+// in a cross build), wherever the test program lies.
+void useLayerRendererOfThisBuild()
+{
+#ifdef TALVIKS_TEST_LAYER_RENDERER
+    std::string words;
+    for (const std::string& word : testsupport::programArgv(TALVIKS_TEST_LAYER_RENDERER))
+        words += (words.empty() ? "" : " ") + word;
+    setenv("TALVIKS_LAYER_RENDERER", words.c_str(), 0);
+#endif
 }
 
 bool isDeathTestChild(int argc, char** argv)
@@ -35,6 +50,7 @@ bool isDeathTestChild(int argc, char** argv)
 int main(int argc, char** argv)
 {
     ignoreBrokenPipes();
+    useLayerRendererOfThisBuild();
     // A death-test child runs inside its parent's root and leaves it alone.
     if (!isDeathTestChild(argc, argv)) {
         const char* tmp = getenv("TMPDIR");
@@ -46,6 +62,7 @@ int main(int argc, char** argv)
             perror("mkdtemp");
             return 2;
         }
+        g_rootOwner = getpid();
         setenv("TALVIKS_ROOT", g_root.c_str(), 1);
         // Registered before any singleton: runs after their exit handlers.
         atexit(removeRoot);

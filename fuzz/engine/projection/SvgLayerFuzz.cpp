@@ -1,88 +1,52 @@
-// SVG layers through the projection, as the image thread shows them (on a
-// stack of its size): the check before rendering, the gray and the colour
-// ways, the outline offset, the image steps and an image drawn over the
-// layer, on a normal and a sub-pixel panel.
+// SVG layers as the layer renderer draws them, in this process so that a
+// fault is seen (the printer runs the renderer as a program of its own): the
+// check before rendering, the outline offset, the gray and the colour ways,
+// on a normal and a sub-pixel panel's geometry, on a stack of the image
+// thread's size. What the projection does with the pixels afterwards is a
+// fixed pass over the planes, tested on its own.
 // Input: one byte of options, then the document.
 #include "SvgLayerInput.h"
 
-#include "base/config/ConfigStore.h"
 #include "base/threads/PThread.h"
-#include "base/platform/SysIo.h"
-#include "board/FrameBufferModel.h"
 #include "board/GuiApplication.h"
-#include "board/SimBoard.h"
-#include "engine/projection/FrameBuffer.h"
-#include "engine/projection/ProjectView.h"
+#include "engine/projection/LayerPainter.h"
 #include "engine/slicefile/SvgParser.h"
 
-#include <QImage>
+#include <QByteArray>
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+#include <new>
 #include <string>
 
 namespace {
 
-constexpr uint32_t kPanelW = 48;
-constexpr uint32_t kPanelH = 24;
+constexpr int kPanelW = 48;
+constexpr int kPanelH = 24;
 
-// One frame buffer per panel kind, with a view made for it.
-struct Panel
-{
-    explicit Panel(sim::SimBoard& board, const std::string& path, uint32_t fbWidth)
-    {
-        PrinterConfig& c = ConfigStore::instance()->m_printerConfig;
-        c.XRes = kPanelW;
-        c.YRes = kPanelH;
-        c.Width = kPanelW / 2.0f;
-        c.Height = kPanelH / 2.0f;
-        board.attach(path, std::make_shared<sim::FrameBufferModel>(sim::FrameBufferModel::Geometry{fbWidth, kPanelH, 24, 0, 0}));
-        fb = std::make_unique<FrameBuffer>(path.c_str());
-        view = std::make_unique<ProjectView>();
-        if (view->setFrameBuffer(fb.get()) != 0)
-            abort();
-    }
-    std::unique_ptr<FrameBuffer> fb;
-    std::unique_ptr<ProjectView> view;
-};
-
-struct Machine
-{
-    Machine()
-        : io(&board), normal(board, "/dev/fb2", kPanelW), subPixel(board, "/dev/fb3", kPanelW / 3)
-    {
-    }
-    sim::SimBoard board;
-    ScopedSysIo io;
-    Panel normal;
-    Panel subPixel;
-};
-
-Machine* g_machine = nullptr;
-
-// The image thread's body: one layer, then a picture over it.
-class ImageThread : public PThread
+class PaintThread : public PThread
 {
 public:
-    ImageThread(ProjectView& view, const std::string& svg, bool drawOver) : m_view(view), m_svg(svg), m_drawOver(drawOver) {}
+    PaintThread(const std::string& svg, const layerrender::Geometry& geometry) : m_svg(svg), m_geometry(geometry) {}
 
 protected:
     void* threadMain() override
     {
-        m_view.showSvgLayer(m_svg);
-        if (m_drawOver) {
-            QImage picture(5, 3, QImage::Format_RGB32);
-            picture.fill(qRgb(90, 90, 90));
-            m_view.drawImage(picture);
+        try {
+            const PaintedLayer layer = paintLayer(QByteArray::fromStdString(m_svg), m_geometry);
+            // A drawn layer's pixels are all there.
+            if (layer.outcome == layerrender::Outcome::Drawn && layer.plane == layerrender::Plane::Gray &&
+                layer.gray.size() != size_t(kPanelW) * kPanelH)
+                abort();
+        } catch (const std::bad_alloc&) {
+            // The renderer answers a shortage as such.
         }
         return nullptr;
     }
 
 private:
-    ProjectView& m_view;
     const std::string& m_svg;
-    bool m_drawOver;
+    layerrender::Geometry m_geometry;
 };
 
 void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
@@ -96,7 +60,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     qInstallMessageHandler(quiet); // the renderer's warnings on bad documents
     sim::ensureGuiApplication();
-    g_machine = new Machine;
     return 0;
 }
 
@@ -105,14 +68,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1)
         return 0;
     const SvgLayerInput input = SvgLayerInput::parse(data, size);
-    PrinterConfig& c = ConfigStore::instance()->m_printerConfig;
-    c.OutlineGrayOffset = input.outlineOffsetUm;
-    c.Reverse = input.reverse;
-    c.MaskFlag = input.mask;
-    c.ImageChannel = input.channel;
+    layerrender::Geometry geometry;
+    // Two pixels a millimetre; a sub-pixel panel is three times as wide as tall a pixel.
+    geometry.width = kPanelW;
+    geometry.height = kPanelH;
+    geometry.scaleX = input.subPixel ? 6.0f : 2.0f;
+    geometry.scaleY = input.mirror ? -2.0f : 2.0f;
+    geometry.offsetUm = input.outlineOffsetUm;
     const std::string svg = input.wrapAsLayer ? SVG_HEAD + input.document + SVG_TAIL : input.document;
-    Panel& panel = input.subPixel ? g_machine->subPixel : g_machine->normal;
-    ImageThread thread(*panel.view, svg, input.drawOver);
+    PaintThread thread(svg, geometry);
     if (thread.start(false, 1 << 20) != 0)
         abort();
     thread.join();

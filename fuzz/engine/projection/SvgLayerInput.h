@@ -11,11 +11,8 @@ struct SvgLayerInput
         WrapAsLayer = 0x01, // the document is a layer group, wrapped as the reader wraps it
         Grow = 0x02,        // outline offset of +120 um
         Shrink = 0x04,      // outline offset of -80 um
-        Reverse = 0x08,
-        Mask = 0x10,
-        AllChannels = 0x20, // else the first channel only
-        SubPixel = 0x40,
-        DrawOver = 0x80,    // a picture drawn over the layer afterwards
+        Mirror = 0x08,      // the Y axis mirrored
+        SubPixel = 0x40,    // a sub-pixel panel's scale
     };
 
     static SvgLayerInput parse(const uint8_t* data, size_t size)
@@ -24,11 +21,8 @@ struct SvgLayerInput
         const uint8_t o = data[0];
         input.wrapAsLayer = o & WrapAsLayer;
         input.outlineOffsetUm = (o & Grow) ? 120 : (o & Shrink) ? -80 : 0;
-        input.reverse = o & Reverse;
-        input.mask = o & Mask;
-        input.channel = (o & AllChannels) ? 0 : 1;
+        input.mirror = o & Mirror;
         input.subPixel = o & SubPixel;
-        input.drawOver = o & DrawOver;
         input.document.assign(reinterpret_cast<const char*>(data) + 1, size - 1);
         return input;
     }
@@ -40,10 +34,7 @@ struct SvgLayerInput
 
     bool wrapAsLayer = false;
     int outlineOffsetUm = 0;
-    bool reverse = false;
-    bool mask = false;
-    int channel = 1;
+    bool mirror = false;
     bool subPixel = false;
-    bool drawOver = false;
     std::string document;
 };

@@ -74,6 +74,14 @@ void qdsSeeds()
     bare.withThumbnails = false;
     bare.version[2] = 2;
     seed("qds_file", "bare-newer", buildQds(bare));
+
+    // A resolution that allows huge blocks, and a block of 4 GiB and 16 bytes.
+    QdsFileSpec huge = smallModel(2);
+    huge.general.xRes = huge.general.yRes = 0xFFFFFFFF;
+    QdsLayout layout;
+    std::string bytes = buildQds(huge, &layout);
+    putU64(bytes, layout.layerTable + 80 + 16, (uint64_t{4} << 30) + 16);
+    seed("qds_file", "huge-raster", bytes);
 }
 
 void svgxSeeds()
@@ -99,6 +107,19 @@ void svgxSeeds()
                              useFanOutBody(40, "<path d=\"" + squarePathData(0, 0, 1) + "\"/>") + "\n</g>");
     hostile.layers.push_back("<g id=\"layer-1\">\n" + imageElement("/etc/hostname") + "\n</g>");
     seed("svgx_file", "hostile-references", buildSvgx(hostile));
+
+    // Within the reader's caps, but asking much of what follows it (smaller
+    // kin of the files of the tests, which exceed a fuzzer's limits).
+    SvgxFileSpec heavy;
+    heavy.layers = {emptyGroupsLayer(0, 1u << 20), smallPathsLayer(1, 20000), gradientCirclesLayer(2, 2000, 60)};
+    seed("svgx_file", "heavy-layers", buildSvgx(heavy));
+    SvgxFileSpec crowded = spec;
+    crowded.printParams = printParamsWithEmptyChildren(3, 100000);
+    seed("svgx_file", "crowded-params", buildSvgx(crowded));
+    SvgxFileSpec cut;
+    cut.layers = {layerGroup(0, {squarePathData(0, 0, 1)}), "<g id=\"layer-1\">\n<path d=\"M 0 0 L 1 0 L 1 1 Z\"/>"};
+    cut.withSvgEnd = false;
+    seed("svgx_file", "truncated", buildSvgx(cut));
 }
 
 void offsetSeeds()

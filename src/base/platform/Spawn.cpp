@@ -24,6 +24,8 @@ pid_t spawnProgram(const SpawnSpec& spec)
     posix_spawn_file_actions_init(&actions);
     if (spec.nullInput)
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    else if (spec.inFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, spec.inFd, STDIN_FILENO);
     if (spec.outFd >= 0)
         posix_spawn_file_actions_adddup2(&actions, spec.outFd, STDOUT_FILENO);
     if (spec.errFd >= 0)

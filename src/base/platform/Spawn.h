@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
-// How the Shell seam starts a program.
+// How a program is started (by the Shell seam, and by the layer projection for its renderer).
 struct SpawnSpec
 {
     std::vector<std::string> argv;
     bool search = true;       // look argv[0] up on PATH
+    int inFd = -1;            // standard input of the child, when not -1
     int outFd = -1;           // standard output of the child, when not -1
     int errFd = -1;           // standard error of the child, when not -1
     bool ownGroup = false;    // lead a process group of its own

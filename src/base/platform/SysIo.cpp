@@ -54,8 +54,10 @@ void SysIo::install(SysIo* io)
 
 SysIo& SysIo::libc()
 {
-    static SysIo io;
-    return io;
+    // Never destroyed: threads that end while the process exits (a print's
+    // clean-up) still reach the devices through it.
+    static SysIo* const io = new SysIo;
+    return *io;
 }
 
 int SysIo::open(const char* path, int flags, mode_t mode)

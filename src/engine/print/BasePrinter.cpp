@@ -14,6 +14,7 @@
 #include "engine/slicefile/SvgParser.h"
 
 #include <cmath>
+#include <exception>
 
 namespace {
 
@@ -30,6 +31,20 @@ ModelInfo svgModelInfo(const SliceParams& params)
     model.adjustX = params.adjustX / 100;
     model.adjustY = params.adjustY / 100;
     return model;
+}
+
+// Runs a facade call; an exception it raises is logged and answered with -1.
+template <typename Call>
+int guarded(const char* operation, Call&& call)
+{
+    try {
+        return call();
+    } catch (const std::exception& e) {
+        logger()->write(LogError, "%s failed: %s", operation, e.what());
+    } catch (...) {
+        logger()->write(LogError, "%s failed", operation);
+    }
+    return -1;
 }
 
 } // namespace
@@ -60,6 +75,11 @@ bool BasePrinter::refusedWhilePrinting(const char* operation) const
 // ---- Print job ----------------------------------------------------------
 
 int BasePrinter::print(const QString& path)
+{
+    return guarded("Print", [&] { return printFile(path); });
+}
+
+int BasePrinter::printFile(const QString& path)
 {
     std::lock_guard<std::mutex> command(m_commandLock);
     if (printStatus() != PrintStatus::Ready) {
@@ -118,7 +138,11 @@ int BasePrinter::print(const QString& path)
         return -1;
     }
 
-    if (const char* fault = printParamsFault(work)) {
+    const char* fault = printParamsFault(work);
+    // Only a drawn layer is scaled: a qds raster is the panel's own.
+    if (!fault && path.endsWith(".svgx", Qt::CaseInsensitive))
+        fault = projectionAdjustFault(work.model);
+    if (fault) {
         logger()->write(LogError, "Print refused (%s): %s", file.c_str(), fault);
         closeReaders();
         return -1;
@@ -212,6 +236,19 @@ const char* BasePrinter::getPrintExitValue()
 
 PrintInfo BasePrinter::getPrintInfo()
 {
+    PrintInfo info;
+    if (guarded("Print progress", [&] {
+            info = refreshPrintInfo();
+            return 0;
+        }) != 0) {
+        std::lock_guard<std::mutex> lock(m_infoLock);
+        return m_info; // as last refreshed
+    }
+    return info;
+}
+
+PrintInfo BasePrinter::refreshPrintInfo()
+{
     std::lock_guard<std::mutex> lock(m_infoLock);
     if (!isPrinting()) {
         m_info.currentLayer = 0;
@@ -250,6 +287,11 @@ bool BasePrinter::workParaFromReader(PrintWorkPara& work)
 }
 
 int BasePrinter::getModelInfo(const QString& path, ModelInfo& info)
+{
+    return guarded("Model details", [&] { return readModelInfo(path, info); });
+}
+
+int BasePrinter::readModelInfo(const QString& path, ModelInfo& info)
 {
     info.layerHeight = 0.05f;
     info.volume = 0;
@@ -405,8 +447,10 @@ int BasePrinter::showImage(const QString& path, uint32_t flag)
 {
     if (refusedWhilePrinting("Show image"))
         return -1;
-    m_projectView->showImage(utf8(path), flag);
-    return 0;
+    return guarded("Show image", [&] {
+        m_projectView->showImage(utf8(path), flag);
+        return 0;
+    });
 }
 
 int BasePrinter::showGrayImage(uint32_t level)
@@ -441,6 +485,11 @@ int BasePrinter::readNextLayer(NextLayer& next)
     if (m_svgParser) {
         next.source = NextLayer::Source::Svg;
         next.data = m_svgParser->nextLayer();
+        // A damaged file is no shortage of memory.
+        if (next.data == PrinterError::Memory && m_svgParser->lastFailure() == SvgParser::Failure::File) {
+            logger()->write(LogError, "The next layer cannot be read from the file");
+            return -1;
+        }
         return 0;
     }
     if (m_qdsParser) {
@@ -461,9 +510,9 @@ int BasePrinter::showLayer(const NextLayer& next)
 {
     switch (next.source) {
     case NextLayer::Source::Svg:
-        return m_projectView->showSvgLayer(next.data);
+        return m_projectView->showSvgLayer(next.data, next.cancelFd);
     case NextLayer::Source::Qds:
-        return m_projectView->decodeImageShow(next.data, next.format);
+        return m_projectView->decodeImageShow(next.data, next.format, next.cancelFd);
     case NextLayer::Source::None:
         break;
     }

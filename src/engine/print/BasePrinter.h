@@ -34,7 +34,9 @@ class SvgParser;
 // that would move the axis, home it, or change the panel or the light are
 // refused (-1) unless they come from the print itself; two callers starting
 // a print at once cannot both succeed, and a print and a homing from outside
-// it never run together (whichever comes second is refused).
+// it never run together (whichever comes second is refused). No call lets an
+// exception out: a file or a shortage of memory that raises one fails the
+// call (-1), not the program.
 class BasePrinter : public PrintMachine, noncopyable
 {
 public:
@@ -92,7 +94,8 @@ public:
     // For the print, image and homing threads.
     // Reads the next layer and shows its image: readNextLayer, then showLayer.
     int setNextLayerData();
-    // Advances the open reader by one layer; 0, or -1 with no reader open.
+    // Advances the open reader by one layer; 0, or -1 with no reader open or
+    // a layer the file does not hold whole.
     int readNextLayer(NextLayer& next) override;
     // Shows a layer read by readNextLayer; 0, -5 when it could not be made.
     int showLayer(const NextLayer& next) override;
@@ -133,6 +136,10 @@ protected:
     Stopwatch m_lightStopwatch;
 
 private:
+    int printFile(const QString& path);
+    int readModelInfo(const QString& path, ModelInfo& info);
+    PrintInfo refreshPrintInfo();
+
     // Serialises print, pause, resume, abort and the start and end of a
     // homing from the pages and the remote link: each status change that
     // depends on the current status is checked and made under it.

@@ -8,6 +8,7 @@
 #include "engine/print/PrintMachine.h"
 
 #include <cerrno>
+#include <exception>
 #include <new>
 
 namespace {
@@ -45,6 +46,7 @@ int ImageMaker::start()
         m_ended = false;
         m_interrupted = false;
     }
+    m_cancelRender.reset();
     // Joinable, so that stop() can wait for the end before the object goes.
     const int rc = PThread::start(false, kStackSize);
     m_started = rc == 0;
@@ -142,6 +144,7 @@ void ImageMaker::handOver(Params kind, const PrintWorkPara* para)
 
 void ImageMaker::interruptWait()
 {
+    m_cancelRender.signal();
     MutexLocker lock(m_doneLock);
     m_interrupted = true;
     m_doneCond.broadcast();
@@ -188,6 +191,9 @@ bool ImageMaker::makeImage()
         // A large layer can ask for more than the machine has.
         log->write(LogError, "Layer image: out of memory");
         rc = -5;
+    } catch (const std::exception& e) {
+        log->write(LogError, "Layer image: %s", e.what());
+        rc = -1;
     }
     if (rc == -5) {
         m_status = kMemoryFailed;
@@ -208,6 +214,7 @@ int ImageMaker::readAndShow()
 {
     NextLayer next;
     const int rc = m_printer->readNextLayer(next);
+    next.cancelFd = m_cancelRender.fd();
     if (rc == 0 && next.source == NextLayer::Source::Qds && !next.params) {
         handOver(Params::Unreadable, nullptr);
         return -1; // the print thread ends the print on the hand-over

@@ -3,6 +3,7 @@
 #include "base/threads/Cond.h"
 #include "base/threads/Mutex.h"
 #include "base/threads/PThread.h"
+#include "base/threads/WakeEvent.h"
 #include "engine/slicefile/PrintRecords.h"
 
 #include <atomic>
@@ -37,11 +38,12 @@ public:
     int waitFinished(int ms);
     // The requested image could not be made.
     bool imageFailed();
-    // Wakes a waitFinished or takeLayerParams at once and for good (an abort).
+    // Wakes a waitFinished or takeLayerParams at once and for good, and ends
+    // a render in progress (an abort).
     void interruptWait();
     // Stops the thread like stop(), waiting at most ms for it to leave what it
-    // is doing: false when it is still busy (it ends by itself afterwards;
-    // the object must live until isAlive() turns false).
+    // is doing (a render is ended): false when it is still busy (it ends by
+    // itself afterwards; the object must live until isAlive() turns false).
     bool stopWithin(int ms);
 
     // What the print thread learns of a layer's parameters.
@@ -87,5 +89,7 @@ private:
     Cond m_requestCond;
     Mutex m_doneLock;
     Cond m_doneCond;
+    // Signalled when images are no longer wanted: ends the render of one.
+    WakeEvent m_cancelRender;
     bool m_started = false;
 };

@@ -21,6 +21,9 @@ struct NextLayer
     ComprFormat format = ComprFormat(0);
     // qds: the layer's work parameters; none when they could not be read.
     std::optional<PrintWorkPara> params;
+    // Readable once the image is no longer wanted (-1: none): a render or a
+    // wait for it ends then.
+    int cancelFd = -1;
 };
 
 // What the print loop, the image maker and the homing thread need of the

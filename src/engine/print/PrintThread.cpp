@@ -38,10 +38,10 @@ PrintThread::~PrintThread()
 {
     cancel();
     joinEndedThread();
-    // Image threads still in a render at exit are left to the process's end.
+    // An image thread draws into the projection, which goes after this: each
+    // must have ended. Asked to stop, a render ends at once.
     for (auto& imageMaker : m_abandoned)
-        if (!imageMaker->stopWithin(kImageStopMs))
-            imageMaker.release();
+        imageMaker->stop();
 }
 
 void PrintThread::joinEndedThread()

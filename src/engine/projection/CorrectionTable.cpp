@@ -3,6 +3,7 @@
 #include <endian.h>
 
 #include <algorithm>
+#include <limits>
 #include <new>
 
 namespace {
@@ -165,6 +166,16 @@ size_t groupsPerRow(int width)
     return (size_t(width) + kGroup - 1) / kGroup;
 }
 
+// Whether a table of width x height pixels fits what this machine can
+// address: a 32-bit board cannot hold the largest panel a file may claim.
+bool addressable(int width, int height)
+{
+    const uint64_t pixels = uint64_t(width) * uint64_t(height);
+    const uint64_t groups = (uint64_t(width) + kGroup - 1) / kGroup * uint64_t(height);
+    return pixels <= std::numeric_limits<size_t>::max() &&
+           groups <= std::vector<CorrectionRows::Fractions>().max_size();
+}
+
 } // namespace
 
 size_t CorrectionTable::bytes() const
@@ -190,6 +201,8 @@ CorrectionTable::ReadResult CorrectionTable::build(const uint32_t* x, const uint
 {
     if (width < 2 || height < 2)
         return kTooSmall;
+    if (!addressable(width, height))
+        return kNoMemory;
     CorrectionTable table;
     try {
         const size_t groups = groupsPerRow(width) * size_t(height);
@@ -213,6 +226,8 @@ CorrectionTable::ReadResult CorrectionTable::read(FILE* file, int width, int hei
     got = 0;
     if (width < 2 || height < 2)
         return kTooSmall;
+    if (!addressable(width, height))
+        return kNoMemory;
     const size_t count = size_t(width) * size_t(height);
     const size_t rowGroups = groupsPerRow(width);
     CorrectionTable table;

@@ -1,19 +1,17 @@
 #include "engine/projection/ProjectView.h"
 
+#include "base/platform/Clock.h"
 #include "base/log/LogWriter.h"
 #include "base/threads/PThread.h"
 #include "base/log/RootPath.h"
 #include "engine/projection/FrameBuffer.h"
 #include "engine/projection/GraySteps.h"
 #include "engine/projection/ProjectViewConfig.h"
-#include "engine/projection/SvgGray.h"
 #include "engine/slicefile/LayerDecoder.h"
-#include "engine/slicefile/SvgGuard.h"
-#include "engine/slicefile/SvgOffset.h"
 
 #include <QPainter>
-#include <QSvgRenderer>
-#include <QTransform>
+
+#include <poll.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -31,6 +29,22 @@ const char* const kReaderFailure = "00000005";
 constexpr uint32_t kMaxSide = 32768;
 // An unknown layer format waits this long, so that the print loop's image wait runs out first.
 constexpr int kUnknownFormatWaitMs = 16000;
+
+// Sleeps `ms` of real time, or until `cancelFd` (-1: none) turns readable.
+void sleepUnlessCancelled(int ms, int cancelFd)
+{
+    if (cancelFd < 0) {
+        PThread::msleep(ms);
+        return;
+    }
+    const int64_t end = timespecToNs(kernelDeadlineAfterMs(ms));
+    for (;;) {
+        const int64_t left = (end - timespecToNs(kernelMonotonicNow())) / 1000000;
+        pollfd cancel{cancelFd, POLLIN, 0};
+        if (left <= 0 || poll(&cancel, 1, static_cast<int>(left)) > 0)
+            return;
+    }
+}
 
 float pixelsPerMm(uint32_t pixels, float mm)
 {
@@ -178,7 +192,13 @@ int ProjectView::setCalibrationFactor(float x, float y)
     return 0;
 }
 
-int ProjectView::showSvgLayer(const std::string& svg)
+void ProjectView::setRenderTimeLimit(int ms)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_renderLimitMs = ms;
+}
+
+int ProjectView::showSvgLayer(const std::string& svg, int cancelFd)
 {
     if (svg == kReaderFailure)
         return -EIO;
@@ -191,59 +211,92 @@ int ProjectView::showSvgLayer(const std::string& svg)
     if (!imagesReady())
         return unavailable();
     try {
-        return renderSvgLayer(svg);
+        return renderSvgLayer(svg, cancelFd);
     } catch (const std::bad_alloc&) {
-        // A half-drawn layer may be anywhere in the render image.
+        m_renderer.stop();
+        // A half-received layer may be anywhere in the render image.
         m_renderContent = m_renderImage.rect();
-        logger()->write(LogError, "showSvgLayer: no memory to render a layer of %zu bytes", svg.size());
+        logger()->write(LogError, "showSvgLayer: no memory to show a layer of %zu bytes", svg.size());
         return -EIO;
     }
 }
 
-int ProjectView::renderSvgLayer(const std::string& svg)
+int ProjectView::renderSvgLayer(const std::string& svg, int cancelFd)
 {
-    QByteArray document(svg.data(), static_cast<int>(std::min<size_t>(svg.size(), INT_MAX)));
-    const std::string refusal = svgRenderRefusal(document);
-    if (!refusal.empty()) {
-        logger()->write(LogError, "Svg layer refused: %s", refusal.c_str());
+    layerrender::Geometry geometry;
+    geometry.width = m_width;
+    geometry.height = m_height;
+    geometry.scaleX = m_mirrorX * m_pixelsPerMmX * m_calibrationX * m_machineScaleX;
+    geometry.scaleY = m_mirrorY * m_pixelsPerMmY * m_calibrationY * m_machineScaleY;
+    geometry.rotationDegrees = m_rotationDegrees;
+    geometry.offsetUm = config().OutlineGrayOffset;
+    layerrender::ReplyHead reply;
+    std::string reason;
+    const int rc = m_renderer.request(geometry, svg, m_renderLimitMs, cancelFd, reply, reason);
+    if (rc != 0)
+        return renderFailed(rc);
+    if (reply.offsetMs >= 0)
+        logger()->write(LogInfo, "dist: %d um; offsetSvg: %d ms", geometry.offsetUm, reply.offsetMs);
+    switch (reply.outcome) {
+    case layerrender::Outcome::Drawn:
+        break;
+    case layerrender::Outcome::Refused:
+        logger()->write(LogError, "Svg layer refused: %s", reason.c_str());
         return -1;
-    }
-    const int offsetUm = config().OutlineGrayOffset;
-    if (offsetUm != 0) {
-        offsetSvg(document, offsetUm / 1000.0f);
-        logger()->write(LogInfo, "dist: %d um; offsetSvg: %d ms", offsetUm, static_cast<int>(m_stopwatch.elapsedMs()));
-    }
-    QSvgRenderer renderer;
-    if (!renderer.load(document)) {
+    case layerrender::Outcome::NotSvg:
         logger()->write(LogError, "Can't Load Svg Bytes: %s", svg.c_str());
         return -1;
+    case layerrender::Outcome::NoMemory:
+        m_renderer.stop();
+        logger()->write(LogError, "Svg layer needs more memory than the renderer's budget of %llu bytes",
+                        static_cast<unsigned long long>(layerrender::memoryBudget(m_width, m_height)));
+        return -EIO;
+    default:
+        m_renderer.stop();
+        logger()->write(LogError, "Svg layer: the renderer answered what cannot be read");
+        return -EIO;
     }
-
-    // Millimetres around the panel centre; Y points down unless mirrored.
-    QTransform transform;
-    transform.translate(m_width / 2, m_height / 2);
-    transform.scale(m_mirrorX * m_pixelsPerMmX * m_calibrationX * m_machineScaleX,
-                    m_mirrorY * m_pixelsPerMmY * m_calibrationY * m_machineScaleY);
-    transform.rotate(m_rotationDegrees);
     m_processImage = true;
-    if (svgUsesOnlyGrays(document))
-        return showGrayLayer(renderer, transform);
-    return showColourLayer(renderer, transform, document);
+    if (reply.plane == layerrender::Plane::Gray)
+        return showGrayLayer();
+    const QRect content(reply.x, reply.y, reply.w, reply.h);
+    if (reply.plane != layerrender::Plane::Colour || reply.w < 0 || reply.h < 0 ||
+        (!content.isEmpty() && !QRect(0, 0, m_width, m_height).contains(content))) {
+        m_renderer.stop();
+        logger()->write(LogError, "Svg layer: the renderer answered what cannot be read");
+        return -EIO;
+    }
+    return showColourLayer(reply);
 }
 
-// Layers in grays (as slicers write them) are drawn straight on the gray
-// plane: a quarter of the memory of a colour image to clear and to read.
-int ProjectView::showGrayLayer(QSvgRenderer& renderer, const QTransform& transform)
+int ProjectView::renderFailed(int error)
 {
-    memset(m_gray.data(), 0, size_t(m_width) * size_t(m_height));
-    QImage plane(m_gray.data(), m_width, m_height, m_width, QImage::Format_Grayscale8);
-    QPainter painter(&plane);
-    if (!painter.isActive())
+    switch (error) {
+    case -ETIMEDOUT:
+        logger()->write(LogError, "Svg layer not drawn within %d ms: the renderer was stopped", m_renderLimitMs);
+        return error;
+    case -ECANCELED:
+        logger()->write(LogInfo, "Svg layer no longer wanted: the renderer was stopped");
+        return error;
+    case -ENOEXEC:
+        logger()->write(LogError, "Svg layer not drawn: %s", m_renderer.why().c_str());
+        return -1;
+    default:
+        // Ended by its memory budget, the machine's memory, or a fault.
+        logger()->write(LogError, "Svg layer not drawn: %s (budget %llu bytes)", m_renderer.why().c_str(),
+                        static_cast<unsigned long long>(layerrender::memoryBudget(m_width, m_height)));
         return -EIO;
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setTransform(transform);
-    renderer.render(&painter, renderer.viewBoxF());
-    painter.end();
+    }
+}
+
+// Layers in grays arrive as a gray plane, beside the last layer, which a
+// failed transfer leaves alone.
+int ProjectView::showGrayLayer()
+{
+    const int rc = m_renderer.receive(m_grayOut.data(), size_t(m_width) * size_t(m_height));
+    if (rc != 0)
+        return renderFailed(rc);
+    m_gray.swap(m_grayOut);
     m_layerOnGrayPlane = true;
     if (!m_fb) {
         logger()->write(LogError, "%s: H %d", "void ProjectView::sendImageData(QImage&)", __LINE__);
@@ -252,36 +305,31 @@ int ProjectView::showGrayLayer(QSvgRenderer& renderer, const QTransform& transfo
     return panel() == Panel::Other ? 0 : sendGrayPlane();
 }
 
-int ProjectView::showColourLayer(QSvgRenderer& renderer, const QTransform& transform, const QByteArray& document)
+// Only what the last layer painted needs clearing, and only what this one
+// paints arrives: layers rarely cover the whole panel.
+int ProjectView::showColourLayer(const layerrender::ReplyHead& reply)
 {
-    // Only what the last layer painted needs clearing, and only what this
-    // one paints needs sending: layers rarely cover the whole panel. Without
-    // a view box of its own a document's view box is the bounds of its content.
-    if (!ensureRenderImage())
+    if (!ensureRenderImage()) {
+        m_renderer.stop();
         return -EIO;
-    clearRenderImage(m_renderContent);
-    QPainter painter(&m_renderImage);
-    if (!painter.isActive())
-        return -EIO;
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    QRect content = m_renderImage.rect();
-    if (!document.contains("viewBox")) {
-        content &= transform.mapRect(renderer.viewBoxF()).toAlignedRect().adjusted(-2, -2, 2, 2);
-        painter.setClipRect(content);
     }
-    painter.setTransform(transform);
-    renderer.render(&painter, renderer.viewBoxF());
-    painter.end();
+    clearRenderImage(m_renderContent);
+    const QRect content(reply.x, reply.y, reply.w, reply.h);
     m_renderContent = content;
     m_layerOnGrayPlane = false;
+    for (int y = content.top(); y <= content.bottom(); ++y) {
+        const int rc = m_renderer.receive(m_renderImage.scanLine(y) + size_t(content.x()) * 4, size_t(content.width()) * 4);
+        if (rc != 0)
+            return renderFailed(rc);
+    }
     return sendImageData(m_renderImage, content, true);
 }
 
-int ProjectView::decodeImageShow(const std::string& data, ComprFormat format)
+int ProjectView::decodeImageShow(const std::string& data, ComprFormat format, int cancelFd)
 {
     if (format != ComprFormat::ZlibRle) {
         logger()->write(LogInfo, "%s: H %d", "int ProjectView::decodeImageShow(const string&, ComprFormat)", __LINE__);
-        PThread::msleep(kUnknownFormatWaitMs);
+        sleepUnlessCancelled(kUnknownFormatWaitMs, cancelFd);
         return -1;
     }
     std::lock_guard<std::mutex> lock(m_mutex);

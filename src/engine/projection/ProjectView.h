@@ -3,6 +3,7 @@
 #include "base/threads/Stopwatch.h"
 #include "base/threads/noncopyable.h"
 #include "engine/projection/CorrectionTable.h"
+#include "engine/projection/LayerRenderer.h"
 #include "engine/projection/RowWorkers.h"
 #include "engine/slicefile/QdsFormat.h"
 
@@ -15,8 +16,6 @@
 #include <vector>
 
 class FrameBuffer;
-class QSvgRenderer;
-class QTransform;
 
 // Turns every image that is to appear on the light engine into the bytes of
 // the projector frame buffer: SVG layers, decoded "qds" layers, test images,
@@ -38,11 +37,17 @@ class QTransform;
 // steps work per panel pixel, and channel selection does not apply (the three
 // bytes of a frame pixel are three panel pixels).
 //
+// SVG layers are drawn by the layer renderer, a program of its own (see
+// LayerRenderer.h), within a time limit and a memory budget.
+//
 // Results: 0 success, -1 failure, -EIO only when memory could not be had or
 // the layer could not be read; operations are serialised by one lock.
 class ProjectView : noncopyable
 {
 public:
+    // The longest a layer may take to draw: the print loop's image wait.
+    static constexpr int kRenderLimitMs = 15000;
+
     // Reads the machine geometry (resolution, size, scale, rotation, mirrors)
     // from the configuration once.
     ProjectView();
@@ -62,14 +67,17 @@ public:
     int setMaskImage(const std::string& path);
 
     // One SVG layer document, in millimetres around the panel centre: 0; -1
-    // empty, not SVG, or refused before rendering (references that fan out or
-    // leave the document, see SvgGuard.h); -EIO for the reader's failure text
-    // "00000005" or when memory ran out.
-    int showSvgLayer(const std::string& svg);
+    // empty, not SVG, refused before rendering (references that fan out or
+    // leave the document, see SvgGuard.h) or no renderer to be had; -EIO for
+    // the reader's failure text "00000005" or when memory ran out (the
+    // renderer's budget, or the renderer ended); -ETIMEDOUT when it was not
+    // drawn within the render time limit; -ECANCELED once `cancelFd` turned
+    // readable. The last two stop the renderer at once.
+    int showSvgLayer(const std::string& svg, int cancelFd = -1);
     // One compressed "qds" raster: 0, the decoder's code, or -1 for another
-    // format (after a 16 s wait, so that the print loop's image wait runs out)
-    // or a panel that has no place for it.
-    int decodeImageShow(const std::string& data, ComprFormat format);
+    // format (after a 16 s wait, so that the print loop's image wait runs out,
+    // or until `cancelFd` turns readable) or a panel that has no place for it.
+    int decodeImageShow(const std::string& data, ComprFormat format, int cancelFd = -1);
     // A raw 24-bit image of the machine resolution, shown untouched. `size`
     // is the buffer's length; rows are `bytesPerLine` apart (0: packed).
     // -1 when the buffer is too small for the image.
@@ -92,6 +100,8 @@ public:
 
     int width() const { return m_width; }
     int height() const { return m_height; }
+    // The render time limit (kRenderLimitMs; tests shorten it).
+    void setRenderTimeLimit(int ms);
 
 private:
     enum class Panel { Normal, SubPixel, Other };
@@ -104,9 +114,12 @@ private:
     // The answer of a show without its images: -EIO when memory was short.
     int unavailable() const;
 
-    int renderSvgLayer(const std::string& svg);
-    int showGrayLayer(QSvgRenderer& renderer, const QTransform& transform);
-    int showColourLayer(QSvgRenderer& renderer, const QTransform& transform, const QByteArray& document);
+    int renderSvgLayer(const std::string& svg, int cancelFd);
+    // The pixels of a drawn layer, from the renderer to the panel.
+    int showGrayLayer();
+    int showColourLayer(const layerrender::ReplyHead& reply);
+    // Logs why the renderer gave no layer; the layer's result.
+    int renderFailed(int error);
     // The last step of every show: the image reaches the frame buffer.
     // Outside `content` the image is black. A layer drawn in the render
     // image stays there, or moves to the gray plane when the steps need it.
@@ -159,5 +172,7 @@ private:
     std::vector<uint8_t> m_rowScratch; // a row for each of the workers' slots
     Stopwatch m_stopwatch;
     bool m_processImage = false;
+    LayerRenderer m_renderer;
+    int m_renderLimitMs = kRenderLimitMs;
     std::mutex m_mutex;
 };

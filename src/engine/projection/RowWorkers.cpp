@@ -149,7 +149,10 @@ void RowWorkers::run(int rows, int minRows, const std::function<void(int first, 
     if (helpers > 0)
         helpers = std::min(helpers, m_freeCores());
     if (helpers > 0) {
-        startHelpers(helpers);
+        // All of them at the first need, however many are free now: a
+        // helper started later, when cores come free, would make a layer
+        // start a thread after all.
+        startHelpers(m_maxHelpers);
         helpers = std::min(helpers, int(m_helpers.size()));
     }
     if (helpers <= 0) {

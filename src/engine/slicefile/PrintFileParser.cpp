@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <new>
 
 namespace {
@@ -286,9 +287,15 @@ const std::string& PrintFileParser::getLayerData(unsigned layer)
                        "getLayerData", layer, static_cast<unsigned long long>(record.rasterSize));
             return m_layerData;
         }
+        // A 32-bit machine holds no block of 4 GiB or more, nor one past half its address space.
+        if (record.rasterSize > m_layerData.max_size()) {
+            logger()->write(LogError, "%s %d failed, raster of %llu bytes is more than this machine can hold",
+                       "getLayerData", layer, static_cast<unsigned long long>(record.rasterSize));
+            return m_layerData;
+        }
         try {
-            m_layerData.resize(record.rasterSize);
-        } catch (const std::bad_alloc&) {
+            m_layerData.resize(static_cast<size_t>(record.rasterSize));
+        } catch (const std::exception&) { // no memory, or more than the library takes
             m_layerData.clear();
             logger()->write(LogError, "%s %d failed, %s", "getLayerData", layer, strerror(ENOMEM));
             return m_layerData;

@@ -68,7 +68,8 @@ ParamsDocument::ParamsDocument(const QByteArray& text)
 
 void ParamsDocument::parse(const QByteArray& text)
 {
-    if (text.size() > kMaxSize || !xmlFitsRecursiveParser(text.constData(), static_cast<size_t>(text.size())))
+    if (text.size() > kMaxSize ||
+        !xmlFitsRecursiveParser(text.constData(), static_cast<size_t>(text.size()), kMaxNodes))
         return;
     if (m_document.setContent(text))
         m_root = m_document.documentElement();

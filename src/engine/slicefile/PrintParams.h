@@ -8,7 +8,8 @@
 #include <QString>
 
 // An XML document holding print parameters. Text that is not well-formed,
-// nests too deep or declares entities gives a null root.
+// nests too deep, declares entities or holds more than kMaxNodes nodes
+// (elements, attributes, comments) gives a null root.
 class ParamsDocument
 {
 public:
@@ -21,6 +22,9 @@ public:
 
     // Largest document taken.
     static constexpr qint64 kMaxSize = 32 << 20;
+    // Most nodes taken: parameters are a few dozen; the tree costs a few
+    // hundred bytes a node.
+    static constexpr size_t kMaxNodes = 4096;
 
 private:
     void parse(const QByteArray& text);

@@ -9,6 +9,7 @@
 #include "engine/slicefile/SliceFileOpen.h"
 #include "engine/slicefile/XmlGuard.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -77,7 +78,7 @@ int SvgParser::readPrintParams()
 
     std::string text;
     while (text.empty() && !m_reader.atEnd())
-        text = findNodeText("<printparams ", "</printparams>");
+        text = findNodeText("<printparams ", "</printparams>", kMaxParamsLength);
     m_reader.seek(m_svgOffset); // the layers start over from the top
 
     if (text.empty()) {
@@ -90,8 +91,9 @@ int SvgParser::readPrintParams()
     return parsePrintParams(document.root(), m_params);
 }
 
-std::string SvgParser::readFailure(const char* reason)
+std::string SvgParser::readFailure(const char* reason, Failure failure)
 {
+    m_failure = failure;
     printf("%s\n", reason);
     logger()->write(LogError, "%s, %d: %s", "findNodeText", __LINE__, reason);
     return PrinterError::Memory;
@@ -99,13 +101,19 @@ std::string SvgParser::readFailure(const char* reason)
 
 std::string SvgParser::findNodeText(const char* start, const char* end)
 {
+    return findNodeText(start, end, kMaxNodeLength);
+}
+
+std::string SvgParser::findNodeText(const char* start, const char* end, size_t maxLength)
+{
+    m_failure = Failure::None;
     if (!m_file || m_reader.atEnd())
         return std::string();
     try {
         std::string text;
         bool collecting = false;
         for (;;) {
-            switch (m_reader.readLine(m_line, kMaxLineLength)) {
+            switch (m_reader.readLine(m_line, std::min(kMaxLineLength, maxLength))) {
             case LineReader::Result::Line:
                 break;
             case LineReader::Result::End:
@@ -123,7 +131,7 @@ std::string SvgParser::findNodeText(const char* start, const char* end)
             }
             // The text never passes the cap, so the room left cannot wrap.
             const size_t adding = m_line.size() + (first ? 0 : 1);
-            if (adding > kMaxNodeLength - text.size())
+            if (adding > maxLength - text.size())
                 return readFailure("element too long");
             if (!first)
                 text += '\n';
@@ -132,7 +140,7 @@ std::string SvgParser::findNodeText(const char* start, const char* end)
                 return text;
         }
     } catch (const std::exception& e) {
-        return readFailure(e.what());
+        return readFailure(e.what(), Failure::Memory);
     }
 }
 
@@ -146,6 +154,7 @@ std::string SvgParser::nextLayer()
             continue;
         if (!xmlFitsRecursiveParser(text.data(), text.size())) {
             logger()->write(LogError, "%s, %d: %s", "nextLayer", __LINE__, "layer nests too deep");
+            m_failure = Failure::File;
             return PrinterError::Memory;
         }
         return SVG_HEAD + text + SVG_TAIL;

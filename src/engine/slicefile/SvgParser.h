@@ -35,7 +35,8 @@ public:
     int open();
     // The next layer in file order; empty after the last layer; "00000005"
     // when reading failed (an I/O error, a line or group past its cap, a group
-    // cut off by the end of the file, or nesting too deep to render).
+    // cut off by the end of the file, or nesting too deep to render: see
+    // lastFailure).
     std::string nextLayer();
     // Layer n, searched from the start; empty when there is none.
     std::string getlayer(unsigned int n);
@@ -44,17 +45,25 @@ public:
     // "\n"; empty at the end of the file; "00000005" when reading failed.
     std::string findNodeText(const char* start, const char* end);
 
+    // Why the last read returned "00000005": the file (damaged, cut off,
+    // past a cap, unreadable) or the memory to hold what it read.
+    enum class Failure { None, File, Memory };
+    Failure lastFailure() const { return m_failure; }
+
     const SliceParams& sliceParams() const { return m_params; }
     const std::string& tag() const { return m_tag; }
 
     // Caps on what one read may collect.
     static constexpr size_t kMaxLineLength = 16u << 20;
     static constexpr size_t kMaxNodeLength = 32u << 20;
+    // Print parameters are a few hundred bytes.
+    static constexpr size_t kMaxParamsLength = 1u << 20;
 
 private:
     int readHead();
     int readPrintParams();
-    std::string readFailure(const char* reason);
+    std::string readFailure(const char* reason, Failure failure = Failure::File);
+    std::string findNodeText(const char* start, const char* end, size_t maxLength);
 
     std::string m_path;
     std::string m_tag;
@@ -63,4 +72,5 @@ private:
     LineReader m_reader;
     uint32_t m_svgOffset = 0;
     std::string m_line;
+    Failure m_failure = Failure::None;
 };

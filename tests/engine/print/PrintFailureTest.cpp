@@ -34,7 +34,8 @@ TEST(PrintFailure, ALayerThatCannotBeDecodedEndsThePrintWithoutExposure)
     EXPECT_EQ(2u, harness::machine().board().display().exposures().size());
 }
 
-TEST(PrintFailure, ALayerThatCannotBeReadIsAMemoryFailure)
+// A truncated file is a damaged file, not a shortage of memory.
+TEST(PrintFailure, ALayerCutOffByTheEndOfTheFileIsAFileFailure)
 {
     Printer* printer = harness::startPrinter();
     testwriters::SvgxFileSpec spec;
@@ -45,8 +46,10 @@ TEST(PrintFailure, ALayerThatCannotBeReadIsAMemoryFailure)
     spec.withSvgEnd = false;
     testsupport::writeFile(rootPath("/data/cut.svgx"), testwriters::buildSvgx(spec));
     ASSERT_EQ(0, printer->print("/data/cut.svgx"));
-    expectEndedWith(printer, "00000005");
-    EXPECT_EQ(1u, harness::logLines("Memory Not Enough").size());
+    expectEndedWith(printer, "00020003");
+    EXPECT_EQ(1u, harness::logLines("The next layer cannot be read from the file").size());
+    EXPECT_EQ(1u, harness::logLines("Layer 1: its image could not be made").size());
+    EXPECT_TRUE(harness::logLines("Memory Not Enough").empty());
     EXPECT_EQ(1u, harness::machine().board().display().exposures().size());
 }
 

@@ -126,6 +126,8 @@ TEST(PrintQds, ValuesNoPrintCanUseAreRefusedBeforeTheLight)
     expectRefused(printer, spec, "negative", "layer height");
     spec.general.layerHeight = 1e30f;
     expectRefused(printer, spec, "tall", "layer height");
+    spec.general.layerHeight = 1e-40f;
+    expectRefused(printer, spec, "thin", "layer height");
     spec = matchedSpec(2);
     spec.general.exposure = 0;
     expectRefused(printer, spec, "dark", "exposure");
@@ -139,4 +141,10 @@ TEST(PrintQds, ValuesNoPrintCanUseAreRefusedBeforeTheLight)
     spec.layers[2].special->layerHeight = 1e30f;
     ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeQdsSpec("towering", spec))));
     expectEndedBeforeLayer2(printer, "Layer 2 refused: layer height");
+
+    spec = matchedSpec(2);
+    spec.general.layerHeight = 0.001f; // a micrometre: still a layer
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeQdsSpec("micrometre", spec))));
+    ASSERT_TRUE(harness::waitUntilFinished(printer));
+    EXPECT_STREQ("0", printer->getPrintExitValue());
 }

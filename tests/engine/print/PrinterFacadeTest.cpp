@@ -9,6 +9,8 @@
 #include "engine/print/HomingThread.h"
 #include "engine/print/PrintThread.h"
 #include "support/TestSupport.h"
+#include "writers/HostileSvg.h"
+#include "writers/SvgxWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -59,6 +61,15 @@ TEST(PrinterFacade, ModelDetailsWithoutPrinting)
 
     EXPECT_EQ(0, printer->getModelInfo(QString::fromStdString(harness::writeQds("details", 3)), info));
     EXPECT_EQ(3u, info.layerCount);
+    EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
+
+    // A file on a disk being browsed whose parameters hold 7 million elements.
+    testwriters::SvgxFileSpec spec;
+    spec.printParams = testwriters::printParamsWithEmptyChildren(1, 7000000);
+    spec.layers = {testwriters::layerGroup(0, {testwriters::squarePathData(0, 0, 1)})};
+    testsupport::writeFile(rootPath("/data/crowded.svgx"), testwriters::buildSvgx(spec));
+    EXPECT_EQ(-1, printer->getModelInfo("/data/crowded.svgx", info));
+    EXPECT_EQ(-1, printer->print("/data/crowded.svgx"));
     EXPECT_EQ(PrintStatus::Ready, printer->printStatus());
 }
 

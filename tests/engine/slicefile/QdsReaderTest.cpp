@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <string>
 
@@ -266,6 +268,28 @@ TEST_F(QdsReaderTest, LayerWalkKeepsSpecialDataUntilTheNextBlock)
     EXPECT_EQ(6, parser.currentLayer());
     EXPECT_TRUE(parser.getLayerData(6).empty());
     EXPECT_TRUE(parser.getLayerData(static_cast<unsigned>(-1)).empty());
+}
+
+// A 32-bit machine holds no block of 4 GiB or more (the size would wrap), nor
+// one past its largest string (about 1 GiB): refused, not cut or thrown.
+TEST_F(QdsReaderTest, RastersLargerThanTheMachineCanHoldAreRefused)
+{
+    if (sizeof(size_t) > 4)
+        GTEST_SKIP() << "a 64-bit machine holds a raster of any size a file has";
+    QdsFileSpec wide = threeLayers();
+    wide.general.xRes = wide.general.yRes = 0xFFFFFFFF; // a resolution that allows huge blocks
+    QdsLayout layout;
+    const std::string bytes = buildQds(wide, &layout);
+    for (uint64_t size : {(uint64_t{4} << 30) + 16, uint64_t{3} << 29}) {
+        std::string file = bytes;
+        putU64(file, layout.layerTable + 80 + 16, size);
+        const std::string path = writeBytes(file);
+        // As long as the block claims, but sparse.
+        ASSERT_EQ(0, truncate(rootPath(path).c_str(), off_t(layout.raster[1] + size + 1)));
+        PrintFileParser parser;
+        ASSERT_EQ(0, parser.checkFile(path, true));
+        EXPECT_TRUE(parser.getLayerData(1).empty()) << size;
+    }
 }
 
 TEST_F(QdsReaderTest, SerialNumberMismatchChangesNothing)

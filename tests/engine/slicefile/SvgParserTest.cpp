@@ -5,7 +5,9 @@
 #include "engine/slicefile/SvgParser.h"
 
 #include "base/threads/PThread.h"
+#include "support/Sanitizers.h"
 #include "support/TestSupport.h"
+#include "writers/HostileSvg.h"
 #include "writers/SvgxWriter.h"
 
 #include "base/log/RootPath.h"
@@ -13,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <QDomDocument>
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstring>
@@ -46,6 +50,13 @@ protected:
         SvgxFileSpec spec = base;
         spec.printParams = params;
         return buildSvgx(spec);
+    }
+
+    static long peakResidentKb()
+    {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss;
     }
 
     int m_files = 0;
@@ -167,6 +178,29 @@ TEST_F(SvgParserTest, ParamsElementMustFollowTheLineRules)
     EXPECT_EQ(-1, shortHead.open());
 }
 
+// 28 MB of print parameters, 7 million empty elements: refused before a
+// tree is built (which would take gigabytes), and without reading it all.
+TEST_F(SvgParserTest, PrintParamsOfMillionsOfElementsAreRefused)
+{
+    const std::string path = write(withParams(printParamsWithEmptyChildren(1, 7000000), layers(1)));
+    const long before = peakResidentKb();
+    SvgParser parser(path, 4048);
+    EXPECT_EQ(-1, parser.open());
+    if (!testsupport::kSanitizerAllocator) {
+        EXPECT_LT(peakResidentKb() - before, 256 * 1024);
+    }
+
+    // Within the bound, parameters with some unknown children still read.
+    SvgParser some(write(withParams(printParamsWithEmptyChildren(1, 3000), layers(1))), 4048);
+    EXPECT_EQ(0, some.open());
+    EXPECT_EQ(1u, some.sliceParams().layerCount);
+    // Short enough to read, too many nodes to build a tree of.
+    for (size_t children : {ParamsDocument::kMaxNodes, size_t{200000}}) {
+        SvgParser many(write(withParams(printParamsWithEmptyChildren(1, children), layers(1))), 4048);
+        EXPECT_EQ(-1, many.open()) << children;
+    }
+}
+
 TEST_F(SvgParserTest, AttributesOnSeparateLinesStayApart)
 {
     // An attribute that starts a line right after the previous closing quote.
@@ -236,7 +270,9 @@ TEST_F(SvgParserTest, ReadFailuresAreReported)
         SvgParser parser(write(spec), 4048);
         ASSERT_EQ(0, parser.open());
         EXPECT_NE("", parser.nextLayer());
+        EXPECT_EQ(SvgParser::Failure::None, parser.lastFailure());
         EXPECT_EQ("00000005", parser.nextLayer());
+        EXPECT_EQ(SvgParser::Failure::File, parser.lastFailure()); // a damaged file, not memory
     }
     {
         // An endless line inside a group.
@@ -246,6 +282,7 @@ TEST_F(SvgParserTest, ReadFailuresAreReported)
         ASSERT_EQ(0, parser.open());
         EXPECT_NE("", parser.nextLayer());
         EXPECT_EQ("00000005", parser.nextLayer());
+        EXPECT_EQ(SvgParser::Failure::File, parser.lastFailure()); // a damaged file, not memory
     }
     {
         // A group that never closes within the cap.
@@ -257,6 +294,7 @@ TEST_F(SvgParserTest, ReadFailuresAreReported)
         SvgParser parser(write(bytes), 4048);
         ASSERT_EQ(0, parser.open());
         EXPECT_EQ("00000005", parser.nextLayer());
+        EXPECT_EQ(SvgParser::Failure::File, parser.lastFailure()); // a damaged file, not memory
     }
     {
         // Printparams past the cap: a read failure, not a file of defaults.

@@ -42,4 +42,20 @@ TEST(XmlGuardTest, CountsOnlyRealElementNesting)
         EXPECT_TRUE(fits(cut.substr(0, n)));
 }
 
+// A parser that builds a tree spends memory on every node: the count of
+// elements, attributes, comments and other markup is bounded where asked.
+TEST(XmlGuardTest, CountsTheNodesOfTheTree)
+{
+    const std::string text = "<?xml version=\"1.0\"?><a b='1' c=\"x=y\"><d/><!-- e=f --><![CDATA[<g/>]]></a>";
+    // The declaration, a, b, c, d, the comment and the CDATA: 7.
+    EXPECT_TRUE(xmlFitsRecursiveParser(text.data(), text.size(), 7));
+    EXPECT_FALSE(xmlFitsRecursiveParser(text.data(), text.size(), 6));
+    const std::string empties = "<p>" + nested(5000, "<x/>", "") + "</p>";
+    EXPECT_FALSE(xmlFitsRecursiveParser(empties.data(), empties.size(), 4096));
+    EXPECT_TRUE(xmlFitsRecursiveParser(empties.data(), empties.size(), 5001));
+    const std::string attributes = "<p" + nested(5000, " a=''", "") + "/>";
+    EXPECT_FALSE(xmlFitsRecursiveParser(attributes.data(), attributes.size(), 4096));
+    EXPECT_TRUE(fits(empties)); // no bound unless asked
+}
+
 } // namespace

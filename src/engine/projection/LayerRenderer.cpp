@@ -1,0 +1,230 @@
+#include "engine/projection/LayerRenderer.h"
+
+#include "base/platform/Clock.h"
+#include "base/platform/Spawn.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+using namespace layerrender;
+
+namespace {
+
+// Larger than any layer the slice-file reader hands out (as the renderer takes it).
+constexpr size_t kMaxDocumentBytes = 64u << 20;
+// A renderer is ready in well under a second; the time of a layer counts from then.
+constexpr int kStartLimitMs = 10000;
+
+std::string describeStatus(int status)
+{
+    if (WIFSIGNALED(status))
+        return "ended by signal " + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
+    if (WIFEXITED(status))
+        return "ended with exit code " + std::to_string(WEXITSTATUS(status));
+    return "ended";
+}
+
+} // namespace
+
+std::vector<std::string> layerRendererCommand()
+{
+    std::vector<std::string> words;
+    if (const char* configured = getenv(LayerRenderer::kEnvironment)) {
+        std::istringstream list(configured);
+        for (std::string word; list >> word;)
+            words.push_back(word);
+        if (!words.empty())
+            return words;
+    }
+    char self[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string dir = n > 0 ? std::string(self, size_t(n)) : std::string();
+    dir.erase(dir.find_last_of('/') + 1);
+    words.push_back(dir + LayerRenderer::kProgramName);
+    return words;
+}
+
+LayerRenderer::~LayerRenderer()
+{
+    stop();
+}
+
+void LayerRenderer::stop()
+{
+    if (m_socket >= 0) {
+        close(m_socket);
+        m_socket = -1;
+    }
+    if (m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        int status = 0;
+        while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        m_pid = -1;
+    }
+}
+
+int LayerRenderer::fail(int code, const std::string& why)
+{
+    m_why = why;
+    stop();
+    return code;
+}
+
+int LayerRenderer::ended(const char* what)
+{
+    std::string why = std::string("the layer renderer ") + what;
+    if (m_socket >= 0) {
+        close(m_socket);
+        m_socket = -1;
+    }
+    if (m_pid > 0) {
+        // Gone already, or going: its own end is what it tells, not our kill.
+        int status = 0;
+        pid_t done = 0;
+        const timespec giveUp = kernelDeadlineAfterMs(1000);
+        while ((done = waitpid(m_pid, &status, WNOHANG)) == 0 &&
+               timespecToNs(kernelMonotonicNow()) < timespecToNs(giveUp))
+            usleep(1000);
+        if (done == m_pid) {
+            why += ": " + describeStatus(status);
+            m_pid = -1;
+        }
+    }
+    return fail(-EIO, why);
+}
+
+bool LayerRenderer::reapIfGone()
+{
+    if (m_pid <= 0)
+        return true;
+    int status = 0;
+    if (waitpid(m_pid, &status, WNOHANG) != m_pid)
+        return false;
+    m_pid = -1;
+    stop();
+    return true;
+}
+
+int LayerRenderer::start(const Geometry& geometry)
+{
+    const std::vector<std::string> command = layerRendererCommand();
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        return fail(-ENOEXEC, std::string("no socket for the layer renderer: ") + strerror(errno));
+    SpawnSpec spec;
+    spec.argv = command;
+    spec.argv.push_back(std::to_string(memoryBudget(geometry.width, geometry.height)));
+    spec.inFd = ends[1];
+    spec.outFd = ends[1];
+    const pid_t pid = spawnProgram(spec);
+    const int error = errno;
+    close(ends[1]);
+    if (pid < 0) {
+        close(ends[0]);
+        return fail(-ENOEXEC, "the layer renderer " + command.back() + " cannot be started: " + strerror(error));
+    }
+    m_pid = pid;
+    m_socket = ends[0];
+    fcntl(m_socket, F_SETFL, fcntl(m_socket, F_GETFL) | O_NONBLOCK);
+    char ready = 0;
+    const int rc = receive(&ready, 1);
+    if (rc != 0)
+        return rc == -EIO ? fail(-ENOEXEC, m_why) : rc;
+    if (ready != kReady)
+        return fail(-ENOEXEC, "the layer renderer " + command.back() + " does not answer as one");
+    return 0;
+}
+
+int LayerRenderer::waitFor(short events)
+{
+    for (;;) {
+        const int64_t left = (timespecToNs(m_deadline) - timespecToNs(kernelMonotonicNow()) + 999999) / 1000000;
+        if (left <= 0)
+            return fail(-ETIMEDOUT, "the layer renderer did not finish in time");
+        pollfd fds[2] = {{m_socket, events, 0}, {m_cancelFd, POLLIN, 0}};
+        const int n = poll(fds, m_cancelFd >= 0 ? 2 : 1, static_cast<int>(std::min<int64_t>(left, INT_MAX)));
+        if (n < 0 && errno != EINTR)
+            return fail(-EIO, std::string("waiting for the layer renderer: ") + strerror(errno));
+        if (n <= 0)
+            continue;
+        if (m_cancelFd >= 0 && (fds[1].revents & POLLIN))
+            return fail(-ECANCELED, "the layer is no longer wanted");
+        if (fds[0].revents)
+            return 0;
+    }
+}
+
+int LayerRenderer::transfer(char* bytes, size_t size, bool sending)
+{
+    while (size > 0) {
+        if (m_socket < 0)
+            return fail(-EIO, "the layer renderer is not running");
+        const int rc = waitFor(sending ? POLLOUT : POLLIN);
+        if (rc != 0)
+            return rc;
+        const ssize_t n = sending ? send(m_socket, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT)
+                                  : recv(m_socket, bytes, size, MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (n <= 0)
+            return ended(sending ? "stopped taking the layer" : "ended before its answer was complete");
+        bytes += n;
+        size -= size_t(n);
+    }
+    return 0;
+}
+
+int LayerRenderer::sendAll(const void* from, size_t size)
+{
+    return transfer(const_cast<char*>(static_cast<const char*>(from)), size, true);
+}
+
+int LayerRenderer::receive(void* to, size_t size)
+{
+    return transfer(static_cast<char*>(to), size, false);
+}
+
+int LayerRenderer::request(const Geometry& geometry, const std::string& document, int timeLimitMs, int cancelFd,
+                           ReplyHead& reply, std::string& reason)
+{
+    m_why.clear();
+    m_cancelFd = cancelFd;
+    if (document.size() > kMaxDocumentBytes)
+        return fail(-EIO, "a layer of " + std::to_string(document.size()) + " bytes is more than the renderer takes");
+    // A renderer that ended while idle (its own end, or the machine's memory
+    // running short) is replaced.
+    reapIfGone();
+    if (m_pid <= 0) {
+        m_deadline = kernelDeadlineAfterMs(kStartLimitMs);
+        const int rc = start(geometry);
+        if (rc != 0)
+            return rc;
+    }
+    m_deadline = kernelDeadlineAfterMs(timeLimitMs);
+    RequestHead head;
+    head.geometry = geometry;
+    head.documentBytes = static_cast<uint32_t>(document.size());
+    int rc = sendAll(&head, sizeof head);
+    if (rc == 0)
+        rc = sendAll(document.data(), document.size());
+    if (rc == 0)
+        rc = receive(&reply, sizeof reply);
+    if (rc != 0)
+        return rc;
+    if (reply.magic != kReplyMagic || reply.reasonBytes > kMaxReasonBytes)
+        return fail(-EIO, "the layer renderer answered what cannot be read");
+    reason.assign(reply.reasonBytes, '\0');
+    return receive(&reason[0], reason.size());
+}
