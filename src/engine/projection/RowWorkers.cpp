@@ -146,14 +146,12 @@ void RowWorkers::run(int rows, int minRows, const std::function<void(int first, 
     std::lock_guard<std::mutex> runLock(m_runLock);
     minRows = std::max(1, minRows);
     int helpers = std::min(m_maxHelpers, rows / minRows - 1);
-    if (helpers > 0)
-        helpers = std::min(helpers, m_freeCores());
     if (helpers > 0) {
-        // All of them at the first need, however many are free now: a
-        // helper started later, when cores come free, would make a layer
-        // start a thread after all.
+        // All of them at the first work worth them, however many cores are
+        // free now: a helper started later, when cores come free, would make
+        // a layer start a thread after all.
         startHelpers(m_maxHelpers);
-        helpers = std::min(helpers, int(m_helpers.size()));
+        helpers = std::min({helpers, m_freeCores(), int(m_helpers.size())});
     }
     if (helpers <= 0) {
         piece(0, rows, 0);

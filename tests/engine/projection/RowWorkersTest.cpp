@@ -112,9 +112,9 @@ TEST(RowWorkersTest, HelpersStartOnceAndEndWithThePool)
     }
     const int before = threadsOfThisProcess();
     {
-        // One core free at the first need, all three later: the helpers
-        // for them are there from the first run on.
-        std::atomic<int> free{1};
+        // No core free at the first work worth helpers, all three later:
+        // the helpers for them are there from the first run on.
+        std::atomic<int> free{0};
         RowWorkers workers(3, [&] { return free.load(); });
         EXPECT_EQ(before, threadsOfThisProcess()); // none until work needs them
         Record r;
