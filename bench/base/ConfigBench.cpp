@@ -4,8 +4,8 @@
 // - copyFile of 64 MiB, next to the kernel's own copy (copy_file_range), with
 //   and without the flush to storage that a durable copy needs.
 #include "base/config/ConfigStore.h"
-#include "base/log/RootPath.h"
 #include "base/files/Utils.h"
+#include "base/log/RootPath.h"
 #include "support/BenchMain.h"
 
 #include <benchmark/benchmark.h>

@@ -1,9 +1,9 @@
 // Thumbnail extraction from a ".svgx" file as it may come on a USB disk:
 // any head, any preview bytes. Never a crash, a hang or a huge allocation.
-#include "base/log/LogWriter.h"
 #include "base/config/PathManager.h"
 #include "base/files/Utils.h"
 #include "base/images/ImageUtils.h"
+#include "base/log/LogWriter.h"
 
 #include <fcntl.h>
 #include <unistd.h>

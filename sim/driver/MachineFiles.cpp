@@ -1,9 +1,9 @@
 #include "driver/MachineFiles.h"
 
 #include "base/config/ConfigRecords.h"
+#include "base/config/MaskImage.h"
 #include "base/config/PathManager.h"
 #include "base/log/RootPath.h"
-#include "base/config/MaskImage.h"
 #include "writers/CorrectionWriter.h"
 
 #include <QImage>

@@ -1,9 +1,9 @@
 #include "driver/ServiceImages.h"
 
 #include "base/config/ConfigStore.h"
+#include "base/config/MaskImage.h"
 #include "base/config/PathManager.h"
 #include "base/log/RootPath.h"
-#include "base/config/MaskImage.h"
 #include "driver/FrameSnapshot.h"
 #include "driver/FrameWriter.h"
 #include "driver/SimOutput.h"

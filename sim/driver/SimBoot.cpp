@@ -1,8 +1,8 @@
 #include "driver/SimBoot.h"
 
 #include "base/config/ConfigStore.h"
-#include "base/log/LogWriter.h"
 #include "base/config/PathManager.h"
+#include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
 #include "board/GuiApplication.h"
 #include "driver/MachineFiles.h"

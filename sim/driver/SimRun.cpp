@@ -1,9 +1,9 @@
 #include "driver/SimRun.h"
 
-#include "base/platform/Clock.h"
-#include "base/threads/PTimer.h"
 #include "base/config/PathManager.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Clock.h"
+#include "base/threads/PTimer.h"
 #include "driver/Progress.h"
 #include "driver/SimOutput.h"
 #include "engine/devices/Buzzer.h"

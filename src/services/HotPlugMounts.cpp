@@ -2,10 +2,10 @@
 // partitions, and the rescan after lost events.
 #include "services/HotPlug.h"
 
-#include "base/log/LogWriter.h"
-#include "base/platform/Mounts.h"
-#include "base/log/RootPath.h"
 #include "base/config/SystemState.h"
+#include "base/log/LogWriter.h"
+#include "base/log/RootPath.h"
+#include "base/platform/Mounts.h"
 
 #include <QDir>
 #include <QRegularExpression>

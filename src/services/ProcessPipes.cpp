@@ -1,8 +1,8 @@
 #include "services/ProcessPipes.h"
 
-#include "base/platform/Clock.h"
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Clock.h"
 #include "base/platform/SysIo.h"
 
 #include <fcntl.h>

@@ -1,8 +1,8 @@
 #include "services/SntpQuery.h"
 
 #include "base/buses/ByteOrder.h"
-#include "base/platform/Clock.h"
 #include "base/net/UdpSocket.h"
+#include "base/platform/Clock.h"
 
 #include <netdb.h>
 #include <netinet/in.h>

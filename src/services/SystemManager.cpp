@@ -1,10 +1,10 @@
 #include "services/SystemManager.h"
 
 #include "base/config/ConfigStore.h"
-#include "base/log/LogWriter.h"
-#include "base/platform/Shell.h"
 #include "base/config/SystemState.h"
 #include "base/files/Utils.h"
+#include "base/log/LogWriter.h"
+#include "base/platform/Shell.h"
 
 #include <QMetaType>
 #include <QTranslator>

@@ -2,10 +2,10 @@
 #include "services/SystemManager.h"
 
 #include "base/config/ConfigStore.h"
-#include "base/log/LogWriter.h"
 #include "base/config/PathManager.h"
 #include "base/config/SystemState.h"
 #include "base/files/Utils.h"
+#include "base/log/LogWriter.h"
 #include "engine/slicefile/SvgParser.h"
 
 #include <QCoreApplication>

@@ -6,14 +6,14 @@
 #include "services/SntpQuery.h"
 #include "services/WifiPasswords.h"
 
-#include "base/platform/Clock.h"
-#include "base/log/LogWriter.h"
 #include "base/config/PathManager.h"
-#include "base/platform/Shell.h"
-#include "base/platform/SysIo.h"
 #include "base/config/SystemState.h"
 #include "base/files/Utils.h"
+#include "base/log/LogWriter.h"
 #include "base/net/NetUtils.h"
+#include "base/platform/Clock.h"
+#include "base/platform/Shell.h"
+#include "base/platform/SysIo.h"
 
 #include <QDir>
 #include <QFileInfo>

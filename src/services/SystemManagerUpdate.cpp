@@ -3,10 +3,10 @@
 // threads; everything they change is published under m_updateMutex.
 #include "services/SystemManager.h"
 
-#include "base/log/LogWriter.h"
 #include "base/config/PathManager.h"
-#include "base/log/RootPath.h"
 #include "base/files/Utils.h"
+#include "base/log/LogWriter.h"
+#include "base/log/RootPath.h"
 #include "nvupserver/PackageUrl.h"
 
 #include <QDebug>

@@ -1,10 +1,10 @@
 // Installed versions and the machine's identity.
 #include "services/SystemManager.h"
 
-#include "base/log/LogWriter.h"
 #include "base/config/PathManager.h"
-#include "base/platform/Shell.h"
 #include "base/files/Utils.h"
+#include "base/log/LogWriter.h"
+#include "base/platform/Shell.h"
 #include "engine/print/Printer.h"
 
 #include <QRegularExpression>

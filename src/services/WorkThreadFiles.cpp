@@ -1,12 +1,12 @@
 // The worker's jobs on files and the projector's HDMI configuration tool.
 #include "services/WorkThread.h"
 
-#include "base/log/LogWriter.h"
 #include "base/config/PathManager.h"
-#include "base/log/RootPath.h"
-#include "base/platform/Shell.h"
 #include "base/files/Utils.h"
 #include "base/images/ImageUtils.h"
+#include "base/log/LogWriter.h"
+#include "base/log/RootPath.h"
+#include "base/platform/Shell.h"
 
 #include <QDebug>
 #include <QDir>

@@ -5,13 +5,13 @@
 #include "services/WifiConfigText.h"
 #include "services/WifiScanner.h"
 
-#include "base/files/DurableFile.h"
-#include "base/log/LogWriter.h"
 #include "base/config/PathManager.h"
-#include "base/log/RootPath.h"
-#include "base/platform/TimedRun.h"
+#include "base/files/DurableFile.h"
 #include "base/files/Utils.h"
+#include "base/log/LogWriter.h"
+#include "base/log/RootPath.h"
 #include "base/net/NetUtils.h"
+#include "base/platform/TimedRun.h"
 
 #include <QDebug>
 #include <QFile>

@@ -2,8 +2,8 @@
 // mounted through the tmpfs double of the mount seam.
 #include "HotPlugPeers.h"
 
-#include "base/platform/Mounts.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Mounts.h"
 #include "board/SimMachine.h"
 #include "engine/print/Printer.h"
 #include "services/HotPlug.h"

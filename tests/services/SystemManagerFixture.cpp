@@ -1,9 +1,9 @@
 #include "SystemManagerFixture.h"
 
 #include "base/config/ConfigStore.h"
-#include "base/log/LogWriter.h"
 #include "base/config/PathManager.h"
 #include "base/files/Utils.h"
+#include "base/log/LogWriter.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -3,10 +3,10 @@
 #include "SystemManagerFixture.h"
 
 #include "base/config/PathManager.h"
-#include "base/log/RootPath.h"
-#include "base/platform/SysIo.h"
 #include "base/config/SystemState.h"
 #include "base/files/Utils.h"
+#include "base/log/RootPath.h"
+#include "base/platform/SysIo.h"
 #include "services/ProcessPipes.h"
 #include "services/WifiPasswords.h"
 #include "support/RecordingClock.h"

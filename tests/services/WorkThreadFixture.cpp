@@ -1,7 +1,7 @@
 #include "WorkThreadFixture.h"
 
-#include "base/log/LogWriter.h"
 #include "base/config/PathManager.h"
+#include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
 #include "support/TestSupport.h"
 

@@ -1,8 +1,8 @@
 #include "base/buses/Gpio.h"
 
+#include "base/buses/SysfsAttribute.h"
 #include "base/platform/Clock.h"
 #include "base/platform/SysIo.h"
-#include "base/buses/SysfsAttribute.h"
 
 #include <fcntl.h>
 

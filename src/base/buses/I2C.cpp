@@ -1,8 +1,8 @@
 #include "base/buses/I2C.h"
 
+#include "base/platform/SysIo.h"
 #include "base/threads/Assert.h"
 #include "base/threads/Mutex.h"
-#include "base/platform/SysIo.h"
 
 #include <fcntl.h>
 #include <linux/i2c-dev.h>

@@ -5,8 +5,8 @@
 
 #include "base/config/ConfigJson.h"
 #include "base/files/DurableFile.h"
-#include "base/log/LogWriter.h"
 #include "base/files/RegularFile.h"
+#include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
 
 #include <json/writer.h>

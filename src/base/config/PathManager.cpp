@@ -1,9 +1,9 @@
 #include "base/config/PathManager.h"
 
-#include "base/threads/Assert.h"
-#include "base/platform/Clock.h"
-#include "base/log/RootPath.h"
 #include "base/files/Utils.h"
+#include "base/log/RootPath.h"
+#include "base/platform/Clock.h"
+#include "base/threads/Assert.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,8 +4,8 @@
 #include "base/files/Utils.h"
 
 #include "base/files/DurableFile.h"
-#include "base/log/LogWriter.h"
 #include "base/files/RegularFile.h"
+#include "base/log/LogWriter.h"
 
 #include <QDir>
 #include <QFile>

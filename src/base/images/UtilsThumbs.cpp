@@ -3,11 +3,11 @@
 
 #include "base/files/Utils.h"
 
-#include "base/files/DurableFile.h"
-#include "base/log/LogWriter.h"
 #include "base/config/PathManager.h"
-#include "base/files/RegularFile.h"
 #include "base/config/SystemState.h"
+#include "base/files/DurableFile.h"
+#include "base/files/RegularFile.h"
+#include "base/log/LogWriter.h"
 
 #include <QBuffer>
 #include <QFile>

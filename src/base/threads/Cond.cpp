@@ -1,8 +1,8 @@
 #include "base/threads/Cond.h"
 
-#include "base/threads/Assert.h"
-#include "base/platform/Clock.h"
 #include "base/log/LogWriter.h"
+#include "base/platform/Clock.h"
+#include "base/threads/Assert.h"
 
 #include <cerrno>
 

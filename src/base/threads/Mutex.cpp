@@ -1,8 +1,8 @@
 #include "base/threads/Mutex.h"
 
-#include "base/threads/Assert.h"
-#include "base/platform/Clock.h"
 #include "base/log/LogWriter.h"
+#include "base/platform/Clock.h"
+#include "base/threads/Assert.h"
 #include "base/threads/TimedWait.h"
 
 #include <libgen.h>

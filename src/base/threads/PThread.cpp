@@ -1,7 +1,7 @@
 #include "base/threads/PThread.h"
 
-#include "base/platform/Clock.h"
 #include "base/log/LogWriter.h"
+#include "base/platform/Clock.h"
 #include "base/threads/PTimer.h"
 
 #include <semaphore.h>

@@ -1,7 +1,7 @@
 #include "base/threads/PTimer.h"
 
-#include "base/threads/Assert.h"
 #include "base/log/LogWriter.h"
+#include "base/threads/Assert.h"
 #include "base/threads/TimerExpiries.h"
 
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "engine/devices/Buzzer.h"
 
-#include "base/platform/Clock.h"
-#include "base/config/ConfigStore.h"
 #include "base/buses/Gpio.h"
+#include "base/config/ConfigStore.h"
+#include "base/platform/Clock.h"
 #include "base/threads/PTimer.h"
 
 #include <signal.h>

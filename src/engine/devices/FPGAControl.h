@@ -1,8 +1,8 @@
 #pragma once
 
-#include "base/threads/Mutex.h"
 #include "base/buses/Spi.h"
 #include "base/buses/Uart.h"
+#include "base/threads/Mutex.h"
 #include "base/threads/noncopyable.h"
 
 #include <atomic>

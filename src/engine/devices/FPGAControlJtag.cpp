@@ -3,10 +3,10 @@
 #include "engine/devices/FPGAControl.h"
 
 #include "base/log/LogWriter.h"
-#include "base/threads/PThread.h"
 #include "base/log/RootPath.h"
 #include "base/platform/Shell.h"
 #include "base/platform/SysIo.h"
+#include "base/threads/PThread.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>

@@ -1,11 +1,11 @@
 // The FPGA's SPI side: data and bitstream packets, line packets, the readback test.
 #include "engine/devices/FPGAControl.h"
 
-#include "base/platform/Clock.h"
 #include "base/files/DurableFile.h"
 #include "base/log/LogWriter.h"
-#include "base/threads/PThread.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Clock.h"
+#include "base/threads/PThread.h"
 
 #include <fcntl.h>
 #include <unistd.h>

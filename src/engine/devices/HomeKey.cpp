@@ -1,8 +1,8 @@
 #include "engine/devices/HomeKey.h"
 
-#include "base/platform/Clock.h"
 #include "base/buses/Gpio.h"
 #include "base/log/LogWriter.h"
+#include "base/platform/Clock.h"
 #include "base/platform/SysIo.h"
 #include "engine/devices/HomeKeyPress.h"
 

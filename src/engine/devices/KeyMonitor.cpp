@@ -1,7 +1,7 @@
 #include "engine/devices/KeyMonitor.h"
 
-#include "base/platform/Clock.h"
 #include "base/log/LogWriter.h"
+#include "base/platform/Clock.h"
 #include "base/platform/SysIo.h"
 
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "base/threads/Mutex.h"
 #include "base/buses/Uart.h"
+#include "base/threads/Mutex.h"
 #include "base/threads/noncopyable.h"
 
 #include <atomic>

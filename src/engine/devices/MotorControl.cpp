@@ -1,9 +1,9 @@
 #include "engine/devices/MotorControl.h"
 
-#include "base/platform/Clock.h"
-#include "base/config/ConfigStore.h"
 #include "base/buses/Gpio.h"
+#include "base/config/ConfigStore.h"
 #include "base/log/LogWriter.h"
+#include "base/platform/Clock.h"
 #include "base/platform/SysIo.h"
 
 #include <fcntl.h>

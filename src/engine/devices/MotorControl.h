@@ -1,7 +1,7 @@
 #pragma once
 
-#include "base/config/MotorPara.h"
 #include "base/buses/Spi.h"
+#include "base/config/MotorPara.h"
 #include "base/threads/WakeEvent.h"
 #include "base/threads/noncopyable.h"
 #include "engine/devices/Board.h"

@@ -1,10 +1,10 @@
 // Homing against the limit switch, and the waits a stop can end.
 #include "engine/devices/MotorControl.h"
 
-#include "base/platform/Clock.h"
-#include "base/config/ConfigStore.h"
 #include "base/buses/Gpio.h"
+#include "base/config/ConfigStore.h"
 #include "base/log/LogWriter.h"
+#include "base/platform/Clock.h"
 #include "base/platform/SysIo.h"
 
 #include <algorithm>

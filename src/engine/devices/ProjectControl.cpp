@@ -1,8 +1,8 @@
 #include "engine/devices/ProjectControl.h"
 
-#include "base/threads/Assert.h"
 #include "base/buses/Gpio.h"
 #include "base/log/LogWriter.h"
+#include "base/threads/Assert.h"
 #include "base/threads/PThread.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 #include "engine/print/BasePrinter.h"
 
-#include "base/platform/Clock.h"
 #include "base/config/ConfigStore.h"
 #include "base/log/LogWriter.h"
+#include "base/platform/Clock.h"
 #include "engine/devices/MotorControl.h"
 #include "engine/devices/PrinterMonitor.h"
 #include "engine/print/EngineThread.h"

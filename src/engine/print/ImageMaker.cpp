@@ -1,8 +1,8 @@
 #include "engine/print/ImageMaker.h"
 
-#include "base/threads/Assert.h"
-#include "base/platform/Clock.h"
 #include "base/log/LogWriter.h"
+#include "base/platform/Clock.h"
+#include "base/threads/Assert.h"
 #include "base/threads/Stopwatch.h"
 #include "engine/print/EngineThread.h"
 #include "engine/print/PrintMachine.h"

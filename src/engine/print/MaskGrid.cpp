@@ -1,10 +1,10 @@
 #include "engine/print/MaskGrid.h"
 
-#include "base/files/DurableFile.h"
-#include "base/log/LogWriter.h"
+#include "base/config/MaskImage.h"
 #include "base/config/PathManager.h"
 #include "base/config/SystemState.h"
-#include "base/config/MaskImage.h"
+#include "base/files/DurableFile.h"
+#include "base/log/LogWriter.h"
 #include "engine/print/Printer.h"
 #include "engine/projection/MaskPixels.h"
 

@@ -1,7 +1,7 @@
 #include "engine/print/Printer.h"
 
-#include "base/config/ConfigStore.h"
 #include "base/buses/Gpio.h"
+#include "base/config/ConfigStore.h"
 #include "base/log/LogWriter.h"
 #include "engine/devices/Board.h"
 #include "engine/devices/Buzzer.h"

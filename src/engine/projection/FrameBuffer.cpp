@@ -1,8 +1,8 @@
 #include "engine/projection/FrameBuffer.h"
 
-#include "base/threads/Assert.h"
 #include "base/log/LogWriter.h"
 #include "base/platform/SysIo.h"
+#include "base/threads/Assert.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -1,9 +1,9 @@
 #include "engine/projection/ProjectView.h"
 
-#include "base/platform/Clock.h"
 #include "base/log/LogWriter.h"
-#include "base/threads/PThread.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Clock.h"
+#include "base/threads/PThread.h"
 #include "engine/projection/FrameBuffer.h"
 #include "engine/projection/GraySteps.h"
 #include "engine/projection/ProjectViewConfig.h"

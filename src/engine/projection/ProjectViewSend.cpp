@@ -2,9 +2,9 @@
 // gray plane, channel selection, sub-pixel packing and the debug copy.
 #include "engine/projection/ProjectView.h"
 
+#include "base/config/SystemState.h"
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
-#include "base/config/SystemState.h"
 #include "engine/projection/FrameBuffer.h"
 #include "engine/projection/FramePixels.h"
 #include "engine/projection/GraySteps.h"

@@ -1,10 +1,10 @@
 #include "engine/projection/TestImages.h"
 
 #include "base/config/ConfigStore.h"
+#include "base/config/SystemState.h"
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
 #include "base/platform/Shell.h"
-#include "base/config/SystemState.h"
 
 #include <QPainter>
 #include <QPolygon>

@@ -1,9 +1,9 @@
 // Model thumbnails from the preview inside ".svgx" files, including heads
 // that a damaged or hostile file on a USB disk may carry.
 #include "base/config/ConfigStore.h"
+#include "base/config/MaskImage.h"
 #include "base/config/PathManager.h"
 #include "base/config/SystemState.h"
-#include "base/config/MaskImage.h"
 #include "base/files/Utils.h"
 #include "base/images/ImageUtils.h"
 #include "support/ImageBytes.h"

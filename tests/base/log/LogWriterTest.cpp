@@ -1,6 +1,6 @@
 #include "base/log/LogWriter.h"
-#include "base/threads/PThread.h"
 #include "base/log/RootPath.h"
+#include "base/threads/PThread.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The mount seam: the real one leaves the host's mounts alone under a scratch
 // root; the test double mounts for real in the test's own namespace and reads
 // back as the board does.
-#include "base/platform/Mounts.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Mounts.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"
 #include "support/TmpfsMounts.h"

@@ -2,11 +2,11 @@
 // years ahead at start and time sync moves it back. A child process runs with
 // a preloaded shim that shifts every wall-clock reading, stepped by the test;
 // the host's clock is never touched.
+#include "base/log/RootPath.h"
 #include "base/platform/Clock.h"
 #include "base/threads/Cond.h"
 #include "base/threads/Mutex.h"
 #include "base/threads/PThread.h"
-#include "base/log/RootPath.h"
 #include "base/threads/Semaphore.h"
 #include "base/threads/Stopwatch.h"
 #include "support/Emulator.h"

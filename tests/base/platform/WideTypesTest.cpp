@@ -2,8 +2,8 @@
 // past January 2038 must hold there as they do on a 64-bit one. (The cross
 // build runs these under emulation.)
 #include "base/config/PathManager.h"
-#include "base/platform/SysIo.h"
 #include "base/files/Utils.h"
+#include "base/platform/SysIo.h"
 #include "support/Emulator.h"
 #include "support/RecordingClock.h"
 #include "support/TestSupport.h"

@@ -1,6 +1,6 @@
 #include "base/log/LogWriter.h"
-#include "base/threads/PThread.h"
 #include "base/log/RootPath.h"
+#include "base/threads/PThread.h"
 #include "board/PrinterBoard.h"
 #include "board/RecordingDevices.h"
 #include "board/ScaledClock.h"

@@ -4,8 +4,8 @@
 #include "engine/print/PanelPrinter.h"
 
 #include "base/config/ConfigStore.h"
-#include "base/log/RootPath.h"
 #include "base/config/SystemState.h"
+#include "base/log/RootPath.h"
 #include "engine/print/MaskGrid.h"
 #include "engine/projection/ProjectView.h"
 #include "support/TestSupport.h"

@@ -4,8 +4,8 @@
 // the frame's file): the image thread blocks there while it holds the panel.
 #include "engine/print/PrinterHarness.h"
 
-#include "base/log/RootPath.h"
 #include "base/config/SystemState.h"
+#include "base/log/RootPath.h"
 #include "engine/print/PrintThread.h"
 #include "support/TestSupport.h"
 

@@ -2,9 +2,9 @@
 // accepts, what it refuses while a print runs, and the light's lamp time.
 #include "engine/print/PrinterHarness.h"
 
-#include "base/platform/Clock.h"
 #include "base/config/ConfigStore.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Clock.h"
 #include "engine/devices/MotorControl.h"
 #include "engine/print/HomingThread.h"
 #include "engine/print/PrintThread.h"

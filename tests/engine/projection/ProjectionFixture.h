@@ -1,10 +1,10 @@
 #pragma once
 
 #include "base/config/ConfigStore.h"
+#include "base/config/SystemState.h"
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
 #include "base/platform/SysIo.h"
-#include "base/config/SystemState.h"
 #include "board/FrameBufferModel.h"
 #include "board/GuiApplication.h"
 #include "board/SimBoard.h"
