@@ -1,3 +1,4 @@
+#include "base/platform/Platform.h"
 #include "base/threads/PThread.h"
 
 #include "base/log/LogWriter.h"
@@ -159,6 +160,6 @@ int PThread::msleep(int ms)
         return -1;
     }
     if (ms > 0)
-        sleepUntil(Clock::instance().deadlineAfterMs(ms));
+        sleepUntil(platform().clock().deadlineAfterMs(ms));
     return 0;
 }

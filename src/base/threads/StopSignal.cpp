@@ -1,3 +1,4 @@
+#include "base/platform/Platform.h"
 #include "base/threads/StopSignal.h"
 
 #include "base/platform/Clock.h"
@@ -23,7 +24,7 @@ bool StopSignal::sleepMs(int ms)
 {
     if (ms <= 0)
         return !raised();
-    return sleepUntil(Clock::instance().deadlineAfterMs(ms));
+    return sleepUntil(platform().clock().deadlineAfterMs(ms));
 }
 
 bool StopSignal::sleepUntil(const timespec& deadline)
