@@ -1,7 +1,7 @@
 #include "base/buses/Gpio.h"
-#include "base/platform/Platform.h"
 
 #include "base/buses/SysfsAttribute.h"
+#include "base/platform/Platform.h"
 #include "base/platform/SysIo.h"
 
 #include <fcntl.h>

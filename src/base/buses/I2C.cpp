@@ -1,6 +1,6 @@
 #include "base/buses/I2C.h"
-#include "base/platform/Platform.h"
 
+#include "base/platform/Platform.h"
 #include "base/threads/Assert.h"
 #include "base/threads/Mutex.h"
 

@@ -1,6 +1,6 @@
 #include "base/buses/Spi.h"
-#include "base/platform/Platform.h"
 
+#include "base/platform/Platform.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>

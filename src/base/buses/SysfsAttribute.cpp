@@ -1,6 +1,6 @@
 #include "base/buses/SysfsAttribute.h"
-#include "base/platform/Platform.h"
 
+#include "base/platform/Platform.h"
 #include "base/platform/SysIo.h"
 
 #include <fcntl.h>

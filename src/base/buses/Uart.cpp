@@ -1,9 +1,9 @@
 #include "base/buses/Uart.h"
-#include "base/platform/Platform.h"
 
 #include "base/buses/UartSettings.h"
 #include "base/log/LogWriter.h"
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/platform/SysIo.h"
 
 #include <fcntl.h>

@@ -1,8 +1,8 @@
 #include "base/config/PathManager.h"
-#include "base/platform/Platform.h"
 
 #include "base/files/Utils.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Platform.h"
 #include "base/threads/Assert.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 // Utils: disk space, time arithmetic and the shell.
 #include "base/files/Utils.h"
-#include "base/platform/Platform.h"
 
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Platform.h"
 
 #include <sys/statfs.h>
 

@@ -1,8 +1,8 @@
 // Utils: colours, the font, pixmaps and QR codes.
 #include "base/images/ImageUtils.h"
-#include "base/platform/Platform.h"
 
 #include "base/files/Utils.h"
+#include "base/platform/Platform.h"
 
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"

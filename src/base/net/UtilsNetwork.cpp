@@ -2,7 +2,6 @@
 #include "base/net/NetUtils.h"
 #include "base/platform/Platform.h"
 
-
 #include <QDebug>
 #include <QNetworkInterface>
 

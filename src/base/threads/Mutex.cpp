@@ -1,7 +1,7 @@
-#include "base/platform/Platform.h"
 #include "base/threads/Mutex.h"
 
 #include "base/log/LogWriter.h"
+#include "base/platform/Platform.h"
 #include "base/threads/Assert.h"
 #include "base/threads/TimedWait.h"
 

@@ -1,8 +1,8 @@
-#include "base/platform/Platform.h"
 #include "base/threads/PThread.h"
 
 #include "base/log/LogWriter.h"
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/threads/PTimer.h"
 
 #include <semaphore.h>

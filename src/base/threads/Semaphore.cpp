@@ -1,6 +1,6 @@
-#include "base/platform/Platform.h"
 #include "base/threads/Semaphore.h"
 
+#include "base/platform/Platform.h"
 #include "base/threads/TimedWait.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
-#include "base/platform/Platform.h"
 #include "base/threads/StopSignal.h"
 
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 
 #include <cerrno>
 

@@ -1,6 +1,6 @@
-#include "base/platform/Platform.h"
 #include "base/threads/Stopwatch.h"
 
+#include "base/platform/Platform.h"
 
 Stopwatch::Stopwatch() : m_start(read()), m_latest(m_start) {}
 
