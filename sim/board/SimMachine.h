@@ -8,8 +8,8 @@ namespace sim {
 
 // The simulated machine for a whole process: a machine clock running `speed`
 // times faster than real time and the printer's board, installed as the
-// platform from boot() until the process exits. The engine's printer lives until exit
-// too, so neither may go away before it does.
+// platform from boot() until the process exits. The engine's printer lives
+// until exit too, so neither may go away before it does.
 class SimMachine
 {
 public:
