@@ -1,6 +1,7 @@
 #include "board/DisplayControllerModel.h"
 
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -207,7 +208,7 @@ void DisplayControllerModel::onPower(int level)
 DisplayControllerModel::LightEvent DisplayControllerModel::recordLocked(bool on)
 {
     LightEvent event;
-    event.timeNs = timespecToNs(Clock::instance().now());
+    event.timeNs = timespecToNs(platform().clock().now());
     event.on = on;
     event.current = block10(m_registers.current);
     event.illumLimit = m_registers.indirect[kIllumLimitRegister];

@@ -1,6 +1,6 @@
 #include "board/InputEventModel.h"
 
-#include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 
 #include <poll.h>
 
@@ -83,7 +83,7 @@ void InputEventModel::unplug()
 
 void InputEventModel::queueEvent(uint16_t type, uint16_t code, int32_t value)
 {
-    const timespec now = Clock::instance().now();
+    const timespec now = platform().clock().now();
     input_event event{};
     // The kernel's field names: a 32-bit machine with a 64-bit time_t has no timeval here.
     event.input_event_sec = now.tv_sec;

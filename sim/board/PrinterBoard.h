@@ -16,7 +16,7 @@ namespace sim {
 // watchers use: the GPIO lines, the Z stepper driver on "/dev/spidev0.0", the
 // display controller at 0x1B on "/dev/i2c-0", the projector's frame buffer
 // "/dev/fb2", and an input-event device for the door keys. The door starts closed, the home key released, the aux
-// input low. Install it with ScopedSysIo(&printerBoard.board()).
+// input low. Install it with ScopedPlatform(&printerBoard.board()).
 //
 // Models that read machine time (the stepper's motion, the light timeline)
 // use the installed Clock: install a scaled clock before the board is made

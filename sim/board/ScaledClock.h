@@ -8,7 +8,7 @@ namespace sim {
 // or the simulator lives through minutes of machine time in seconds. Machine
 // time starts at the kernel's monotonic time when the clock is made and runs
 // on from there; a wait of ms machine milliseconds takes ms / factor real ones.
-// Install it with Clock::install (or a ScopedClock) before the engine starts
+// Install it through the platform (Platform.h) before the engine starts
 // waiting, and keep it installed until every thread that reads it has ended.
 class ScaledClock : public Clock
 {
@@ -23,16 +23,6 @@ public:
 private:
     const double m_factor;
     const int64_t m_originNs; // kernel monotonic time at which machine time equals it
-};
-
-// Installs a clock for the life of a scope, then puts the system clock back.
-class ScopedClock
-{
-public:
-    explicit ScopedClock(Clock* clock) { Clock::install(clock); }
-    ~ScopedClock() { Clock::install(nullptr); }
-    ScopedClock(const ScopedClock&) = delete;
-    ScopedClock& operator=(const ScopedClock&) = delete;
 };
 
 } // namespace sim

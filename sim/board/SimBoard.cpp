@@ -124,7 +124,7 @@ int SimBoard::open(const char* path, int flags, mode_t mode)
 {
     const std::shared_ptr<DeviceModel> model = modelFor(path);
     if (!model)
-        return SysIo::libc().open(path, flags, mode);
+        return SysIo::open(path, flags, mode);
     if (const int error = m_faults.take(path, IoOp::Open))
         return static_cast<int>(finish(path, IoOp::Open, -error));
     std::shared_ptr<OpenFile> file;
@@ -157,7 +157,7 @@ int SimBoard::close(int fd)
         }
     }
     if (!file)
-        return SysIo::libc().close(fd);
+        return SysIo::close(fd);
     // The descriptor goes whatever the outcome, as with the kernel.
     ::close(fd);
     const int error = m_faults.take(file->path(), IoOp::Close);
@@ -168,7 +168,7 @@ ssize_t SimBoard::read(int fd, void* buffer, size_t count)
 {
     const std::shared_ptr<OpenFile> file = fileFor(fd);
     if (!file)
-        return SysIo::libc().read(fd, buffer, count);
+        return SysIo::read(fd, buffer, count);
     if ((file->flags() & O_ACCMODE) == O_WRONLY)
         return finish(file->path(), IoOp::Read, -EBADF);
     if (const int error = m_faults.take(file->path(), IoOp::Read))
@@ -181,7 +181,7 @@ ssize_t SimBoard::write(int fd, const void* buffer, size_t count)
 {
     const std::shared_ptr<OpenFile> file = fileFor(fd);
     if (!file)
-        return SysIo::libc().write(fd, buffer, count);
+        return SysIo::write(fd, buffer, count);
     if ((file->flags() & O_ACCMODE) == O_RDONLY)
         return finish(file->path(), IoOp::Write, -EBADF, buffer, count);
     if (const int error = m_faults.take(file->path(), IoOp::Write))
@@ -193,7 +193,7 @@ int SimBoard::ioctl(int fd, unsigned long request, void* arg)
 {
     const std::shared_ptr<OpenFile> file = fileFor(fd);
     if (!file)
-        return SysIo::libc().ioctl(fd, request, arg);
+        return SysIo::ioctl(fd, request, arg);
     if (const int error = m_faults.take(file->path(), IoOp::Ioctl, request))
         return static_cast<int>(finish(file->path(), IoOp::Ioctl, -error, nullptr, 0, request));
     return static_cast<int>(finish(file->path(), IoOp::Ioctl, file->ioctl(request, arg), nullptr, 0, request));
@@ -214,7 +214,7 @@ int SimBoard::poll(pollfd* fds, nfds_t count, int timeoutMs)
         }
     }
     if (!anyModel)
-        return SysIo::libc().poll(fds, count, timeoutMs);
+        return SysIo::poll(fds, count, timeoutMs);
     for (nfds_t i = 0; i < count; ++i)
         if (files[i])
             if (const int error = m_faults.take(files[i]->path(), IoOp::Poll)) {
@@ -284,7 +284,7 @@ void* SimBoard::mmap(void* address, size_t length, int protection, int flags, in
 {
     const std::shared_ptr<OpenFile> file = fileFor(fd);
     if (!file)
-        return SysIo::libc().mmap(address, length, protection, flags, fd, offset);
+        return SysIo::mmap(address, length, protection, flags, fd, offset);
     void* mapped = nullptr;
     int rc = m_faults.take(file->path(), IoOp::Mmap);
     rc = rc ? -rc : file->mmap(length, protection, flags, offset, &mapped);
@@ -310,7 +310,7 @@ int SimBoard::munmap(void* address, size_t length)
         }
     }
     if (!file)
-        return SysIo::libc().munmap(address, length);
+        return SysIo::munmap(address, length);
     const int rc = file->munmap(address, length);
     m_traffic.record(file->path(), "munmap", nullptr, 0, rc);
     if (rc < 0) {
@@ -324,7 +324,7 @@ off_t SimBoard::lseek(int fd, off_t offset, int whence)
 {
     const std::shared_ptr<OpenFile> file = fileFor(fd);
     if (!file)
-        return SysIo::libc().lseek(fd, offset, whence);
+        return SysIo::lseek(fd, offset, whence);
     if (const int error = m_faults.take(file->path(), IoOp::Lseek))
         return finish(file->path(), IoOp::Lseek, -error);
     return finish(file->path(), IoOp::Lseek, file->lseek(offset, whence));
@@ -334,7 +334,7 @@ int SimBoard::access(const char* path, int mode)
 {
     const std::shared_ptr<DeviceModel> model = modelFor(path);
     if (!model)
-        return SysIo::libc().access(path, mode);
+        return SysIo::access(path, mode);
     if (const int error = m_faults.take(path, IoOp::Access))
         return static_cast<int>(finish(path, IoOp::Access, -error));
     return static_cast<int>(finish(path, IoOp::Access, model->access(path, mode)));

@@ -14,8 +14,8 @@
 namespace sim {
 
 // The simulated board behind the SysIo seam: chosen device paths go to device
-// models, every other path and descriptor to libc unchanged. Install it with
-// SysIo::install(&board) or a ScopedSysIo.
+// models, every other path and descriptor to libc unchanged. Install it as the
+// platform's io seam (Platform.h), for example with ScopedPlatform(&board).
 //
 // A model's file is handed out as a real kernel descriptor (an eventfd that
 // only reserves the number), so descriptor numbers never clash with real

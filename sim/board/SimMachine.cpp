@@ -1,7 +1,5 @@
 #include "board/SimMachine.h"
 
-#include "base/platform/SysIo.h"
-
 namespace sim {
 
 SimMachine& SimMachine::boot(const Options& options)
@@ -12,10 +10,8 @@ SimMachine& SimMachine::boot(const Options& options)
     return *machine;
 }
 
-SimMachine::SimMachine(const Options& options)
-    : m_clock(options.speed), m_clockInstalled(&m_clock), m_board(options.axis, options.frame)
+SimMachine::SimMachine(const Options& options) : m_clock(options.speed), m_board(options.axis, options.frame)
 {
-    SysIo::install(&m_board.board());
 }
 
 } // namespace sim

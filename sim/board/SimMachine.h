@@ -1,14 +1,15 @@
 #pragma once
 
+#include "base/platform/Platform.h"
 #include "board/PrinterBoard.h"
 #include "board/ScaledClock.h"
 
 namespace sim {
 
 // The simulated machine for a whole process: a machine clock running `speed`
-// times faster than real time and the printer's board, both installed from
-// boot() until the process exits. The engine's printer lives until exit
-// too, so neither may go away before it does.
+// times faster than real time and the printer's board, installed as the
+// platform from boot() until the process exits. The engine's printer lives
+// until exit too, so neither may go away before it does.
 class SimMachine
 {
 public:
@@ -28,15 +29,11 @@ public:
 private:
     explicit SimMachine(const Options& options);
 
-    // The board's models read the clock from the start: it is installed first.
-    struct Installed
-    {
-        explicit Installed(Clock* clock) { Clock::install(clock); }
-    };
-
     ScaledClock m_clock;
-    Installed m_clockInstalled;
+    // The board's models read the clock as they are made: it goes in first.
+    ScopedPlatform m_clockInstalled{&m_clock};
     PrinterBoard m_board;
+    ScopedPlatform m_boardInstalled{&m_board.board()};
 };
 
 } // namespace sim

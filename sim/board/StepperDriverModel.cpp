@@ -1,6 +1,7 @@
 #include "board/StepperDriverModel.h"
 
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 
 #include <algorithm>
 #include <chrono>
@@ -20,7 +21,7 @@ constexpr uint32_t kLatchOnSwitch = 1u << 5;
 
 int64_t machineNowNs()
 {
-    return timespecToNs(Clock::instance().now());
+    return timespecToNs(platform().clock().now());
 }
 
 } // namespace

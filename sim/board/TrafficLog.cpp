@@ -1,6 +1,7 @@
 #include "board/TrafficLog.h"
 
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 
 namespace sim {
 
@@ -19,7 +20,7 @@ void TrafficLog::record(const std::string& device, const std::string& operation,
                         size_t count, long result, unsigned long request)
 {
     TrafficEntry entry;
-    entry.timeNs = timespecToNs(Clock::instance().now());
+    entry.timeNs = timespecToNs(platform().clock().now());
     entry.device = device;
     entry.operation = operation;
     if (bytes && count > 0)

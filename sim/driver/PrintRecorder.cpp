@@ -1,6 +1,7 @@
 #include "driver/PrintRecorder.h"
 
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "engine/print/PrintThread.h"
 
 #include <cstdio>
@@ -94,10 +95,10 @@ void PrintRecorder::onLight(bool on, int64_t timeNs)
         char name[32];
         snprintf(name, sizeof name, "frame-%04d.png", layer.layer + 1);
         sim::FrameBufferModel& frameBuffer = m_machine.board().frameBuffer();
-        const int64_t start = timespecToNs(Clock::instance().now());
+        const int64_t start = timespecToNs(platform().clock().now());
         if (m_writer->add(m_outDir + "/" + name, [&] { return m_snapshot.take(frameBuffer); }))
             layer.frame = name;
-        layer.captureNs = timespecToNs(Clock::instance().now()) - start;
+        layer.captureNs = timespecToNs(platform().clock().now()) - start;
     }
 }
 

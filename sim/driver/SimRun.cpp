@@ -3,6 +3,7 @@
 #include "base/config/PathManager.h"
 #include "base/log/RootPath.h"
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/threads/PTimer.h"
 #include "driver/Progress.h"
 #include "driver/SimOutput.h"
@@ -29,7 +30,7 @@ void countSignal(int)
 
 int64_t machineNs()
 {
-    return timespecToNs(Clock::instance().now());
+    return timespecToNs(platform().clock().now());
 }
 
 // Copies the slice file into the machine's model folder, as the pages do

@@ -2,7 +2,7 @@
 #include "nvsdk/Utils.h"
 
 #include "base/log/RootPath.h"
-#include "base/platform/Shell.h"
+#include "base/platform/Platform.h"
 
 #include <dirent.h>
 #include <signal.h>
@@ -102,7 +102,7 @@ int Utils::system(const std::string& command)
     if (command.empty())
         return 0;
     std::string output; // read and dropped
-    const int status = Shell::instance().capture(command, &output);
+    const int status = platform().shell().capture(command, &output);
     if (status == -1) {
         fprintf(stderr, "src/Utils[%d]: system: popen error, %s\n", __LINE__, strerror(errno));
         return -1;

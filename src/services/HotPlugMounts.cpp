@@ -6,6 +6,7 @@
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
 #include "base/platform/Mounts.h"
+#include "base/platform/Platform.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -51,7 +52,7 @@ std::string fsPath(const QString& boardPath)
 bool readMountTable(std::vector<QStringList>& entries)
 {
     std::string text;
-    if (!Mounts::instance().readTable(&text))
+    if (!platform().mounts().readTable(&text))
         return false;
     static const QRegularExpression blanks("\\s+");
     for (const QString& line : QString::fromStdString(text).split('\n')) {
@@ -115,7 +116,7 @@ bool HotPlug::mount(const QString& partition, QString& mountDir)
     }
     logger()->write(LogDebug, "Source: %s, Dest: %s, data: %s", source.c_str(), target.toUtf8().constData(),
                                  options.c_str());
-    if (Mounts::instance().mount(source, target.toStdString(), "vfat", 0, options) != 0) {
+    if (platform().mounts().mount(source, target.toStdString(), "vfat", 0, options) != 0) {
         logger()->write(LogError, "mount /dev/%s fail, errmsg (%s)", partition.toUtf8().constData(),
                                      strerror(errno));
         // Leave no empty folder behind that looks like a disk.

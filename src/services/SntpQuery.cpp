@@ -3,6 +3,7 @@
 #include "base/buses/ByteOrder.h"
 #include "base/net/UdpSocket.h"
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -159,7 +160,7 @@ int sntpQuery(const char* host, uint16_t port, int replyLimitMs, timeval* time)
         return -1;
     }
 
-    const timeval sent = Clock::instance().wallTime();
+    const timeval sent = platform().clock().wallTime();
     const int64_t start = microsOf(kernelMonotonicNow());
     putUint32(static_cast<uint32_t>(sent.tv_sec), request + 24, false);
     putUint32(static_cast<uint32_t>(sent.tv_usec), request + 28, false);
@@ -182,7 +183,7 @@ int sntpQuery(const char* host, uint16_t port, int replyLimitMs, timeval* time)
         return -1;
     }
     socket.close();
-    const timeval received = Clock::instance().wallTime();
+    const timeval received = platform().clock().wallTime();
     const int64_t roundTrip = microsOf(kernelMonotonicNow()) - start;
 
     const char* why = sntp::rejectReply(request, reply, static_cast<size_t>(length));

@@ -4,7 +4,7 @@
 #include "base/config/SystemState.h"
 #include "base/files/Utils.h"
 #include "base/log/LogWriter.h"
-#include "base/platform/Shell.h"
+#include "base/platform/Platform.h"
 
 #include <QMetaType>
 #include <QTranslator>
@@ -105,16 +105,16 @@ QString SystemManager::factoryFlagFile() const
 
 void SystemManager::dropCaches()
 {
-    Shell::instance().run(kDropCaches);
+    platform().shell().run(kDropCaches);
     printf("run: %s\n", kDropCaches);
 }
 
 int SystemManager::startDebugServices()
 {
     printf("call [%s]\n", kSshDaemon);
-    Shell::instance().run(kSshDaemon);
+    platform().shell().run(kSshDaemon);
     printf("call [%s]\n", kTelnetRestart);
-    Shell::instance().run(kTelnetRestart);
+    platform().shell().run(kTelnetRestart);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 // companion processes.
 #include "services/SystemManager.h"
 
+#include "base/platform/Platform.h"
 #include "services/ProcessPipes.h"
 #include "services/SntpQuery.h"
 #include "services/WifiPasswords.h"
@@ -11,8 +12,6 @@
 #include "base/files/Utils.h"
 #include "base/log/LogWriter.h"
 #include "base/net/NetUtils.h"
-#include "base/platform/Clock.h"
-#include "base/platform/Shell.h"
 #include "base/platform/SysIo.h"
 
 #include <QDir>
@@ -200,7 +199,7 @@ int SystemManager::syncNtpTime()
             printf("sync clock with %d[%s] failed\n", static_cast<int>(i), servers[i].c_str());
             continue;
         }
-        const int rc = Clock::instance().setWallTime(now);
+        const int rc = platform().clock().setWallTime(now);
         if (rc != 0) {
             // Reported, so that nobody writes a wrong time to the hardware clock.
             logger()->write(LogError, "%s, %d: %s", "syncNtpTime", __LINE__, strerror(-rc));
@@ -218,7 +217,7 @@ int SystemManager::syncNtpTime()
 
 int SystemManager::writeRtc()
 {
-    SysIo& io = SysIo::instance();
+    SysIo& io = platform().io();
     const int fd = io.open(kRtcDevice, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
@@ -226,7 +225,7 @@ int SystemManager::writeRtc()
         return error;
     }
     io.close(fd);
-    return Shell::instance().run(kWriteRtc);
+    return platform().shell().run(kWriteRtc);
 }
 
 int SystemManager::writeProcessManager(const QString& cmd)

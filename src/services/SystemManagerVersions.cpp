@@ -4,7 +4,7 @@
 #include "base/config/PathManager.h"
 #include "base/files/Utils.h"
 #include "base/log/LogWriter.h"
-#include "base/platform/Shell.h"
+#include "base/platform/Platform.h"
 #include "engine/print/Printer.h"
 
 #include <QRegularExpression>
@@ -25,7 +25,7 @@ const char* const kMachineName = "TalvikS";
 int probeLine(const char* command, std::string& line)
 {
     std::string output;
-    if (Shell::instance().capture(command, &output) < 0)
+    if (platform().shell().capture(command, &output) < 0)
         return -1;
     const size_t end = output.find('\n');
     line = output.substr(0, end == std::string::npos ? end : end + 1).substr(0, 99);

@@ -1,5 +1,6 @@
 #include "services/WifiScanner.h"
 
+#include "base/platform/Platform.h"
 #include "services/WifiScanParser.h"
 
 #include "base/platform/Shell.h"
@@ -29,7 +30,7 @@ int WifiScanner::scanWifi(std::list<wifi_ap_t>& list)
     run.startLimitMs = kStartLimitMs;
     run.finishLimitMs = kFinishLimitMs;
     // The runner keeps at most RunResult::kOutputCap bytes of the output.
-    const RunResult result = Shell::instance().runTimed(run);
+    const RunResult result = platform().shell().runTimed(run);
     if (!result.started) {
         printf("popen error: %s\n", result.why.c_str());
         return kToolNotStarted;

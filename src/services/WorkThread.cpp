@@ -4,6 +4,7 @@
 #include "services/WorkThread.h"
 
 #include "base/log/LogWriter.h"
+#include "base/platform/Platform.h"
 #include "base/platform/Shell.h"
 
 #include <QDebug>
@@ -115,7 +116,7 @@ RunResult WorkThread::runLimited(const std::vector<std::string>& argv)
     run.finishLimitMs = m_finishLimitMs;
     const std::shared_ptr<RunCanceller> stopper = canceller();
     run.canceller = stopper.get();
-    return Shell::instance().runTimed(run);
+    return platform().shell().runTimed(run);
 }
 
 QString WorkThread::masked(const QString& text) const

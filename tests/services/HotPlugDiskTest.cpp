@@ -3,7 +3,7 @@
 #include "HotPlugPeers.h"
 
 #include "base/log/RootPath.h"
-#include "base/platform/Mounts.h"
+#include "base/platform/Platform.h"
 #include "board/SimMachine.h"
 #include "engine/print/Printer.h"
 #include "services/HotPlug.h"
@@ -34,7 +34,7 @@ namespace {
 std::string mountTable()
 {
     std::string table;
-    EXPECT_TRUE(Mounts::instance().readTable(&table));
+    EXPECT_TRUE(platform().mounts().readTable(&table));
     return table;
 }
 

@@ -6,6 +6,7 @@
 #include "base/config/SystemState.h"
 #include "base/files/Utils.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Platform.h"
 #include "base/platform/SysIo.h"
 #include "services/ProcessPipes.h"
 #include "services/WifiPasswords.h"
@@ -92,9 +93,9 @@ public:
     int open(const char* path, int flags, mode_t mode) override
     {
         if (strcmp(path, "/dev/rtc0") != 0)
-            return SysIo::libc().open(path, flags, mode);
+            return SysIo::open(path, flags, mode);
         if (m_present)
-            return SysIo::libc().open("/dev/null", flags, mode);
+            return SysIo::open("/dev/null", flags, mode);
         errno = ENOENT;
         return -1;
     }
@@ -346,12 +347,12 @@ TEST_F(SystemManagerTest, HardwareClockIsWrittenOnlyWhenThereIsOne)
     m_shell.clear();
     {
         Rtc io(false);
-        ScopedSysIo use(&io);
+        ScopedPlatform use(&io);
         EXPECT_EQ(manager->writeRtc(), ENOENT);
         EXPECT_TRUE(m_shell.commands().empty());
     }
     Rtc io(true);
-    ScopedSysIo use(&io);
+    ScopedPlatform use(&io);
     m_shell.script("hwclock", RecordingShell::exitStatus(3));
     EXPECT_EQ(manager->writeRtc(), RecordingShell::exitStatus(3));
     EXPECT_EQ(m_shell.commands(), std::vector<std::string>{"hwclock  -w -u;"});

@@ -1,3 +1,4 @@
+#include "base/platform/Platform.h"
 #include "base/threads/PThread.h"
 #include "board/DisplayControllerModel.h"
 #include "board/GpioModel.h"
@@ -43,10 +44,10 @@ protected:
     }
 
     sim::ScaledClock clock{1000};
-    sim::ScopedClock installedClock{&clock};
+    ScopedPlatform installedClock{&clock};
     sim::SimBoard board;
-    ScopedSysIo installed{&board};
-    SysIo& io = SysIo::instance();
+    ScopedPlatform installed{&board};
+    SysIo& io = platform().io();
     std::shared_ptr<sim::GpioModel> gpio = std::make_shared<sim::GpioModel>();
     std::shared_ptr<sim::I2cBusModel> bus = std::make_shared<sim::I2cBusModel>();
     std::shared_ptr<Model> display = Model::create(gpio);
@@ -78,7 +79,7 @@ TEST_F(DisplayControllerModelTest, TimelineRecordsExposuresAndCallsTheHook)
     EXPECT_EQ(0, send({0x54, 0, 0, 0, 0, 0xFF, 0x01}));
     std::vector<Model::LightEvent> seen;
     display->setLightHook([&](const Model::LightEvent& event) { seen.push_back(event); });
-    const int64_t before = timespecToNs(Clock::instance().now());
+    const int64_t before = timespecToNs(platform().clock().now());
     EXPECT_EQ(0, send({0x52, 4}));
     ASSERT_EQ(1u, seen.size());
     EXPECT_TRUE(seen[0].on);
@@ -86,7 +87,7 @@ TEST_F(DisplayControllerModelTest, TimelineRecordsExposuresAndCallsTheHook)
     EXPECT_EQ(0, send({0x52, 4})); // already on: no new event
     PThread::msleep(2000);
     EXPECT_EQ(0, send({0x52, 0}));
-    const int64_t offBy = timespecToNs(Clock::instance().now());
+    const int64_t offBy = timespecToNs(platform().clock().now());
     EXPECT_EQ(0, send({0x52, 4}));
     gpio->drive(30, 0); // power loss switches the light off
     EXPECT_FALSE(display->isLightOn());

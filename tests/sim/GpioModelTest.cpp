@@ -1,3 +1,4 @@
+#include "base/platform/Platform.h"
 #include "board/GpioModel.h"
 #include "board/SimBoard.h"
 #include "support/TestSupport.h"
@@ -60,9 +61,9 @@ protected:
     }
 
     sim::SimBoard board;
-    ScopedSysIo installed{&board};
+    ScopedPlatform installed{&board};
     std::shared_ptr<sim::GpioModel> gpio = std::make_shared<sim::GpioModel>();
-    SysIo& io = SysIo::instance();
+    SysIo& io = platform().io();
 };
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "base/platform/Platform.h"
 #include "base/threads/PThread.h"
 #include "board/ScaledClock.h"
 
@@ -27,7 +28,7 @@ Reading read(const Clock& clock)
 TEST(ScaledClockTest, MachineTimeRunsFasterAndWaitsShrink)
 {
     sim::ScaledClock clock(1000);
-    sim::ScopedClock installed(&clock);
+    ScopedPlatform installed(&clock);
     const Reading start = read(clock);
     PThread::msleep(60000);
     const Reading end = read(clock);

@@ -1,3 +1,4 @@
+#include "base/platform/Platform.h"
 #include "board/SimBoard.h"
 #include "support/TestSupport.h"
 
@@ -74,9 +75,9 @@ protected:
     Board() { board.attach("/dev/scratch0", device); }
 
     sim::SimBoard board;
-    ScopedSysIo installed{&board};
+    ScopedPlatform installed{&board};
     std::shared_ptr<ScratchDevice> device = std::make_shared<ScratchDevice>();
-    SysIo& io = SysIo::instance();
+    SysIo& io = platform().io();
 };
 
 } // namespace
@@ -226,7 +227,7 @@ TEST_F(Board, MappingsBelongToTheModel)
 
 TEST(HostHardware, IsOffLimitsUnderAScratchRoot)
 {
-    SysIo& libc = SysIo::libc();
+    SysIo libc; // the real seam: the base class
     for (const char* node : {"/dev/spidev0.0", "/dev/i2c-0", "/dev/fb0", "/dev/fb2"}) {
         EXPECT_EQ(-1, libc.open(node, O_RDWR)) << node;
         EXPECT_EQ(EPERM, errno) << node;

@@ -1,6 +1,7 @@
 // The FPGA's packet sink must catch the faults it is there to catch: a test
 // that only ever feeds it good packets would not notice it taking bad ones.
 #include "base/buses/Spi.h"
+#include "base/platform/Platform.h"
 #include "board/SimBoard.h"
 #include "board/SpiPacketSink.h"
 
@@ -42,7 +43,7 @@ protected:
     void send(const Bytes& packet) { ASSERT_GT(spi.write(packet.data(), static_cast<uint32_t>(packet.size())), 0); }
 
     sim::SimBoard board;
-    ScopedSysIo installed{&board};
+    ScopedPlatform installed{&board};
     std::shared_ptr<sim::SpiPacketSink> sink = std::make_shared<sim::SpiPacketSink>();
     HardwareInterface::Spi spi;
 };

@@ -1,3 +1,4 @@
+#include "base/platform/Platform.h"
 #include "base/threads/PThread.h"
 #include "board/GpioModel.h"
 #include "board/ScaledClock.h"
@@ -68,10 +69,10 @@ protected:
 
 
     sim::ScaledClock clock{100};
-    sim::ScopedClock installedClock{&clock};
+    ScopedPlatform installedClock{&clock};
     sim::SimBoard board;
-    ScopedSysIo installed{&board};
-    SysIo& io = SysIo::instance();
+    ScopedPlatform installed{&board};
+    SysIo& io = platform().io();
     std::shared_ptr<sim::GpioModel> gpio = std::make_shared<sim::GpioModel>();
     std::shared_ptr<Model> motor = std::make_shared<Model>(gpio);
     int fd = -1;

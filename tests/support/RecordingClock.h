@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 
 #include <mutex>
 #include <vector>
@@ -12,9 +12,6 @@ namespace testsupport {
 class RecordingClock : public Clock
 {
 public:
-    RecordingClock() { Clock::install(this); }
-    ~RecordingClock() override { Clock::install(nullptr); }
-
     int setWallTime(const timeval& tv) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -31,6 +28,7 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::vector<timeval> m_settings;
+    ScopedPlatform m_installed{this}; // last: gone first
 };
 
 } // namespace testsupport

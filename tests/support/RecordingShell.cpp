@@ -24,16 +24,6 @@ std::string lineOf(const std::vector<std::string>& words)
 
 } // namespace
 
-RecordingShell::RecordingShell()
-{
-    Shell::install(this);
-}
-
-RecordingShell::~RecordingShell()
-{
-    Shell::install(nullptr);
-}
-
 void RecordingShell::script(const std::string& prefix, int status, const std::string& output)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

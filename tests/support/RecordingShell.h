@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/platform/Shell.h"
+#include "base/platform/Platform.h"
 
 #include <mutex>
 #include <string>
@@ -15,9 +15,6 @@ namespace testsupport {
 class RecordingShell : public Shell
 {
 public:
-    RecordingShell();
-    ~RecordingShell() override;
-
     // Commands starting with `prefix` answer `status` (a raw wait status; use
     // exitStatus) and print `output`. Later scripts win. Unscripted commands
     // answer exit status 0 and no output.
@@ -61,6 +58,7 @@ private:
     std::vector<std::string> m_commands;
     std::vector<Answer> m_answers;
     std::vector<TimedRun> m_timedRuns;
+    ScopedPlatform m_installed{this}; // last: gone first
 };
 
 } // namespace testsupport

@@ -10,16 +10,6 @@
 
 namespace testsupport {
 
-TmpfsMounts::TmpfsMounts()
-{
-    Mounts::install(this);
-}
-
-TmpfsMounts::~TmpfsMounts()
-{
-    Mounts::install(nullptr);
-}
-
 void TmpfsMounts::failMounts(const std::string& source, int error)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

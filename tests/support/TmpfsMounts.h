@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/platform/Mounts.h"
+#include "base/platform/Platform.h"
 
 #include <mutex>
 #include <string>
@@ -26,9 +26,6 @@ public:
         std::string data;   // as asked; passed on only when tmpfs itself is asked for
     };
 
-    TmpfsMounts();
-    ~TmpfsMounts() override;
-
     // Mounts of `source` fail with `error` from now on (0: succeed again).
     void failMounts(const std::string& source, int error);
     // Every mount asked for, in order, failed ones included.
@@ -44,6 +41,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<Call> m_calls;
     std::vector<std::pair<std::string, int>> m_failures;
+    ScopedPlatform m_installed{this}; // last: gone first
 };
 
 } // namespace testsupport

@@ -3,6 +3,7 @@
 #include "base/config/ConfigStore.h"
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Platform.h"
 #include "board/GuiApplication.h"
 #include "writers/CorrectionWriter.h"
 #include "writers/LayerImages.h"
@@ -49,7 +50,7 @@ Machine::Machine(int width, int height, bool correctAndMask)
     model = std::make_shared<sim::FrameBufferModel>(
         sim::FrameBufferModel::Geometry{uint32_t(width), uint32_t(height), 24, 0, 0});
     board.attach(sim::FrameBufferModel::kPath, model);
-    io = std::make_unique<ScopedSysIo>(&board);
+    io = std::make_unique<ScopedPlatform>(&board);
     fb = std::make_unique<FrameBuffer>(sim::FrameBufferModel::kPath);
     view = std::make_unique<ProjectView>();
     view->setFrameBuffer(fb.get());

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/platform/SysIo.h"
+#include "base/platform/Platform.h"
 #include "board/FrameBufferModel.h"
 #include "board/SimBoard.h"
 #include "engine/projection/FrameBuffer.h"
@@ -25,7 +25,7 @@ struct Machine
 
     sim::SimBoard board;
     std::shared_ptr<sim::FrameBufferModel> model;
-    std::unique_ptr<ScopedSysIo> io;
+    std::unique_ptr<ScopedPlatform> io;
     std::unique_ptr<FrameBuffer> fb;
     std::unique_ptr<ProjectView> view;
 };

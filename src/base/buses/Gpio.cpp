@@ -1,7 +1,7 @@
 #include "base/buses/Gpio.h"
 
 #include "base/buses/SysfsAttribute.h"
-#include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/platform/SysIo.h"
 
 #include <fcntl.h>
@@ -98,7 +98,7 @@ int gpio_fd_open(unsigned int gpio)
         return 0;
     char path[128];
     snprintf(path, sizeof path, "%s/gpio%d/value", kGpioDir, static_cast<int>(gpio));
-    const int fd = SysIo::instance().open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = platform().io().open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         perror("gpio/fd_open");
@@ -112,7 +112,7 @@ int gpio_wait_edge(int fd, int timeoutMs, int wakeFd)
     if (fd <= 0)
         return -EBADF;
     pollfd fds[2] = {{fd, POLLPRI, 0}, {wakeFd, POLLIN, 0}};
-    const timespec deadline = Clock::instance().deadlineAfterMs(timeoutMs < 0 ? 0 : timeoutMs);
+    const timespec deadline = platform().clock().deadlineAfterMs(timeoutMs < 0 ? 0 : timeoutMs);
     const int rc = pollUntil(fds, wakeFd >= 0 ? 2 : 1, timeoutMs < 0 ? nullptr : &deadline);
     if (rc < 0)
         return -errno;

@@ -1,6 +1,6 @@
 #include "base/buses/I2C.h"
 
-#include "base/platform/SysIo.h"
+#include "base/platform/Platform.h"
 #include "base/threads/Assert.h"
 #include "base/threads/Mutex.h"
 
@@ -41,7 +41,7 @@ public:
             }
             break;
         }
-        const int fd = SysIo::instance().open(path.c_str(), O_RDWR | O_CLOEXEC);
+        const int fd = platform().io().open(path.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 1) {
             const int error = errno;
             printf("Unable to Open Device(%s)\n", path.c_str());
@@ -68,7 +68,7 @@ public:
             if (it->count > 0)
                 return;
             printf("Close I2C Device Handle: %i\n", fd);
-            SysIo::instance().close(fd);
+            platform().io().close(fd);
             m_records.erase(it);
             return;
         }
@@ -123,7 +123,7 @@ int I2C::transact(i2c_msg* messages, uint32_t count, const char* failure)
         messages[i].addr = m_address;
     const int fd = m_fd;
     i2c_rdwr_ioctl_data data{messages, count};
-    if (fd <= 0 || SysIo::instance().ioctl(fd, I2C_RDWR, &data) < 0) {
+    if (fd <= 0 || platform().io().ioctl(fd, I2C_RDWR, &data) < 0) {
         const int error = fd > 0 ? errno : EBADF;
         printf(failure, error, strerror(error));
         return -error;

@@ -1,6 +1,6 @@
 #include "base/buses/Spi.h"
 
-#include "base/platform/SysIo.h"
+#include "base/platform/Platform.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -26,7 +26,7 @@ int Spi::open(const char* path, uint8_t mode, uint8_t bitsPerWord, uint32_t spee
     OpenStep ignored;
     OpenStep& step = failed ? *failed : ignored;
     step = OpenStep::None;
-    const int fd = SysIo::instance().open(path, O_RDWR | O_CLOEXEC);
+    const int fd = platform().io().open(path, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         printf("SpiFlashControl Open Motor Dev Fail (%s)\n", strerror(error));
@@ -35,13 +35,13 @@ int Spi::open(const char* path, uint8_t mode, uint8_t bitsPerWord, uint32_t spee
         return -1;
     }
     const char* failure = nullptr;
-    if (SysIo::instance().ioctl(fd, SPI_IOC_WR_MODE, &mode) < 0) {
+    if (platform().io().ioctl(fd, SPI_IOC_WR_MODE, &mode) < 0) {
         failure = "can't set spi mode: %s\n";
         step = OpenStep::Mode;
-    } else if (SysIo::instance().ioctl(fd, SPI_IOC_WR_BITS_PER_WORD, &bitsPerWord) < 0) {
+    } else if (platform().io().ioctl(fd, SPI_IOC_WR_BITS_PER_WORD, &bitsPerWord) < 0) {
         failure = "can't set bits per word: %s\n";
         step = OpenStep::BitsPerWord;
-    } else if (SysIo::instance().ioctl(fd, SPI_IOC_WR_MAX_SPEED_HZ, &speedHz) < 0) {
+    } else if (platform().io().ioctl(fd, SPI_IOC_WR_MAX_SPEED_HZ, &speedHz) < 0) {
         failure = "can't set max speed hz: %s\n";
         step = OpenStep::Speed;
     }
@@ -49,7 +49,7 @@ int Spi::open(const char* path, uint8_t mode, uint8_t bitsPerWord, uint32_t spee
         const int error = errno;
         printf(failure, strerror(error));
         // A node left half set up must not look open.
-        SysIo::instance().close(fd);
+        platform().io().close(fd);
         errno = error;
         return -1;
     }
@@ -72,7 +72,7 @@ int Spi::close()
 void Spi::closeLocked()
 {
     if (m_fd > 0)
-        SysIo::instance().close(m_fd);
+        platform().io().close(m_fd);
     m_fd = 0;
 }
 
@@ -87,7 +87,7 @@ int Spi::message(const void* tx, void* rx, uint32_t length)
     transfer.tx_buf = reinterpret_cast<uintptr_t>(tx);
     transfer.rx_buf = reinterpret_cast<uintptr_t>(rx);
     transfer.len = length;
-    return SysIo::instance().ioctl(m_fd, SPI_IOC_MESSAGE(1), &transfer);
+    return platform().io().ioctl(m_fd, SPI_IOC_MESSAGE(1), &transfer);
 }
 
 int Spi::write(const void* buffer, uint32_t length)

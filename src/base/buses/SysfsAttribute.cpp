@@ -1,5 +1,6 @@
 #include "base/buses/SysfsAttribute.h"
 
+#include "base/platform/Platform.h"
 #include "base/platform/SysIo.h"
 
 #include <fcntl.h>
@@ -10,12 +11,12 @@
 
 bool sysfsExists(const char* path)
 {
-    return SysIo::instance().access(path, F_OK) == 0;
+    return platform().io().access(path, F_OK) == 0;
 }
 
 int sysfsWrite(const char* path, const std::string& text, const char* openTag)
 {
-    SysIo& io = SysIo::instance();
+    SysIo& io = platform().io();
     const int fd = io.open(path, O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
@@ -41,7 +42,7 @@ int sysfsReadAttribute(const char* path, char* buffer, size_t size)
 {
     if (!sysfsExists(path))
         return -EEXIST;
-    SysIo& io = SysIo::instance();
+    SysIo& io = platform().io();
     const int fd = io.open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -errno;

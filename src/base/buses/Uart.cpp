@@ -3,6 +3,7 @@
 #include "base/buses/UartSettings.h"
 #include "base/log/LogWriter.h"
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/platform/SysIo.h"
 
 #include <fcntl.h>
@@ -26,7 +27,7 @@ int Uart::open(const char* path, int baud, char parity, int dataBits, int stopBi
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     closeLocked();
-    const int fd = SysIo::instance().open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = platform().io().open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         puts("failed to open com");
         return -1;
@@ -34,13 +35,13 @@ int Uart::open(const char* path, int baud, char parity, int dataBits, int stopBi
     termios current{};
     if (fcntl(fd, F_SETFL, 0) != 0 || tcgetattr(fd, &current) != 0) {
         logger()->write(LogError, "Uart: %s is no serial port: %s", path, strerror(errno));
-        SysIo::instance().close(fd);
+        platform().io().close(fd);
         return -1;
     }
     const termios settings = uartSettings(current, baud, parity, dataBits, stopBits);
     if (tcsetattr(fd, TCSANOW, &settings) != 0) {
         logger()->write(LogError, "Uart: cannot configure %s: %s", path, strerror(errno));
-        SysIo::instance().close(fd);
+        platform().io().close(fd);
         return -1;
     }
     tcflush(fd, TCIOFLUSH);
@@ -58,7 +59,7 @@ int Uart::closeLocked()
 {
     if (m_fd <= 0)
         return 0;
-    const int rc = SysIo::instance().close(m_fd);
+    const int rc = platform().io().close(m_fd);
     m_fd = 0;
     return rc;
 }
@@ -109,7 +110,7 @@ int Uart::read(void* buffer, int count)
             logger()->write(LogWarn, "Uart Read Select ERRNO (%i), MSG(%s)", error, strerror(error));
             return -ENOENT;
         }
-        const ssize_t n = SysIo::instance().read(m_fd, bytes + got, static_cast<size_t>(count - got));
+        const ssize_t n = platform().io().read(m_fd, bytes + got, static_cast<size_t>(count - got));
         if (n > 0) {
             got += static_cast<int>(n);
             continue;
@@ -139,7 +140,7 @@ int Uart::recvLine(char* buffer, int capacity)
             return -ENOENT;
         }
         char byte = 0;
-        const ssize_t n = SysIo::instance().read(m_fd, &byte, 1);
+        const ssize_t n = platform().io().read(m_fd, &byte, 1);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (n <= 0) {

@@ -2,7 +2,7 @@
 
 #include "base/files/Utils.h"
 #include "base/log/RootPath.h"
-#include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/threads/Assert.h"
 
 #include <QCoreApplication>
@@ -140,6 +140,6 @@ time_t PathManager::setClockFromBuildTime(const char* date, const char* time)
     broken.tm_year += 10;
     timeval later{};
     later.tv_sec = mktime(&broken);
-    Clock::instance().setWallTime(later);
+    platform().clock().setWallTime(later);
     return buildTime;
 }

@@ -3,8 +3,7 @@
 
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
-#include "base/platform/Clock.h"
-#include "base/platform/Shell.h"
+#include "base/platform/Platform.h"
 
 #include <sys/statfs.h>
 
@@ -43,7 +42,7 @@ qint64 Utils::todayNoonTime()
 {
     // The day comes from the machine's clock here, not from Qt: a Qt built
     // with a 32-bit time_t reads a clock that wraps in January 2038.
-    const time_t now = Clock::instance().wallTime().tv_sec;
+    const time_t now = platform().clock().wallTime().tv_sec;
     struct tm noon{};
     localtime_r(&now, &noon);
     noon.tm_hour = 12;
@@ -57,5 +56,5 @@ int Utils::runShell(const std::string& command)
 {
     if (command.empty())
         return 1;
-    return Shell::instance().run(command);
+    return platform().shell().run(command);
 }

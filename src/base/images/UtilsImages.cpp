@@ -2,6 +2,7 @@
 #include "base/images/ImageUtils.h"
 
 #include "base/files/Utils.h"
+#include "base/platform/Platform.h"
 
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
@@ -78,7 +79,7 @@ void Utils::getQRCode(const QString& tool, const QString& text, QPixmap& pixmap)
     // stay text, and a leading "-" is no option.
     const std::string command = tool.toUtf8().toStdString() + " -o " + shellQuote(picture) + " -- " +
                                 shellQuote(text.toUtf8().toStdString());
-    const int status = Shell::instance().run(command);
+    const int status = platform().shell().run(command);
     logger()->write(LogInfo, "%s return %d", "getQRCode", status);
     if (status != 0)
         return;

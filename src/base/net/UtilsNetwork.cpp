@@ -1,7 +1,6 @@
 // Utils: stopping network services and reading interface addresses.
 #include "base/net/NetUtils.h"
-
-#include "base/platform/Shell.h"
+#include "base/platform/Platform.h"
 
 #include <QDebug>
 #include <QNetworkInterface>
@@ -12,13 +11,13 @@ namespace {
 // only reported, never acted on.
 void runReported(const char* opening, const char* command)
 {
-    const int status = Shell::instance().run(command);
+    const int status = platform().shell().run(command);
     qCritical() << opening << command << "), RESULT(" << status << ")";
 }
 
 void runQuietly(const char* command)
 {
-    Shell::instance().run(command);
+    platform().shell().run(command);
 }
 
 } // namespace

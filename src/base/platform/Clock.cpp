@@ -2,34 +2,11 @@
 
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Platform.h"
 
-#include <atomic>
 #include <cerrno>
 
-namespace {
-
-Clock& systemClock()
-{
-    static Clock clock;
-    return clock;
-}
-
-std::atomic<Clock*> g_installed{nullptr};
-
-} // namespace
-
 Clock::~Clock() = default;
-
-Clock& Clock::instance()
-{
-    Clock* clock = g_installed.load(std::memory_order_acquire);
-    return clock ? *clock : systemClock();
-}
-
-void Clock::install(Clock* clock)
-{
-    g_installed.store(clock, std::memory_order_release);
-}
 
 timespec Clock::now() const
 {
@@ -89,7 +66,7 @@ timespec kernelDeadlineAfterMs(int64_t ms)
 
 timespec peerDeadlineAfterMs(int64_t ms)
 {
-    const timespec machine = Clock::instance().deadlineAfterMs(ms);
+    const timespec machine = platform().clock().deadlineAfterMs(ms);
     const timespec real = kernelDeadlineAfterMs(ms);
     return timespecToNs(machine) > timespecToNs(real) ? machine : real;
 }

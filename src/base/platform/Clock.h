@@ -9,15 +9,11 @@
 // it back) never stretches or cuts them. Setting the wall clock goes through
 // here as well, so tests and the simulator record it instead of touching the
 // host. The simulator installs a clock that runs faster than real time.
+// The clock in use is platform().clock() (Platform.h).
 class Clock
 {
 public:
     virtual ~Clock();
-
-    // The clock in use: the system clock unless another one was installed.
-    static Clock& instance();
-    // Installs a clock (not owned); nullptr puts the system clock back.
-    static void install(Clock* clock);
 
     // Monotonic machine time.
     virtual timespec now() const;

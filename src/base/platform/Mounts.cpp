@@ -2,24 +2,16 @@
 
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Platform.h"
 
 #include <sys/mount.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
 namespace {
-
-std::atomic<Mounts*> g_installed{nullptr};
-
-Mounts& realMounts()
-{
-    static Mounts mounts;
-    return mounts;
-}
 
 // Under a scratch root the process is a test or the simulator on a shared host.
 bool refusedOnTheHost(const char* what, const std::string& target)
@@ -35,17 +27,6 @@ bool refusedOnTheHost(const char* what, const std::string& target)
 } // namespace
 
 Mounts::~Mounts() = default;
-
-Mounts& Mounts::instance()
-{
-    Mounts* mounts = g_installed.load(std::memory_order_acquire);
-    return mounts ? *mounts : realMounts();
-}
-
-void Mounts::install(Mounts* mounts)
-{
-    g_installed.store(mounts, std::memory_order_release);
-}
 
 int Mounts::mount(const std::string& source, const std::string& target, const std::string& type,
                   unsigned long flags, const std::string& data)
@@ -77,7 +58,7 @@ bool Mounts::readTable(std::string* table)
 
 int unmountOrDetach(const std::string& target)
 {
-    Mounts& mounts = Mounts::instance();
+    Mounts& mounts = platform().mounts();
     if (mounts.unmount(target, 0) == 0)
         return 0;
     if (errno != EBUSY)

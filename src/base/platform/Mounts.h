@@ -7,6 +7,7 @@
 // Production code makes the real calls through here; tests install a double
 // that mounts tmpfs inside a private mount namespace, because vfat cannot be
 // mounted on a development machine and the host's mounts are not ours.
+// The implementation in use is platform().mounts() (Platform.h).
 //
 // Paths are the board's ("/dev/sda1", "/media/sda1"). On the board they reach
 // the kernel unchanged. Under a scratch root the real implementation refuses
@@ -16,11 +17,6 @@ class Mounts
 {
 public:
     virtual ~Mounts();
-
-    // The implementation in use: the real one unless another was installed.
-    static Mounts& instance();
-    // Installs an implementation (not owned); nullptr puts the real one back.
-    static void install(Mounts* mounts);
 
     // As mount(2): 0, or -1 with errno set.
     virtual int mount(const std::string& source, const std::string& target, const std::string& type,

@@ -10,21 +10,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-
-std::atomic<Shell*> g_installed{nullptr};
-
-Shell& realShell()
-{
-    static Shell shell;
-    return shell;
-}
 
 // Output beyond this is read and dropped: no command of the system prints more.
 constexpr size_t kMaxOutput = 64u << 20;
@@ -79,17 +70,6 @@ int spawnAndWait(const std::vector<std::string>& args, bool search, std::string*
 } // namespace
 
 Shell::~Shell() = default;
-
-Shell& Shell::instance()
-{
-    Shell* shell = g_installed.load(std::memory_order_acquire);
-    return shell ? *shell : realShell();
-}
-
-void Shell::install(Shell* shell)
-{
-    g_installed.store(shell, std::memory_order_release);
-}
 
 int Shell::run(const std::string& command)
 {

@@ -7,7 +7,7 @@
 
 // Every external program of the system runs through here, so that tests and
 // the simulator can record commands instead of running them. The runner in
-// use is the real one unless another was installed.
+// use is platform().shell() (Platform.h): the real one unless another was installed.
 //
 // Under a scratch root (tests, simulator) the real runner starts every
 // program inside a sandbox that leaves the host's network, clock, processes,
@@ -17,10 +17,6 @@ class Shell
 {
 public:
     virtual ~Shell();
-
-    static Shell& instance();
-    // Installs a runner (not owned); nullptr puts the real one back.
-    static void install(Shell* shell);
 
     // Runs a command line with "/bin/sh -c". The raw wait status (as from
     // waitpid; 127 as exit code when the shell cannot start), or -1 when the

@@ -2,7 +2,7 @@
 
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
-#include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -10,14 +10,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
 
 namespace {
-
-std::atomic<SysIo*> g_installed{nullptr};
 
 bool startsWith(const char* path, const char* prefix)
 {
@@ -40,25 +37,6 @@ bool isHostHardware(const char* path, int flags)
 } // namespace
 
 SysIo::~SysIo() = default;
-
-SysIo& SysIo::instance()
-{
-    SysIo* io = g_installed.load(std::memory_order_acquire);
-    return io ? *io : libc();
-}
-
-void SysIo::install(SysIo* io)
-{
-    g_installed.store(io, std::memory_order_release);
-}
-
-SysIo& SysIo::libc()
-{
-    // Never destroyed: threads that end while the process exits (a print's
-    // clean-up) still reach the devices through it.
-    static SysIo* const io = new SysIo;
-    return *io;
-}
 
 int SysIo::open(const char* path, int flags, mode_t mode)
 {
@@ -116,16 +94,6 @@ int SysIo::access(const char* path, int mode)
     return ::access(path, mode);
 }
 
-ScopedSysIo::ScopedSysIo(SysIo* io) : m_previous(g_installed.load(std::memory_order_acquire))
-{
-    SysIo::install(io);
-}
-
-ScopedSysIo::~ScopedSysIo()
-{
-    SysIo::install(m_previous);
-}
-
 int pollUntil(pollfd* fds, nfds_t count, const timespec* deadline)
 {
     for (;;) {
@@ -135,7 +103,7 @@ int pollUntil(pollfd* fds, nfds_t count, const timespec* deadline)
             // Rounded up, so the wait never ends before the instant.
             timeoutMs = leftNs <= 0 ? 0 : static_cast<int>(std::min<int64_t>((leftNs + 999999) / 1000000, 1 << 30));
         }
-        const int rc = SysIo::instance().poll(fds, count, timeoutMs);
+        const int rc = platform().io().poll(fds, count, timeoutMs);
         if (rc >= 0 || errno != EINTR)
             return rc;
     }
@@ -146,7 +114,7 @@ ssize_t writeAll(int fd, const void* buffer, size_t count)
     const char* bytes = static_cast<const char*>(buffer);
     size_t done = 0;
     while (done < count) {
-        const ssize_t n = SysIo::instance().write(fd, bytes + done, count - done);
+        const ssize_t n = platform().io().write(fd, bytes + done, count - done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;

@@ -9,7 +9,8 @@
 // "/dev/fb2", serial ports, "/sys/class/gpio/..."). Production code makes the
 // real calls with the real kernel structures through here; the default passes
 // them to libc, and the simulated board installs itself in its place so that
-// device models answer instead of the kernel.
+// device models answer instead of the kernel. The implementation in use is
+// platform().io() (Platform.h).
 //
 // Every operation behaves like its libc namesake: -1 (MAP_FAILED for mmap)
 // with errno set on failure. Paths are the board's device paths and reach the
@@ -19,13 +20,6 @@ class SysIo
 {
 public:
     virtual ~SysIo();
-
-    // The implementation in use: libc unless another one was installed.
-    static SysIo& instance();
-    // Installs an implementation (not owned); nullptr puts libc back.
-    static void install(SysIo* io);
-    // The libc implementation, whatever is installed.
-    static SysIo& libc();
 
     virtual int open(const char* path, int flags, mode_t mode = 0);
     virtual int close(int fd);
@@ -38,19 +32,6 @@ public:
     virtual off_t lseek(int fd, off_t offset, int whence);
     // Whether a path exists (sysfs attributes are tested before use).
     virtual int access(const char* path, int mode);
-};
-
-// Installs an implementation for the life of a scope, then puts back the previous one.
-class ScopedSysIo
-{
-public:
-    explicit ScopedSysIo(SysIo* io);
-    ~ScopedSysIo();
-    ScopedSysIo(const ScopedSysIo&) = delete;
-    ScopedSysIo& operator=(const ScopedSysIo&) = delete;
-
-private:
-    SysIo* m_previous;
 };
 
 // Polls through the seam until an event or a CLOCK_MONOTONIC instant (null:

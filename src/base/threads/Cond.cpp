@@ -1,7 +1,7 @@
 #include "base/threads/Cond.h"
 
 #include "base/log/LogWriter.h"
-#include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/threads/Assert.h"
 
 #include <cerrno>
@@ -64,7 +64,7 @@ int Cond::wait(int ms)
 {
     TALVIKS_ASSERT(ms >0);
     TALVIKS_ASSERT(_mutex.isLock());
-    const timespec deadline = Clock::instance().deadlineAfterMs(ms);
+    const timespec deadline = platform().clock().deadlineAfterMs(ms);
     return waitFor(&deadline);
 }
 

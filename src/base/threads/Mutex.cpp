@@ -1,7 +1,7 @@
 #include "base/threads/Mutex.h"
 
 #include "base/log/LogWriter.h"
-#include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/threads/Assert.h"
 #include "base/threads/TimedWait.h"
 
@@ -65,7 +65,7 @@ int Mutex::tryLock()
 int Mutex::lock(int ms)
 {
     TALVIKS_ASSERT(ms > 0);
-    const int rc = lockUntil(&m_mutex, Clock::instance().deadlineAfterMs(ms));
+    const int rc = lockUntil(&m_mutex, platform().clock().deadlineAfterMs(ms));
     if (rc != 0) {
         char file[] = __FILE__;
         printf("File:%s, Line:%d ,error(%d) ,(%s) \n", basename(file), __LINE__, rc, strerror(rc));

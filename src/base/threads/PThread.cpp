@@ -2,6 +2,7 @@
 
 #include "base/log/LogWriter.h"
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/threads/PTimer.h"
 
 #include <semaphore.h>
@@ -159,6 +160,6 @@ int PThread::msleep(int ms)
         return -1;
     }
     if (ms > 0)
-        sleepUntil(Clock::instance().deadlineAfterMs(ms));
+        sleepUntil(platform().clock().deadlineAfterMs(ms));
     return 0;
 }

@@ -1,6 +1,6 @@
 #include "base/threads/Semaphore.h"
 
-#include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/threads/TimedWait.h"
 
 #include <cerrno>
@@ -38,7 +38,7 @@ int Semaphore::wait(int ms)
 {
     if (!m_sem)
         return -1;
-    return semWaitUntil(m_sem, Clock::instance().deadlineAfterMs(ms));
+    return semWaitUntil(m_sem, platform().clock().deadlineAfterMs(ms));
 }
 
 int Semaphore::post()

@@ -1,6 +1,7 @@
 #include "base/threads/StopSignal.h"
 
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 
 #include <cerrno>
 
@@ -23,7 +24,7 @@ bool StopSignal::sleepMs(int ms)
 {
     if (ms <= 0)
         return !raised();
-    return sleepUntil(Clock::instance().deadlineAfterMs(ms));
+    return sleepUntil(platform().clock().deadlineAfterMs(ms));
 }
 
 bool StopSignal::sleepUntil(const timespec& deadline)

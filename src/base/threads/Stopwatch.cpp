@@ -1,12 +1,12 @@
 #include "base/threads/Stopwatch.h"
 
-#include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 
 Stopwatch::Stopwatch() : m_start(read()), m_latest(m_start) {}
 
 timeval Stopwatch::read()
 {
-    const timespec now = Clock::instance().now();
+    const timespec now = platform().clock().now();
     timeval tv{};
     tv.tv_sec = now.tv_sec;
     tv.tv_usec = now.tv_nsec / 1000;

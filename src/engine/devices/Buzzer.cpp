@@ -3,6 +3,7 @@
 #include "base/buses/Gpio.h"
 #include "base/config/ConfigStore.h"
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/threads/PTimer.h"
 
 #include <signal.h>
@@ -66,7 +67,7 @@ void Buzzer::sound(int ms)
         std::lock_guard<std::mutex> lock(m_mutex);
         gpio_set_value(m_line, 1);
         m_sounding = true;
-        m_endNs = timespecToNs(Clock::instance().deadlineAfterMs(ms));
+        m_endNs = timespecToNs(platform().clock().deadlineAfterMs(ms));
     }
     m_wake.notify_all();
 }

@@ -4,8 +4,8 @@
 
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Platform.h"
 #include "base/platform/Shell.h"
-#include "base/platform/SysIo.h"
 #include "base/threads/PThread.h"
 
 #include <fcntl.h>
@@ -37,17 +37,17 @@ bool statusGood(uint32_t status)
 class JtagNode
 {
 public:
-    explicit JtagNode(const std::string& path) : m_fd(SysIo::instance().open(path.c_str(), O_RDWR | O_CLOEXEC)) {}
+    explicit JtagNode(const std::string& path) : m_fd(platform().io().open(path.c_str(), O_RDWR | O_CLOEXEC)) {}
     ~JtagNode()
     {
         if (m_fd >= 0)
-            SysIo::instance().close(m_fd);
+            platform().io().close(m_fd);
     }
     JtagNode(const JtagNode&) = delete;
     JtagNode& operator=(const JtagNode&) = delete;
 
     bool isOpen() const { return m_fd >= 0; }
-    int ioctl(unsigned long request, void* arg) { return SysIo::instance().ioctl(m_fd, request, arg); }
+    int ioctl(unsigned long request, void* arg) { return platform().io().ioctl(m_fd, request, arg); }
 
 private:
     int m_fd;
@@ -57,7 +57,7 @@ private:
 std::string firstLineOf(const std::string& command)
 {
     std::string output;
-    Shell::instance().capture(command, &output);
+    platform().shell().capture(command, &output);
     std::string line = output.substr(0, output.find('\n'));
     return line.substr(0, 99);
 }
@@ -111,7 +111,7 @@ int FPGAControl::upgradeFirmware(const std::string& tool, const std::string& fil
     if (id.compare(0, 8, "1100481b") != 0 && id.compare(0, 8, "1100581b") != 0)
         return -1;
     for (int attempt = 0; attempt < kProgramAttempts; ++attempt) {
-        Shell::instance().run(quotedTool + " -D /dev/jtag -V -F " + shellQuote(rootPath(file)));
+        platform().shell().run(quotedTool + " -D /dev/jtag -V -F " + shellQuote(rootPath(file)));
         PThread::msleep(1000);
         const std::string status = firstLineOf(quotedTool + " -S | awk  '{print $4}' ");
         if (status.size() >= 2 && status[1] == 'f')
@@ -127,5 +127,5 @@ int FPGAControl::runTool(const std::string& tool, const std::string& argument)
     std::istringstream words(argument);
     for (std::string word; words >> word;)
         args.push_back(word);
-    return Shell::instance().exec(rootPath(tool), args);
+    return platform().shell().exec(rootPath(tool), args);
 }

@@ -5,6 +5,7 @@
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/threads/PThread.h"
 
 #include <fcntl.h>
@@ -55,7 +56,7 @@ void fillHeader(uint8_t* header, PacketType type, Position position, uint32_t in
 void sleepMicroseconds(int64_t us)
 {
     const int64_t from = timespecToNs(kernelMonotonicNow());
-    const int64_t secondNs = timespecToNs(Clock::instance().deadlineAfterMs(1000)) - from;
+    const int64_t secondNs = timespecToNs(platform().clock().deadlineAfterMs(1000)) - from;
     sleepUntil(nsToTimespec(from + secondNs * us / 1000000));
 }
 
@@ -152,13 +153,13 @@ int FPGAControl::sendLinePairs(const uint8_t* bytes, size_t segLen, size_t strid
 
 int FPGAControl::waitTransferStatus(int wanted, int timeoutMs)
 {
-    const int64_t deadline = timespecToNs(Clock::instance().now()) + int64_t(timeoutMs) * 1000000;
+    const int64_t deadline = timespecToNs(platform().clock().now()) + int64_t(timeoutMs) * 1000000;
     int status = -1;
     do {
         sleepMicroseconds(100);
         if (readTransferStatus(&status) > 0 && status == wanted)
             return 0;
-    } while (timespecToNs(Clock::instance().now()) < deadline);
+    } while (timespecToNs(platform().clock().now()) < deadline);
     logger()->write(LogError, "FPGAControl: transfer status %d not reached within %d ms (last %d)", wanted, timeoutMs, status);
     return -ETIMEDOUT;
 }

@@ -3,7 +3,7 @@
 #include "base/buses/Gpio.h"
 #include "base/log/LogWriter.h"
 #include "base/platform/Clock.h"
-#include "base/platform/SysIo.h"
+#include "base/platform/Platform.h"
 #include "engine/devices/HomeKeyPress.h"
 
 #include <cerrno>
@@ -20,16 +20,16 @@ HomeKey::~HomeKey()
     while (isAlive())
         sleepUntil(kernelDeadlineAfterMs(1));
     if (m_fd > 0)
-        SysIo::instance().close(m_fd);
+        platform().io().close(m_fd);
     gpio_unexport(kLine);
 }
 
 int HomeKey::readLevel(int* value)
 {
     char text[9] = {};
-    if (SysIo::instance().lseek(m_fd, 0, SEEK_SET) < 0)
+    if (platform().io().lseek(m_fd, 0, SEEK_SET) < 0)
         return -errno;
-    const ssize_t n = SysIo::instance().read(m_fd, text, 8);
+    const ssize_t n = platform().io().read(m_fd, text, 8);
     if (n <= 0)
         return -EIO;
     *value = atoi(text);
@@ -62,7 +62,7 @@ void* HomeKey::threadMain()
             continue;
         }
         // The edge's time, before the bounce check.
-        const int64_t edgeNs = timespecToNs(Clock::instance().now());
+        const int64_t edgeNs = timespecToNs(platform().clock().now());
         int first = 0, second = 0;
         if (readLevel(&first) < 0)
             continue;

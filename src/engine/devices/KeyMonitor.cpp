@@ -2,6 +2,7 @@
 
 #include "base/log/LogWriter.h"
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/platform/SysIo.h"
 
 #include <fcntl.h>
@@ -47,7 +48,7 @@ int KeyMonitor::stop()
 
 void* KeyMonitor::threadMain()
 {
-    SysIo& io = SysIo::instance();
+    SysIo& io = platform().io();
     const int fd = io.open(m_device.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         logger()->write(LogError, "open input device[%s] error!\n", m_device.c_str());

@@ -4,7 +4,7 @@
 #include "base/config/ConfigStore.h"
 #include "base/log/LogWriter.h"
 #include "base/platform/Clock.h"
-#include "base/platform/SysIo.h"
+#include "base/platform/Platform.h"
 
 #include <fcntl.h>
 #include <linux/spi/spidev.h>
@@ -57,7 +57,7 @@ MotorControl::MotorControl()
 MotorControl::~MotorControl()
 {
     if (m_limitFd > 0)
-        SysIo::instance().close(m_limitFd);
+        platform().io().close(m_limitFd);
     gpio_unexport(kLimitLine);
     m_spi.close();
 }
@@ -344,11 +344,11 @@ int MotorControl::waitMoveDone()
 
 int MotorControl::waitMoveDone(unsigned int generation)
 {
-    const timespec deadline = Clock::instance().deadlineAfterMs(kMoveTimeoutMs);
+    const timespec deadline = platform().clock().deadlineAfterMs(kMoveTimeoutMs);
     bool known = false;
     uint32_t target = 0, actual = 0;
     for (;;) {
-        if (!pauseUntil(earlier(Clock::instance().deadlineAfterMs(kMovePollMs), deadline), generation)) {
+        if (!pauseUntil(earlier(platform().clock().deadlineAfterMs(kMovePollMs), deadline), generation)) {
             logger()->write(LogInfo, "Motor Move Stopped");
             return -ECANCELED;
         }

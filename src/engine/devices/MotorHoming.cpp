@@ -5,6 +5,7 @@
 #include "base/config/ConfigStore.h"
 #include "base/log/LogWriter.h"
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/platform/SysIo.h"
 
 #include <algorithm>
@@ -48,12 +49,12 @@ bool MotorControl::pauseUntil(const timespec& deadline, unsigned int generation)
 
 bool MotorControl::pauseMs(int ms, unsigned int generation)
 {
-    return pauseUntil(Clock::instance().deadlineAfterMs(ms), generation);
+    return pauseUntil(platform().clock().deadlineAfterMs(ms), generation);
 }
 
 int MotorControl::sampleSwitch(int fd, int* value)
 {
-    SysIo& io = SysIo::instance();
+    SysIo& io = platform().io();
     char text[11] = {};
     // Reading the value file also re-arms its edge report.
     if (io.lseek(fd, 0, SEEK_SET) < 0)

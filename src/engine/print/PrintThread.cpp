@@ -3,6 +3,7 @@
 #include "base/config/ConfigStore.h"
 #include "base/log/LogWriter.h"
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/threads/Stopwatch.h"
 #include "engine/devices/MotorControl.h"
 #include "engine/print/EngineThread.h"
@@ -380,7 +381,7 @@ PrintThread::Outcome PrintThread::exposeLayer(int layer)
         if (m_printer->lightOn() == 0) {
             // Timed from the moment the light is on, to an absolute instant: neither
             // a signal nor the time the switching took shortens the exposure.
-            exposed = m_stop.sleepUntil(Clock::instance().deadlineAfterMs(exposure));
+            exposed = m_stop.sleepUntil(platform().clock().deadlineAfterMs(exposure));
             lightSwitched = m_printer->lightOff(0) == 0;
         }
     }

@@ -1,6 +1,7 @@
 #include "engine/projection/FrameBuffer.h"
 
 #include "base/log/LogWriter.h"
+#include "base/platform/Platform.h"
 #include "base/platform/SysIo.h"
 #include "base/threads/Assert.h"
 
@@ -18,7 +19,7 @@ namespace {
 [[noreturn]] void fail(int fd, int error)
 {
     if (fd >= 0)
-        SysIo::instance().close(fd);
+        platform().io().close(fd);
     throw std::runtime_error(strerror(error));
 }
 
@@ -34,13 +35,13 @@ FrameBuffer::~FrameBuffer()
     if (!m_memory)
         return;
     clear();
-    SysIo::instance().munmap(m_memory, m_size);
+    platform().io().munmap(m_memory, m_size);
 }
 
 void FrameBuffer::initialize(const char* fb)
 {
     TALVIKS_ASSERT(fb);
-    SysIo& io = SysIo::instance();
+    SysIo& io = platform().io();
     const int fd = io.open(fb, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
@@ -107,7 +108,7 @@ void FrameBuffer::fill(int value)
 
 int FrameBuffer::fillRandom()
 {
-    SysIo& io = SysIo::instance();
+    SysIo& io = platform().io();
     const int fd = io.open("/dev/urandom", O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         printf("open  failed\n");

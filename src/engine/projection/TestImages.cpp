@@ -4,7 +4,7 @@
 #include "base/config/SystemState.h"
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
-#include "base/platform/Shell.h"
+#include "base/platform/Platform.h"
 
 #include <QPainter>
 #include <QPolygon>
@@ -113,7 +113,7 @@ void makeAbcImage(QImage& image, bool whiteBackground)
     painter.end();
 
     if (saveOnUsbDisk(image, "/ABC.png"))
-        Shell::instance().run("sync");
+        platform().shell().run("sync");
 }
 
 void makeGridLineImage(QImage& image)

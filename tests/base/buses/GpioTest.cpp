@@ -1,6 +1,6 @@
 #include "base/buses/Gpio.h"
 #include "base/buses/Pwm.h"
-#include "base/platform/SysIo.h"
+#include "base/platform/Platform.h"
 #include "base/threads/WakeEvent.h"
 #include "board/GpioModel.h"
 #include "board/SimBoard.h"
@@ -110,8 +110,8 @@ protected:
     static std::string reread(int fd)
     {
         char text[8] = {};
-        SysIo::instance().lseek(fd, 0, SEEK_SET);
-        const ssize_t n = SysIo::instance().read(fd, text, sizeof text - 1);
+        platform().io().lseek(fd, 0, SEEK_SET);
+        const ssize_t n = platform().io().read(fd, text, sizeof text - 1);
         return n > 0 ? std::string(text, static_cast<size_t>(n)) : std::string();
     }
 
@@ -129,7 +129,7 @@ protected:
     size_t writesTo(const std::string& path) { return board.traffic().entries(path, "write").size(); }
 
     sim::SimBoard board;
-    ScopedSysIo installed{&board};
+    ScopedPlatform installed{&board};
     std::shared_ptr<sim::GpioModel> gpio = std::make_shared<sim::GpioModel>();
 };
 
@@ -241,7 +241,7 @@ TEST_F(GpioOnBoard, AnEdgeWakesTheWatcher)
     EXPECT_LT(latency, 10000);
     EXPECT_EQ("1\n", reread(fd));
     EXPECT_EQ(0, gpio_wait_edge(fd, 0)); // the read re-armed it
-    SysIo::instance().close(fd);
+    platform().io().close(fd);
 }
 
 TEST_F(GpioOnBoard, AWaitForAnEdgeTimesOutOrIsWoken)
@@ -267,13 +267,13 @@ TEST_F(GpioOnBoard, AWaitForAnEdgeTimesOutOrIsWoken)
     EXPECT_EQ(-ECANCELED, gpio_wait_edge(fd, 1000, stop.fd()));
     stop.reset();
     EXPECT_EQ(1, gpio_wait_edge(fd, 1000, stop.fd()));
-    SysIo::instance().close(fd);
+    platform().io().close(fd);
 }
 
 TEST(Pwm, ChannelsThroughTheClassFolder)
 {
     sim::SimBoard board;
-    ScopedSysIo installed(&board);
+    ScopedPlatform installed(&board);
     auto pwm = std::make_shared<PwmFolderModel>();
     board.attach("/sys/class/pwm", pwm);
 

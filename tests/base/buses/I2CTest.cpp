@@ -1,4 +1,5 @@
 #include "base/buses/I2C.h"
+#include "base/platform/Platform.h"
 #include "board/I2cBusModel.h"
 #include "board/RecordingDevices.h"
 #include "board/SimBoard.h"
@@ -33,7 +34,7 @@ protected:
     }
 
     sim::SimBoard board;
-    ScopedSysIo installed{&board};
+    ScopedPlatform installed{&board};
     std::shared_ptr<sim::I2cBusModel> bus = std::make_shared<sim::I2cBusModel>();
     std::shared_ptr<sim::RecordingI2cTarget> chip = std::make_shared<sim::RecordingI2cTarget>();
 };

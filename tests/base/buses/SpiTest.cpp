@@ -1,4 +1,5 @@
 #include "base/buses/Spi.h"
+#include "base/platform/Platform.h"
 #include "board/RecordingDevices.h"
 #include "board/SimBoard.h"
 
@@ -22,7 +23,7 @@ protected:
     SpiOnBoard() { board.attach(kNode, chip); }
 
     sim::SimBoard board;
-    ScopedSysIo installed{&board};
+    ScopedPlatform installed{&board};
     std::shared_ptr<sim::RecordingSpiDevice> chip = std::make_shared<sim::RecordingSpiDevice>();
     Spi spi;
 };

@@ -1,5 +1,6 @@
 #include "base/buses/Uart.h"
 #include "base/buses/UartSettings.h"
+#include "base/platform/Platform.h"
 #include "board/PtyPeer.h"
 #include "board/ScaledClock.h"
 #include "support/TestSupport.h"
@@ -163,7 +164,7 @@ TEST_F(UartOnPty, APeerHasItsTimeOutInMachineTimeAndInRealTime)
     for (const Case c : {Case{100, 300}, Case{0.25, 1500}}) {
         SCOPED_TRACE(c.speed);
         sim::ScaledClock clock(c.speed);
-        sim::ScopedClock installed(&clock);
+        ScopedPlatform installed(&clock);
         std::thread late([this, c] {
             pause(c.replyAfterMs);
             peer.send("ok\r\n");

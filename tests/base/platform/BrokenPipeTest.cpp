@@ -1,5 +1,5 @@
 // A reader that goes away never ends the process: writes fail with EPIPE.
-#include "base/platform/Shell.h"
+#include "base/platform/Platform.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -51,7 +51,7 @@ TEST(BrokenPipe, ProgramsStartWithTheDefaultDisposition)
     SKIP_WITHOUT_SANDBOX();
     // A pipeline like "yes | head -1" relies on the signal to end its writer.
     std::string output;
-    ASSERT_EQ(0, Shell::instance().capture("grep SigIgn /proc/self/status", &output));
+    ASSERT_EQ(0, platform().shell().capture("grep SigIgn /proc/self/status", &output));
     const unsigned long long ignored = std::stoull(output.substr(output.find('\t') + 1), nullptr, 16);
     EXPECT_EQ(0u, ignored & (1ull << (SIGPIPE - 1))) << output;
 }

@@ -3,6 +3,7 @@
 // back as the board does.
 #include "base/log/RootPath.h"
 #include "base/platform/Mounts.h"
+#include "base/platform/Platform.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"
 #include "support/TmpfsMounts.h"
@@ -24,7 +25,7 @@ namespace {
 std::string table()
 {
     std::string text;
-    EXPECT_TRUE(Mounts::instance().readTable(&text));
+    EXPECT_TRUE(platform().mounts().readTable(&text));
     return text;
 }
 
@@ -35,17 +36,17 @@ TEST(Mounts, TheRealSeamRefusesUnderAScratchRoot)
     ASSERT_FALSE(rootPrefix().empty());
     makeDirs(rootPath("/media/sda1"));
     errno = 0;
-    EXPECT_EQ(-1, Mounts::instance().mount("/dev/sda1", "/media/sda1", "vfat", 0, "codepage=437"));
+    EXPECT_EQ(-1, platform().mounts().mount("/dev/sda1", "/media/sda1", "vfat", 0, "codepage=437"));
     EXPECT_EQ(EPERM, errno);
     errno = 0;
-    EXPECT_EQ(-1, Mounts::instance().unmount("/", MNT_DETACH));
+    EXPECT_EQ(-1, platform().mounts().unmount("/", MNT_DETACH));
     EXPECT_EQ(EPERM, errno);
     EXPECT_NE(std::string::npos, table().find(" / ")); // reading is harmless
 
     // The double is no way round it outside the test's namespaces.
     TmpfsMounts mounts;
     errno = 0;
-    EXPECT_EQ(-1, Mounts::instance().mount("/dev/sda1", "/media/sda1", "vfat", 0, ""));
+    EXPECT_EQ(-1, platform().mounts().mount("/dev/sda1", "/media/sda1", "vfat", 0, ""));
     EXPECT_EQ(EPERM, errno);
 }
 
@@ -54,7 +55,7 @@ TEST(Mounts, TheDoubleMountsTmpfsUnderTheBoardNames)
     RUN_IN_TEST_NAMESPACES([] {
         TmpfsMounts mounts;
         makeDirs(rootPath("/media/sda1"));
-        ASSERT_EQ(0, Mounts::instance().mount("/dev/sda1", "/media/sda1", "vfat", 0,
+        ASSERT_EQ(0, platform().mounts().mount("/dev/sda1", "/media/sda1", "vfat", 0,
                                               "codepage=437,iocharset=utf8,shortname=mixed,errors=remount-ro"));
         EXPECT_EQ("/dev/sda1 /media/sda1 tmpfs", table().substr(0, 27)) << table();
         ASSERT_EQ(1u, mounts.calls().size());
@@ -68,7 +69,7 @@ TEST(Mounts, TheDoubleMountsTmpfsUnderTheBoardNames)
 
         mounts.failMounts("/dev/sdb1", EINVAL);
         errno = 0;
-        EXPECT_EQ(-1, Mounts::instance().mount("/dev/sdb1", "/media/sda1", "vfat", 0, ""));
+        EXPECT_EQ(-1, platform().mounts().mount("/dev/sdb1", "/media/sda1", "vfat", 0, ""));
         EXPECT_EQ(EINVAL, errno);
     });
 }
@@ -78,13 +79,13 @@ TEST(Mounts, ABusyMountIsDetachedLazily)
     RUN_IN_TEST_NAMESPACES([] {
         TmpfsMounts mounts;
         makeDirs(rootPath("/media/sda1"));
-        ASSERT_EQ(0, Mounts::instance().mount("/dev/sda1", "/media/sda1", "vfat", 0, ""));
+        ASSERT_EQ(0, platform().mounts().mount("/dev/sda1", "/media/sda1", "vfat", 0, ""));
         writeFile(rootPath("/media/sda1/open.txt"), "still here");
         const int fd = open(rootPath("/media/sda1/open.txt").c_str(), O_RDONLY);
         ASSERT_LE(0, fd);
 
         errno = 0;
-        EXPECT_EQ(-1, Mounts::instance().unmount("/media/sda1", 0));
+        EXPECT_EQ(-1, platform().mounts().unmount("/media/sda1", 0));
         EXPECT_EQ(EBUSY, errno);
         EXPECT_EQ(0, unmountOrDetach("/media/sda1"));
         EXPECT_EQ("", table());

@@ -5,6 +5,7 @@
 // folders that stand for the host. The host's stand-ins are folders and
 // processes this test made itself, so nothing else is at stake should the
 // sandbox fail.
+#include "base/platform/Platform.h"
 #include "base/platform/Sandbox.h"
 #include "base/platform/Shell.h"
 #include "base/platform/Spawn.h"
@@ -89,7 +90,7 @@ const char* nameOf(EntryPoint entry)
 // (whatever its exit code).
 bool runThrough(EntryPoint entry, const std::string& command, std::string* output = nullptr)
 {
-    Shell& shell = Shell::instance();
+    Shell& shell = platform().shell();
     std::string ignored;
     std::string* out = output ? output : &ignored;
     switch (entry) {
@@ -250,7 +251,7 @@ TEST(Sandbox, DiesWithTheProcessThatStartedIt)
     const pid_t caller = fork();
     ASSERT_LE(0, caller);
     if (caller == 0) {
-        Shell::instance().run("sleep " + duration);
+        platform().shell().run("sleep " + duration);
         _exit(0);
     }
     EXPECT_TRUE(testsupport::eventually([&] { return testsupport::processWithArgument(duration); }, 10000));
@@ -365,7 +366,7 @@ TEST(Sandbox, SharesOnlyATestsOwnNetworkNamespace)
         output.clear();
         ASSERT_TRUE(runThrough(EntryPoint::Timed, "grep CapEff /proc/self/status", &output));
         EXPECT_EQ("CapEff:\t0000000000003400\n", output);
-        EXPECT_EQ(0, Shell::instance().run("busybox ifconfig veth0 10.66.0.2 netmask 255.255.255.0 up"));
+        EXPECT_EQ(0, platform().shell().run("busybox ifconfig veth0 10.66.0.2 netmask 255.255.255.0 up"));
         output.clear();
         testsupport::runInsideTestNamespaces("ip -4 -o addr show dev veth0", &output);
         EXPECT_NE(std::string::npos, output.find("inet 10.66.0.2/24")) << output;
@@ -382,24 +383,24 @@ TEST(Sandbox, StubsAndToolsStillRun)
                                                        "/stubs.log\n");
     setenv("PATH", (bin + ":" + getenv("PATH")).c_str(), 1);
 
-    EXPECT_EQ(0, Shell::instance().run("ip link set eth0 up"));
-    EXPECT_EQ(0, Shell::instance().run("udhcpd /etc/udhcpd.conf; hwclock -w"));
-    EXPECT_EQ(0, Shell::instance().exec(bin + "/wpa_supplicant", {"-B", "-i", "wlan0"}));
-    EXPECT_TRUE(Shell::instance().runTimed(TimedRun::commandLine("hwclock -s")).succeeded());
+    EXPECT_EQ(0, platform().shell().run("ip link set eth0 up"));
+    EXPECT_EQ(0, platform().shell().run("udhcpd /etc/udhcpd.conf; hwclock -w"));
+    EXPECT_EQ(0, platform().shell().exec(bin + "/wpa_supplicant", {"-B", "-i", "wlan0"}));
+    EXPECT_TRUE(platform().shell().runTimed(TimedRun::commandLine("hwclock -s")).succeeded());
     // A tool run from its own folder, as the board runs its vendor tools.
-    EXPECT_EQ(0, Shell::instance().run("cd " + bin + ";./TOOL_CONF"));
+    EXPECT_EQ(0, platform().shell().run("cd " + bin + ";./TOOL_CONF"));
     EXPECT_EQ("ip link set eth0 up\nudhcpd /etc/udhcpd.conf\nhwclock -w\nwpa_supplicant -B -i wlan0\nhwclock -s\nTOOL_CONF \n",
               readFile(scratchRoot() + "/stubs.log"));
 
     // Tools read the host, write the scratch root and answer as ever.
     std::string output;
-    EXPECT_EQ(0, Shell::instance().capture("qrencode -o " + scratchRoot() + "/q.png 'a b' && md5sum /etc/os-release "
+    EXPECT_EQ(0, platform().shell().capture("qrencode -o " + scratchRoot() + "/q.png 'a b' && md5sum /etc/os-release "
                                            "| cut -c1-32 | wc -c && uname -s",
                                            &output));
     EXPECT_EQ("33\nLinux\n", output);
     EXPECT_TRUE(fileExists(scratchRoot() + "/q.png"));
-    EXPECT_EQ(127, WEXITSTATUS(Shell::instance().exec("no-such-program-anywhere", {})));
-    const RunResult missing = Shell::instance().runTimed(TimedRun{{"no-such-program-anywhere"}});
+    EXPECT_EQ(127, WEXITSTATUS(platform().shell().exec("no-such-program-anywhere", {})));
+    const RunResult missing = platform().shell().runTimed(TimedRun{{"no-such-program-anywhere"}});
     EXPECT_FALSE(missing.started);
     EXPECT_EQ("No such file or directory", missing.why);
 }
@@ -409,11 +410,11 @@ namespace {
 // Every entry point refuses to start `touch marker`, saying why.
 void expectRefused(const std::string& marker)
 {
-    EXPECT_EQ(-1, Shell::instance().run("touch " + marker));
+    EXPECT_EQ(-1, platform().shell().run("touch " + marker));
     std::string output;
-    EXPECT_EQ(-1, Shell::instance().capture("touch " + marker, &output));
-    EXPECT_EQ(-1, Shell::instance().exec("touch", {marker}));
-    const RunResult timed = Shell::instance().runTimed(TimedRun{{"touch", marker}});
+    EXPECT_EQ(-1, platform().shell().capture("touch " + marker, &output));
+    EXPECT_EQ(-1, platform().shell().exec("touch", {marker}));
+    const RunResult timed = platform().shell().runTimed(TimedRun{{"touch", marker}});
     EXPECT_FALSE(timed.started);
     EXPECT_EQ(0u, timed.why.find("no sandbox: ")) << timed.why;
     EXPECT_FALSE(fileExists(marker));
@@ -440,6 +441,6 @@ TEST(Sandbox, NothingRunsWhereTheSandboxCannotBeMade)
     EXPECT_NE(std::string::npos, why.find(hidden.path())) << why;
 
     EXPECT_EQ("", sandboxUnavailable());
-    EXPECT_EQ(0, Shell::instance().exec("touch", {marker}));
+    EXPECT_EQ(0, platform().shell().exec("touch", {marker}));
     EXPECT_TRUE(fileExists(marker));
 }

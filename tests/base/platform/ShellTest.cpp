@@ -1,5 +1,6 @@
 // The shell seam: quoting that survives hostile names, and results as a shell
 // gives them.
+#include "base/platform/Platform.h"
 #include "base/platform/Shell.h"
 #include "support/TestSupport.h"
 
@@ -26,10 +27,10 @@ TEST(Shell, QuotedWordsReachTheProgramUnchanged)
     };
     for (const std::string& text : texts) {
         std::string output;
-        EXPECT_EQ(0, Shell::instance().capture("printf '%s' " + shellQuote(text), &output));
+        EXPECT_EQ(0, platform().shell().capture("printf '%s' " + shellQuote(text), &output));
         EXPECT_EQ(text, output);
         output.clear();
-        EXPECT_EQ(0, Shell::instance().exec("printf", {"%s", text}, &output));
+        EXPECT_EQ(0, platform().shell().exec("printf", {"%s", text}, &output));
         EXPECT_EQ(text, output);
     }
     EXPECT_FALSE(fileExists(marker));
@@ -38,12 +39,12 @@ TEST(Shell, QuotedWordsReachTheProgramUnchanged)
 TEST(Shell, ResultsAreRawWaitStatuses)
 {
     SKIP_WITHOUT_SANDBOX();
-    const int status = Shell::instance().run("exit 3");
+    const int status = platform().shell().run("exit 3");
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(3, WEXITSTATUS(status));
     const std::string missing = scratchRoot() + "/no-such-program-here";
-    EXPECT_EQ(127, WEXITSTATUS(Shell::instance().exec(missing, {})));
-    EXPECT_EQ(127, WEXITSTATUS(Shell::instance().run(missing)));
+    EXPECT_EQ(127, WEXITSTATUS(platform().shell().exec(missing, {})));
+    EXPECT_EQ(127, WEXITSTATUS(platform().shell().run(missing)));
 }
 
 TEST(Shell, ChildrenStartWithNoSignalBlocked)
@@ -56,7 +57,7 @@ TEST(Shell, ChildrenStartWithNoSignalBlocked)
     sigaddset(&blocked, SIGALRM);
     ASSERT_EQ(0, pthread_sigmask(SIG_BLOCK, &blocked, nullptr));
     std::string output;
-    EXPECT_EQ(0, Shell::instance().capture("grep SigBlk /proc/self/status", &output));
+    EXPECT_EQ(0, platform().shell().capture("grep SigBlk /proc/self/status", &output));
     pthread_sigmask(SIG_UNBLOCK, &blocked, nullptr);
     EXPECT_EQ("SigBlk:\t0000000000000000\n", output);
 }

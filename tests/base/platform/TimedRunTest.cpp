@@ -1,6 +1,7 @@
 // Timed program runs: results told apart (exit code, signal, overrun, cancel,
 // no start), output captured, the whole process group killed on overrun, and
 // no hang on a daemon that keeps the output open.
+#include "base/platform/Platform.h"
 #include "base/platform/Shell.h"
 #include "support/RecordingShell.h"
 #include "support/TestNamespaces.h"
@@ -40,37 +41,37 @@ TimedRun timed(std::vector<std::string> argv, int finishLimitMs = 20000)
 TEST(TimedRun, TellsExitCodesSignalsAndCapturesBothStreams)
 {
     SKIP_WITHOUT_SANDBOX();
-    RunResult ok = Shell::instance().runTimed(timed({"sh", "-c", "echo out; echo err >&2"}));
+    RunResult ok = platform().shell().runTimed(timed({"sh", "-c", "echo out; echo err >&2"}));
     EXPECT_TRUE(ok.started);
     EXPECT_TRUE(ok.succeeded());
     EXPECT_EQ("out\n", ok.output);
     EXPECT_EQ("err\n", ok.errors);
     EXPECT_FALSE(ok.timedOut);
 
-    RunResult three = Shell::instance().runTimed(timed({"sh", "-c", "exit 3"}));
+    RunResult three = platform().shell().runTimed(timed({"sh", "-c", "exit 3"}));
     EXPECT_EQ(3, three.exitCode());
     EXPECT_FALSE(three.succeeded());
 
     // Killed by a signal: a failure, never an exit code of 0 (the sandbox
     // tells the signal as a shell does, 128 + its number).
-    RunResult killed = Shell::instance().runTimed(timed({stub("selfkill", "kill -KILL $$")}));
+    RunResult killed = platform().shell().runTimed(timed({stub("selfkill", "kill -KILL $$")}));
     EXPECT_TRUE(killed.started);
     EXPECT_EQ(128 + SIGKILL, killed.exitCode());
     EXPECT_FALSE(killed.succeeded());
 
-    RunResult flood = Shell::instance().runTimed(timed({"head", "-c", "3000000", "/dev/zero"}));
+    RunResult flood = platform().shell().runTimed(timed({"head", "-c", "3000000", "/dev/zero"}));
     EXPECT_TRUE(flood.succeeded());
     EXPECT_EQ(RunResult::kOutputCap, flood.output.size());
 }
 
 TEST(TimedRun, AProgramThatCannotStartIsNoSuccess)
 {
-    RunResult missing = Shell::instance().runTimed(timed({"no-such-program-here"}));
+    RunResult missing = platform().shell().runTimed(timed({"no-such-program-here"}));
     EXPECT_FALSE(missing.started);
     EXPECT_EQ(-1, missing.exitCode());
     EXPECT_FALSE(missing.why.empty());
 
-    RunResult empty = Shell::instance().runTimed(TimedRun::commandLine(""));
+    RunResult empty = platform().shell().runTimed(TimedRun::commandLine(""));
     EXPECT_FALSE(empty.started);
     EXPECT_FALSE(empty.succeeded());
 }
@@ -82,7 +83,7 @@ TEST(TimedRun, AnOverrunKillsTheWholeProcessGroup)
     const std::string script = stub("overrun", "sleep " + first + " &\nsleep " + second);
     const int limitMs = 1500;
     const long long start = monotonicMs();
-    RunResult result = Shell::instance().runTimed(timed({script}, limitMs));
+    RunResult result = platform().shell().runTimed(timed({script}, limitMs));
     const long long tookMs = monotonicMs() - start;
 
     EXPECT_TRUE(result.started);
@@ -106,7 +107,7 @@ TEST(TimedRun, ACancelFromAnotherThreadEndsTheRun)
         canceller.cancel();
     });
     const long long start = monotonicMs();
-    RunResult result = Shell::instance().runTimed(run);
+    RunResult result = platform().shell().runTimed(run);
     stopper.join();
     EXPECT_TRUE(result.cancelled);
     EXPECT_FALSE(result.timedOut);
@@ -114,7 +115,7 @@ TEST(TimedRun, ACancelFromAnotherThreadEndsTheRun)
     EXPECT_LT(monotonicMs() - start, 10000);
 
     // Cancelling is sticky: the next run does not start.
-    RunResult next = Shell::instance().runTimed(run);
+    RunResult next = platform().shell().runTimed(run);
     EXPECT_FALSE(next.started);
     EXPECT_TRUE(next.cancelled);
 }
@@ -126,7 +127,7 @@ TEST(TimedRun, ReturnsWhenTheProgramExitsThoughItsDaemonHoldsTheOutput)
     RUN_IN_TEST_NAMESPACES([] {
         const std::string script = stub("daemonise", "(setsid sleep 60 &)\necho started");
         const long long start = monotonicMs();
-        RunResult result = Shell::instance().runTimed(timed({script}));
+        RunResult result = platform().shell().runTimed(timed({script}));
         EXPECT_TRUE(result.succeeded());
         EXPECT_EQ("started\n", result.output);
         EXPECT_LT(monotonicMs() - start, 10000);
@@ -140,7 +141,7 @@ TEST(TimedRun, CommandLinesSplitWithoutAShell)
               splitCommandLine("wpa_supplicant  -c /data/etc/wifi.cfg\t-B "));
     EXPECT_EQ((std::vector<std::string>{"printf", "two words", "x\"y", "$(id);"}),
               splitCommandLine("printf \"two words\" x\"\"\"y $(id);"));
-    RunResult result = Shell::instance().runTimed(TimedRun::commandLine("printf \"%s|\" \"a b\" $(id)"));
+    RunResult result = platform().shell().runTimed(TimedRun::commandLine("printf \"%s|\" \"a b\" $(id)"));
     EXPECT_EQ("a b|$(id)|", result.output);
 }
 
@@ -153,10 +154,10 @@ TEST(TimedRun, TheRecordingShellRecordsAndScriptsRuns)
 
     TimedRun dhcp = TimedRun::commandLine("udhcpc -i wlan0");
     dhcp.finishLimitMs = 30000;
-    EXPECT_TRUE(Shell::instance().runTimed(dhcp).timedOut);
-    EXPECT_EQ(1, Shell::instance().runTimed(TimedRun::commandLine("hostapd /data/tmp/hostapd.conf -B")).exitCode());
-    EXPECT_EQ("Cell 01", Shell::instance().runTimed(TimedRun::commandLine("iwlist wlan0 scan")).output);
-    EXPECT_TRUE(Shell::instance().runTimed(TimedRun::commandLine("ifconfig wlan0 up")).succeeded());
+    EXPECT_TRUE(platform().shell().runTimed(dhcp).timedOut);
+    EXPECT_EQ(1, platform().shell().runTimed(TimedRun::commandLine("hostapd /data/tmp/hostapd.conf -B")).exitCode());
+    EXPECT_EQ("Cell 01", platform().shell().runTimed(TimedRun::commandLine("iwlist wlan0 scan")).output);
+    EXPECT_TRUE(platform().shell().runTimed(TimedRun::commandLine("ifconfig wlan0 up")).succeeded());
 
     EXPECT_EQ((std::vector<std::string>{"udhcpc -i wlan0", "hostapd /data/tmp/hostapd.conf -B", "iwlist wlan0 scan",
                                         "ifconfig wlan0 up"}),

@@ -3,7 +3,7 @@
 // a preloaded shim that shifts every wall-clock reading, stepped by the test;
 // the host's clock is never touched.
 #include "base/log/RootPath.h"
-#include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/threads/Cond.h"
 #include "base/threads/Mutex.h"
 #include "base/threads/PThread.h"
@@ -133,8 +133,8 @@ TEST(WallClockStep, TimedWaitsLastTheirTimeWhenTheWallClockJumps)
 TEST(WallClockStep, SettingTheWallClockUnderAScratchRootIsRefused)
 {
     ASSERT_FALSE(rootPrefix().empty());
-    timeval tv = Clock::instance().wallTime();
+    timeval tv = platform().clock().wallTime();
     tv.tv_sec += kTenYears;
-    EXPECT_EQ(-EPERM, Clock::instance().setWallTime(tv));
+    EXPECT_EQ(-EPERM, platform().clock().setWallTime(tv));
     EXPECT_LT(std::labs(time(nullptr) - (tv.tv_sec - kTenYears)), 60);
 }

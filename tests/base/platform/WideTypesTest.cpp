@@ -3,6 +3,7 @@
 // build runs these under emulation.)
 #include "base/config/PathManager.h"
 #include "base/files/Utils.h"
+#include "base/platform/Platform.h"
 #include "base/platform/SysIo.h"
 #include "support/Emulator.h"
 #include "support/RecordingClock.h"
@@ -28,12 +29,12 @@ namespace {
 class FixedWallClock : public Clock
 {
 public:
-    explicit FixedWallClock(time_t seconds) : m_seconds(seconds) { Clock::install(this); }
-    ~FixedWallClock() override { Clock::install(nullptr); }
+    explicit FixedWallClock(time_t seconds) : m_seconds(seconds) {}
     timeval wallTime() const override { return timeval{m_seconds, 0}; }
 
 private:
     time_t m_seconds;
+    ScopedPlatform m_installed{this};
 };
 
 time_t localInstant(int year, int month, int day, int hour)
@@ -103,7 +104,7 @@ TEST(WideTypes, TodaysNoonIsReadPast2038)
 TEST(WideTypes, FileOffsetsPastFourGiBReachTheFile)
 {
     const std::string path = scratchRoot() + "/sparse.bin";
-    SysIo& io = SysIo::instance();
+    SysIo& io = platform().io();
     const int fd = io.open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
     ASSERT_GE(fd, 0) << strerror(errno);
     ASSERT_EQ(kFar, io.lseek(fd, kFar, SEEK_SET)) << strerror(errno);
@@ -124,7 +125,7 @@ TEST(WideTypes, MappingPastFourGiBReachesTheFile)
 {
     TALVIKS_SKIP_UNDER_EMULATOR("qemu-user 7.2 cuts the offset of mmap2 to 32 bits");
     const std::string path = scratchRoot() + "/sparse.bin";
-    SysIo& io = SysIo::instance();
+    SysIo& io = platform().io();
     const int fd = io.open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
     ASSERT_GE(fd, 0) << strerror(errno);
     ASSERT_EQ(4, pwrite(fd, "tail", 4, kFar));

@@ -1,5 +1,5 @@
 #include "base/buses/ByteOrder.h"
-#include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "base/threads/Cond.h"
 #include "base/threads/Mutex.h"
 #include "base/threads/PThread.h"
@@ -363,18 +363,19 @@ private:
 
 TEST(Stopwatch, BorrowsASecondAndCountsWholeSeconds)
 {
-    ManualClock clock;
-    Clock::install(&clock);
-    clock.set(1000900000000LL); // x.9 s
-    Stopwatch watch;
-    clock.set(1002400000000LL); // 1.5 s later
-    EXPECT_EQ(1500, watch.elapsedMs());
-    EXPECT_EQ(2, watch.elapsedSec()); // whole-second fields: 1002 - 1000
-    clock.set(1002400999999LL);
-    EXPECT_EQ(1500, watch.elapsedMs());
-    watch.start();
-    EXPECT_EQ(0, watch.elapsedMs());
-    Clock::install(nullptr);
+    {
+        ManualClock clock;
+        ScopedPlatform installed(&clock);
+        clock.set(1000900000000LL); // x.9 s
+        Stopwatch watch;
+        clock.set(1002400000000LL); // 1.5 s later
+        EXPECT_EQ(1500, watch.elapsedMs());
+        EXPECT_EQ(2, watch.elapsedSec()); // whole-second fields: 1002 - 1000
+        clock.set(1002400999999LL);
+        EXPECT_EQ(1500, watch.elapsedMs());
+        watch.start();
+        EXPECT_EQ(0, watch.elapsedMs());
+    }
 
     Stopwatch real;
     PThread::msleep(30);

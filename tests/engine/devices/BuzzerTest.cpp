@@ -1,4 +1,5 @@
 #include "base/config/ConfigStore.h"
+#include "base/platform/Platform.h"
 #include "base/threads/PThread.h"
 #include "board/GpioModel.h"
 #include "board/SimBoard.h"
@@ -63,7 +64,7 @@ protected:
     }
 
     sim::SimBoard board;
-    ScopedSysIo installed{&board};
+    ScopedPlatform installed{&board};
     std::shared_ptr<sim::GpioModel> gpio = std::make_shared<sim::GpioModel>();
     std::mutex mutex;
     std::vector<Change> changes;

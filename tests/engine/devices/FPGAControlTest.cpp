@@ -1,5 +1,6 @@
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Platform.h"
 #include "board/FpgaPeer.h"
 #include "board/FpgaToolStub.h"
 #include "board/JtagModel.h"
@@ -59,9 +60,9 @@ public:
     }
 
     sim::ScaledClock clock;
-    sim::ScopedClock installedClock{&clock};
+    ScopedPlatform installedClock{&clock};
     sim::SimBoard board;
-    ScopedSysIo installed{&board};
+    ScopedPlatform installed{&board};
     std::shared_ptr<sim::SpiPacketSink> sink = std::make_shared<sim::SpiPacketSink>();
     std::shared_ptr<sim::JtagModel> jtag = std::make_shared<sim::JtagModel>();
     sim::FpgaPeer peer{sink};

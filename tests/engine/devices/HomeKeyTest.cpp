@@ -1,4 +1,5 @@
 #include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "board/PrinterBoard.h"
 #include "board/ScaledClock.h"
 #include "engine/devices/HomeKey.h"
@@ -79,9 +80,9 @@ protected:
     }
 
     ManualClock clock;
-    sim::ScopedClock installedClock{&clock};
+    ScopedPlatform installedClock{&clock};
     sim::PrinterBoard printer;
-    ScopedSysIo installed{&printer.board()};
+    ScopedPlatform installed{&printer.board()};
     HomeKey key;
     std::mutex mutex;
     std::vector<std::pair<char, int>> clicks;
@@ -132,7 +133,7 @@ TEST_F(HomeKeyTest, DestroyedWhileWaitingStopsAtOnce)
 TEST(KeyMonitorTest, DoorKeysFromTheInputDevice)
 {
     sim::PrinterBoard printer;
-    ScopedSysIo installed(&printer.board());
+    ScopedPlatform installed(&printer.board());
     KeyMonitor monitor(sim::InputEventModel::kPath);
     ASSERT_EQ(0, monitor.start());
     ASSERT_TRUE(eventually([&] { return printer.board().openFiles(sim::InputEventModel::kPath) == 1; }));
@@ -160,7 +161,7 @@ TEST(KeyMonitorTest, WithoutADeviceNothingStarts)
     EXPECT_NE(std::string::npos, out.find("stop :dev is NULL"));
 
     sim::PrinterBoard printer;
-    ScopedSysIo installed(&printer.board());
+    ScopedPlatform installed(&printer.board());
     KeyMonitor missing("/dev/input/event9");
     EXPECT_EQ(0, missing.start());
     EXPECT_EQ(0, missing.stop());
@@ -169,7 +170,7 @@ TEST(KeyMonitorTest, WithoutADeviceNothingStarts)
 TEST(KeyMonitorTest, ALostDeviceEndsTheReader)
 {
     sim::PrinterBoard printer;
-    ScopedSysIo installed(&printer.board());
+    ScopedPlatform installed(&printer.board());
     KeyMonitor monitor(sim::InputEventModel::kPath);
     ASSERT_EQ(0, monitor.start());
     ASSERT_TRUE(eventually([&] { return printer.board().openFiles(sim::InputEventModel::kPath) == 1; }));

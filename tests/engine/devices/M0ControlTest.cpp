@@ -1,5 +1,6 @@
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Platform.h"
 #include "board/MicrocontrollerPeer.h"
 #include "board/ScaledClock.h"
 #include "engine/devices/M0Control.h"
@@ -36,7 +37,7 @@ protected:
     }
 
     sim::ScaledClock clock{10};
-    sim::ScopedClock installedClock{&clock};
+    ScopedPlatform installedClock{&clock};
     sim::MicrocontrollerPeer peer;
     M0Control m0{peer.path().c_str()};
 };
@@ -198,7 +199,7 @@ TEST(M0Control, WithoutAPortEveryCommandFails)
 TEST(M0Control, HardResetWaitsItsPulses)
 {
     sim::ScaledClock clock(100);
-    sim::ScopedClock installed(&clock);
+    ScopedPlatform installed(&clock);
     const int64_t start = timespecToNs(clock.now());
     M0Control::hardReset();
     EXPECT_GE(timespecToNs(clock.now()) - start, 550 * 1000000LL);
@@ -208,7 +209,7 @@ TEST(M0Lock, AVersionReadWaitsForTheCommandInFlight)
 {
     // A slow machine clock: the reply in flight takes 1.2 s of the read's 2 s of real time.
     sim::ScaledClock clock(0.5);
-    sim::ScopedClock installed(&clock);
+    ScopedPlatform installed(&clock);
     sim::MicrocontrollerPeer peer;
     M0Control m0(peer.path().c_str());
     ASSERT_EQ(0, m0.connect());

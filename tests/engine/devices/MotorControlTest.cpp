@@ -1,4 +1,5 @@
 #include "base/config/ConfigStore.h"
+#include "base/platform/Platform.h"
 #include "base/threads/PThread.h"
 #include "board/PrinterBoard.h"
 #include "board/ScaledClock.h"
@@ -30,7 +31,7 @@ PrinterConfig& config()
 
 int64_t machineMs()
 {
-    return timespecToNs(Clock::instance().now()) / 1000000;
+    return timespecToNs(platform().clock().now()) / 1000000;
 }
 
 class MotorControlTest : public ::testing::Test
@@ -73,9 +74,9 @@ protected:
     MotorPara slowProfile() { return MotorPara{2, 2, 0.5f, 160}; }
 
     sim::ScaledClock clock;
-    sim::ScopedClock installedClock{&clock};
+    ScopedPlatform installedClock{&clock};
     sim::PrinterBoard printer;
-    ScopedSysIo installed{&printer.board()};
+    ScopedPlatform installed{&printer.board()};
     MotorControl motor;
 };
 

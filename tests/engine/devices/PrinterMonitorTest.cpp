@@ -1,5 +1,6 @@
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Platform.h"
 #include "board/PrinterBoard.h"
 #include "engine/devices/MotorControl.h"
 #include "engine/devices/PrinterMonitor.h"
@@ -36,7 +37,7 @@ protected:
     std::string log() { return testsupport::readFile(rootPath("/data/var/TalvikS.log")); }
 
     sim::PrinterBoard printer;
-    ScopedSysIo installed{&printer.board()};
+    ScopedPlatform installed{&printer.board()};
 };
 
 } // namespace

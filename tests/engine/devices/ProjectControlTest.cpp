@@ -1,5 +1,6 @@
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Platform.h"
 #include "base/threads/PThread.h"
 #include "board/PrinterBoard.h"
 #include "board/RecordingDevices.h"
@@ -23,7 +24,7 @@ using Bytes = std::vector<uint8_t>;
 
 int64_t machineNs()
 {
-    return timespecToNs(Clock::instance().now());
+    return timespecToNs(platform().clock().now());
 }
 
 class ProjectControlTest : public ::testing::Test
@@ -41,9 +42,9 @@ protected:
     sim::DisplayControllerModel& display() { return printer.display(); }
 
     sim::ScaledClock clock{1000};
-    sim::ScopedClock installedClock{&clock};
+    ScopedPlatform installedClock{&clock};
     sim::PrinterBoard printer;
-    ScopedSysIo installed{&printer.board()};
+    ScopedPlatform installed{&printer.board()};
     ProjectControl projector{"/dev/i2c-0"};
     UVLightControl light;
 };
@@ -214,9 +215,9 @@ TEST_F(ProjectControlTest, WriteLengthsAreAContract)
 TEST(AdcMonitorTest, ReadsTheConvertersVoltage)
 {
     sim::ScaledClock clock(1000);
-    sim::ScopedClock installedClock(&clock);
+    ScopedPlatform installedClock(&clock);
     sim::SimBoard board;
-    ScopedSysIo installed(&board);
+    ScopedPlatform installed(&board);
     auto bus = std::make_shared<sim::I2cBusModel>();
     auto converter = std::make_shared<sim::RecordingI2cTarget>();
     bus->attachTarget(0x48, converter);

@@ -4,7 +4,7 @@
 
 #include "base/config/ConfigStore.h"
 #include "base/log/RootPath.h"
-#include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "engine/devices/MotorControl.h"
 #include "engine/print/HomingThread.h"
 #include "engine/print/PrintThread.h"
@@ -187,30 +187,31 @@ TEST(PrinterFacade, LampTimeIsCountedInWholeMinutesAndSavedAtShutdown)
     ASSERT_EQ(0, printer->enableScreen(true));
     UsedTime& used = ConfigStore::instance()->m_usedTime;
     used.LightTime = 100;
-    // Static: the printer's threads may still hold it after it is replaced.
-    static HandClock clock;
-    Clock::install(&clock);
-    auto burn = [printer](double from, double to) {
-        clock.setSeconds(from);
-        ASSERT_EQ(0, printer->lightOn());
-        clock.setSeconds(to);
-        ASSERT_EQ(0, printer->lightOff(0));
-    };
-    // Seconds are counted as the clock's second field changes. Up to 60
-    // stay in memory; the switch-off that passes 60 saves them all.
-    burn(1000.9, 1060.1); // 60
-    EXPECT_EQ(100u, used.LightTime);
-    EXPECT_EQ(0, printer->lightOff(0)); // a second switch-off adds nothing
-    EXPECT_EQ(100u, used.LightTime);
-    burn(2000.5, 2002.4); // 2
-    EXPECT_EQ(100u + 62, used.LightTime);
-    EXPECT_NE(std::string::npos,
-              testsupport::readFile(rootPath("/data/etc/UsedTime.json")).find("\"LightTime\" : 162"));
-    // Seconds still in memory are saved when the printer shuts down.
-    burn(3000, 3030);
-    EXPECT_EQ(162u, used.LightTime);
-    printer->destroy();
-    Clock::install(&harness::machine().clock());
+    {
+        // Static: the printer's threads may still hold it after it is replaced.
+        static HandClock clock;
+        ScopedPlatform handClock(&clock);
+        auto burn = [printer](double from, double to) {
+            clock.setSeconds(from);
+            ASSERT_EQ(0, printer->lightOn());
+            clock.setSeconds(to);
+            ASSERT_EQ(0, printer->lightOff(0));
+        };
+        // Seconds are counted as the clock's second field changes. Up to 60
+        // stay in memory; the switch-off that passes 60 saves them all.
+        burn(1000.9, 1060.1); // 60
+        EXPECT_EQ(100u, used.LightTime);
+        EXPECT_EQ(0, printer->lightOff(0)); // a second switch-off adds nothing
+        EXPECT_EQ(100u, used.LightTime);
+        burn(2000.5, 2002.4); // 2
+        EXPECT_EQ(100u + 62, used.LightTime);
+        EXPECT_NE(std::string::npos,
+                  testsupport::readFile(rootPath("/data/etc/UsedTime.json")).find("\"LightTime\" : 162"));
+        // Seconds still in memory are saved when the printer shuts down.
+        burn(3000, 3030);
+        EXPECT_EQ(162u, used.LightTime);
+        printer->destroy();
+    }
     EXPECT_EQ(162u + 30, used.LightTime);
     EXPECT_NE(std::string::npos,
               testsupport::readFile(rootPath("/data/etc/UsedTime.json")).find("\"LightTime\" : 192"));

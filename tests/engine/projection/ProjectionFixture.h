@@ -4,7 +4,7 @@
 #include "base/config/SystemState.h"
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
-#include "base/platform/SysIo.h"
+#include "base/platform/Platform.h"
 #include "board/FrameBufferModel.h"
 #include "board/GuiApplication.h"
 #include "board/SimBoard.h"
@@ -42,7 +42,7 @@ protected:
         makeDirs(rootPath("/data/var"));
         LogWriter::instance()->init("/data/var", "TalvikS", 0, 1 << 24, 2, false);
         m_logStart = readFile(rootPath("/data/var/TalvikS.log")).size();
-        m_io = std::make_unique<ScopedSysIo>(&board);
+        m_io = std::make_unique<ScopedPlatform>(&board);
     }
 
     // What this test logged.
@@ -112,7 +112,7 @@ protected:
     std::unique_ptr<ProjectView> view;
 
 private:
-    std::unique_ptr<ScopedSysIo> m_io;
+    std::unique_ptr<ScopedPlatform> m_io;
     size_t m_logStart = 0;
 };
 

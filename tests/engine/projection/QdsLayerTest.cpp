@@ -3,7 +3,7 @@
 // correction, mask, inversion, sub-pixel packing and smoothing.
 #include "engine/projection/ProjectionFixture.h"
 
-#include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "writers/CorrectionWriter.h"
 #include "writers/LayerImages.h"
 
@@ -99,12 +99,11 @@ void writeMask(const std::string& boardPath, int w, int h, QImage::Format format
     ASSERT_TRUE(mask.save(QString::fromStdString(path), "PNG"));
 }
 
-// Machine time that passes at once: waits return immediately and are recorded.
+// Machine time that passes at once: waits return immediately and are
+// recorded. Installed for its lifetime.
 class InstantClock : public Clock
 {
 public:
-    InstantClock() { Clock::install(this); }
-    ~InstantClock() override { Clock::install(nullptr); }
     timespec deadlineAfterMs(int64_t ms) const override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -120,6 +119,7 @@ public:
 private:
     mutable std::mutex m_mutex;
     mutable std::vector<int64_t> m_waits;
+    ScopedPlatform m_installed{this}; // last: gone first
 };
 
 } // namespace
