@@ -18,7 +18,8 @@ public:
     PThread();
     virtual ~PThread();
 
-    // 0 on success; -1, -ESRCH (stack size refused), -ECHILD (create failed).
+    // 0 on success; -1, -ESRCH (stack size refused), -ECHILD (create
+    // failed). On failure errno holds the cause.
     int start(bool detached, size_t stackSize);
     // What threadMain returned; null for a detached thread, a thread never
     // started, one already joined, or a failed join.
@@ -26,6 +27,11 @@ public:
     void cancel();
     // True while threadMain has not yet returned (or the thread been cancelled).
     bool isAlive() const;
+    // The POSIX id of the thread last started; empty before start.
+    pthread_t threadId() const { return m_tid; }
+
+    // The stack size of a thread started with default attributes.
+    static size_t defaultStackSize();
 
     // Sleeps on the monotonic clock, resuming after signals; 0, or -1 for a negative time.
     static int msleep(int ms);
