@@ -8,10 +8,10 @@
 #include <cstddef>
 #include <memory>
 
-// A thread object with one body, threadMain(). Bodies stop cooperatively by
-// testing a stop flag of their own class; cancel() is the forced stop.
-// Threads started here block the timer signal, so timer expiries never
-// interrupt their waits.
+// A thread object with one body, threadMain(). Bodies stop cooperatively on
+// a StopSignal of their own class; cancel() is the forced stop. Threads
+// started here block the timer signal, so timer expiries never interrupt
+// their waits.
 class PThread : noncopyable
 {
 public:
