@@ -5,11 +5,17 @@
 
 #include <cerrno>
 #include <chrono>
-#include <chrono>
+#include <thread>
 
 namespace sim {
 
-PtyResponder::PtyResponder() = default;
+PtyResponder::PtyResponder()
+    : m_thread([this] {
+          run();
+          return nullptr;
+      })
+{
+}
 
 PtyResponder::~PtyResponder()
 {
@@ -18,15 +24,14 @@ PtyResponder::~PtyResponder()
 
 void PtyResponder::start()
 {
-    if (!m_thread.joinable())
-        m_thread = std::thread(&PtyResponder::run, this);
+    if (!m_started)
+        m_started = m_thread.start(false, PThread::defaultStackSize()) == 0;
 }
 
 void PtyResponder::stop()
 {
     m_stop.raise();
-    if (m_thread.joinable())
-        m_thread.join();
+    m_thread.join();
 }
 
 bool PtyResponder::inputPending() const

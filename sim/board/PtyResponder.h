@@ -1,12 +1,12 @@
 #pragma once
 
 #include "base/platform/Clock.h"
+#include "base/threads/FunctionThread.h"
 #include "base/threads/StopSignal.h"
 #include "board/PtyPeer.h"
 
 #include <cstddef>
 #include <string>
-#include <thread>
 
 namespace sim {
 
@@ -44,7 +44,8 @@ private:
 
     PtyPeer m_pty;
     StopSignal m_stop;
-    std::thread m_thread;
+    FunctionThread m_thread;
+    bool m_started = false;
 };
 
 } // namespace sim

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <stdexcept>
+#include <thread>
 
 namespace sim {
 
@@ -27,10 +29,18 @@ int64_t machineNowNs()
 } // namespace
 
 StepperDriverModel::StepperDriverModel(std::shared_ptr<GpioModel> gpio, const AxisConfig& axis)
-    : m_gpio(std::move(gpio)), m_axis(axis), m_physicalMm(axis.startMm), m_simNs(machineNowNs())
+    : m_gpio(std::move(gpio)),
+      m_axis(axis),
+      m_physicalMm(axis.startMm),
+      m_simNs(machineNowNs()),
+      m_thread([this] {
+          run();
+          return nullptr;
+      })
 {
     syncSwitchLine();
-    m_thread = std::thread([this] { run(); });
+    if (m_thread.start(false, PThread::defaultStackSize()) != 0)
+        throw std::runtime_error("stepper driver model: no thread");
 }
 
 StepperDriverModel::~StepperDriverModel()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/threads/FunctionThread.h"
 #include "board/GpioModel.h"
 #include "board/SpiDeviceModel.h"
 
@@ -8,7 +9,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace sim {
 
@@ -164,7 +164,7 @@ private:
     std::mutex m_lineMutex; // orders the line changes
     int m_lineLevel = -1;   // what the limit line was last driven to
 
-    std::thread m_thread;
+    FunctionThread m_thread;
 };
 
 } // namespace sim

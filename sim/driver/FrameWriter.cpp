@@ -5,8 +5,16 @@
 #include <cstdio>
 
 FrameWriter::FrameWriter(size_t maxWaiting, Save save)
-    : m_maxWaiting(maxWaiting), m_save(std::move(save)), m_thread(&FrameWriter::run, this)
+    : m_maxWaiting(maxWaiting),
+      m_save(std::move(save)),
+      m_thread([this] {
+          run();
+          return nullptr;
+      })
 {
+    // Without its thread the writer takes no frame.
+    if (m_thread.start(false, PThread::defaultStackSize()) != 0)
+        m_done = true;
 }
 
 FrameWriter::~FrameWriter()
@@ -42,8 +50,7 @@ void FrameWriter::finish()
         m_done = true;
     }
     m_queued.notify_all();
-    if (m_thread.joinable())
-        m_thread.join();
+    m_thread.join();
 }
 
 void FrameWriter::run()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/threads/FunctionThread.h"
+
 #include <QImage>
 
 #include <condition_variable>
@@ -8,7 +10,6 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 
 // Writes frames as PNG files on a thread of its own. At most `maxWaiting`
@@ -53,5 +54,5 @@ private:
     size_t m_reserved = 0; // places taken by frames being captured
     bool m_done = false;
     Counts m_counts;
-    std::thread m_thread;
+    FunctionThread m_thread;
 };

@@ -1,8 +1,12 @@
-// nvsdk::Utils: threads.
+// nvsdk::Utils: threads, started as the foundation's PThreads.
 #include "nvsdk/Utils.h"
 
+#include "base/threads/FunctionThread.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -10,63 +14,31 @@ namespace nvsdk {
 
 namespace {
 
-// The threads createThread started that have not ended. A thread id may be
-// reused once its thread is gone, so asking the kernel about an old id could
-// answer for a stranger: this record answers instead.
+// The threads createThread started, as long as they may still run. A thread
+// id may be reused once its thread is gone, so asking the kernel about an
+// old id could answer for a stranger: these objects answer instead. The
+// caller joins the thread by its id; ended ones are dropped at the next start.
 std::mutex g_threadsLock;
-std::vector<pthread_t> g_running;
-
-struct Start
-{
-    void* (*routine)(void*);
-    void* arg;
-};
-
-// Leaves the record however the thread ends: return, pthread_exit or cancellation.
-struct RunningEntry
-{
-    ~RunningEntry()
-    {
-        std::lock_guard<std::mutex> lock(g_threadsLock);
-        const pthread_t self = pthread_self();
-        g_running.erase(std::remove_if(g_running.begin(), g_running.end(),
-                                       [&](pthread_t id) { return pthread_equal(id, self); }),
-                        g_running.end());
-    }
-};
-
-void* runRecorded(void* start)
-{
-    const Start what = *static_cast<Start*>(start);
-    delete static_cast<Start*>(start);
-    RunningEntry entry;
-    return what.routine(what.arg);
-}
+std::vector<std::unique_ptr<FunctionThread>> g_threads;
 
 } // namespace
 
 int Utils::createThread(pthread_t* id, void* (*routine)(void*), void* arg, size_t stackSize)
 {
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    const int stackResult = pthread_attr_setstacksize(&attr, stackSize);
-    if (stackResult != 0)
-        fprintf(stderr, "src/Utils[%d]: pthread_attr_setstacksize error %d\n", __LINE__, stackResult);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
-
-    Start* start = new Start{routine, arg};
-    pthread_t thread;
-    // Held until the id is recorded: the thread cannot leave the record
-    // before it is in it.
     std::lock_guard<std::mutex> lock(g_threadsLock);
-    const int result = pthread_create(&thread, &attr, runRecorded, start);
-    pthread_attr_destroy(&attr);
-    if (result != 0) {
-        delete start;
-        return result;
+    g_threads.erase(std::remove_if(g_threads.begin(), g_threads.end(),
+                                   [](const std::unique_ptr<FunctionThread>& thread) { return !thread->isAlive(); }),
+                    g_threads.end());
+    auto thread = std::make_unique<FunctionThread>([routine, arg] { return routine(arg); });
+    int rc = thread->start(false, stackSize);
+    if (rc == -ESRCH) {
+        fprintf(stderr, "src/Utils[%d]: pthread_attr_setstacksize error %d\n", __LINE__, errno);
+        rc = thread->start(false, PThread::defaultStackSize());
     }
-    g_running.push_back(thread);
-    *id = thread;
+    if (rc != 0)
+        return errno;
+    *id = thread->threadId();
+    g_threads.push_back(std::move(thread));
     return 0;
 }
 
@@ -75,7 +47,9 @@ bool Utils::isThreadAlive(pthread_t id)
     if (id == 0)
         return false;
     std::lock_guard<std::mutex> lock(g_threadsLock);
-    return std::any_of(g_running.begin(), g_running.end(), [&](pthread_t running) { return pthread_equal(running, id); });
+    return std::any_of(g_threads.begin(), g_threads.end(), [&](const std::unique_ptr<FunctionThread>& thread) {
+        return thread->isAlive() && pthread_equal(thread->threadId(), id);
+    });
 }
 
 } // namespace nvsdk

@@ -1,6 +1,8 @@
 #include "nvupserver/HttpCommon.h"
 #include "nvupserver/Md5Pipeline.h"
-#include "nvupserver/StopFlag.h"
+
+#include "base/platform/Clock.h"
+#include "base/threads/StopSignal.h"
 
 #include <fcntl.h>
 #include <strings.h>
@@ -186,12 +188,13 @@ long long msLeft(const SteadyClock::time_point* deadline)
 
 // Pauses grow while attempts bring nothing, so a dead server is not hammered,
 // and end by maxMs; true when a stop arrived meanwhile.
-bool pauseBeforeRetry(StopFlag* stop, int idleStreak, long long maxMs)
+bool pauseBeforeRetry(StopSignal* stop, int idleStreak, long long maxMs)
 {
     const long long grown = idleStreak == 0 ? 50 : std::min(250 << std::min(idleStreak - 1, 5), 8000);
     const int ms = static_cast<int>(std::max(0LL, std::min(grown, maxMs)));
+    // Real time: the server and the network do not follow the machine clock.
     if (stop)
-        return stop->waitFor(ms);
+        return !stop->sleepUntil(kernelDeadlineAfterMs(ms));
     usleep(static_cast<useconds_t>(ms) * 1000);
     return false;
 }

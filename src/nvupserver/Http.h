@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
+class StopSignal;
+
 // HTTPS requests of the update client, on libcurl's easy interface.
 namespace nvupserver {
-
-class StopFlag;
 
 typedef int (*ProgressFunction)(void* data, double total, double now);
 
@@ -28,7 +28,7 @@ struct HttpOptions
     // Certificate authorities to trust; empty: the system's.
     std::string caFile;
     // Seen at every progress report, also while no bytes arrive.
-    StopFlag* stop = nullptr;
+    StopSignal* stop = nullptr;
     // Hexadecimal digest a downloaded file must have; empty: not checked.
     std::string md5;
 };
@@ -47,7 +47,7 @@ struct ProgressState
     double lastNow = 0;
     ProgressFunction progress = nullptr;
     void* progressData = nullptr;
-    StopFlag* stop = nullptr;
+    StopSignal* stop = nullptr;
 };
 
 // False for text with a line break or NUL: as a header or cookie it would add lines of its own.

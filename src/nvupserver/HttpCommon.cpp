@@ -1,6 +1,6 @@
 #include "nvupserver/HttpCommon.h"
 
-#include "nvupserver/StopFlag.h"
+#include "base/threads/StopSignal.h"
 
 #include <mutex>
 
@@ -14,7 +14,7 @@ namespace {
 int progressHook(void* data, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t)
 {
     ProgressState* state = static_cast<ProgressState*>(data);
-    if (state->stop && state->stop->isSet())
+    if (state->stop && state->stop->raised())
         return 1;
     if (total <= 0 && now <= 0)
         return 0;

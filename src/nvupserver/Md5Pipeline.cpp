@@ -9,7 +9,14 @@ const size_t kMaxQueued = 8;
 
 } // namespace
 
-Md5Pipeline::Md5Pipeline() : m_worker(&Md5Pipeline::run, this) {}
+Md5Pipeline::Md5Pipeline()
+    : m_worker([this] {
+          run();
+          return nullptr;
+      })
+{
+    m_threaded = m_worker.start(false, PThread::defaultStackSize()) == 0;
+}
 
 Md5Pipeline::~Md5Pipeline()
 {
@@ -23,6 +30,10 @@ Md5Pipeline::~Md5Pipeline()
 
 void Md5Pipeline::add(const char* data, size_t size)
 {
+    if (!m_threaded) {
+        m_digest.update(data, size);
+        return;
+    }
     m_pending.insert(m_pending.end(), data, data + size);
     if (m_pending.size() < kChunk)
         return;

@@ -2,16 +2,18 @@
 
 #include "nvupserver/Md5.h"
 
+#include "base/threads/FunctionThread.h"
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace nvupserver {
 
 // Digests the bytes of a transfer on a thread of its own, so that hashing a
-// large package overlaps its arrival instead of following it.
+// large package overlaps its arrival instead of following it. Without that
+// thread (it could not be started) the bytes are digested as they come.
 class Md5Pipeline
 {
 public:
@@ -36,7 +38,8 @@ private:
     bool m_closing = false;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::thread m_worker;
+    FunctionThread m_worker;
+    bool m_threaded = false;
 };
 
 } // namespace nvupserver

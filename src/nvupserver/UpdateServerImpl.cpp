@@ -27,7 +27,15 @@ const char* downloadMessage(int result)
 } // namespace
 
 UpdateServerImpl::UpdateServerImpl(int timeout, bool test)
-    : m_timeout(timeout)
+    : m_timeout(timeout),
+      m_checkThread([this] {
+          checkThreadMain();
+          return nullptr;
+      }),
+      m_downloadThread([this] {
+          downloadThreadMain();
+          return nullptr;
+      })
 {
     if (test)
         m_servers = {kTestServer};
@@ -39,13 +47,11 @@ UpdateServerImpl::UpdateServerImpl(int timeout, bool test)
 UpdateServerImpl::~UpdateServerImpl()
 {
     // Both threads leave libcurl at their next progress report, then end.
-    m_closing.set();
-    m_stop.set();
+    m_closing.raise();
+    m_stop.raise();
     std::lock_guard<std::mutex> threads(m_threadLock);
-    if (m_checkStarted)
-        pthread_join(m_checkThread, nullptr);
-    if (m_downloadStarted)
-        pthread_join(m_downloadThread, nullptr);
+    m_checkThread.join();
+    m_downloadThread.join();
 }
 
 void UpdateServerImpl::setServers(const std::vector<std::string>& baseUrls)
@@ -94,13 +100,10 @@ HttpOptions UpdateServerImpl::requestOptions()
     return options;
 }
 
-int UpdateServerImpl::restartThread(pthread_t& thread, bool& started, void* (*main)(void*))
+int UpdateServerImpl::restartThread(FunctionThread& thread)
 {
-    if (started)
-        pthread_join(thread, nullptr);
-    const int error = pthread_create(&thread, nullptr, main, this);
-    started = error == 0;
-    return error;
+    thread.join();
+    return thread.start(false, PThread::defaultStackSize()) == 0 ? 0 : errno;
 }
 
 int UpdateServerImpl::checkUpdate(const ClientInfo& info, const UpdateInfoCallback& callback)
@@ -115,7 +118,7 @@ int UpdateServerImpl::checkUpdate(const ClientInfo& info, const UpdateInfoCallba
         m_updateInfoCallback = callback;
         m_clientInfo = info;
     }
-    const int error = restartThread(m_checkThread, m_checkStarted, &UpdateServerImpl::checkThreadMain);
+    const int error = restartThread(m_checkThread);
     if (error != 0) {
         fprintf(stderr, "%s: create check thread fail\n", "checkUpdate");
         m_checkRunning = false;
@@ -123,22 +126,20 @@ int UpdateServerImpl::checkUpdate(const ClientInfo& info, const UpdateInfoCallba
     return error;
 }
 
-void* UpdateServerImpl::checkThreadMain(void* arg)
+void UpdateServerImpl::checkThreadMain()
 {
-    UpdateServerImpl* self = static_cast<UpdateServerImpl*>(arg);
     ClientInfo client;
     UpdateInfoCallback callback;
     {
-        std::lock_guard<std::mutex> lock(self->m_checkLock);
-        client = self->m_clientInfo;
-        callback = self->m_updateInfoCallback;
+        std::lock_guard<std::mutex> lock(m_checkLock);
+        client = m_clientInfo;
+        callback = m_updateInfoCallback;
     }
     PackageUpdateInfo answer;
-    self->checkUpdateSync(answer, client);
+    checkUpdateSync(answer, client);
     if (callback)
         callback(answer);
-    self->m_checkRunning = false;
-    return nullptr;
+    m_checkRunning = false;
 }
 
 int UpdateServerImpl::checkUpdateSync(PackageUpdateInfo& answer, const ClientInfo& info)
@@ -160,7 +161,7 @@ int UpdateServerImpl::checkUpdateSync(PackageUpdateInfo& answer, const ClientInf
     }
     std::string heldServer;
     long long heldMs = 0;
-    for (size_t i = 0; i < servers.size() && !m_closing.isSet(); ++i) {
+    for (size_t i = 0; i < servers.size() && !m_closing.raised(); ++i) {
         PackageUpdateInfo reply;
         const long long ms = postCheck(servers[i], body, reply);
         // A success beats a failure whichever came first; between successes
@@ -223,7 +224,7 @@ int UpdateServerImpl::download(const DownloadInfo& info, const DownloadResultCal
         m_progressCallback = progressCallback;
     }
     m_stop.clear();
-    const int error = restartThread(m_downloadThread, m_downloadStarted, &UpdateServerImpl::downloadThreadMain);
+    const int error = restartThread(m_downloadThread);
     if (error != 0) {
         fprintf(stderr, "%s: download thread create fail, %d\n", "download", error);
         m_downloadRunning = false;
@@ -231,23 +232,21 @@ int UpdateServerImpl::download(const DownloadInfo& info, const DownloadResultCal
     return error;
 }
 
-void* UpdateServerImpl::downloadThreadMain(void* arg)
+void UpdateServerImpl::downloadThreadMain()
 {
-    UpdateServerImpl* self = static_cast<UpdateServerImpl*>(arg);
     DownloadInfo info;
     DownloadResultCallback resultCallback;
     ProgressCallback progressCallback;
     {
-        std::lock_guard<std::mutex> lock(self->m_downloadLock);
-        info = self->m_downloadInfo;
-        resultCallback = self->m_downloadResultCallback;
-        progressCallback = self->m_progressCallback;
+        std::lock_guard<std::mutex> lock(m_downloadLock);
+        info = m_downloadInfo;
+        resultCallback = m_downloadResultCallback;
+        progressCallback = m_progressCallback;
     }
-    const int result = self->downloadSync(info, progressCallback);
+    const int result = downloadSync(info, progressCallback);
     if (resultCallback)
         resultCallback(result, downloadMessage(result));
-    self->m_downloadRunning = false;
-    return nullptr;
+    m_downloadRunning = false;
 }
 
 int UpdateServerImpl::downloadSync(const DownloadInfo& info, const ProgressCallback& progressCallback)
@@ -324,7 +323,7 @@ int UpdateServerImpl::progressForType(void* data, double total, double now)
     ProgressContext* context = static_cast<ProgressContext*>(data);
     if (*context->callback)
         (*context->callback)(context->type, total, now);
-    return context->self->m_stop.isSet() ? 1 : 0;
+    return context->self->m_stop.raised() ? 1 : 0;
 }
 
 void UpdateServerImpl::feedback(const DownloadInfo& info, const PackageInfo& package, int result)
@@ -369,7 +368,7 @@ void UpdateServerImpl::feedback(const DownloadInfo& info, const PackageInfo& pac
 
 int UpdateServerImpl::stopDownload()
 {
-    m_stop.set();
+    m_stop.raise();
     return 0;
 }
 

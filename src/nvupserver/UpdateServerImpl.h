@@ -1,10 +1,10 @@
 #pragma once
 
 #include "nvupserver/Http.h"
-#include "nvupserver/StopFlag.h"
 #include "nvupserver/UpdateTypes.h"
 
-#include <pthread.h>
+#include "base/threads/FunctionThread.h"
+#include "base/threads/StopSignal.h"
 
 #include <atomic>
 #include <mutex>
@@ -44,10 +44,11 @@ private:
         const ProgressCallback* callback;
     };
 
-    // Joins the finished thread, if any, and starts the next; the error number when it cannot.
-    int restartThread(pthread_t& thread, bool& started, void* (*main)(void*));
-    static void* checkThreadMain(void* self);
-    static void* downloadThreadMain(void* self);
+    // Joins the finished run of the thread, if any, and starts the next;
+    // the error number when it cannot.
+    static int restartThread(FunctionThread& thread);
+    void checkThreadMain();
+    void downloadThreadMain();
     static int progressForType(void* context, double total, double now);
 
     // One server: its answer in `answer`, the milliseconds it took returned.
@@ -66,8 +67,7 @@ private:
     // Guards the members above and the authorities file: the check, the
     // download's feedback and the caller's thread all use them.
     std::mutex m_checkLock;
-    pthread_t m_checkThread;
-    bool m_checkStarted = false;
+    FunctionThread m_checkThread;
     // Set when a check thread starts, cleared by that thread as its last act.
     std::atomic<bool> m_checkRunning{false};
     UpdateInfoCallback m_updateInfoCallback;
@@ -75,13 +75,12 @@ private:
     DownloadResultCallback m_downloadResultCallback;
     ProgressCallback m_progressCallback;
     std::mutex m_downloadLock;
-    pthread_t m_downloadThread;
-    bool m_downloadStarted = false;
+    FunctionThread m_downloadThread;
     std::atomic<bool> m_downloadRunning{false};
     DownloadLimits m_limits; // under m_downloadLock
-    StopFlag m_stop;
+    StopSignal m_stop;
     // Raised by the destructor: ends a running check and feedback as well.
-    StopFlag m_closing;
+    StopSignal m_closing;
     // Starting and joining the threads.
     std::mutex m_threadLock;
     std::vector<std::string> m_headers;

@@ -75,7 +75,7 @@ HotPlugListener::~HotPlugListener()
 
 bool HotPlugListener::open()
 {
-    if (m_wake.fd() < 0)
+    if (m_stop.fd() < 0)
         return false;
     m_linkFd = openNetlink(SOCK_RAW, NETLINK_ROUTE, kLinkBuffer, "bind to eth fd failed: %s\n");
     m_ueventFd = openNetlink(SOCK_DGRAM, NETLINK_KOBJECT_UEVENT, kUeventBuffer, "bind to usb fd failed: %s\n");
@@ -133,7 +133,7 @@ bool HotPlugListener::run()
 
 void HotPlugListener::finish()
 {
-    m_wake.signal();
+    m_stop.raise();
     join();
     closeFd(m_linkFd);
     closeFd(m_ueventFd);
@@ -141,7 +141,7 @@ void HotPlugListener::finish()
 
 void* HotPlugListener::threadMain()
 {
-    pollfd fds[3] = {{m_wake.fd(), POLLIN, 0}, {m_linkFd, POLLIN, 0}, {m_ueventFd, POLLIN, 0}};
+    pollfd fds[3] = {{m_stop.fd(), POLLIN, 0}, {m_linkFd, POLLIN, 0}, {m_ueventFd, POLLIN, 0}};
     for (;;) {
         for (pollfd& entry : fds)
             entry.revents = 0;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/threads/PThread.h"
-#include "base/threads/WakeEvent.h"
+#include "base/threads/StopSignal.h"
 #include "services/LinkMessages.h"
 
 #include <vector>
@@ -34,7 +34,7 @@ private:
     HotPlug& m_owner;
     int m_linkFd = -1;
     int m_ueventFd = -1;
-    WakeEvent m_wake;
+    StopSignal m_stop;
     CarrierStates m_carrier;
     std::vector<char> m_buffer;
 };

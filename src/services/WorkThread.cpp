@@ -9,7 +9,7 @@
 
 #include <QDebug>
 
-WorkThread::WorkThread() : m_canceller(std::make_shared<RunCanceller>())
+WorkThread::WorkThread()
 {
     registerNetMetaTypes();
     registerWifiMetaTypes();
@@ -30,22 +30,13 @@ void WorkThread::startJob(int job)
     m_job = job;
     if (isRunning())
         return;
-    {
-        std::lock_guard<std::mutex> lock(m_cancelMutex);
-        m_canceller = std::make_shared<RunCanceller>();
-    }
+    m_stop.clear();
     start(QThread::InheritPriority);
 }
 
 void WorkThread::stop()
 {
-    canceller()->cancel();
-}
-
-std::shared_ptr<RunCanceller> WorkThread::canceller() const
-{
-    std::lock_guard<std::mutex> lock(m_cancelMutex);
-    return m_canceller;
+    m_stop.raise();
 }
 
 void WorkThread::setWifiInfo(const QString& ssid, const QString& password, const QString& security)
@@ -114,8 +105,7 @@ RunResult WorkThread::runLimited(const std::vector<std::string>& argv)
     run.argv = argv;
     run.startLimitMs = m_startLimitMs;
     run.finishLimitMs = m_finishLimitMs;
-    const std::shared_ptr<RunCanceller> stopper = canceller();
-    run.canceller = stopper.get();
+    run.cancelFd = m_stop.fd();
     return platform().shell().runTimed(run);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/config/NetStatus.h"
+#include "base/threads/StopSignal.h"
 #include "services/WifiAp.h"
 
 #include <QString>
@@ -9,12 +10,9 @@
 
 #include <atomic>
 #include <list>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-class RunCanceller;
 struct RunResult;
 
 // Runs one slow, blocking job off the GUI thread and reports its end by a
@@ -119,7 +117,6 @@ private:
     RunResult runLimited(const std::vector<std::string>& argv);
     // A text for the log with the password of this job masked.
     QString masked(const QString& text) const;
-    std::shared_ptr<RunCanceller> canceller() const;
 
     std::atomic<int> m_job{0};
     QString m_path;
@@ -132,8 +129,7 @@ private:
     int m_startLimitMs = kStartLimitMs;
     int m_finishLimitMs = kFinishLimitMs;
 
-    // Stops the commands of the current job; replaced at each start, since
-    // a cancel holds for every later run.
-    mutable std::mutex m_cancelMutex;
-    std::shared_ptr<RunCanceller> m_canceller;
+    // Stops the commands of the current job; cleared at each start, since a
+    // raised stop holds for every later run.
+    StopSignal m_stop;
 };

@@ -11,12 +11,12 @@
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
 #include "base/net/NetUtils.h"
+#include "base/platform/Clock.h"
 #include "base/platform/TimedRun.h"
 
 #include <QDebug>
 #include <QFile>
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -66,12 +66,9 @@ QString printable(QString text)
 
 int WorkThread::runNetworkJob(int job)
 {
-    const std::shared_ptr<RunCanceller> stopper = canceller();
     std::unique_lock<std::mutex> lock(networkLock(), std::try_to_lock);
     for (; !lock.owns_lock(); lock.try_lock()) {
-        pollfd stopped{stopper->fd(), POLLIN, 0};
-        poll(&stopped, 1, kLockRetryMs);
-        if (stopper->cancelled()) {
+        if (!m_stop.sleepUntil(kernelDeadlineAfterMs(kLockRetryMs))) {
             logger()->write(LogWarn, "WorkThread: job %d stopped before it could begin", job);
             if (job == JOB_NTP_TIME)
                 return -1;
@@ -108,7 +105,7 @@ int WorkThread::wifiScan()
     std::list<wifi_ap_t> list;
     int result = scanner.scanWifi(list);
     // The scanner has limits of its own and no stop: a stopped job does not scan twice.
-    if (list.empty() && !canceller()->cancelled())
+    if (list.empty() && !m_stop.raised())
         result = scanner.scanWifi(list);
     emit sig_wifiListDetected(result, list);
     return result;

@@ -193,3 +193,29 @@ TEST(NvsdkThreads, AliveWhileRunningAndNotAfterItEnded)
     EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("pthread_attr_setstacksize error"));
     ASSERT_EQ(0, pthread_join(thread, nullptr));
 }
+
+TEST(NvsdkThreads, TheRoutinesResultReachesTheJoinHoweverItEnds)
+{
+    int value = 7;
+    pthread_t returned = 0, exited = 0;
+    ASSERT_EQ(0, Utils::createThread(&returned, [](void* arg) { return arg; }, &value, 256 * 1024));
+    ASSERT_EQ(0, Utils::createThread(&exited, [](void* arg) -> void* { pthread_exit(arg); }, &value, 256 * 1024));
+    EXPECT_FALSE(pthread_equal(returned, exited));
+    void* result = nullptr;
+    ASSERT_EQ(0, pthread_join(returned, &result));
+    EXPECT_EQ(&value, result);
+    EXPECT_FALSE(Utils::isThreadAlive(returned));
+    result = nullptr;
+    ASSERT_EQ(0, pthread_join(exited, &result));
+    EXPECT_EQ(&value, result);
+    EXPECT_FALSE(Utils::isThreadAlive(exited));
+
+    // The next start drops what is kept of the ended threads; the address
+    // sanitizer build sees any later touch of it.
+    std::atomic<bool> finish{false};
+    pthread_t later = 0;
+    ASSERT_EQ(0, Utils::createThread(&later, waitForFlag, &finish, 256 * 1024));
+    EXPECT_TRUE(Utils::isThreadAlive(later));
+    finish = true;
+    ASSERT_EQ(0, pthread_join(later, nullptr));
+}

@@ -124,7 +124,7 @@ RunResult RecordingShell::runTimed(const TimedRun& run)
     std::lock_guard<std::mutex> lock(m_mutex);
     m_commands.push_back(line);
     m_timedRuns.push_back(run);
-    if (run.canceller && run.canceller->cancelled()) {
+    if (run.cancelRequested()) {
         RunResult result;
         result.cancelled = true;
         return result;

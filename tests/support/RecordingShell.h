@@ -22,8 +22,8 @@ public:
     static int exitStatus(int code) { return code << 8; }
 
     // Timed runs starting with `prefix` answer `result` (later scripts win;
-    // the plain script above answers them too, as a started run). A cancelled
-    // canceller answers a cancelled run whatever the script.
+    // the plain script above answers them too, as a started run). A run whose
+    // cancel descriptor is readable answers cancelled whatever the script.
     void scriptRun(const std::string& prefix, const RunResult& result);
     static RunResult exited(int code, const std::string& output = "", const std::string& errors = "");
     // Killed with its process group after overrunning a limit.

@@ -23,7 +23,7 @@ int gpio_set_edge(unsigned int gpio, const std::string& edge);
 int gpio_fd_open(unsigned int gpio);
 
 // Waits for an edge on a descriptor from gpio_fd_open, or for `wakeFd` (for
-// example a WakeEvent; -1 for none) to become readable. A negative time-out
+// example a StopSignal's; -1 for none) to become readable. A negative time-out
 // waits without limit; the time runs on the machine clock. 1 for an edge,
 // 0 for a time-out, -ECANCELED when woken, -EIO for an event that is no edge,
 // else the negative errno of the wait. The caller reads the value afterwards

@@ -89,39 +89,22 @@ int killGroup(pid_t pid)
 
 } // namespace
 
-RunCanceller::RunCanceller()
-{
-    if (pipe2(m_fds, O_CLOEXEC | O_NONBLOCK) != 0)
-        m_fds[0] = m_fds[1] = -1;
-}
-
-RunCanceller::~RunCanceller()
-{
-    for (int fd : m_fds)
-        if (fd >= 0)
-            close(fd);
-}
-
-void RunCanceller::cancel()
-{
-    if (m_cancelled.exchange(true))
-        return;
-    if (m_fds[1] >= 0) {
-        const char byte = 1;
-        (void)!write(m_fds[1], &byte, 1);
-    }
-}
-
-bool RunCanceller::cancelled() const
-{
-    return m_cancelled.load();
-}
-
 TimedRun TimedRun::commandLine(const std::string& line)
 {
     TimedRun run;
     run.argv = splitCommandLine(line);
     return run;
+}
+
+bool TimedRun::cancelRequested() const
+{
+    if (cancelFd < 0)
+        return false;
+    pollfd entry{cancelFd, POLLIN, 0};
+    int rc;
+    while ((rc = poll(&entry, 1, 0)) < 0 && errno == EINTR) {
+    }
+    return rc > 0 && (entry.revents & POLLIN);
 }
 
 int RunResult::exitCode() const
@@ -170,7 +153,7 @@ RunResult Shell::runTimed(const TimedRun& run)
         result.why = "empty command";
         return result;
     }
-    if (run.canceller && run.canceller->cancelled()) {
+    if (run.cancelRequested()) {
         result.cancelled = true;
         result.why = "cancelled";
         return result;
@@ -217,7 +200,7 @@ RunResult Shell::runTimed(const TimedRun& run)
     for (;;) {
         pollfd fds[4];
         nfds_t count = 0;
-        for (int fd : {out.fd, err.fd, pidFd, run.canceller ? run.canceller->fd() : -1})
+        for (int fd : {out.fd, err.fd, pidFd, run.cancelFd})
             if (fd >= 0)
                 fds[count++] = {fd, POLLIN, 0};
         const int64_t leftMs = deadlineMs - nowMs();
@@ -237,7 +220,7 @@ RunResult Shell::runTimed(const TimedRun& run)
             err.drain();
             break;
         }
-        if (run.canceller && run.canceller->cancelled()) {
+        if (run.cancelRequested()) {
             result.status = killGroup(pid);
             result.cancelled = true;
             break;

@@ -1,32 +1,11 @@
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <string>
 #include <vector>
 
 // Program runs with limits, for jobs that must never hang on an external
 // program (Shell::runTimed runs them).
-
-// Lets another thread stop a timed run (a worker that is asked to stop).
-// Cancelling is sticky: a run started after it ends at once.
-class RunCanceller
-{
-public:
-    RunCanceller();
-    ~RunCanceller();
-    RunCanceller(const RunCanceller&) = delete;
-    RunCanceller& operator=(const RunCanceller&) = delete;
-
-    void cancel();
-    bool cancelled() const;
-    // Readable once cancelled, for the runner's poll.
-    int fd() const { return m_fds[0]; }
-
-private:
-    int m_fds[2];
-    std::atomic<bool> m_cancelled{false};
-};
 
 // One program run with limits: no shell in between.
 struct TimedRun
@@ -36,7 +15,14 @@ struct TimedRun
     // Limit for the program to start, then for it to finish once started.
     int startLimitMs = 30000;
     int finishLimitMs = 30000;
-    RunCanceller* canceller = nullptr; // optional
+    // Lets another thread stop the run (a worker that is asked to stop): the
+    // run is cancelled once this descriptor is readable (a raised
+    // StopSignal's), and a run asked for while it is readable does not
+    // start. It is polled, never read. -1: none.
+    int cancelFd = -1;
+
+    // The cancel descriptor is readable now.
+    bool cancelRequested() const;
 
     // A command line split into program and arguments (see splitCommandLine).
     static TimedRun commandLine(const std::string& line);

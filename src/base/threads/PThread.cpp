@@ -20,10 +20,12 @@ struct StartBlock
     sem_t started;
 };
 
+// Prints the failure and leaves its cause in errno for the caller.
 void reportError(int error, const char* what)
 {
     errno = error;
     perror(what);
+    errno = error;
 }
 
 } // namespace
@@ -45,6 +47,7 @@ int PThread::start(bool detached, size_t stackSize)
 {
     if (m_shared->state.load() == Running) {
         logger()->write(LogWarn, "PThread::start: the thread is still running");
+        errno = EBUSY;
         return -1;
     }
     pthread_attr_t attr;
@@ -151,6 +154,18 @@ void PThread::cancel()
 bool PThread::isAlive() const
 {
     return m_shared->state.load() == Running;
+}
+
+size_t PThread::defaultStackSize()
+{
+    pthread_attr_t attr;
+    size_t size = 0;
+    if (pthread_attr_init(&attr) == 0) {
+        pthread_attr_getstacksize(&attr, &size);
+        pthread_attr_destroy(&attr);
+    }
+    // The usual default, should the attributes not answer.
+    return size > 0 ? size : 8u << 20;
 }
 
 int PThread::msleep(int ms)

@@ -8,17 +8,18 @@
 #include <cstddef>
 #include <memory>
 
-// A thread object with one body, threadMain(). Bodies stop cooperatively by
-// testing a stop flag of their own class; cancel() is the forced stop.
-// Threads started here block the timer signal, so timer expiries never
-// interrupt their waits.
+// A thread object with one body, threadMain(). Bodies stop cooperatively on
+// a StopSignal of their own class; cancel() is the forced stop. Threads
+// started here block the timer signal, so timer expiries never interrupt
+// their waits.
 class PThread : noncopyable
 {
 public:
     PThread();
     virtual ~PThread();
 
-    // 0 on success; -1, -ESRCH (stack size refused), -ECHILD (create failed).
+    // 0 on success; -1, -ESRCH (stack size refused), -ECHILD (create
+    // failed). On failure errno holds the cause.
     int start(bool detached, size_t stackSize);
     // What threadMain returned; null for a detached thread, a thread never
     // started, one already joined, or a failed join.
@@ -26,6 +27,11 @@ public:
     void cancel();
     // True while threadMain has not yet returned (or the thread been cancelled).
     bool isAlive() const;
+    // The POSIX id of the thread last started; empty before start.
+    pthread_t threadId() const { return m_tid; }
+
+    // The stack size of a thread started with default attributes.
+    static size_t defaultStackSize();
 
     // Sleeps on the monotonic clock, resuming after signals; 0, or -1 for a negative time.
     static int msleep(int ms);

@@ -2,13 +2,13 @@
 
 #include "base/buses/Gpio.h"
 #include "base/config/ConfigStore.h"
+#include "base/log/LogWriter.h"
 #include "base/platform/Clock.h"
 #include "base/platform/Platform.h"
-#include "base/threads/PTimer.h"
 
-#include <signal.h>
-
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 
 Buzzer* Buzzer::instance()
 {
@@ -16,17 +16,20 @@ Buzzer* Buzzer::instance()
     return &buzzer;
 }
 
-Buzzer::Buzzer(unsigned int line) : m_line(line)
+Buzzer::Buzzer(unsigned int line)
+    : m_line(line),
+      m_thread([this] {
+          run();
+          return nullptr;
+      })
 {
     gpio_export(m_line);
     gpio_set_dir(m_line, "out");
     gpio_set_value(m_line, 0);
-    // The thread keeps the timer signal blocked, as every engine thread does.
-    const sigset_t timerSet = timerSignalSet();
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &timerSet, &previous);
-    m_thread = std::thread([this] { run(); });
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    m_threaded = m_thread.start(false, PThread::defaultStackSize()) == 0;
+    if (!m_threaded)
+        logger()->write(LogError, "Buzzer: no thread to end the beeps (%s): the buzzer stays silent",
+                        strerror(errno));
 }
 
 Buzzer::~Buzzer()
@@ -61,7 +64,7 @@ void Buzzer::run()
 
 void Buzzer::sound(int ms)
 {
-    if (ms <= 0)
+    if (ms <= 0 || !m_threaded)
         return;
     {
         std::lock_guard<std::mutex> lock(m_mutex);

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "base/threads/FunctionThread.h"
 #include "base/threads/noncopyable.h"
 #include "engine/devices/Board.h"
 
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 
 // Short beeps on the buzzer line: the line goes to 1 and comes back to 0 when
 // the beep's time is up. A beep during another one moves the end, so the line
@@ -48,5 +48,6 @@ private:
     bool m_sounding = false;
     int64_t m_endNs = 0; // CLOCK_MONOTONIC instant at which the line goes off
     bool m_quit = false;
-    std::thread m_thread;
+    FunctionThread m_thread;
+    bool m_threaded = false; // a buzzer whose thread could not start stays silent
 };

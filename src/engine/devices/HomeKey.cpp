@@ -15,7 +15,7 @@ HomeKey::HomeKey(QObject* parent) : QObject(parent) {}
 
 HomeKey::~HomeKey()
 {
-    m_wake.signal();
+    m_stop.raise();
     // The thread is detached: wait until it has left threadMain.
     while (isAlive())
         sleepUntil(kernelDeadlineAfterMs(1));
@@ -49,7 +49,7 @@ void* HomeKey::threadMain()
     m_fd = fd;
     HomeKeyPress press;
     for (;;) {
-        const int rc = gpio_wait_edge(m_fd, -1, m_wake.fd());
+        const int rc = gpio_wait_edge(m_fd, -1, m_stop.fd());
         if (rc == -ECANCELED)
             break;
         if (rc == 0) {

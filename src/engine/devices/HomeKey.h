@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/threads/PThread.h"
-#include "base/threads/WakeEvent.h"
+#include "base/threads/StopSignal.h"
 #include "engine/devices/Board.h"
 
 #include <QObject>
@@ -33,5 +33,5 @@ private:
     int readLevel(int* value);
 
     int m_fd = -1;
-    WakeEvent m_wake;
+    StopSignal m_stop;
 };

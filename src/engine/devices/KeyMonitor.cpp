@@ -24,8 +24,7 @@ int KeyMonitor::start()
         printf("%s :dev is NULL, disable Key func\n", "int KeyMonitor::start()");
         return 0;
     }
-    m_wake.reset();
-    m_stop = false;
+    m_stop.clear();
     PThread::start(true, 8 * 1024 * 1024);
     return 0;
 }
@@ -36,10 +35,7 @@ int KeyMonitor::stop()
         printf("%s :dev is NULL\n", "stop");
         return 0;
     }
-    if (m_stop.load())
-        return 0;
-    m_stop = true;
-    m_wake.signal();
+    m_stop.raise();
     // The thread is detached: wait until it has left threadMain.
     while (isAlive())
         sleepUntil(kernelDeadlineAfterMs(1));
@@ -55,8 +51,8 @@ void* KeyMonitor::threadMain()
         return nullptr;
     }
     logger()->write(LogInfo, "open input device[%s]\n", m_device.c_str());
-    while (!m_stop.load()) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {m_wake.fd(), POLLIN, 0}};
+    while (!m_stop.raised()) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {m_stop.fd(), POLLIN, 0}};
         const int rc = pollUntil(fds, 2, nullptr);
         if (rc < 0) {
             puts("select error.");

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/threads/PThread.h"
-#include "base/threads/WakeEvent.h"
+#include "base/threads/StopSignal.h"
 
 #include <atomic>
 #include <string>
@@ -27,8 +27,7 @@ protected:
 
 private:
     const std::string m_device;
-    std::atomic<bool> m_stop{true};
     std::atomic<int> m_door1{1};
     std::atomic<int> m_door2{1};
-    WakeEvent m_wake;
+    StopSignal m_stop;
 };

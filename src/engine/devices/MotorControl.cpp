@@ -379,7 +379,7 @@ int MotorControl::stop()
         return refuse("stop");
     std::lock_guard<std::mutex> lock(m_moveMutex);
     m_stopGeneration.fetch_add(1);
-    m_wake.signal();
+    m_stopSignal.raise();
     m_stopped = true;
     int rc = setCurrent(16, 0, 0);
     int32_t actual = 0;

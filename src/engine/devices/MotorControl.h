@@ -2,7 +2,7 @@
 
 #include "base/buses/Spi.h"
 #include "base/config/MotorPara.h"
-#include "base/threads/WakeEvent.h"
+#include "base/threads/StopSignal.h"
 #include "base/threads/noncopyable.h"
 #include "engine/devices/Board.h"
 #include "engine/devices/MotorUnits.h"
@@ -159,5 +159,6 @@ private:
     bool m_stopped = false; // run current lowered by stop(); guarded by m_moveMutex
     std::atomic<unsigned int> m_stopGeneration{0};
     unsigned int m_moveGeneration = 0; // stop generation of the last target; guarded by m_moveMutex
-    WakeEvent m_wake;
+    // Raised by stop() with each new stop count: wakes the pauses and switch waits.
+    StopSignal m_stopSignal;
 };

@@ -33,17 +33,12 @@ int switchFailure(int rc)
 bool MotorControl::pauseUntil(const timespec& deadline, unsigned int generation)
 {
     for (;;) {
-        // Reset before looking, so a stop that comes after the look still wakes the poll.
-        m_wake.reset();
+        // Cleared before looking, so a stop that comes after the look still ends the sleep.
+        m_stopSignal.clear();
         if (stopGeneration() != generation)
             return false;
-        pollfd entry{m_wake.fd(), POLLIN, 0};
-        const int rc = pollUntil(&entry, 1, &deadline);
-        if (rc <= 0) {
-            if (rc < 0)
-                sleepUntil(deadline);
+        if (m_stopSignal.sleepUntil(deadline))
             return stopGeneration() == generation;
-        }
     }
 }
 
@@ -88,13 +83,13 @@ int MotorControl::waitSwitchChange(int fd, int startValue, unsigned int generati
 {
     int result = -ENOTDIR;
     for (int i = 0; i < kSwitchWaits;) {
-        m_wake.reset();
+        m_stopSignal.clear();
         if (stopGeneration() != generation) {
             result = -ECANCELED;
             break;
         }
         // The wait resumes after signals towards its own deadline.
-        const int rc = gpio_wait_edge(fd, kSwitchWaitMs, m_wake.fd());
+        const int rc = gpio_wait_edge(fd, kSwitchWaitMs, m_stopSignal.fd());
         if (rc == -ECANCELED)
             continue; // a stop ends the loop above; a stale wake-up costs no wait
         ++i;

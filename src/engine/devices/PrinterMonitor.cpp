@@ -12,7 +12,7 @@ PrinterMonitor::PrinterMonitor(MotorControl* motor) : m_motor(motor)
 
 PrinterMonitor::~PrinterMonitor()
 {
-    m_stop = true;
+    m_stop.raise();
     join();
     logger()->write(LogInfo, "Leave PrinterMonitor");
 }
@@ -122,7 +122,7 @@ bool PrinterMonitor::sample(unsigned int line, int period, long pass, std::atomi
 void* PrinterMonitor::threadMain()
 {
     logger()->write(LogInfo, "Start PrinterMonitor");
-    for (long pass = 1; !m_stop.load(); ++pass) {
+    for (long pass = 1; !m_stop.raised(); ++pass) {
         {
             // The bits and the values they govern change together: removeMonitor takes this lock too.
             MutexLocker locker(m_lock);
@@ -134,7 +134,7 @@ void* PrinterMonitor::threadMain()
             if (m_monitors & AuxInput)
                 sample(kAuxLine, m_auxPeriod, pass, m_auxValue);
         }
-        msleep(1);
+        m_stop.sleepMs(1);
     }
     logger()->write(LogInfo, "Ended PrinterMonitor");
     return nullptr;

@@ -2,6 +2,7 @@
 
 #include "base/threads/Mutex.h"
 #include "base/threads/PThread.h"
+#include "base/threads/StopSignal.h"
 #include "engine/devices/Board.h"
 
 #include <atomic>
@@ -51,7 +52,7 @@ private:
     // Samples a line when its turn has come; true when the value changed.
     static bool sample(unsigned int line, int period, long pass, std::atomic<int>& value);
 
-    std::atomic<bool> m_stop{false};
+    StopSignal m_stop;
     std::atomic<int> m_doorPeriod{0};
     std::atomic<int> m_doorValue{0};
     std::atomic<int> m_limitPeriod{0};

@@ -46,7 +46,7 @@ int ImageMaker::start()
         m_ended = false;
         m_interrupted = false;
     }
-    m_cancelRender.reset();
+    m_cancelRender.clear();
     // Joinable, so that stop() can wait for the end before the object goes.
     const int rc = PThread::start(false, kStackSize);
     m_started = rc == 0;
@@ -144,7 +144,7 @@ void ImageMaker::handOver(Params kind, const PrintWorkPara* para)
 
 void ImageMaker::interruptWait()
 {
-    m_cancelRender.signal();
+    m_cancelRender.raise();
     MutexLocker lock(m_doneLock);
     m_interrupted = true;
     m_doneCond.broadcast();

@@ -3,7 +3,7 @@
 #include "base/threads/Cond.h"
 #include "base/threads/Mutex.h"
 #include "base/threads/PThread.h"
-#include "base/threads/WakeEvent.h"
+#include "base/threads/StopSignal.h"
 #include "engine/slicefile/PrintRecords.h"
 
 #include <atomic>
@@ -89,7 +89,7 @@ private:
     Cond m_requestCond;
     Mutex m_doneLock;
     Cond m_doneCond;
-    // Signalled when images are no longer wanted: ends the render of one.
-    WakeEvent m_cancelRender;
+    // Raised when images are no longer wanted: ends the render of one.
+    StopSignal m_cancelRender;
     bool m_started = false;
 };

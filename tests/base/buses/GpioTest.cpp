@@ -1,7 +1,7 @@
 #include "base/buses/Gpio.h"
 #include "base/buses/Pwm.h"
 #include "base/platform/Platform.h"
-#include "base/threads/WakeEvent.h"
+#include "base/threads/StopSignal.h"
 #include "board/GpioModel.h"
 #include "board/SimBoard.h"
 #include "support/TestSupport.h"
@@ -251,21 +251,21 @@ TEST_F(GpioOnBoard, AWaitForAnEdgeTimesOutOrIsWoken)
     EXPECT_EQ(0, gpio_wait_edge(fd, 60));
     EXPECT_GE(monotonicMs() - start, 55);
 
-    WakeEvent stop;
+    StopSignal stop;
     std::atomic<long long> stopAt{0};
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         stopAt = monotonicMs();
-        stop.signal();
+        stop.raise();
     });
     EXPECT_EQ(-ECANCELED, gpio_wait_edge(fd, -1, stop.fd()));
     EXPECT_LT(monotonicMs() - stopAt, 10000);
     stopper.join();
-    // A stop stays in force until reset, even when an edge comes with it.
+    // A stop stays in force until cleared, even when an edge comes with it.
     gpio->drive(8, 1);
     gpio->drive(8, 0);
     EXPECT_EQ(-ECANCELED, gpio_wait_edge(fd, 1000, stop.fd()));
-    stop.reset();
+    stop.clear();
     EXPECT_EQ(1, gpio_wait_edge(fd, 1000, stop.fd()));
     platform().io().close(fd);
 }

@@ -3,6 +3,7 @@
 // no hang on a daemon that keeps the output open.
 #include "base/platform/Platform.h"
 #include "base/platform/Shell.h"
+#include "base/threads/StopSignal.h"
 #include "support/RecordingShell.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"
@@ -99,12 +100,12 @@ TEST(TimedRun, AnOverrunKillsTheWholeProcessGroup)
 TEST(TimedRun, ACancelFromAnotherThreadEndsTheRun)
 {
     SKIP_WITHOUT_SANDBOX();
-    RunCanceller canceller;
+    StopSignal stop;
     TimedRun run = timed({stub("long", "sleep 60")});
-    run.canceller = &canceller;
+    run.cancelFd = stop.fd();
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        canceller.cancel();
+        stop.raise();
     });
     const long long start = monotonicMs();
     RunResult result = platform().shell().runTimed(run);

@@ -1,14 +1,18 @@
 #include "base/buses/ByteOrder.h"
 #include "base/platform/Platform.h"
 #include "base/threads/Cond.h"
+#include "base/threads/FunctionThread.h"
 #include "base/threads/Mutex.h"
 #include "base/threads/PThread.h"
 #include "base/threads/Semaphore.h"
+#include "base/threads/StopSignal.h"
 #include "base/threads/Stopwatch.h"
+#include "board/ScaledClock.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 
 #include <atomic>
@@ -18,18 +22,6 @@
 using testsupport::monotonicMs;
 
 namespace {
-
-class FunctionThread : public PThread
-{
-public:
-    explicit FunctionThread(std::function<void*()> body) : m_body(std::move(body)) {}
-
-protected:
-    void* threadMain() override { return m_body(); }
-
-private:
-    std::function<void*()> m_body;
-};
 
 // Sends a signal to one thread every few milliseconds while alive.
 class SignalStorm
@@ -447,4 +439,100 @@ TEST(PThread, CancelInsideCondWaitUnderALockerUnlocksOnce)
     std::thread([&] { other = mutex.tryLock(); }).join();
     EXPECT_EQ(EBUSY, other);
     mutex.unlock();
+}
+
+namespace {
+
+bool readable(int fd)
+{
+    pollfd entry{fd, POLLIN, 0};
+    return poll(&entry, 1, 0) == 1 && (entry.revents & POLLIN);
+}
+
+long long elapsedMsSince(const timespec& start)
+{
+    return (timespecToNs(kernelMonotonicNow()) - timespecToNs(start)) / 1000000;
+}
+
+} // namespace
+
+TEST(StopSignal, ItsDescriptorIsReadableExactlyWhileRaised)
+{
+    StopSignal stop;
+    ASSERT_GE(stop.fd(), 0);
+    EXPECT_FALSE(stop.raised());
+    EXPECT_FALSE(readable(stop.fd()));
+    EXPECT_TRUE(stop.sleepMs(0));
+
+    // Raised twice, cleared once: a raise is a state, not a count.
+    stop.raise();
+    stop.raise();
+    EXPECT_TRUE(stop.raised());
+    EXPECT_TRUE(readable(stop.fd()));
+    EXPECT_TRUE(readable(stop.fd())) << "polling must not consume the raise";
+    const timespec start = kernelMonotonicNow();
+    EXPECT_FALSE(stop.sleepMs(60000));
+    EXPECT_FALSE(stop.sleepUntil(kernelDeadlineAfterMs(60000)));
+    EXPECT_FALSE(stop.sleepMs(0));
+    EXPECT_LT(elapsedMsSince(start), 10000);
+
+    stop.clear();
+    EXPECT_FALSE(stop.raised());
+    EXPECT_FALSE(readable(stop.fd()));
+    EXPECT_TRUE(stop.sleepMs(1));
+    stop.clear(); // clearing a clear stop changes nothing
+    stop.raise();
+    EXPECT_TRUE(readable(stop.fd()));
+}
+
+TEST(StopSignal, ARaiseEndsSleepsAndWakesPollsOfOtherThreads)
+{
+    StopSignal stop;
+    std::atomic<int> sleepResult{-1};
+    std::atomic<int> pollResult{-1};
+    std::atomic<int> ready{0};
+    std::thread sleeper([&] {
+        ++ready;
+        sleepResult = stop.sleepMs(60000) ? 1 : 0;
+    });
+    std::thread poller([&] {
+        pollfd entry{stop.fd(), POLLIN, 0};
+        ++ready;
+        int rc;
+        while ((rc = poll(&entry, 1, 60000)) < 0 && errno == EINTR) {
+        }
+        pollResult = rc;
+    });
+    while (ready < 2)
+        std::this_thread::yield();
+    PThread::msleep(100);
+    const timespec raisedAt = kernelMonotonicNow();
+    stop.raise();
+    sleeper.join();
+    poller.join();
+    EXPECT_LT(elapsedMsSince(raisedAt), 10000);
+    EXPECT_EQ(0, sleepResult.load());
+    EXPECT_EQ(1, pollResult.load());
+}
+
+TEST(StopSignal, SleepsRunOnMachineTimeOrToARealDeadlineDespiteSignals)
+{
+    StopSignal stop;
+    timespec start = kernelMonotonicNow();
+    EXPECT_TRUE(stop.sleepMs(150));
+    EXPECT_GE(elapsedMsSince(start), 150);
+    EXPECT_GE(timeUnderSignals([&] { EXPECT_TRUE(stop.sleepMs(300)); }), 300);
+
+    // A machine clock ten times as fast: 2 s of machine time pass in about 0.2 s,
+    // while a deadline of real time keeps its length.
+    sim::ScaledClock fast(10);
+    sim::ScopedClock installed(&fast);
+    const int64_t machineStart = timespecToNs(fast.now());
+    start = kernelMonotonicNow();
+    EXPECT_TRUE(stop.sleepMs(2000));
+    EXPECT_GE(timespecToNs(fast.now()) - machineStart, int64_t(2000) * 1000000);
+    EXPECT_LT(elapsedMsSince(start), 2000);
+    start = kernelMonotonicNow();
+    EXPECT_TRUE(stop.sleepUntil(kernelDeadlineAfterMs(300)));
+    EXPECT_GE(elapsedMsSince(start), 300);
 }

@@ -4,8 +4,8 @@
 // that fails, hangs or answers nonsense costs one layer, never the printer.
 #include "engine/projection/ProjectionFixture.h"
 
+#include "base/threads/StopSignal.h"
 #include "base/threads/Stopwatch.h"
-#include "base/threads/WakeEvent.h"
 #include "engine/projection/LayerRenderProtocol.h"
 #include "engine/slicefile/SvgParser.h"
 #include "support/Emulator.h"
@@ -150,10 +150,10 @@ TEST_F(SvgRendererTest, LayersBeyondTheRenderTimeAreStoppedAtTheLimit)
 TEST_F(SvgRendererTest, ARenderEndsAtOnceWhenItsLayerIsNoLongerWanted)
 {
     const std::string slow = document(gradientCirclesLayer(0, 20000, 60));
-    WakeEvent cancel;
+    StopSignal cancel;
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        cancel.signal();
+        cancel.raise();
     });
     Stopwatch watch;
     EXPECT_EQ(-ECANCELED, view->showSvgLayer(slow, cancel.fd()));
