@@ -15,11 +15,6 @@ namespace nvsdk {
 
 namespace {
 
-bool exists(const std::string& boardPath)
-{
-    return access(rootPath(boardPath).c_str(), F_OK) == 0;
-}
-
 // The folder and its parents; the owner must be able to enter each.
 int makeFolders(const std::string& path)
 {
@@ -66,27 +61,21 @@ int LogWrite::init(const std::string& dir, const std::string& name, int level, i
 {
     {
         MutexLocker lock(&m_lock);
-        if (m_file) {
-            fclose(m_file);
-            m_file = nullptr;
-        }
         m_level = level;
-        m_dir = dir;
-        m_name = name;
-        m_path = dir + "/" + name + ".log";
         m_console = console;
-        m_fileCount = std::max(fileCount, 1);
-        m_maxSize = maxSize;
+        // The file count includes the current file.
+        m_file.place(dir, name, maxSize, std::max(fileCount, 1) - 1);
 
-        checkDir();
-        if (exists(m_path)) {
-            printf("Log: file exist (%s)\n", m_path.c_str());
-            rotate();
+        checkDir(dir);
+        if (m_file.exists()) {
+            printf("Log: file exist (%s)\n", m_file.path().c_str());
+            if (m_file.rotate() < 0)
+                reportRotationFault();
         }
-        if (openFile("we") != 0) {
-            const int error = errno;
-            printf("Log: fopen file (%s), msg (%s)\n", m_path.c_str(), strerror(error));
-            return -error;
+        const int opened = m_file.open();
+        if (opened < 0) {
+            printf("Log: fopen file (%s), msg (%s)\n", m_file.path().c_str(), strerror(-opened));
+            return opened;
         }
     }
     const int configured = m_level;
@@ -94,61 +83,40 @@ int LogWrite::init(const std::string& dir, const std::string& name, int level, i
     return 0;
 }
 
-void LogWrite::checkDir()
+void LogWrite::checkDir(const std::string& dir)
 {
-    if (m_dir.empty())
+    if (dir.empty())
         return;
-    const std::string folder = rootPath(m_dir);
+    const std::string folder = rootPath(dir);
     struct stat info{};
     if (stat(folder.c_str(), &info) != 0) {
         const int result = makeFolders(folder);
         if (result < 0)
-            printf("Log: create folder(%s) failed, %s\n", m_dir.c_str(), strerror(-result));
+            printf("Log: create folder(%s) failed, %s\n", dir.c_str(), strerror(-result));
         return;
     }
     if (access(folder.c_str(), W_OK) != 0)
-        printf("Log: Directory(%s) is not Writable\n", m_dir.c_str());
+        printf("Log: Directory(%s) is not Writable\n", dir.c_str());
 }
 
-std::string LogWrite::numberedPath(int index) const
+void LogWrite::reportRotationFault() const
 {
-    return m_dir + "/" + m_name + "_" + std::to_string(index) + ".log";
-}
-
-// Keeps the current file and the numbered files 1 to fileCount - 1.
-int LogWrite::rotate()
-{
-    if (m_fileCount == 1) {
-        // No numbered file to keep: the current one makes way.
-        if (unlink(rootPath(m_path).c_str()) != 0 && errno != ENOENT) {
-            const int error = errno;
-            printf("Log: unlink file (%s) error, %s\n", m_path.c_str(), strerror(error));
-            return -error;
-        }
-        return 0;
+    const LogFileFault& fault = m_file.fault();
+    const char* error = strerror(fault.error);
+    switch (fault.step) {
+    case LogFileFault::DropOldest:
+        printf("Log: unlink file (%s) error, %s\n", fault.file.c_str(), error);
+        break;
+    case LogFileFault::ShiftNumbered:
+        printf("Log: rename file (%s) error, %s\n", fault.file.c_str(), error);
+        break;
+    case LogFileFault::MoveCurrent:
+        printf("Log: rename file (%s) to (%s) error, %s\n", fault.file.c_str(), fault.target.c_str(), error);
+        break;
+    case LogFileFault::Open: // a line that cannot open the file only returns the error
+    case LogFileFault::None:
+        break;
     }
-    for (int i = m_fileCount - 1; i >= 1; --i) {
-        const std::string file = numberedPath(i);
-        if (!exists(file))
-            continue;
-        if (i == m_fileCount - 1) {
-            if (unlink(rootPath(file).c_str()) != 0) {
-                const int error = errno;
-                printf("Log: unlink file (%s) error, %s\n", file.c_str(), strerror(error));
-                return -error;
-            }
-        } else if (rename(rootPath(file).c_str(), rootPath(numberedPath(i + 1)).c_str()) != 0) {
-            const int error = errno;
-            printf("Log: rename file (%s) error, %s\n", file.c_str(), strerror(error));
-            return -error;
-        }
-    }
-    if (exists(m_path) && rename(rootPath(m_path).c_str(), rootPath(numberedPath(1)).c_str()) != 0) {
-        const int error = errno;
-        printf("Log: rename file (%s) to (%s) error, %s\n", m_path.c_str(), numberedPath(1).c_str(), strerror(error));
-        return -error;
-    }
-    return 0;
 }
 
 size_t LogWrite::startLine(int level)
@@ -201,38 +169,17 @@ size_t LogWrite::escapeMessage(size_t prefix, size_t length)
 // Under the lock: the line in m_line[0, length).
 int LogWrite::append(size_t length)
 {
-    if (!m_path.empty()) {
-        const std::string path = rootPath(m_path);
-        struct stat info{};
-        long size = 0;
-        const bool there = stat(path.c_str(), &info) == 0;
-        if (there)
-            size = static_cast<long>(info.st_size);
-        else if (errno != ENOENT)
-            size = -1;
-        // Moved or removed from outside: later lines would go to a file
-        // nobody can find. Start the file anew.
-        if (m_file && size >= 0 && (!there || info.st_ino != m_fileId.st_ino || info.st_dev != m_fileId.st_dev)) {
-            fclose(m_file);
-            m_file = nullptr;
-        }
-        if (size > m_maxSize) {
-            if (m_file) {
-                fclose(m_file);
-                m_file = nullptr;
-            }
-            const int result = rotate();
-            if (result < 0) {
+    if (m_file.placed()) {
+        const int result = m_file.append(m_line, length);
+        if (result < 0) {
+            if (m_file.fault().step != LogFileFault::Open) {
+                reportRotationFault();
                 puts("Log: shift log file error");
-                return result;
             }
+            return result;
         }
-        if (!m_file && openFile("ae") != 0)
-            return -errno;
-        if (fwrite(m_line, length, 1, m_file) == 1)
-            fflush(m_file);
-        else
-            printf("Log: fail to write log(%s)\n", m_path.c_str());
+        if (result == 0)
+            printf("Log: fail to write log(%s)\n", m_file.path().c_str());
     }
     if (m_console) {
         fwrite(m_line, 1, length, stdout);
@@ -241,24 +188,10 @@ int LogWrite::append(size_t length)
     return 0;
 }
 
-// Under the lock: opens the current file with `mode`; 0, or -1 with errno set.
-int LogWrite::openFile(const char* mode)
-{
-    m_file = fopen(rootPath(m_path).c_str(), mode);
-    if (!m_file)
-        return -1;
-    if (fstat(fileno(m_file), &m_fileId) != 0)
-        m_fileId = {};
-    return 0;
-}
-
 void LogWrite::close()
 {
     MutexLocker lock(&m_lock);
-    if (m_file) {
-        fclose(m_file);
-        m_file = nullptr;
-    }
+    m_file.close();
 }
 
 } // namespace nvsdk

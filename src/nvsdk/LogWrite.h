@@ -1,12 +1,10 @@
 #pragma once
 
+#include "base/log/RotatingFile.h"
 #include "nvsdk/Mutex.h"
-
-#include <sys/stat.h>
 
 #include <atomic>
 #include <cstddef>
-#include <cstdio>
 #include <string>
 
 namespace nvsdk {
@@ -44,20 +42,13 @@ private:
     size_t startLine(int level);
     size_t escapeMessage(size_t prefix, size_t length);
     int append(size_t length);
-    int openFile(const char* mode);
-    int rotate();
-    void checkDir();
-    std::string numberedPath(int index) const;
+    void reportRotationFault() const;
+    static void checkDir(const std::string& dir);
 
-    std::string m_dir;
-    std::string m_name;
-    std::string m_path;
     std::atomic<int> m_level{1};
     bool m_console = true;
-    FILE* m_file = nullptr;
-    struct stat m_fileId{}; // device and inode of the open file
-    int m_maxSize = 0x100000;
-    int m_fileCount = 10;
+    // Looks at its path at every line: a move is noticed at the next one.
+    RotatingFile m_file{0};
     char m_line[1024];
     Mutex m_lock;
 };

@@ -97,6 +97,22 @@ TEST(NvsdkLogWrite, AFileMovedOrRemovedIsMadeAnew)
     EXPECT_EQ("[INFOR] after the removal\n[INFOR] and on\n", readFile(logFile("kept")));
 }
 
+TEST(NvsdkLogWrite, AFailedWriteSaysSoAndTheNextLineStartsAfresh)
+{
+    nvsdk::LogWrite log;
+    ASSERT_EQ(0, log.init(kDir, "full", 1, 1 << 20, 5, false));
+    // A full disk: the next line gets in only in part.
+    const std::string out = testsupport::stdoutWithDiskFullPast(
+        logFile("full"), 20, [&] { log.write(1, "%s\n", std::string(200, 'c').c_str()); });
+    EXPECT_NE(std::string::npos, out.find("Log: fail to write log(/data/var/nvsdk/full.log)")) << out;
+
+    EXPECT_EQ(0, log.write(1, "after the failure\n"));
+    const std::vector<std::string> lines = splitLines(readFile(logFile("full")));
+    ASSERT_EQ(3u, lines.size()) << readFile(logFile("full"));
+    EXPECT_EQ("[INFOR] " + std::string(12, 'c'), lines[1]); // the fragment, on a line of its own
+    EXPECT_EQ("[INFOR] after the failure", lines[2]);
+}
+
 TEST(NvsdkLogWrite, RotationKeepsTheGivenNumberOfFiles)
 {
     {

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -178,6 +179,25 @@ bool eventually(const std::function<bool()>& condition, int timeoutMs, int pollU
         std::this_thread::sleep_for(std::chrono::microseconds(pollUs));
     }
     return true;
+}
+
+std::string stdoutWithDiskFullPast(const std::string& path, long room, const std::function<void()>& call)
+{
+    struct stat info{};
+    if (stat(path.c_str(), &info) != 0)
+        throw std::runtime_error("no file " + path);
+    signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead of ending the process
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(info.st_size + room);
+    if (setrlimit(RLIMIT_FSIZE, &tight) != 0)
+        throw std::runtime_error(std::string("setrlimit: ") + strerror(errno));
+    testing::internal::CaptureStdout();
+    call();
+    const std::string out = testing::internal::GetCapturedStdout();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    return out;
 }
 
 } // namespace testsupport

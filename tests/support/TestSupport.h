@@ -49,6 +49,12 @@ int runBounded(const std::vector<std::string>& argv, const std::vector<std::stri
 // (true) or timeoutMs pass (false).
 bool eventually(const std::function<bool()>& condition, int timeoutMs = 10000, int pollUs = 1000);
 
+// Runs `call` with this process's file-size limit `room` bytes past the
+// present end of the file at `path` (a file-system path), which stands in
+// for a full disk: a write crossing it gets in only in part. The standard
+// output of `call`.
+std::string stdoutWithDiskFullPast(const std::string& path, long room, const std::function<void()>& call);
+
 } // namespace testsupport
 
 // For a test that runs programs through the real Shell seam: where the

@@ -119,7 +119,7 @@ bool Utils::removeFile(const QString& path)
 int Utils::copyFile(const QString& source, const QString& destination)
 {
     LogWriter* log = logger();
-    log->write(LogInfo, "%s: H %d", kCopySignature, __LINE__);
+    logCheck(kCopySignature, __LINE__);
     const std::string from = fsPath(source);
     const std::string to = fsPath(destination);
 
@@ -176,7 +176,7 @@ int Utils::copyFile(const QString& source, const QString& destination)
         log->write(LogError, "%s, %d: %s", "copyFile", __LINE__, strerror(-committed));
         return COPY_WRITE_ERROR;
     }
-    log->write(LogInfo, "%s: H %d", kCopySignature, __LINE__);
+    logCheck(kCopySignature, __LINE__);
     return COPY_OK;
 }
 

@@ -5,16 +5,13 @@
 
 #include <QString>
 
-#include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
-#include <thread>
-#include <signal.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -64,13 +61,6 @@ void putDigits(char* out, unsigned long value, int count)
     }
 }
 
-std::string rotatedName(const std::string& dir, const std::string& name, int index)
-{
-    char buffer[512];
-    snprintf(buffer, sizeof buffer, "%s/%s_%i.log", dir.c_str(), name.c_str(), index);
-    return buffer;
-}
-
 } // namespace
 
 LogWriter::LogWriter()
@@ -93,8 +83,13 @@ void LogWriter::closeAtExit()
     LogWriter* writer = instance();
     writer->write(LogInfo, "Leave LogWrite");
     AppendGuard guard(writer->m_mutex);
-    writer->closeLog();
+    writer->m_file.close();
     writer->m_closed = true;
+}
+
+void logCheck(const char* signature, int line, int level)
+{
+    LogWriter::instance()->write(level, "%s: H %d", signature, line);
 }
 
 const char* LogWriter::levelName(int level)
@@ -108,26 +103,21 @@ int LogWriter::init(const std::string& dir, const std::string& name, int level, 
 {
     {
         AppendGuard guard(m_mutex);
-        closeLog();
         m_level.store(level, std::memory_order_relaxed);
-        m_dir = dir;
-        m_name = name;
-        m_path = dir + "/" + name + ".log";
-        m_maxFiles = maxFiles < 1 ? 1 : maxFiles;
+        m_file.place(dir, name, maxSize, maxFiles < 1 ? 1 : maxFiles);
         m_console = console;
-        m_maxSize = maxSize;
-        m_fsDir = rootPath(m_dir.empty() ? "/" : m_dir);
-        m_fsPath = rootPath(m_path);
         m_closed = false;
 
-        checkDir();
-        if (exists(m_fsPath)) {
+        checkDir(dir);
+        if (m_file.exists()) {
             puts("shift log files");
-            shiftFiles();
+            if (m_file.rotate() < 0)
+                reportFault();
         }
-        openLog();
-        if (!m_file)
+        if (m_file.open() < 0) {
+            reportFault();
             throw std::runtime_error("Open Log File Error");
+        }
     }
     write(level, "Log File Initialize Success: Level (%s), %sSTD-Output", levelName(level),
           console ? "" : "No-");
@@ -234,7 +224,7 @@ int LogWriter::append(int level, const char* line, size_t length)
     AppendGuard guard(m_mutex);
     if (m_closed)
         return 0; // after exit: the line is lost, nothing breaks
-    if (m_path.empty()) {
+    if (!m_file.placed()) {
         if (m_early.size() < kEarlyLineLimit)
             m_early.push_back({level, std::string(line, length)});
         else
@@ -242,166 +232,54 @@ int LogWriter::append(int level, const char* line, size_t length)
         return 0;
     }
 
-    if (m_file && fileLeftItsPlace())
-        closeLog(); // deleted or moved away from outside: start the file anew
-    if (fileSize() > m_maxSize) {
-        closeLog();
-        const int shifted = shiftFiles();
-        if (shifted < 0) {
-            puts("LogWrite, Shift Log File Fail");
-            return shifted;
-        }
-        openLog();
+    const int result = m_file.append(line, length);
+    if (result < 0) {
+        reportFault();
+        if (m_file.fault().step == LogFileFault::Open)
+            return 0; // the next line tries again
+        puts("LogWrite, Shift Log File Fail");
+        return result;
     }
-    if (!m_file && openLog() != 0)
-        return 0;
-
-    // The rest of a line a failed write cut short is not glued to this one.
-    if (m_midLine && fwrite("\n", 1, 1, m_file) == 1) {
-        m_midLine = false;
-        ++m_size;
-    }
-    const int written = static_cast<int>(fwrite(line, length, 1, m_file));
-    if (written == 1) {
-        m_size += static_cast<long>(length);
-    } else {
+    if (result == 0)
         printf("LogWriter, Fail to write log(%s)\n", line);
-        clearerr(m_file);
-        struct stat st{};
-        if (fstat(fileno(m_file), &st) == 0 && st.st_size > m_size) {
-            m_midLine = true;
-            m_size = static_cast<long>(st.st_size);
-        }
-    }
     if (m_console) {
         fwrite(line, 1, length, stdout);
         fflush(stdout);
     }
-    return written;
+    return result;
 }
 
-long LogWriter::fileSize()
+void LogWriter::reportFault() const
 {
-    // The open file only grows by our own lines: its size is counted here
-    // rather than asked of the file system, which would double the cost of a line.
-    if (m_file)
-        return m_size;
-    struct stat st{};
-    if (stat(m_fsPath.c_str(), &st) != 0)
-        return errno == ENOENT ? 0 : -1;
-    return static_cast<long>(st.st_size);
-}
-
-bool LogWriter::fileLeftItsPlace()
-{
-    // With a watch in place, only a reported event is worth a look at the file system.
-    if (m_watch.load() >= 0 && !m_fileMoved.exchange(false))
-        return false;
-    struct stat mine{}, there{};
-    if (fstat(fileno(m_file), &mine) != 0)
-        return false;
-    if (stat(m_fsPath.c_str(), &there) != 0)
-        return errno == ENOENT;
-    return mine.st_ino != there.st_ino || mine.st_dev != there.st_dev;
-}
-
-void LogWriter::watchFile()
-{
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);
-    alignas(inotify_event) char buffer[4096];
-    for (;;) {
-        const ssize_t length = read(m_notifyFd, buffer, sizeof buffer);
-        if (length < 0 && errno == EINTR)
-            continue;
-        if (length <= 0)
-            return;
-        for (ssize_t at = 0; at < length;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-            if (event->wd == m_watch.load() && !(event->mask & IN_IGNORED))
-                m_fileMoved.store(true);
-            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-        }
+    const LogFileFault& fault = m_file.fault();
+    switch (fault.step) {
+    case LogFileFault::DropOldest:
+        printf("LogWriter, unlink file (%s) error\n", fault.file.c_str());
+        break;
+    case LogFileFault::ShiftNumbered:
+        printf("LogWriter, rename file (%s) error\n", fault.file.c_str());
+        break;
+    case LogFileFault::Open:
+        printf("LogWriter::openLog, Fail to open log file(%s)\n", fault.file.c_str());
+        break;
+    case LogFileFault::MoveCurrent: // only its errno tells
+    case LogFileFault::None:
+        break;
     }
 }
 
-int LogWriter::openLog()
+void LogWriter::checkDir(const std::string& dir)
 {
-    if (m_file)
-        return 0;
-    // Not inherited by the programs the process starts.
-    m_file = fopen(m_fsPath.c_str(), "we");
-    if (!m_file) {
-        printf("LogWriter::openLog, Fail to open log file(%s)\n", m_path.c_str());
-        return -1;
-    }
-    // Unbuffered: each line goes to the file in one write, and a failed one
-    // leaves nothing behind to come out later.
-    setvbuf(m_file, nullptr, _IONBF, 0);
-    m_size = 0;
-    m_midLine = false;
-    // A file deleted or moved away from outside would swallow every later
-    // line: a thread waits for the kernel to report that, so that writing a
-    // line costs no more system calls than the write itself.
-    if (m_notifyFd < 0) {
-        m_notifyFd = inotify_init1(IN_CLOEXEC);
-        if (m_notifyFd >= 0)
-            std::thread(&LogWriter::watchFile, this).detach();
-    }
-    m_fileMoved = false;
-    if (m_notifyFd >= 0)
-        m_watch = inotify_add_watch(m_notifyFd, m_fsPath.c_str(), IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF);
-    return 0;
-}
-
-void LogWriter::closeLog()
-{
-    if (!m_file)
+    if (dir.empty())
         return;
-    const int watch = m_watch.exchange(-1);
-    if (watch >= 0)
-        inotify_rm_watch(m_notifyFd, watch);
-    fflush(m_file);
-    fclose(m_file);
-    m_file = nullptr;
-}
-
-void LogWriter::checkDir()
-{
-    if (m_dir.empty())
-        return;
+    const std::string fsDir = rootPath(dir);
     char message[128];
-    if (!exists(m_fsDir) && mkdir(m_fsDir.c_str(), 0700) != 0) {
-        snprintf(message, sizeof message, "LogWriter: create folder(%s) failed\n", m_dir.c_str());
+    if (!exists(fsDir) && mkdir(fsDir.c_str(), 0700) != 0) {
+        snprintf(message, sizeof message, "LogWriter: create folder(%s) failed\n", dir.c_str());
         throw std::runtime_error(message);
     }
-    if (access(m_fsDir.c_str(), W_OK) != 0) {
-        snprintf(message, sizeof message, "LogWriter: Directory(%s) is not Writable\n", m_dir.c_str());
+    if (access(fsDir.c_str(), W_OK) != 0) {
+        snprintf(message, sizeof message, "LogWriter: Directory(%s) is not Writable\n", dir.c_str());
         throw std::runtime_error(message);
     }
-}
-
-int LogWriter::shiftFiles()
-{
-    for (int i = m_maxFiles; i >= 1; --i) {
-        const std::string name = rotatedName(m_dir, m_name, i);
-        const std::string fsName = rootPath(name);
-        if (!exists(fsName))
-            continue;
-        if (i == m_maxFiles) {
-            if (unlink(fsName.c_str()) != 0) {
-                const int error = errno;
-                printf("LogWriter, unlink file (%s) error\n", name.c_str());
-                return -error;
-            }
-        } else if (rename(fsName.c_str(), rootPath(rotatedName(m_dir, m_name, i + 1)).c_str()) != 0) {
-            const int error = errno;
-            printf("LogWriter, rename file (%s) error\n", name.c_str());
-            return -error;
-        }
-    }
-    if (!exists(m_fsPath))
-        return 0;
-    return rename(m_fsPath.c_str(), rootPath(rotatedName(m_dir, m_name, 1)).c_str()) == 0 ? 0 : -errno;
 }

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "base/log/RotatingFile.h"
+
 #include <pthread.h>
 
 #include <atomic>
 #include <cstddef>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -49,35 +50,19 @@ private:
     ~LogWriter() = delete; // lives to the very end: late writers from other threads stay safe
     static void closeAtExit();
 
-    int openLog();
-    void closeLog();
-    void checkDir();
-    int shiftFiles();
-    long fileSize();
-    bool fileLeftItsPlace();
-    void watchFile();
+    static void checkDir(const std::string& dir);
+    void reportFault() const;
     static size_t makePrefix(char* buffer, int level);
     int append(int level, const char* line, size_t length);
     void writeEarlyLines();
 
-    std::string m_dir;
-    std::string m_name;
-    std::string m_path;
     std::atomic<int> m_level{1};
-    FILE* m_file = nullptr;
-    int m_maxSize = 0x100000;
-    int m_maxFiles = 10;
+    // A file moved or removed from outside is noticed within this time.
+    RotatingFile m_file{100};
     bool m_console = false;
     pthread_mutex_t m_mutex;
 
-    std::string m_fsDir;  // m_dir under the root prefix
-    std::string m_fsPath; // m_path under the root prefix
     bool m_closed = false; // set at exit; later lines are dropped
-    long m_size = 0;       // bytes in the open file
-    int m_notifyFd = -1;   // inotify: tells when the open file is deleted or moved
-    std::atomic<int> m_watch{-1};
-    std::atomic<bool> m_fileMoved{false};
-    bool m_midLine = false; // a failed write left part of a line in the file
 
     struct EarlyLine
     {
@@ -94,3 +79,6 @@ inline LogWriter* logger()
     return LogWriter::instance();
 }
 
+// Logs a failed internal check: the operation's full signature and a line
+// number, as "<signature>: H <line>".
+void logCheck(const char* signature, int line, int level = LogInfo);

@@ -6,15 +6,6 @@
 
 #include <cerrno>
 
-namespace {
-
-void reportCheck(const char* signature, int line)
-{
-    logger()->write(LogInfo, "%s: H %d", signature, line);
-}
-
-} // namespace
-
 Cond::Cond(Mutex& mutex) : _mutex(mutex)
 {
     init();
@@ -33,7 +24,7 @@ int Cond::init()
     const int rc = pthread_cond_init(&m_cond, &attr);
     pthread_condattr_destroy(&attr);
     if (rc != 0)
-        reportCheck("void Cond::init()", __LINE__);
+        logCheck("void Cond::init()", __LINE__);
     m_destroyed = false;
     return rc;
 }
@@ -42,7 +33,7 @@ int Cond::signal()
 {
     const int rc = pthread_cond_signal(&m_cond);
     if (rc != 0)
-        reportCheck("void Cond::signal()", __LINE__);
+        logCheck("void Cond::signal()", __LINE__);
     return rc;
 }
 
@@ -50,7 +41,7 @@ int Cond::broadcast()
 {
     const int rc = pthread_cond_broadcast(&m_cond);
     if (rc != 0)
-        reportCheck("void Cond::broadcast()", __LINE__);
+        logCheck("void Cond::broadcast()", __LINE__);
     return rc;
 }
 
@@ -104,7 +95,7 @@ int Cond::waitFor(const timespec* deadline)
     _mutex.m_lockerHolds = cancelled.lockerHolds;
     _mutex.m_isLock = true;
     if (rc != 0 && rc != ETIMEDOUT)
-        reportCheck("void Cond::wait()", __LINE__);
+        logCheck("void Cond::wait()", __LINE__);
     return rc;
 }
 
@@ -114,7 +105,7 @@ int Cond::destory()
         return 0;
     const int rc = pthread_cond_destroy(&m_cond);
     if (rc != 0)
-        reportCheck("void Cond::destory()", __LINE__);
+        logCheck("void Cond::destory()", __LINE__);
     else
         m_destroyed = true;
     return rc;

@@ -10,15 +10,6 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-void reportCheck(const char* signature, int line)
-{
-    logger()->write(LogInfo, "%s: H %d", signature, line);
-}
-
-} // namespace
-
 Mutex::Mutex()
 {
     init();
@@ -35,7 +26,7 @@ int Mutex::init()
 {
     const int rc = pthread_mutex_init(&m_mutex, nullptr);
     if (rc != 0)
-        reportCheck("void Mutex::init()", __LINE__);
+        logCheck("void Mutex::init()", __LINE__);
     m_destroyed = false;
     return rc;
 }
@@ -43,7 +34,7 @@ int Mutex::init()
 void Mutex::lock()
 {
     if (pthread_mutex_lock(&m_mutex) != 0) {
-        reportCheck("void Mutex::lock()", __LINE__);
+        logCheck("void Mutex::lock()", __LINE__);
         return;
     }
     m_lockerHolds = false;
@@ -80,7 +71,7 @@ void Mutex::unlock()
 {
     m_isLock = false;
     if (pthread_mutex_unlock(&m_mutex) != 0)
-        reportCheck("void Mutex::unlock()", __LINE__);
+        logCheck("void Mutex::unlock()", __LINE__);
 }
 
 int Mutex::destory()
@@ -89,7 +80,7 @@ int Mutex::destory()
         return 0;
     const int rc = pthread_mutex_destroy(&m_mutex);
     if (rc != 0)
-        reportCheck("void Mutex::destory()", __LINE__);
+        logCheck("void Mutex::destory()", __LINE__);
     else
         m_destroyed = true;
     return rc;

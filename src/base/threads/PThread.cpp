@@ -129,7 +129,7 @@ void* PThread::join()
         return nullptr;
     void* result = nullptr;
     if (pthread_join(m_tid, &result) != 0) {
-        logger()->write(LogInfo, "%s: H %d", "void* PThread::join()", __LINE__);
+        logCheck("void* PThread::join()", __LINE__);
         return nullptr;
     }
     m_joined = true;
@@ -148,7 +148,7 @@ void PThread::cancel()
             return;
     }
     if (pthread_cancel(m_tid) != 0)
-        logger()->write(LogInfo, "%s: H %d", "void PThread::cancel()", __LINE__);
+        logCheck("void PThread::cancel()", __LINE__);
 }
 
 bool PThread::isAlive() const

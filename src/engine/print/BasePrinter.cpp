@@ -126,7 +126,7 @@ int BasePrinter::printFile(const QString& path)
             m_qdsParser = std::move(parser);
         }
         if (checked != 0) {
-            logger()->write(LogInfo, "%s: H %d", "int BasePrinter::print(const QString&)", 81);
+            logCheck("int BasePrinter::print(const QString&)", 81);
             return -1;
         }
         if (resolution != 0) {
@@ -502,7 +502,7 @@ int BasePrinter::readNextLayer(NextLayer& next)
         next.format = static_cast<ComprFormat>(m_qdsParser->header().comprFormat);
         return 0;
     }
-    logger()->write(LogInfo, "%s: H %d", "int BasePrinter::setNextLayerData()", 416);
+    logCheck("int BasePrinter::setNextLayerData()", 416);
     return -1;
 }
 
@@ -527,7 +527,7 @@ int BasePrinter::updateWorkPara(PrintWorkPara& para)
         return 0;
     }
     if (!m_svgParser)
-        logger()->write(LogInfo, "%s: H %d", "int BasePrinter::updateWorkPara(PrintWorkPara&)", 441);
+        logCheck("int BasePrinter::updateWorkPara(PrintWorkPara&)", 441);
     return 0;
 }
 

@@ -299,7 +299,7 @@ int ProjectView::showGrayLayer()
     m_gray.swap(m_grayOut);
     m_layerOnGrayPlane = true;
     if (!m_fb) {
-        logger()->write(LogError, "%s: H %d", "void ProjectView::sendImageData(QImage&)", __LINE__);
+        logCheck("void ProjectView::sendImageData(QImage&)", __LINE__, LogError);
         return -1;
     }
     return panel() == Panel::Other ? 0 : sendGrayPlane();
@@ -328,7 +328,7 @@ int ProjectView::showColourLayer(const layerrender::ReplyHead& reply)
 int ProjectView::decodeImageShow(const std::string& data, ComprFormat format, int cancelFd)
 {
     if (format != ComprFormat::ZlibRle) {
-        logger()->write(LogInfo, "%s: H %d", "int ProjectView::decodeImageShow(const string&, ComprFormat)", __LINE__);
+        logCheck("int ProjectView::decodeImageShow(const string&, ComprFormat)", __LINE__);
         sleepUnlessCancelled(kUnknownFormatWaitMs, cancelFd);
         return -1;
     }
@@ -438,7 +438,7 @@ int ProjectView::clearScreen()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_fb) {
-        logger()->write(LogInfo, "%s: H %d", "int ProjectView::clearScreen()", __LINE__);
+        logCheck("int ProjectView::clearScreen()", __LINE__);
         return -1;
     }
     m_fb->clear();

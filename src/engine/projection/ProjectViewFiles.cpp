@@ -40,10 +40,10 @@ int ProjectView::setDLPCorrectData(std::string path)
         logger()->write(LogError, "read %i correctY", static_cast<int>(got));
         return -4;
     case CorrectionTable::kNoMemory:
-        logger()->write(LogInfo, "%s: H %d", signature, __LINE__);
+        logCheck(signature, __LINE__);
         return -ENOENT;
     case CorrectionTable::kTooSmall:
-        logger()->write(LogInfo, "%s: H %d", signature, __LINE__);
+        logCheck(signature, __LINE__);
         return -2;
     }
     file.reset();

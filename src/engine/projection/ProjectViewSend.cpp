@@ -79,7 +79,7 @@ void ProjectView::clearRenderImage(const QRect& area)
 int ProjectView::sendImageData(const QImage& image, const QRect& content, bool consumeLayer)
 {
     if (!m_fb) {
-        logger()->write(LogError, "%s: H %d", "void ProjectView::sendImageData(QImage&)", __LINE__);
+        logCheck("void ProjectView::sendImageData(QImage&)", __LINE__, LogError);
         return -1;
     }
     const Panel kind = panel();
@@ -167,7 +167,7 @@ int ProjectView::sendProcessedRows()
         if (m_correction.isLoaded())
             table = &m_correction;
         else
-            logger()->write(LogInfo, "%s: H %d", "void ProjectView::correctImage(QImage&)", __LINE__);
+            logCheck("void ProjectView::correctImage(QImage&)", __LINE__);
     }
     const uint8_t* const mask = c.MaskFlag && !m_mask.empty() ? m_mask.data() : nullptr;
     const bool reverse = c.Reverse;
@@ -225,7 +225,7 @@ bool ProjectView::correctionStep()
     logger()->write(LogInfo, "%s %s start", kSourcePath, "correctImage");
     const bool loaded = m_correction.isLoaded();
     if (!loaded) {
-        logger()->write(LogInfo, "%s: H %d", "void ProjectView::correctImage(QImage&)", __LINE__);
+        logCheck("void ProjectView::correctImage(QImage&)", __LINE__);
     } else {
         const CorrectionRows rows = m_correction.rows();
         const uint8_t* const in = m_gray.data();

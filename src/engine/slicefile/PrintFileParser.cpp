@@ -93,7 +93,7 @@ int PrintFileParser::checkFile(const std::string& path, bool readGeneral)
     if (readHead() != 0)
         return -1;
     if (m_header.magic != kQdsMagic) {
-        logger()->write(LogInfo, "%s: H %d", "int PrintFileParser::checkFile(const string&, bool)", __LINE__);
+        logCheck("int PrintFileParser::checkFile(const string&, bool)", __LINE__);
         return -ENOENT;
     }
     return readGeneral ? readGeneralData() : 0;
@@ -103,7 +103,7 @@ int PrintFileParser::readHead()
 {
     uint8_t bytes[QdsHeader::kSize];
     if (readAt(0, bytes, sizeof bytes) != ReadResult::Ok) {
-        logger()->write(LogInfo, "%s: H %d", "int PrintFileParser::readHead()", __LINE__);
+        logCheck("int PrintFileParser::readHead()", __LINE__);
         return -ENOENT;
     }
     m_header = QdsHeader::fromBytes(bytes);
@@ -114,7 +114,7 @@ int PrintFileParser::readGeneralData()
 {
     uint8_t bytes[QdsGeneralData::kSize];
     if (readAt(m_header.generalDataOffset, bytes, sizeof bytes) != ReadResult::Ok) {
-        logger()->write(LogInfo, "%s: H %d", "int PrintFileParser::readGeneralData()", __LINE__);
+        logCheck("int PrintFileParser::readGeneralData()", __LINE__);
         return -ENOENT;
     }
     m_general = QdsGeneralData::fromBytes(bytes);

@@ -174,7 +174,7 @@ std::string SvgParser::getlayer(unsigned int n)
     for (;;) {
         const std::string text = findNodeText(start.c_str(), "</g>");
         if (text.empty() || text == PrinterError::Memory) {
-            logger()->write(LogInfo, "%s: H %d", "std::string SvgParser::getlayer(unsigned int)", __LINE__);
+            logCheck("std::string SvgParser::getlayer(unsigned int)", __LINE__);
             return std::string();
         }
         if (text.find("layer-") == std::string::npos)

@@ -8,8 +8,6 @@
 #include <QString>
 
 #include <pthread.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -244,8 +242,8 @@ TEST(LogWriter, SurvivesWritesBeforeInitAndDeletedFiles)
             ASSERT_EQ(0, rename(fsLog("TalvikS.log").c_str(), fsLog("elsewhere.log").c_str()));
         else
             ASSERT_EQ(0, unlink(fsLog("TalvikS.log").c_str()));
-        // The writer learns of it from the kernel within moments; then the
-        // file is there again, holding the lines written since.
+        // The writer looks at its path now and then and learns of it within
+        // moments; then the file is there again, holding the lines written since.
         for (int i = 0; i < 200 && !fileExists(fsLog("TalvikS.log")); ++i) {
             EXPECT_EQ(1, log->write(1, "after the delete"));
             PThread::msleep(5);
@@ -412,21 +410,11 @@ TEST(LogWriter, AFailedWriteSaysSoAndTheNextLineStartsAfresh)
 {
     LogWriter* log = openLog(1);
     EXPECT_EQ(1, log->write(1, "whole line"));
-    struct stat info{};
-    ASSERT_EQ(0, stat(fsLog("TalvikS.log").c_str(), &info));
 
-    // A file-size limit just past the end stands in for a full disk: the next
-    // line gets in only in part.
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit tight = saved;
-    tight.rlim_cur = static_cast<rlim_t>(info.st_size) + 40;
-    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &tight));
-    testing::internal::CaptureStdout();
-    const int failed = log->write(1, "%s", std::string(200, 'c').c_str());
-    const std::string out = testing::internal::GetCapturedStdout();
-    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &saved));
+    // A full disk: the next line gets in only in part.
+    int failed = -1;
+    const std::string out = testsupport::stdoutWithDiskFullPast(
+        fsLog("TalvikS.log"), 40, [&] { failed = log->write(1, "%s", std::string(200, 'c').c_str()); });
     EXPECT_EQ(0, failed);
     EXPECT_NE(std::string::npos, out.find("LogWriter, Fail to write log(")) << out;
 
@@ -438,6 +426,39 @@ TEST(LogWriter, AFailedWriteSaysSoAndTheNextLineStartsAfresh)
     for (size_t i : {1, 3, 4})
         EXPECT_TRUE(std::regex_match(lines[i], kLine)) << lines[i];
     EXPECT_NE(std::string::npos, lines[3].find("after the failure"));
+}
+
+// A log emptied by hand to free room (": > TalvikS.log") goes on from its
+// start, with no hole of zero bytes where the old lines were.
+TEST(LogWriter, ALogEmptiedByHandGoesOnFromItsStart)
+{
+    LogWriter* log = openLog(1);
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(1, log->write(1, "filling line %d", i));
+    ASSERT_EQ(0, truncate(fsLog("TalvikS.log").c_str(), 0));
+    EXPECT_EQ(1, log->write(1, "after emptying"));
+    const std::string file = readFile(fsLog("TalvikS.log"));
+    EXPECT_EQ(std::string::npos, file.find('\0'));
+    const auto lines = splitLines(file);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find("]after emptying"));
+}
+
+TEST(LogWriter, CheckLinesCarryTheSignatureAndTheLineNumber)
+{
+    openLog(1);
+    logCheck("int BasePrinter::setNextLayerData()", 416);
+    logCheck("void ProjectView::sendImageData(QImage&)", 302, LogError);
+    logCheck("int Dropped::below()", 1, LogDebug);
+    const auto lines = logLines();
+    ASSERT_EQ(3u, lines.size());
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[1], m, kLine)) << lines[1];
+    EXPECT_EQ("INFO", m[8].str());
+    EXPECT_EQ("int BasePrinter::setNextLayerData(): H 416", m[10].str());
+    ASSERT_TRUE(std::regex_match(lines[2], m, kLine)) << lines[2];
+    EXPECT_EQ("ERRO", m[8].str());
+    EXPECT_EQ("void ProjectView::sendImageData(QImage&): H 302", m[10].str());
 }
 
 TEST(LogWriter, ProgramsTheProcessStartsDoNotInheritTheLog)

@@ -1,0 +1,203 @@
+#include "base/log/RotatingFile.h"
+
+#include "base/log/RootPath.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+bool exists(const std::string& fsPath)
+{
+    return access(fsPath.c_str(), F_OK) == 0;
+}
+
+// Milliseconds of the coarse monotonic clock: cheap, and fine enough for how
+// often a log looks at its path.
+int64_t coarseNowMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+} // namespace
+
+RotatingFile::RotatingFile(int checkIntervalMs) : m_checkIntervalMs(checkIntervalMs) {}
+
+RotatingFile::~RotatingFile()
+{
+    close();
+}
+
+void RotatingFile::place(const std::string& dir, const std::string& name, int maxSize, int kept)
+{
+    close();
+    m_dir = dir;
+    m_name = name;
+    m_path = dir + "/" + name + ".log";
+    m_fsPath = rootPath(m_path);
+    m_maxSize = maxSize;
+    m_kept = kept < 0 ? 0 : kept;
+}
+
+bool RotatingFile::exists() const
+{
+    return ::exists(m_fsPath);
+}
+
+std::string RotatingFile::numbered(int index) const
+{
+    return m_dir + "/" + m_name + "_" + std::to_string(index) + ".log";
+}
+
+int RotatingFile::fail(LogFileFault::Step step, const std::string& file, const std::string& target)
+{
+    const int error = errno;
+    m_fault = {step, error, file, target};
+    return -error;
+}
+
+int RotatingFile::rotate()
+{
+    close();
+    if (m_kept == 0) {
+        if (unlink(m_fsPath.c_str()) != 0 && errno != ENOENT)
+            return fail(LogFileFault::DropOldest, m_path);
+        return 0;
+    }
+    for (int i = m_kept; i >= 1; --i) {
+        const std::string file = numbered(i);
+        const std::string fsFile = rootPath(file);
+        if (!::exists(fsFile))
+            continue;
+        if (i == m_kept) {
+            if (unlink(fsFile.c_str()) != 0)
+                return fail(LogFileFault::DropOldest, file);
+        } else if (rename(fsFile.c_str(), rootPath(numbered(i + 1)).c_str()) != 0) {
+            return fail(LogFileFault::ShiftNumbered, file, numbered(i + 1));
+        }
+    }
+    if (exists() && rename(m_fsPath.c_str(), rootPath(numbered(1)).c_str()) != 0)
+        return fail(LogFileFault::MoveCurrent, m_path, numbered(1));
+    return 0;
+}
+
+int RotatingFile::open()
+{
+    return openFile(O_TRUNC);
+}
+
+int RotatingFile::openFile(int flags)
+{
+    if (m_fd >= 0)
+        return 0;
+    // Not inherited by the programs the process starts.
+    const int fd = ::open(m_fsPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | flags, 0666);
+    if (fd < 0)
+        return fail(LogFileFault::Open, m_path);
+    struct stat info{};
+    if (fstat(fd, &info) != 0)
+        info = {};
+    m_fd = fd;
+    m_device = info.st_dev;
+    m_inode = info.st_ino;
+    m_size = static_cast<long>(info.st_size);
+    m_midLine = false;
+    if (m_checkIntervalMs > 0)
+        m_nextCheckMs = coarseNowMs() + m_checkIntervalMs;
+    return 0;
+}
+
+void RotatingFile::close()
+{
+    if (m_fd < 0)
+        return;
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+// Whether the path is due for a look; each look sets the next one an
+// interval later. Looking costs a path walk, as much as the write itself:
+// a busy log looks only now and then, and counts its own bytes between.
+bool RotatingFile::checkDue()
+{
+    if (m_checkIntervalMs <= 0)
+        return true;
+    const int64_t nowMs = coarseNowMs();
+    if (nowMs < m_nextCheckMs)
+        return false;
+    m_nextCheckMs = nowMs + m_checkIntervalMs;
+    return true;
+}
+
+// 0 when the file does not exist, -1 when it cannot be asked (never rotates).
+long RotatingFile::sizeOnDisk() const
+{
+    struct stat info{};
+    if (stat(m_fsPath.c_str(), &info) != 0)
+        return errno == ENOENT ? 0 : -1;
+    return static_cast<long>(info.st_size);
+}
+
+int RotatingFile::append(const char* line, size_t length)
+{
+    long size = m_size;
+    if (m_fd >= 0 && checkDue()) {
+        // Moved or removed from outside: later lines would go to a file
+        // nobody can find. Start the file anew.
+        struct stat there{};
+        if (stat(m_fsPath.c_str(), &there) != 0) {
+            if (errno == ENOENT)
+                close();
+            else
+                size = -1;
+        } else if (there.st_dev != m_device || there.st_ino != m_inode) {
+            close();
+        } else {
+            size = m_size = static_cast<long>(there.st_size);
+        }
+    }
+    if (m_fd < 0)
+        size = sizeOnDisk();
+    if (size > m_maxSize) {
+        const int rotated = rotate();
+        if (rotated < 0)
+            return rotated;
+    }
+    if (m_fd < 0) {
+        const int opened = openFile(0);
+        if (opened < 0)
+            return opened;
+    }
+    // The rest of a line a failed write cut short is not glued to this one.
+    if (m_midLine && writeAll("\n", 1) == 1)
+        m_midLine = false;
+    const size_t written = writeAll(line, length);
+    if (written == length)
+        return 1;
+    if (written > 0)
+        m_midLine = true;
+    return 0;
+}
+
+// The bytes that reached the file: fewer than `length` when a write failed.
+size_t RotatingFile::writeAll(const char* data, size_t length)
+{
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t written = ::write(m_fd, data + done, length - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            break;
+        done += static_cast<size_t>(written);
+    }
+    m_size += static_cast<long>(done);
+    return done;
+}
