@@ -4,7 +4,8 @@
 #include "base/threads/Stopwatch.h"
 #include "base/threads/noncopyable.h"
 #include "engine/print/PrintMachine.h"
-#include "engine/slicefile/PrintRecords.h"
+#include "engine/records/PrintRecords.h"
+#include "engine/slicefile/ModelInfo.h"
 #include "engine/slicefile/QdsFormat.h"
 
 #include <QString>
@@ -103,12 +104,12 @@ public:
     void closeSvgFile();
     void closeQdsFile();
     int resetPrintInfo() override;
-    // Homing and a waited move that a stop after `generation` cancels
-    // (MotorControl::stopGeneration).
+    // Homing and a waited move that a stop after `generation` cancels.
+    unsigned int motorStopGeneration() const override;
     int startHomingSince(unsigned int generation, bool setStatus) override;
     int moveWaitSince(float mm, bool relative, unsigned int generation) override;
+    void stopMotor() override;
 
-    MotorControl* motor() const override { return m_motor.get(); }
     ProjectView* projectView() const { return m_projectView.get(); }
     PrinterMonitor* monitor() const { return m_monitor.get(); }
     PrintThread* printThread() const { return m_printThread.get(); }

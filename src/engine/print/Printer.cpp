@@ -165,7 +165,7 @@ int Printer::lightOn()
     return 0;
 }
 
-int Printer::lightOff(int)
+int Printer::lightOff()
 {
     if (refusedWhilePrinting("Light off"))
         return -1;

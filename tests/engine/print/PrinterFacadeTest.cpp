@@ -97,7 +97,7 @@ TEST(PrinterFacade, CommandsOutOfTurnAreRefused)
     EXPECT_EQ(-1, printer->move(5.0f, true, true));
     EXPECT_EQ(-1, printer->stopMove());
     EXPECT_EQ(-1, printer->startHoming(0, 0, true));
-    EXPECT_EQ(-1, printer->lightOff(0));
+    EXPECT_EQ(-1, printer->lightOff());
     EXPECT_EQ(-1, printer->lightOn());
     EXPECT_EQ(-1, printer->enableScreen(false));
     EXPECT_EQ(-1, printer->showGrayImage(255));
@@ -194,13 +194,13 @@ TEST(PrinterFacade, LampTimeIsCountedInWholeMinutesAndSavedAtShutdown)
         clock.setSeconds(from);
         ASSERT_EQ(0, printer->lightOn());
         clock.setSeconds(to);
-        ASSERT_EQ(0, printer->lightOff(0));
+        ASSERT_EQ(0, printer->lightOff());
     };
     // Seconds are counted as the clock's second field changes. Up to 60
     // stay in memory; the switch-off that passes 60 saves them all.
     burn(1000.9, 1060.1); // 60
     EXPECT_EQ(100u, used.LightTime);
-    EXPECT_EQ(0, printer->lightOff(0)); // a second switch-off adds nothing
+    EXPECT_EQ(0, printer->lightOff()); // a second switch-off adds nothing
     EXPECT_EQ(100u, used.LightTime);
     burn(2000.5, 2002.4); // 2
     EXPECT_EQ(100u + 62, used.LightTime);
