@@ -108,7 +108,6 @@ public:
     unsigned int motorStopGeneration() const override;
     int startHomingSince(unsigned int generation, bool setStatus) override;
     int moveWaitSince(float mm, bool relative, unsigned int generation) override;
-    void stopMotor() override;
 
     ProjectView* projectView() const { return m_projectView.get(); }
     PrinterMonitor* monitor() const { return m_monitor.get(); }
@@ -137,6 +136,10 @@ protected:
     Stopwatch m_lightStopwatch;
 
 private:
+    // The print's and the homing thread's stop, never refused; reached only
+    // through PrintMachine. Everyone else stops through stopMove.
+    void stopMotor() override;
+
     int printFile(const QString& path);
     int readModelInfo(const QString& path, ModelInfo& info);
     PrintInfo refreshPrintInfo();

@@ -43,7 +43,7 @@ public:
     // An unpowered projector counts as switched off.
     virtual int lightOff() = 0;
 
-    // Moves and ramps.
+    // Moves, ramps and stops.
     virtual int getPosition(float& mm) = 0;
     virtual float getMaxPosition() = 0;
     virtual int setMotorRamp(const MotorPara& ramp) = 0;
