@@ -5,7 +5,7 @@
 #include "driver/Timeline.h"
 #include "engine/print/PrintThread.h"
 #include "engine/print/Printer.h"
-#include "engine/slicefile/PrintRecords.h"
+#include "engine/records/PrintRecords.h"
 
 #include <cstdio>
 #include <cstring>

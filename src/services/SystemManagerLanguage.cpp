@@ -6,7 +6,7 @@
 #include "base/config/SystemState.h"
 #include "base/files/Utils.h"
 #include "base/log/LogWriter.h"
-#include "engine/slicefile/SvgParser.h"
+#include "engine/slicefile/SvgxHead.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -59,10 +59,8 @@ void SystemManager::useLanguage(const QString& locale, const QString& codePage)
 
 bool SystemManager::isModelOutOfRange(const QString& path)
 {
-    SliceParams range; // all 0 when the file cannot be read
-    SvgParser parser(path.toUtf8().toStdString(), 4048);
-    if (parser.open() == 0)
-        range = parser.sliceParams();
+    // All 0 when the file cannot be read.
+    const SliceParams range = readSvgxParams(path.toUtf8().toStdString()).value_or(SliceParams());
 
     const ConfigStore* config = ConfigStore::instance();
     const float halfWidth = config->m_printerConfig.Width / 2;

@@ -12,6 +12,7 @@
 #include "engine/slicefile/PrintFileParser.h"
 #include "engine/slicefile/PrintTimeEstimate.h"
 #include "engine/slicefile/SvgParser.h"
+#include "engine/slicefile/SvgxHead.h"
 
 #include <cmath>
 #include <exception>
@@ -299,15 +300,14 @@ int BasePrinter::readModelInfo(const QString& path, ModelInfo& info)
     info.printTime = 0;
     const std::string file = utf8(path);
     if (path.endsWith(".svgx", Qt::CaseInsensitive)) {
-        SvgParser parser(file, 2024);
-        if (parser.open() != 0) {
+        const std::optional<SliceParams> params = readSvgxParams(file);
+        if (!params) {
             logger()->write(LogError, "Parse File(%s) failed.", file.c_str());
             return -1;
         }
-        const SliceParams& params = parser.sliceParams();
-        if (params.layerCount == 0)
+        if (params->layerCount == 0)
             return -1;
-        const ModelInfo model = toModelInfo(params);
+        const ModelInfo model = toModelInfo(*params);
         const float adjustX = info.adjustX, adjustY = info.adjustY;
         const auto table1 = info.layerTable1, table2 = info.layerTable2;
         info = model;
@@ -315,7 +315,7 @@ int BasePrinter::readModelInfo(const QString& path, ModelInfo& info)
         info.adjustY = adjustY;
         info.layerTable1 = table1;
         info.layerTable2 = table2;
-        PrintWorkPara work{info, getPrintingPara(static_cast<int>(params.printMode))};
+        PrintWorkPara work{info, getPrintingPara(static_cast<int>(params->printMode))};
         info.printTime = estimatePrintTime(work, 0);
         return 0;
     }
@@ -368,6 +368,16 @@ int BasePrinter::stopMove()
     return m_motor->stop();
 }
 
+unsigned int BasePrinter::motorStopGeneration() const
+{
+    return m_motor->stopGeneration();
+}
+
+void BasePrinter::stopMotor()
+{
+    m_motor->stop();
+}
+
 int BasePrinter::setMotorRamp(const MotorPara& ramp)
 {
     if (refusedWhilePrinting("Motor ramp"))
@@ -408,7 +418,7 @@ int BasePrinter::reloadMotorPara()
 
 int BasePrinter::startHoming(int, int, bool setStatus)
 {
-    return startHomingSince(m_motor->stopGeneration(), setStatus);
+    return startHomingSince(motorStopGeneration(), setStatus);
 }
 
 int BasePrinter::startHomingSince(unsigned int generation, bool setStatus)

@@ -4,7 +4,8 @@
 #include "base/threads/Stopwatch.h"
 #include "base/threads/noncopyable.h"
 #include "engine/print/PrintMachine.h"
-#include "engine/slicefile/PrintRecords.h"
+#include "engine/records/PrintRecords.h"
+#include "engine/slicefile/ModelInfo.h"
 #include "engine/slicefile/QdsFormat.h"
 
 #include <QString>
@@ -43,6 +44,10 @@ public:
     BasePrinter();
     virtual ~BasePrinter();
 
+    // The facade's switch-off; the argument carries nothing. The print loop
+    // reaches it through PrintMachine's lightOff().
+    virtual int lightOff(int unused) = 0;
+    int lightOff() final { return lightOff(0); }
     virtual bool isLightOn() = 0;
 
     // Print job.
@@ -103,12 +108,11 @@ public:
     void closeSvgFile();
     void closeQdsFile();
     int resetPrintInfo() override;
-    // Homing and a waited move that a stop after `generation` cancels
-    // (MotorControl::stopGeneration).
+    // Homing and a waited move that a stop after `generation` cancels.
+    unsigned int motorStopGeneration() const override;
     int startHomingSince(unsigned int generation, bool setStatus) override;
     int moveWaitSince(float mm, bool relative, unsigned int generation) override;
 
-    MotorControl* motor() const override { return m_motor.get(); }
     ProjectView* projectView() const { return m_projectView.get(); }
     PrinterMonitor* monitor() const { return m_monitor.get(); }
     PrintThread* printThread() const { return m_printThread.get(); }
@@ -136,6 +140,10 @@ protected:
     Stopwatch m_lightStopwatch;
 
 private:
+    // The print's and the homing thread's stop, never refused; reached only
+    // through PrintMachine. Everyone else stops through stopMove.
+    void stopMotor() override;
+
     int printFile(const QString& path);
     int readModelInfo(const QString& path, ModelInfo& info);
     PrintInfo refreshPrintInfo();

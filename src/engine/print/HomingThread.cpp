@@ -1,6 +1,5 @@
 #include "engine/print/HomingThread.h"
 
-#include "engine/devices/MotorControl.h"
 #include "engine/print/PrintMachine.h"
 
 #include <cstdint>
@@ -45,7 +44,7 @@ void HomingThread::stop()
         std::lock_guard<std::mutex> lock(m_stopLock);
         m_stopRequested = true;
         if (m_homing && !m_printer->isPrinting())
-            m_printer->motor()->stop(); // wakes the homing wait
+            m_printer->stopMotor(); // wakes the homing wait
     }
     join();
     m_started = false;
@@ -61,7 +60,7 @@ void* HomingThread::threadMain()
             m_finished = true;
             return reinterpret_cast<void*>(static_cast<intptr_t>(-1));
         }
-        generation = m_printer->motor()->stopGeneration();
+        generation = m_printer->motorStopGeneration();
         m_homing = true;
     }
     const int result = m_printer->startHomingSince(generation, true);

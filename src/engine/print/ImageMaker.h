@@ -4,7 +4,7 @@
 #include "base/threads/Mutex.h"
 #include "base/threads/PThread.h"
 #include "base/threads/StopSignal.h"
-#include "engine/slicefile/PrintRecords.h"
+#include "engine/slicefile/ModelInfo.h"
 
 #include <atomic>
 #include <cstddef>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/slicefile/PrintRecords.h"
+#include "engine/slicefile/ModelInfo.h"
 
 // Bounds on what a slice file may ask of the machine. Values outside them
 // come from a damaged or hostile file, not from a print anyone meant.

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "base/config/MotorPara.h"
-#include "engine/slicefile/PrintRecords.h"
+#include "engine/records/PrintRecords.h"
+#include "engine/slicefile/ModelInfo.h"
 #include "engine/slicefile/QdsFormat.h"
 
 #include <cstddef>
@@ -9,7 +10,6 @@
 #include <optional>
 #include <string>
 
-class MotorControl;
 class Printer;
 
 // One layer as the image thread takes it from the open reader.
@@ -27,8 +27,8 @@ struct NextLayer
 };
 
 // What the print loop, the image maker and the homing thread need of the
-// machine, and no more: the light, moves and ramps, the status, the next
-// image and its layer parameters, and the output lines. Printer implements
+// machine, and no more: the light, moves, ramps and stops, the status, the
+// next image and its layer parameters, and the output lines. Printer implements
 // it; the loop never sees the rest of the facade.
 class PrintMachine
 {
@@ -41,18 +41,24 @@ public:
     // Light.
     virtual int lightOn() = 0;
     // An unpowered projector counts as switched off.
-    virtual int lightOff(int unused = 0) = 0;
+    virtual int lightOff() = 0;
 
-    // Moves and ramps.
-    virtual MotorControl* motor() const = 0;
+    // Moves, ramps and stops.
     virtual int getPosition(float& mm) = 0;
     virtual float getMaxPosition() = 0;
     virtual int setMotorRamp(const MotorPara& ramp) = 0;
     virtual int setMotorRamps(const MotorPara ramps[2]) = 0;
     virtual int moveWait(float mm, bool relative) = 0;
     virtual int move(float mm, bool relative) = 0;
+    // A caller that must never start motion after it was told to stop takes
+    // the motor's stop count while it decides, then moves or homes "since"
+    // that count: a stopMotor() in between cancels the motion.
+    virtual unsigned int motorStopGeneration() const = 0;
     virtual int moveWaitSince(float mm, bool relative, unsigned int generation) = 0;
     virtual int startHomingSince(unsigned int generation, bool setStatus) = 0;
+    // Holds the axis where it stands and wakes a waited move or a homing.
+    // Never refused: it ends the print's own motion on an abort.
+    virtual void stopMotor() = 0;
     virtual void disableMotorLocator(bool disable) = 0;
 
     // The panel and the next image.

@@ -5,12 +5,12 @@
 #include "base/platform/Clock.h"
 #include "base/platform/Platform.h"
 #include "base/threads/Stopwatch.h"
-#include "engine/devices/MotorControl.h"
 #include "engine/print/EngineThread.h"
 #include "engine/print/ImageMaker.h"
 #include "engine/print/PrintLimits.h"
 #include "engine/print/PrintMachine.h"
 #include "engine/print/RealTimeSection.h"
+#include "engine/records/PrintRecords.h"
 #include "engine/slicefile/PrintTimeEstimate.h"
 
 #include <pthread.h>
@@ -142,7 +142,7 @@ int PrintThread::cancel()
         m_stop.raise();
     }
     // Wake every wait the print thread may be in.
-    m_printer->motor()->stop();
+    m_printer->stopMotor();
     if (m_resumeSem)
         m_resumeSem->post();
     if (m_imageMaker)
@@ -382,7 +382,7 @@ PrintThread::Outcome PrintThread::exposeLayer(int layer)
             // Timed from the moment the light is on, to an absolute instant: neither
             // a signal nor the time the switching took shortens the exposure.
             exposed = m_stop.sleepUntil(platform().clock().deadlineAfterMs(exposure));
-            lightSwitched = m_printer->lightOff(0) == 0;
+            lightSwitched = m_printer->lightOff() == 0;
         }
     }
     if (!lightSwitched)
@@ -430,7 +430,7 @@ bool PrintThread::armMotor(unsigned int* generation)
     std::lock_guard<std::mutex> lock(m_cancelLock);
     if (m_stop.raised())
         return false;
-    *generation = m_printer->motor()->stopGeneration();
+    *generation = m_printer->motorStopGeneration();
     return true;
 }
 
@@ -531,7 +531,7 @@ void PrintThread::printStart()
 {
     checkRealTime();
     const ModelInfo& model = m_para.model;
-    m_printer->lightOff(0);
+    m_printer->lightOff();
     m_printer->setOutputHigh();
     const bool usable = std::isfinite(model.adjustX) && std::isfinite(model.adjustY) && model.adjustX > 0 &&
                         model.adjustY > 0;
@@ -578,7 +578,7 @@ void PrintThread::cleanupHandle()
 
 void PrintThread::printFinished()
 {
-    m_printer->lightOff(0);
+    m_printer->lightOff();
     m_printer->setOutputLow();
     // A render still running holds the projection.
     if (stopImageThread())

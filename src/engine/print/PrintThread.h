@@ -3,7 +3,7 @@
 #include "base/threads/PThread.h"
 #include "base/threads/Semaphore.h"
 #include "base/threads/StopSignal.h"
-#include "engine/slicefile/PrintRecords.h"
+#include "engine/slicefile/ModelInfo.h"
 
 #include <atomic>
 #include <functional>

@@ -42,7 +42,8 @@ public:
     void cleanup() {}
 
     int lightOn() override;
-    int lightOff(int unused = 0) override;
+    using BasePrinter::lightOff;
+    int lightOff(int unused) override;
     bool isLightOn() override;
 
     int getLightDuty(uint32_t* duty0, uint32_t* duty1, uint32_t* duty2, uint32_t* duty3);

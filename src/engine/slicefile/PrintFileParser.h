@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/slicefile/PrintRecords.h"
+#include "engine/slicefile/ModelInfo.h"
 #include "engine/slicefile/QdsFormat.h"
 
 #include "base/threads/noncopyable.h"

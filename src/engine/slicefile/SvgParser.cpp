@@ -3,9 +3,9 @@
 #include "base/log/RootPath.h"
 
 #include "base/log/LogWriter.h"
+#include "engine/records/PrintRecords.h"
 #include "engine/slicefile/LittleEndian.h"
 #include "engine/slicefile/PrintParams.h"
-#include "engine/slicefile/PrintRecords.h"
 #include "engine/slicefile/SliceFileOpen.h"
 #include "engine/slicefile/XmlGuard.h"
 

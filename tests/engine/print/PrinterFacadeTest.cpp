@@ -97,7 +97,7 @@ TEST(PrinterFacade, CommandsOutOfTurnAreRefused)
     EXPECT_EQ(-1, printer->move(5.0f, true, true));
     EXPECT_EQ(-1, printer->stopMove());
     EXPECT_EQ(-1, printer->startHoming(0, 0, true));
-    EXPECT_EQ(-1, printer->lightOff(0));
+    EXPECT_EQ(-1, printer->lightOff());
     EXPECT_EQ(-1, printer->lightOn());
     EXPECT_EQ(-1, printer->enableScreen(false));
     EXPECT_EQ(-1, printer->showGrayImage(255));

@@ -3,6 +3,7 @@
 #include "engine/slicefile/PrintParams.h"
 #include "engine/slicefile/PrintTimeEstimate.h"
 #include "engine/slicefile/SvgParser.h"
+#include "engine/slicefile/SvgxHead.h"
 
 #include "base/threads/PThread.h"
 #include "support/Sanitizers.h"
@@ -176,6 +177,27 @@ TEST_F(SvgParserTest, ParamsElementMustFollowTheLineRules)
 
     SvgParser shortHead(write(std::string("DLP-x\0\0\0", 8)), 4048);
     EXPECT_EQ(-1, shortHead.open());
+}
+
+TEST_F(SvgParserTest, ModelHeadReadAloneOrNotAtAll)
+{
+    SvgxPrintParams p;
+    p.layerCount = 4;
+    p.minX = -7;
+    p.maxZ = 42;
+    SvgxFileSpec spec = layers(4);
+    spec.printParams = printParamsElement(p, 4);
+    const std::optional<SliceParams> head = readSvgxParams(write(spec));
+    ASSERT_TRUE(head);
+    EXPECT_EQ(4u, head->layerCount);
+    EXPECT_FLOAT_EQ(-7, head->minX);
+    EXPECT_FLOAT_EQ(42, head->maxZ);
+
+    // A head that cannot be read gives nothing, never the values read so far.
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(readSvgxParams(write(withParams("<printparams layercount=\"1\">\n<projectiontime\n</printparams>"))));
+    EXPECT_FALSE(readSvgxParams("/absent.svgx"));
+    testing::internal::GetCapturedStdout();
 }
 
 // 28 MB of print parameters, 7 million empty elements: refused before a
