@@ -526,7 +526,7 @@ TEST(StopSignal, SleepsRunOnMachineTimeOrToARealDeadlineDespiteSignals)
     // A machine clock ten times as fast: 2 s of machine time pass in about 0.2 s,
     // while a deadline of real time keeps its length.
     sim::ScaledClock fast(10);
-    sim::ScopedClock installed(&fast);
+    ScopedPlatform installed(&fast);
     const int64_t machineStart = timespecToNs(fast.now());
     start = kernelMonotonicNow();
     EXPECT_TRUE(stop.sleepMs(2000));
