@@ -62,7 +62,8 @@ TEST_F(DownloadTest, EveryAttemptCountsTowardTheLimitAlsoThoseThatBroughtBytes)
 TEST_F(DownloadTest, StopCutsThePauseBetweenAttempts)
 {
     serve(Json::Value(Json::objectValue));
-    // A port where nobody listens: every attempt fails at once and the pauses grow.
+    // A port bound but never listened on: every attempt is refused at once and
+    // the pauses grow. It stays bound, so no other test's server can take it.
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
@@ -70,7 +71,6 @@ TEST_F(DownloadTest, StopCutsThePauseBetweenAttempts)
     socklen_t length = sizeof address;
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
     ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    close(listener);
     DownloadInfo closed = info();
     closed.packages[0].url = "https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/p/pkg.bin";
     ASSERT_EQ(m_client->download(closed, m_reports.resultCallback(), m_reports.progressCallback()), 0);
@@ -81,6 +81,7 @@ TEST_F(DownloadTest, StopCutsThePauseBetweenAttempts)
     EXPECT_LT(testsupport::monotonicMs() - start, 1000);
     EXPECT_EQ(m_reports.results[0].first, 1);
     expectNoFiles();
+    close(listener);
 }
 
 TEST_F(DownloadTest, PartialFileOfAnEarlierRunIsResumed)
