@@ -25,7 +25,8 @@ Progress::Progress(FILE* out, bool quiet)
 
 void Progress::update(Printer& printer)
 {
-    if (m_quiet)
+    // Only a print that runs or is paused: once it ends its progress is reset.
+    if (m_quiet || !printer.isPrinting())
         return;
     PrintThread* thread = printer.printThread();
     const int layer = thread->currentLayer();

@@ -82,6 +82,8 @@ sed -n '/^Remaining time from here on/,$p' "$p.txt" | grep -q 'remaining ~' && f
 for n in 1 2 3 4 5 6 7 8 9 10 11 12; do
   grep -q "^layer $n/12 " "$p.txt" || fail "no progress line for layer $n"
 done
+# Progress lines stop with the print: none after it shows another layer count.
+grep '^layer ' "$p.txt" | grep -qv '^layer [0-9]*/12 ' && { cat "$p.txt"; fail "a progress line after the print"; }
 grep -q '^Per-layer time beyond the waits and the motion: .* (layers followed by a pause left out)$' "$p.txt" ||
   fail "the pause is not left out"
 
