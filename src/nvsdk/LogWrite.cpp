@@ -157,11 +157,7 @@ int LogWrite::write(int level, const std::string& message)
 // m_line[prefix, length); the line's new length.
 size_t LogWrite::escapeMessage(size_t prefix, size_t length)
 {
-    if (!logescape::needsEscape(m_line + prefix, length - prefix))
-        return length;
-    char raw[sizeof m_line];
-    memcpy(raw, m_line + prefix, length - prefix);
-    const size_t escaped = logescape::escape(raw, length - prefix, m_line + prefix, sizeof m_line - 1 - prefix);
+    const size_t escaped = logescape::escapeInPlace(m_line + prefix, length - prefix, sizeof m_line - 1 - prefix);
     m_line[prefix + escaped] = '\0';
     return prefix + escaped;
 }

@@ -42,18 +42,13 @@ int64_t microsOf(const timeval& tv)
 
 int64_t microsOf(const timespec& ts)
 {
-    return static_cast<int64_t>(ts.tv_sec) * kMicros + ts.tv_nsec / 1000;
+    return timespecToNs(ts) / 1000;
 }
 
-// The day this file was compiled ("Mmm dd yyyy"), as microseconds since 1970.
+// The day this file was compiled, as microseconds since 1970.
 int64_t buildDay()
 {
-    static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    char month[4] = "";
-    tm day{};
-    sscanf(__DATE__, "%3s %d %d", month, &day.tm_mday, &day.tm_year);
-    day.tm_mon = static_cast<int>((strstr(months, month) - months) / 3);
-    day.tm_year -= 1900;
+    tm day = buildTimeOf(__DATE__, "00:00:00");
     return static_cast<int64_t>(timegm(&day)) * kMicros;
 }
 

@@ -126,16 +126,7 @@ void PathManager::makeTimeStamp(const QString& path)
 
 time_t PathManager::setClockFromBuildTime(const char* date, const char* time)
 {
-    struct tm broken{};
-    char month[16] = {};
-    sscanf(date, "%15s %d %d", month, &broken.tm_mday, &broken.tm_year);
-    sscanf(time, "%d:%d:%d", &broken.tm_hour, &broken.tm_min, &broken.tm_sec);
-    static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    const char* found = strlen(month) == 3 ? strstr(kMonths, month) : nullptr;
-    broken.tm_mon = found ? static_cast<int>(found - kMonths) / 3 : 0;
-    broken.tm_year -= 1900;
-    broken.tm_isdst = 0;
-
+    tm broken = buildTimeOf(date, time);
     const time_t buildTime = mktime(&broken);
     broken.tm_year += 10;
     timeval later{};

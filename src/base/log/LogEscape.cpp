@@ -64,13 +64,23 @@ size_t escape(const char* text, size_t length, char* out, size_t room)
     return written;
 }
 
-std::string escaped(const std::string& text)
+size_t escapeInPlace(char* text, size_t length, size_t room)
 {
-    if (!needsEscape(text.data(), text.size()))
-        return text;
-    std::string out(text.size() * 4, '\0');
-    out.resize(escape(text.data(), text.size(), &out[0], out.size()));
-    return out;
+    if (!needsEscape(text, length))
+        return length;
+    const std::string raw(text, length);
+    return escape(raw.data(), raw.size(), text, room);
+}
+
+void appendEscaped(std::string& out, const char* text, size_t length)
+{
+    if (!needsEscape(text, length)) {
+        out.append(text, length);
+        return;
+    }
+    const size_t start = out.size();
+    out.resize(start + length * 4);
+    out.resize(start + escape(text, length, &out[start], length * 4));
 }
 
 } // namespace logescape

@@ -19,7 +19,10 @@ bool needsEscape(const char* text, size_t length);
 // escape that does not fit whole is left out, with the rest. The bytes written.
 size_t escape(const char* text, size_t length, char* out, size_t room);
 
-// The escaped text.
-std::string escaped(const std::string& text);
+// Escapes text[0, length) where it lies, within `room` bytes; its new length.
+size_t escapeInPlace(char* text, size_t length, size_t room);
+
+// Appends the escaped text[0, length) to `out`.
+void appendEscaped(std::string& out, const char* text, size_t length);
 
 } // namespace logescape

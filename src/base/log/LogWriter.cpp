@@ -154,11 +154,7 @@ int LogWriter::write(int level, const char* format, ...)
     size_t text = wanted < 0 ? 0 : static_cast<size_t>(wanted);
     if (text > room - 1)
         text = room - 1; // cut: the newline takes the last byte of the 1023
-    if (logescape::needsEscape(t_line + prefix, text)) {
-        char raw[kLineLimit];
-        memcpy(raw, t_line + prefix, text);
-        text = logescape::escape(raw, text, t_line + prefix, room - 1);
-    }
+    text = logescape::escapeInPlace(t_line + prefix, text, room - 1);
     size_t length = prefix + text;
     t_line[length++] = '\n';
     t_line[length] = '\0';
@@ -167,19 +163,25 @@ int LogWriter::write(int level, const char* format, ...)
 
 int LogWriter::write(int level, const std::string& message)
 {
-    if (!isEnabled(level))
-        return 0;
-    std::string line(t_line, makePrefix(t_line, level));
-    line += logescape::escaped(message);
-    line += '\n';
-    return append(level, line.data(), line.size());
+    return writeText(level, message.data(), message.size());
 }
 
 int LogWriter::write(int level, const QString& message)
 {
     if (!isEnabled(level))
         return 0;
-    return write(level, message.toUtf8().toStdString());
+    const QByteArray text = message.toUtf8();
+    return writeText(level, text.constData(), static_cast<size_t>(text.size()));
+}
+
+int LogWriter::writeText(int level, const char* text, size_t length)
+{
+    if (!isEnabled(level))
+        return 0;
+    std::string line(t_line, makePrefix(t_line, level));
+    logescape::appendEscaped(line, text, length);
+    line += '\n';
+    return append(level, line.data(), line.size());
 }
 
 size_t LogWriter::makePrefix(char* buffer, int level)

@@ -53,6 +53,7 @@ private:
     static void checkDir(const std::string& dir);
     void reportFault() const;
     static size_t makePrefix(char* buffer, int level);
+    int writeText(int level, const char* text, size_t length);
     int append(int level, const char* line, size_t length);
     void writeEarlyLines();
 

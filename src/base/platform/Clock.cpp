@@ -5,6 +5,8 @@
 #include "base/platform/Platform.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 Clock::~Clock() = default;
 
@@ -75,4 +77,18 @@ void sleepUntil(const timespec& deadline)
 {
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
+}
+
+tm buildTimeOf(const char* date, const char* time)
+{
+    tm broken{};
+    char month[16] = {};
+    sscanf(date, "%15s %d %d", month, &broken.tm_mday, &broken.tm_year);
+    sscanf(time, "%d:%d:%d", &broken.tm_hour, &broken.tm_min, &broken.tm_sec);
+    static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const char* found = strlen(month) == 3 ? strstr(kMonths, month) : nullptr;
+    broken.tm_mon = found ? static_cast<int>(found - kMonths) / 3 : 0;
+    broken.tm_year -= 1900;
+    broken.tm_isdst = 0;
+    return broken;
 }

@@ -46,3 +46,7 @@ timespec peerDeadlineAfterMs(int64_t ms);
 
 // Sleeps until a CLOCK_MONOTONIC instant, resuming after every signal.
 void sleepUntil(const timespec& deadline);
+
+// The calendar time of the compiler's __DATE__ ("Mmm dd yyyy") and __TIME__
+// ("hh:mm:ss") texts, for mktime or timegm; an unknown month reads as January.
+tm buildTimeOf(const char* date, const char* time);

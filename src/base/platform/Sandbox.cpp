@@ -105,18 +105,13 @@ std::string tryMaking(std::vector<std::string> args)
     const int spawnError = errno;
     close(fds[1]);
     std::string errors;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
-        if (n > 0 && errors.size() < 4096)
-            errors.append(buffer, static_cast<size_t>(n));
+    readCapped(fds[0], &errors, 4096);
     close(fds[0]);
     if (pid < 0)
         return std::string("cannot start bubblewrap: ") + strerror(spawnError);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR)
-            return std::string("waiting for bubblewrap: ") + strerror(errno);
+    const int status = waitChild(pid);
+    if (status < 0)
+        return std::string("waiting for bubblewrap: ") + strerror(errno);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return "";
     while (!errors.empty() && isspace(static_cast<unsigned char>(errors.back())))

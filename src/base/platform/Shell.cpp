@@ -46,25 +46,10 @@ int spawnAndWait(const std::vector<std::string>& args, bool search, std::string*
     }
 
     if (output) {
-        char buffer[16384];
-        for (;;) {
-            const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            if (output->size() < kMaxOutput)
-                output->append(buffer, std::min(static_cast<size_t>(n), kMaxOutput - output->size()));
-        }
+        readCapped(pipeFds[0], output, kMaxOutput);
         close(pipeFds[0]);
     }
-
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    return status;
+    return waitChild(pid);
 }
 
 } // namespace

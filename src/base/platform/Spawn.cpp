@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 extern char** environ;
@@ -58,4 +60,27 @@ pid_t spawnProgram(const SpawnSpec& spec)
         return -1;
     }
     return pid;
+}
+
+int waitChild(pid_t pid)
+{
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return status;
+}
+
+void readCapped(int fd, std::string* out, size_t cap)
+{
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        if (out->size() < cap)
+            out->append(buffer, std::min(static_cast<size_t>(n), cap - out->size()));
+    }
 }

@@ -21,3 +21,10 @@ struct SpawnSpec
 // (engine threads block timer signals, the process ignores SIGPIPE). Its pid,
 // or -1 with errno set when it could not be started.
 pid_t spawnProgram(const SpawnSpec& spec);
+
+// Waits for a child to end, resuming after signals: its wait status, or -1
+// with errno set.
+int waitChild(pid_t pid);
+
+// Reads `fd` to its end, keeping at most `cap` bytes of it in `out`.
+void readCapped(int fd, std::string* out, size_t cap);

@@ -71,20 +71,11 @@ struct Stream
     }
 };
 
-int waitFor(pid_t pid)
-{
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR)
-            return -1;
-    return status;
-}
-
 // The program and everything it started in its group.
 int killGroup(pid_t pid)
 {
     kill(-pid, SIGKILL);
-    return waitFor(pid);
+    return waitChild(pid);
 }
 
 } // namespace

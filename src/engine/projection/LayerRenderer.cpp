@@ -68,9 +68,7 @@ void LayerRenderer::stop()
     }
     if (m_pid > 0) {
         kill(m_pid, SIGKILL);
-        int status = 0;
-        while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        waitChild(m_pid);
         m_pid = -1;
     }
 }
