@@ -169,6 +169,12 @@ bool ProjectControl::isPowerOn()
     return gpio_get_value(kPowerLine, &value) == 0 && value == 1;
 }
 
+bool ProjectControl::isPowerOff()
+{
+    unsigned int value = 1;
+    return gpio_get_value(kPowerLine, &value) == 0 && value == 0;
+}
+
 int ProjectControl::lightOn()
 {
     std::lock_guard<std::mutex> lock(m_mutex);

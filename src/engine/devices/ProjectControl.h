@@ -42,6 +42,8 @@ public:
     int powerOn();
     int powerOff();
     bool isPowerOn();
+    // The power line read back as 0; a failed read is no answer either way.
+    bool isPowerOff();
 
     int lightOn();
     int lightOff();

@@ -19,6 +19,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -81,8 +82,10 @@ int PrintThread::init(const PrintWorkPara& para)
         logger()->write(LogError, "PrintThread: the last print's image thread is still rendering; print refused");
         return -1;
     }
+    // Copied before the status changes: a copy that fails leaves the printer Ready.
+    PrintWorkPara copy = para;
     m_printer->setPrintStatus(PrintStatus::Printing);
-    m_para = para;
+    m_para = std::move(copy);
     m_mismatchLogged = false;
     matchDropToLift();
     logger()->write(LogInfo, "new Print Thread: layerHeight(%.2f), layerCount(%d)",

@@ -176,8 +176,16 @@ int Printer::switchLightOff()
 {
     // An unpowered controller has its light off and answers nothing (the
     // projector is off between prints and at shutdown): a command would only
-    // report a light failure that did not happen.
-    const int status = m_projectControl->isPowerOn() ? m_uvLight->lightOff(0) : 1;
+    // report a light failure that did not happen. Only a line read back as
+    // off skips it; a light switched on here had power, so the end of an
+    // exposure reads nothing.
+    bool switchedOn;
+    {
+        std::lock_guard<std::mutex> lock(m_lightLock);
+        switchedOn = m_lightOnFlag;
+    }
+    const bool unpowered = !switchedOn && m_projectControl->isPowerOff();
+    const int status = unpowered ? 1 : m_uvLight->lightOff(0);
     if (status == 0) {
         logger()->write(LogWarn, "Printer UVLight Status: %d", 0);
         logger()->write(LogError, "00020001");

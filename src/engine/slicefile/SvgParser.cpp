@@ -113,7 +113,8 @@ std::string SvgParser::findNodeText(const char* start, const char* end, size_t m
         std::string text;
         bool collecting = false;
         for (;;) {
-            switch (m_reader.readLine(m_line, std::min(kMaxLineLength, maxLength))) {
+            // Lines before the element are only passed over: the element's own bound is not theirs.
+            switch (m_reader.readLine(m_line, collecting ? std::min(kMaxLineLength, maxLength) : kMaxLineLength)) {
             case LineReader::Result::Line:
                 break;
             case LineReader::Result::End:

@@ -236,6 +236,15 @@ TEST(PrinterFacade, ShutdownReportsNoLightFailureThatDidNotHappen)
     EXPECT_FALSE(display.isLightOn());
     EXPECT_TRUE(harness::logLines("00020001").empty());
     EXPECT_EQ(2u, harness::logLines("Destory Printer").size());
+
+    // A power line that cannot be read never keeps the light on.
+    ASSERT_EQ(0, printer->enableScreen(true));
+    ASSERT_EQ(0, printer->lightOn());
+    harness::machine().board().board().faults().failNext("/sys/class/gpio/gpio30/value", sim::IoOp::Open, 4, EMFILE);
+    harness::machine().board().board().faults().failNext("/sys/class/gpio/gpio30/value", sim::IoOp::Read, 4, EIO);
+    EXPECT_EQ(0, printer->lightOff(0));
+    EXPECT_FALSE(display.isLightOn());
+    harness::machine().board().board().faults().clear();
 }
 
 TEST(HomingThread, StartsOnceAndStopsMidWay)

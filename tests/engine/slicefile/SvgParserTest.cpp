@@ -221,6 +221,11 @@ TEST_F(SvgParserTest, PrintParamsOfMillionsOfElementsAreRefused)
         SvgParser many(write(withParams(printParamsWithEmptyChildren(1, children), layers(1))), 4048);
         EXPECT_EQ(-1, many.open()) << children;
     }
+    // The bound is the parameters' own: a long line before them is passed over.
+    const std::string longDescription = "<desc>" + std::string(2u << 20, 'x') + "</desc>\n";
+    SvgParser after(write(withParams(longDescription + printParamsElement(SvgxPrintParams(), 1), layers(1))), 4048);
+    EXPECT_EQ(0, after.open());
+    EXPECT_EQ(1u, after.sliceParams().layerCount);
 }
 
 TEST_F(SvgParserTest, AttributesOnSeparateLinesStayApart)
