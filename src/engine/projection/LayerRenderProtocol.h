@@ -58,6 +58,10 @@ struct ReplyHead
 };
 
 constexpr uint32_t kMaxReasonBytes = 4096;
+// Larger than any layer the slice-file reader hands out.
+constexpr uint32_t kMaxDocumentBytes = 64u << 20;
+// The largest side of a panel, in pixels.
+constexpr int32_t kMaxSide = 32768;
 
 // The heap the renderer may use for one panel: 64 MiB for the document and
 // the renderer's tree, and the images of one layer (a colour image of 4

@@ -2,6 +2,7 @@
 
 #include "base/platform/Clock.h"
 #include "base/platform/Spawn.h"
+#include "base/platform/TimedRun.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,14 +16,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 using namespace layerrender;
 
 namespace {
 
-// Larger than any layer the slice-file reader hands out (as the renderer takes it).
-constexpr size_t kMaxDocumentBytes = 64u << 20;
 // A renderer is ready in well under a second; the time of a layer counts from then.
 constexpr int kStartLimitMs = 10000;
 
@@ -39,14 +37,12 @@ std::string describeStatus(int status)
 
 std::vector<std::string> layerRendererCommand()
 {
-    std::vector<std::string> words;
     if (const char* configured = getenv(LayerRenderer::kEnvironment)) {
-        std::istringstream list(configured);
-        for (std::string word; list >> word;)
-            words.push_back(word);
+        std::vector<std::string> words = splitCommandLine(configured);
         if (!words.empty())
             return words;
     }
+    std::vector<std::string> words;
     char self[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     std::string dir = n > 0 ? std::string(self, size_t(n)) : std::string();

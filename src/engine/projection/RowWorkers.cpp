@@ -1,6 +1,5 @@
 #include "engine/projection/RowWorkers.h"
 
-#include "base/threads/PThread.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -45,24 +44,6 @@ void readLoad(char (&text)[128])
 
 } // namespace
 
-class RowHelper : public PThread
-{
-public:
-    RowHelper(RowWorkers& pool, int slot) : m_pool(pool), m_slot(slot) {}
-    ~RowHelper() override { join(); }
-
-protected:
-    void* threadMain() override
-    {
-        m_pool.serve(m_slot);
-        return nullptr;
-    }
-
-private:
-    RowWorkers& m_pool;
-    const int m_slot;
-};
-
 int freeCoresOf(int allowedCores, int onlineCores, const char* loadavg)
 {
     // "0.52 0.58 0.59 3/467 12345": the load of the last minute, and the
@@ -99,13 +80,18 @@ RowWorkers::~RowWorkers()
         m_stop = true;
     }
     m_wake.notify_all();
-    m_helpers.clear(); // each joins its thread
+    for (const auto& helper : m_helpers)
+        helper->join();
 }
 
 void RowWorkers::startHelpers(int count)
 {
     while (int(m_helpers.size()) < count) {
-        auto helper = std::make_unique<RowHelper>(*this, int(m_helpers.size()) + 1);
+        const int slot = int(m_helpers.size()) + 1;
+        auto helper = std::make_unique<FunctionThread>([this, slot]() -> void* {
+            serve(slot);
+            return nullptr;
+        });
         if (helper->start(false, kHelperStack) != 0)
             return; // fewer helpers: the calling thread takes their share
         m_helpers.push_back(std::move(helper));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/threads/FunctionThread.h"
 #include "base/threads/noncopyable.h"
 
 #include <atomic>
@@ -10,7 +11,6 @@
 #include <mutex>
 #include <vector>
 
-class RowHelper;
 
 // The cores besides the caller's that are free, from the cores it may use,
 // the cores of the machine and the text of /proc/loadavg: a core is taken
@@ -49,7 +49,6 @@ public:
     static int freeCoresNow();
 
 private:
-    friend class RowHelper;
     struct Job
     {
         const std::function<void(int, int, int)>* piece = nullptr;
@@ -67,7 +66,7 @@ private:
     const int m_maxHelpers;
     const FreeCores m_freeCores;
     std::mutex m_runLock; // one run at a time
-    std::vector<std::unique_ptr<RowHelper>> m_helpers;
+    std::vector<std::unique_ptr<FunctionThread>> m_helpers;
 
     std::mutex m_lock;
     std::condition_variable m_wake;

@@ -40,9 +40,6 @@ using namespace layerrender;
 namespace {
 
 constexpr int kSocket = STDIN_FILENO;
-// Larger than any layer the slice-file reader hands out.
-constexpr uint32_t kMaxDocumentBytes = 64u << 20;
-constexpr int32_t kMaxSide = 32768;
 // Past the projection's own time limit: a renderer whose printer is gone
 // stops by itself.
 constexpr unsigned kLonelyRenderSeconds = 120;
