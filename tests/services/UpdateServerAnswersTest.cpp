@@ -79,6 +79,9 @@ TEST_F(UpdateServerAnswers, AMessageWithALineBreakStaysOneLogLine)
 
     ASSERT_TRUE(m_manager->checkUpdate(false));
     ASSERT_TRUE(processEventsUntil([&] { return !m_errors.empty(); }));
+    // The check has also handed over its answer: its thread is done with the
+    // network before the process exits.
+    ASSERT_TRUE(processEventsUntil([&] { return logText().find("updated package: result(503") != std::string::npos; }));
     // The caller still gets the server's words as they were.
     EXPECT_EQ(std::make_pair(503, "busy\n" + forged + "\r\n"), m_errors[0]);
 
