@@ -51,12 +51,14 @@ std::vector<std::string> sandboxArguments(const std::string& network)
 {
     // Kernel settings ask only for the owner's write permission, which uid 0
     // keeps without any capability: they are read-only.
-    std::vector<std::string> args = {kBubblewrap, "--ro-bind", "/",    "/",          "--dev",      "/dev",
-                                     "--proc",    "/proc",     "--ro-bind", "/proc/sys", "/proc/sys", "--tmpfs",
-                                     "/tmp",      "--tmpfs",   "/run"};
+    std::vector<std::string> args = {kBubblewrap, "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc",
+                                     "--ro-bind", "/proc/sys", "/proc/sys"};
+    std::vector<std::string> privateFolders = {"/tmp", "/run"};
     struct stat info{};
     if (lstat("/var/run", &info) == 0 && S_ISDIR(info.st_mode))
-        args.insert(args.end(), {"--tmpfs", "/var/run"});
+        privateFolders.push_back("/var/run");
+    for (const std::string& folder : privateFolders)
+        args.insert(args.end(), {"--tmpfs", folder});
 
     // A temporary folder of /tmp itself is the private one.
     std::vector<std::string> writable;
@@ -65,6 +67,22 @@ std::vector<std::string> sandboxArguments(const std::string& network)
             writable.push_back(folder);
     // Outer folders first, so that an inner one is not hidden by them.
     std::sort(writable.begin(), writable.end());
+
+    // The program starts in the caller's folder. One that the private
+    // folders hide (a checkout under /tmp) is shown read-only, as the rest
+    // of the host is.
+    const std::string cwd = realFolder(".");
+    const auto within = [](const std::string& path, const std::string& folder) {
+        return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+                                  path[folder.size()] == '/');
+    };
+    const bool hidden = std::any_of(privateFolders.begin(), privateFolders.end(), [&](const std::string& folder) {
+        return cwd != folder && within(cwd, folder);
+    });
+    const bool shownWritable = std::any_of(writable.begin(), writable.end(),
+                                           [&](const std::string& folder) { return within(cwd, folder); });
+    if (hidden && !shownWritable)
+        args.insert(args.end(), {"--ro-bind", cwd, cwd});
     for (const std::string& folder : writable)
         args.insert(args.end(), {"--bind", folder, folder});
 
@@ -79,8 +97,7 @@ std::vector<std::string> sandboxArguments(const std::string& network)
                                  "CAP_NET_BIND_SERVICE"});
     // A new session: no program can type into the terminal the caller runs in.
     args.insert(args.end(), {"--die-with-parent", "--new-session"});
-    char cwd[PATH_MAX];
-    if (getcwd(cwd, sizeof cwd))
+    if (!cwd.empty())
         args.insert(args.end(), {"--chdir", cwd});
     args.push_back("--");
     return args;

@@ -429,18 +429,20 @@ TEST(Sandbox, NothingRunsWhereTheSandboxCannotBeMade)
         expectRefused(marker); // as on this machine
         return;
     }
-    // A working folder the sandbox cannot show (the host's /tmp is private
-    // there): the sandbox cannot be made for a caller standing in it.
+    // A caller standing in a folder that the private /tmp hides (a checkout
+    // under /tmp): the program starts there and sees it read-only.
     const StandIn hidden(kHiddenHostPattern);
     ASSERT_FALSE(hidden.path().empty());
+    writeFile(hidden.path() + "/here", "seen");
     const std::string here = std::filesystem::current_path().string();
     ASSERT_EQ(0, chdir(hidden.path().c_str()));
-    const std::string why = sandboxUnavailable();
-    expectRefused(marker);
-    ASSERT_EQ(0, chdir(here.c_str()));
-    EXPECT_NE(std::string::npos, why.find(hidden.path())) << why;
-
     EXPECT_EQ("", sandboxUnavailable());
+    std::string output;
+    EXPECT_EQ(0, platform().shell().capture("pwd; cat here; touch mine 2>/dev/null || echo read-only", &output));
+    ASSERT_EQ(0, chdir(here.c_str()));
+    EXPECT_EQ(hidden.path() + "\nseenread-only\n", output);
+    EXPECT_FALSE(fileExists(hidden.path() + "/mine"));
+
     EXPECT_EQ(0, platform().shell().exec("touch", {marker}));
     EXPECT_TRUE(fileExists(marker));
 }
