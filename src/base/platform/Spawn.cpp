@@ -32,6 +32,9 @@ pid_t spawnProgram(const SpawnSpec& spec)
         posix_spawn_file_actions_adddup2(&actions, spec.outFd, STDOUT_FILENO);
     if (spec.errFd >= 0)
         posix_spawn_file_actions_adddup2(&actions, spec.errFd, STDERR_FILENO);
+    // Nothing else of the printer's reaches a child: a package being
+    // written, the sockets of a transfer, the renderer's channel.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
 
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);

@@ -18,7 +18,8 @@ struct SpawnSpec
 };
 
 // Starts the program with no signal blocked and every handler at its default
-// (engine threads block timer signals, the process ignores SIGPIPE). Its pid,
+// (engine threads block timer signals, the process ignores SIGPIPE), and
+// with no descriptor but its standard input, output and error. Its pid,
 // or -1 with errno set when it could not be started.
 pid_t spawnProgram(const SpawnSpec& spec);
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -60,4 +61,20 @@ TEST(Shell, ChildrenStartWithNoSignalBlocked)
     EXPECT_EQ(0, platform().shell().capture("grep SigBlk /proc/self/status", &output));
     pthread_sigmask(SIG_UNBLOCK, &blocked, nullptr);
     EXPECT_EQ("SigBlk:\t0000000000000000\n", output);
+}
+
+TEST(Shell, ChildrenGetOnlyTheirThreeStandardDescriptors)
+{
+    SKIP_WITHOUT_SANDBOX();
+    // Opened as a careless library would: without close-on-exec.
+    const std::string file = scratchRoot() + "/package.part";
+    const int open = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    ASSERT_GE(open, 0);
+    std::string output;
+    EXPECT_EQ(0, platform().shell().capture("ls /proc/$$/fd", &output));
+    EXPECT_EQ(0, platform().shell().exec("sh", {"-c", "ls /proc/$$/fd"}, &output));
+    const RunResult timed = platform().shell().runTimed(TimedRun{{"sh", "-c", "ls /proc/$$/fd"}});
+    close(open);
+    EXPECT_EQ("0\n1\n2\n0\n1\n2\n", output);
+    EXPECT_EQ("0\n1\n2\n", timed.output);
 }
