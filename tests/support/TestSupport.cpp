@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <chrono>
@@ -138,6 +139,21 @@ int callBesideIdleFifo(const std::string& fifo, const std::function<int()>& call
 int runBounded(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
                const std::string& output, int boundMs)
 {
+    const pid_t child = startProgram(argv, extraEnv, output);
+    if (child < 0)
+        return -1;
+    int status = 0;
+    const bool ended = eventually([&] { return waitpid(child, &status, WNOHANG) == child; }, boundMs, 10000);
+    if (ended)
+        return status;
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    return -1;
+}
+
+pid_t startProgram(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
+                   const std::string& output)
+{
     std::vector<char*> args;
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
@@ -150,8 +166,6 @@ int runBounded(const std::vector<std::string>& argv, const std::vector<std::stri
     env.push_back(nullptr);
 
     const pid_t child = fork();
-    if (child < 0)
-        return -1;
     if (child == 0) {
         const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd < 0)
@@ -161,13 +175,29 @@ int runBounded(const std::vector<std::string>& argv, const std::vector<std::stri
         execve(args[0], args.data(), env.data());
         _exit(127);
     }
-    int status = 0;
-    const bool ended = eventually([&] { return waitpid(child, &status, WNOHANG) == child; }, boundMs, 10000);
-    if (ended)
-        return status;
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
-    return -1;
+    return child;
+}
+
+std::vector<pid_t> childProcesses(pid_t parent)
+{
+    std::vector<pid_t> children;
+    DIR* processes = opendir("/proc");
+    if (!processes)
+        return children;
+    while (dirent* entry = readdir(processes)) {
+        const int pid = atoi(entry->d_name);
+        if (pid <= 0)
+            continue;
+        // "pid (name) state ppid ...": the name may hold blanks and parentheses.
+        const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+        const size_t nameEnd = stat.rfind(')');
+        int ppid = 0;
+        if (nameEnd != std::string::npos && sscanf(stat.c_str() + nameEnd + 1, " %*c %d", &ppid) == 1 &&
+            ppid == parent)
+            children.push_back(pid);
+    }
+    closedir(processes);
+    return children;
 }
 
 bool eventually(const std::function<bool()>& condition, int timeoutMs, int pollUs)

@@ -2,6 +2,8 @@
 
 #include "base/platform/Sandbox.h"
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -44,6 +46,11 @@ int callBesideIdleFifo(const std::string& fifo, const std::function<int()>& call
 // not start.
 int runBounded(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
                const std::string& output, int boundMs);
+// Starts a program as runBounded does, without waiting for it: its pid, or -1.
+pid_t startProgram(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
+                   const std::string& output);
+// The processes `parent` started and has not reaped.
+std::vector<pid_t> childProcesses(pid_t parent);
 
 // Polls a condition every pollUs microseconds of real time until it holds
 // (true) or timeoutMs pass (false).

@@ -83,6 +83,10 @@ int BasePrinter::print(const QString& path)
 int BasePrinter::printFile(const QString& path)
 {
     std::lock_guard<std::mutex> command(m_commandLock);
+    if (m_shuttingDown) {
+        logger()->write(LogWarn, "Print refused: the printer is shutting down");
+        return -1;
+    }
     if (printStatus() != PrintStatus::Ready) {
         logger()->write(LogWarn, "Print refused: the printer is not ready (status %d)", m_status.load());
         return -1;
@@ -191,6 +195,16 @@ int BasePrinter::abortPrint()
     }
     logger()->write(LogInfo, "Printer Abort Print");
     return m_printThread->cancel();
+}
+
+void BasePrinter::abortForShutdown()
+{
+    std::lock_guard<std::mutex> command(m_commandLock);
+    m_shuttingDown = true;
+    if (!isPrinting())
+        return;
+    logger()->write(LogInfo, "Printer Abort Print");
+    m_printThread->cancel();
 }
 
 // ---- Status -------------------------------------------------------------

@@ -57,6 +57,9 @@ public:
     int pausePrint();
     int resumePrint();
     int abortPrint();
+    // For a process about to end: aborts the running print, if any, and
+    // refuses every later one.
+    void abortForShutdown();
 
     // Status (any thread).
     PrintStatus printStatus() const { return static_cast<PrintStatus>(m_status.load()); }
@@ -153,6 +156,7 @@ private:
     // depends on the current status is checked and made under it.
     std::mutex m_commandLock;
     bool m_homing = false; // a homing from outside the print holds the axis
+    bool m_shuttingDown = false; // no print starts any more
 
     std::mutex m_infoLock; // guards m_info and m_printStopwatch
     PrintInfo m_info;

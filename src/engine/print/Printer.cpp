@@ -3,6 +3,8 @@
 #include "base/buses/Gpio.h"
 #include "base/config/ConfigStore.h"
 #include "base/log/LogWriter.h"
+#include "base/platform/ProcessSignals.h"
+#include "base/threads/SignalWatch.h"
 #include "engine/devices/Board.h"
 #include "engine/devices/Buzzer.h"
 #include "engine/devices/FPGAControl.h"
@@ -14,13 +16,20 @@
 #include "engine/projection/FrameBuffer.h"
 #include "engine/projection/ProjectView.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace {
 
 std::atomic<Printer*> g_printer{nullptr};
 std::mutex g_creation;
+
+// How long, in real time, a termination signal waits for the aborted print
+// to end before it switches the light off regardless.
+constexpr int kSignalStopMs = 10000;
 
 PrinterConfig& machine()
 {
@@ -64,6 +73,8 @@ Printer::Printer()
 
 Printer::~Printer()
 {
+    // A signal being answered is answered to its end first.
+    m_signalWatch.reset();
     destroy();
     logger()->write(LogInfo, "Leave Printer");
     // The threads go first: they use the view, the motor and the frame buffer.
@@ -126,6 +137,52 @@ int Printer::destroy()
     releaseDevices();
     logger()->write(LogInfo, "Destory Printer");
     return 0;
+}
+
+int Printer::stopOnSignals(AfterSignal after)
+{
+    if (m_signalWatch)
+        return 0;
+    sigset_t watched;
+    if (!blockedTerminationSignals(&watched)) {
+        logger()->write(LogError, "Termination signals are not blocked: they end the process as they come");
+        return -1;
+    }
+    m_afterSignal = after;
+    auto watch = std::make_unique<SignalWatch>(watched, [this](int signal) { onTerminationSignal(signal); });
+    if (watch->start() != 0)
+        return -1;
+    m_signalWatch = std::move(watch);
+    return 0;
+}
+
+void Printer::onTerminationSignal(int signal)
+{
+    int none = 0;
+    const bool first = m_stopSignal.compare_exchange_strong(none, signal);
+    stopSafely(signal);
+    if (!first || m_afterSignal == AfterSignal::EndProcess) {
+        logger()->write(LogInfo, "Printer stopped: the process ends by signal %d", signal);
+        endBySignal(signal);
+    }
+    logger()->write(LogInfo, "Printer stopped by signal %d", signal);
+}
+
+void Printer::stopSafely(int signal)
+{
+    logger()->write(LogWarn, "Signal %d (%s): the printer stops", signal, strsignal(signal));
+    abortForShutdown();
+    // The print thread switches the light off and ends the image thread
+    // itself; a print that does not end in time is not waited for.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSignalStopMs);
+    while (isPrinting() && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (isPrinting())
+        logger()->write(LogError, "The print did not end within %d ms of the signal: the light goes off regardless",
+                        kSignalStopMs);
+    switchLightOff();
+    saveLampSeconds();
+    m_projectView->stopRenderer();
 }
 
 std::string Printer::connectDevices()

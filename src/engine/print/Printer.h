@@ -15,6 +15,7 @@
 class FPGAControl;
 class FrameBuffer;
 class ProjectControl;
+class SignalWatch;
 class UVLightControl;
 
 // The engine's single entry object: creates and owns every controller, brings
@@ -40,6 +41,22 @@ public:
     std::string connectDevices();
     int releaseDevices();
     void cleanup() {}
+
+    // What follows the safe stop of a termination signal.
+    enum class AfterSignal {
+        EndProcess,      // the process ends by the signal
+        ReturnToProgram, // the program finishes by itself; a later signal ends the process
+    };
+    // Makes SIGTERM, SIGINT and SIGHUP stop the machine safely, on a thread
+    // of the printer's: the running print is aborted and no other starts,
+    // the light is switched off and its time saved, the layer renderer is
+    // ended; then `after`. blockTerminationSignals() must have run first in
+    // main. 0; -1 (logged) when none of the signals is blocked (they act as
+    // they always did) or the thread could not be started (they stay blocked,
+    // unanswered).
+    int stopOnSignals(AfterSignal after = AfterSignal::EndProcess);
+    // The signal that stopped the machine; 0 while none has.
+    int stopSignal() const { return m_stopSignal.load(); }
 
     int lightOn() override;
     using BasePrinter::lightOff;
@@ -90,6 +107,8 @@ public:
 private:
     Printer();
     static void destroyAtExit();
+    void onTerminationSignal(int signal);
+    void stopSafely(int signal);
     int switchLightOff();
     // Adds the lamp seconds not yet counted to the used time and saves it.
     void saveLampSeconds();
@@ -104,4 +123,7 @@ private:
     std::shared_ptr<FPGAControl> m_fpga;
     std::atomic<bool> m_isExistUdisk{false};
     std::atomic<bool> m_initialized{false};
+    std::unique_ptr<SignalWatch> m_signalWatch;
+    AfterSignal m_afterSignal = AfterSignal::EndProcess; // set before the watch starts
+    std::atomic<int> m_stopSignal{0};
 };

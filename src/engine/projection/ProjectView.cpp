@@ -221,6 +221,12 @@ int ProjectView::showSvgLayer(const std::string& svg, int cancelFd)
     }
 }
 
+void ProjectView::stopRenderer()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_renderer.stop();
+}
+
 int ProjectView::renderSvgLayer(const std::string& svg, int cancelFd)
 {
     layerrender::Geometry geometry;

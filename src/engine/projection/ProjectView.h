@@ -74,6 +74,8 @@ public:
     // drawn within the render time limit; -ECANCELED once `cancelFd` turned
     // readable. The last two stop the renderer at once.
     int showSvgLayer(const std::string& svg, int cancelFd = -1);
+    // Ends the layer renderer, when one runs; the next SVG layer starts another.
+    void stopRenderer();
     // One compressed "qds" raster: 0, the decoder's code, or -1 for another
     // format (after a 16 s wait, so that the print loop's image wait runs out,
     // or until `cancelFd` turns readable) or a panel that has no place for it.

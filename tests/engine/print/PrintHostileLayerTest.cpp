@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -60,39 +59,10 @@ std::string writeAdjustedFile(const std::string& name, float adjustX, float adju
     return path;
 }
 
-// The processes this one started and has not reaped.
-std::vector<int> childProcesses()
-{
-    std::vector<int> children;
-    DIR* processes = opendir("/proc");
-    if (!processes)
-        return children;
-    while (dirent* entry = readdir(processes)) {
-        const int pid = atoi(entry->d_name);
-        if (pid <= 0)
-            continue;
-        // "pid (name) state ppid ...": the name may hold blanks and parentheses.
-        const std::string stat = testsupport::readFile("/proc/" + std::to_string(pid) + "/stat");
-        const size_t nameEnd = stat.rfind(')');
-        int parent = 0;
-        if (nameEnd != std::string::npos && sscanf(stat.c_str() + nameEnd + 1, " %*c %d", &parent) == 1 &&
-            parent == getpid())
-            children.push_back(pid);
-    }
-    closedir(processes);
-    return children;
-}
-
 // Milliseconds of real time (the machine clock runs faster).
 int64_t realMsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-}
-
-bool isLayerRenderer(int pid)
-{
-    const std::string command = testsupport::readFile("/proc/" + std::to_string(pid) + "/cmdline");
-    return command.find("talviks-layer-render") != std::string::npos;
 }
 
 } // namespace
@@ -139,8 +109,8 @@ TEST(PrintHostileLayerDeathTest, ShutdownWhileALayerIsDrawnEndsCleanly)
                 std::exit(4);
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             std::ofstream out(pidFile);
-            for (int pid : childProcesses())
-                if (isLayerRenderer(pid))
+            for (int pid : testsupport::childProcesses(getpid()))
+                if (harness::isLayerRenderer(pid))
                     out << pid << "\n";
             out.close();
             std::exit(0); // the printer goes with the process
@@ -149,7 +119,7 @@ TEST(PrintHostileLayerDeathTest, ShutdownWhileALayerIsDrawnEndsCleanly)
     std::ifstream in(pidFile);
     int renderers = 0;
     for (int pid; in >> pid; ++renderers)
-        EXPECT_FALSE(isLayerRenderer(pid)) << "renderer " << pid << " outlived its printer";
+        EXPECT_FALSE(harness::isLayerRenderer(pid)) << "renderer " << pid << " outlived its printer";
     EXPECT_EQ(1, renderers);
 }
 

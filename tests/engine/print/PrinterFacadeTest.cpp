@@ -5,18 +5,30 @@
 #include "base/config/ConfigStore.h"
 #include "base/log/RootPath.h"
 #include "base/platform/Platform.h"
+#include "base/platform/ProcessSignals.h"
 #include "engine/devices/MotorControl.h"
 #include "engine/print/HomingThread.h"
 #include "engine/print/PrintThread.h"
+#include "support/Emulator.h"
 #include "support/TestSupport.h"
 #include "writers/HostileSvg.h"
 #include "writers/SvgxWriter.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <thread>
 
 TEST(PrinterFacade, RefusesFilesItCannotPrint)
@@ -245,6 +257,96 @@ TEST(PrinterFacade, ShutdownReportsNoLightFailureThatDidNotHappen)
     EXPECT_EQ(0, printer->lightOff(0));
     EXPECT_FALSE(display.isLightOn());
     harness::machine().board().board().faults().clear();
+}
+
+// Runs only inside the child processes of the test below: prints with
+// exposures of an hour until a termination signal ends the process, writing
+// every switch of the light to a file as it happens.
+TEST(PrinterFacadeSignalChild, PrintsUntilASignalEndsIt)
+{
+    const char* lights = getenv("TALVIKS_SIGNAL_CHILD");
+    if (!lights)
+        GTEST_SKIP() << "runs in the child processes of PrinterFacade.ATerminationSignalDuringAnExposure...";
+    blockTerminationSignals();
+    Printer* printer = harness::startPrinter();
+    const int fd = open(lights, O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << strerror(errno);
+    harness::machine().board().display().setLightHook([fd](const sim::DisplayControllerModel::LightEvent& e) {
+        const char* line = e.on ? "on\n" : "off\n";
+        EXPECT_GT(write(fd, line, strlen(line)), 0);
+    });
+    ASSERT_EQ(0, printer->stopOnSignals());
+    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("signal", 2, 0, 0, 3600, 3600))));
+    harness::waitUntilFinished(printer, 600);
+    ADD_FAILURE() << "the print ended without a signal";
+}
+
+TEST(PrinterFacade, ATerminationSignalDuringAnExposureAbortsAndSwitchesTheLightOffBeforeTheProcessEnds)
+{
+    // A renderer left behind by a child becomes this process's child.
+    ASSERT_EQ(0, prctl(PR_SET_CHILD_SUBREAPER, 1));
+    std::vector<std::string> argv = testsupport::programArgv(testsupport::selfPath());
+    argv.push_back("--gtest_filter=PrinterFacadeSignalChild.*");
+    // The last is followed by another signal, which comes while the first is
+    // answered: the process still ends by the first.
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(strsignal(signal));
+        const std::string dir = testsupport::scratchRoot() + "/signal-" + std::to_string(signal);
+        const std::string lights = dir + "/lights.txt";
+        const std::string output = dir + "/output.txt";
+        testsupport::makeDirs(dir + "/tmp");
+        testsupport::writeFile(lights, "");
+        const pid_t child =
+            testsupport::startProgram(argv, {"TMPDIR=" + dir + "/tmp", "TALVIKS_SIGNAL_CHILD=" + lights}, output);
+        ASSERT_GT(child, 0);
+        int status = 0;
+        bool gone = false;
+        auto ended = [&] { return gone || (gone = waitpid(child, &status, WNOHANG) == child); };
+        const bool exposing = testsupport::eventually(
+            [&] { return ended() || testsupport::readFile(lights) == "on\n"; }, 60000);
+        if (!exposing) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+        }
+        ASSERT_TRUE(exposing && !gone) << testsupport::readFile(output);
+        std::vector<pid_t> renderers;
+        for (pid_t pid : testsupport::childProcesses(child))
+            if (harness::isLayerRenderer(pid))
+                renderers.push_back(pid);
+        EXPECT_EQ(1u, renderers.size());
+
+        ASSERT_EQ(0, kill(child, signal));
+        if (signal == SIGINT)
+            kill(child, SIGTERM);
+        if (!testsupport::eventually(ended, 60000)) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            FAIL() << "the signal did not end the process\n" << testsupport::readFile(output);
+        }
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
+            << "wait status " << status << "\n" << testsupport::readFile(output);
+        const std::vector<std::string> switches = testsupport::splitLines(testsupport::readFile(lights));
+        ASSERT_FALSE(switches.empty());
+        EXPECT_EQ("off", switches.back());
+        // Ended (and reaped) by the printer before its process ended: never this process's child.
+        for (pid_t pid : renderers) {
+            const pid_t left = waitpid(pid, nullptr, WNOHANG);
+            EXPECT_TRUE(left == -1 && errno == ECHILD) << "renderer " << pid << " outlived the process";
+            if (left == 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+        // The child's own scratch root is under its TMPDIR.
+        std::string log;
+        for (const auto& entry : std::filesystem::directory_iterator(dir + "/tmp"))
+            if (entry.path().filename().string().rfind("talviks-test.", 0) == 0)
+                log = testsupport::readFile(entry.path().string() + "/data/var/TalvikS.log");
+        const size_t received = log.find("Signal " + std::to_string(signal) + " (");
+        ASSERT_NE(std::string::npos, received) << log;
+        EXPECT_NE(std::string::npos, log.find("Printer Abort Print", received));
+        EXPECT_NE(std::string::npos, log.find("Printer UVLight Is Closed", received));
+    }
 }
 
 TEST(HomingThread, StartsOnceAndStopsMidWay)

@@ -155,6 +155,12 @@ std::vector<std::string> logLines(const std::string& text)
     return found;
 }
 
+bool isLayerRenderer(int pid)
+{
+    const std::string command = testsupport::readFile("/proc/" + std::to_string(pid) + "/cmdline");
+    return command.find("talviks-layer-render") != std::string::npos;
+}
+
 int framePixel(int x, int y)
 {
     const auto bytes = g_machine->board().frameBuffer().visibleBytes();

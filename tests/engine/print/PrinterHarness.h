@@ -43,6 +43,9 @@ bool waitForStatus(Printer* printer, PrintStatus status, double seconds = 30);
 // The log lines holding `text`, in order.
 std::vector<std::string> logLines(const std::string& text);
 
+// Whether the process `pid` runs the layer renderer.
+bool isLayerRenderer(int pid);
+
 // The gray level of the frame buffer's pixel (x, y) (first byte).
 int framePixel(int x, int y);
 
