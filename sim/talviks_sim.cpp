@@ -10,6 +10,7 @@
 #include "driver/ServiceImages.h"
 #include "driver/SimBoot.h"
 #include "driver/SimOptions.h"
+#include "driver/SimOutput.h"
 #include "driver/SimReport.h"
 #include "driver/SimRun.h"
 #include "engine/print/Printer.h"
@@ -48,15 +49,27 @@ int main(int argc, char** argv)
         printf("%s written: %s\n", sample ? "Sample model" : "Correction file", path.c_str());
         return 0;
     }
+    // Before the engine's threads: SIGTERM, SIGINT and SIGHUP are taken by
+    // the printer, which stops the machine safely before anything ends.
+    blockTerminationSignals();
     SimSession session;
     if (!bootSimulator(options, session))
         return 1;
-    if (options.showsServiceImage())
+    if (options.showsServiceImage()) {
+        session.printer->stopOnSignals();
         return showServiceImage(options, *session.printer, *session.machine, session.outDir);
+    }
+    // A print stopped by a signal ends as an abort does, with its summary.
+    session.printer->stopOnSignals(Printer::AfterSignal::ReturnToProgram);
 
     PrintRecorder recorder(*session.machine, *session.printer->printThread(), session.outDir, options.frames);
     PrintOutcome outcome;
     if (!runPrint(options, session, recorder, outcome))
-        return 1;
-    return reportPrint(options, session, recorder, outcome);
+        return session.printer->stopSignal() ? 128 + session.printer->stopSignal() : 1;
+    const int status = reportPrint(options, session, recorder, outcome);
+    if (!outcome.stopSignal)
+        return status;
+    fprintf(simOut(), "Stopped by signal %d (%s)%s\n", outcome.stopSignal, strsignal(outcome.stopSignal),
+            outcome.exit ? " after the print had ended" : ": the print ended as an abort");
+    return 128 + outcome.stopSignal;
 }

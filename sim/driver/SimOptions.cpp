@@ -109,7 +109,8 @@ const char* simUsage()
            "sub-pixel panel). At most two frames wait for the writer: one that comes while\n"
            "two wait is dropped and counted in the summary (a lower --speed keeps them all).\n"
            "Exit status: 0 all layers made; 2 aborted; 5, 21, 22, 23 for the result codes\n"
-           "00000005, 00020001, 00020002, 00020003; 1 when the print could not start.\n"
+           "00000005, 00020001, 00020002, 00020003; 1 when the print could not start;\n"
+           "128 + N when signal N (SIGINT, SIGTERM, SIGHUP) stopped it: the print ends as an abort.\n"
            "Patterns and mask grids end with 0 when the frame was written, else 1.\n";
 }
 

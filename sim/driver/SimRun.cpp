@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -67,6 +68,11 @@ bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& rec
     }
 
     const int started = printer->print(QString::fromStdString(boardFile));
+    if (started != 0 && printer->stopSignal()) {
+        fprintf(stderr, "talviks-sim: signal %d (%s) came before the print began\n", printer->stopSignal(),
+                strsignal(printer->stopSignal()));
+        return false;
+    }
     if (started != 0) {
         fprintf(stderr, "talviks-sim: the printer refused %s (%d); see %s\n", boardFile.c_str(), started,
                 rootPath("/data/var/TalvikS.log").c_str());
@@ -124,7 +130,11 @@ bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& rec
         progress.update(*printer);
     }
     outcome.exit = printer->getPrintExitValue();
-    if (!outcome.exit)
+    // Taken before the signal's abort: known once the print has ended.
+    outcome.stopSignal = printer->stopSignal();
+    if (!outcome.exit && outcome.stopSignal)
+        progress.note("Aborted by signal %d (%s)", outcome.stopSignal, strsignal(outcome.stopSignal));
+    else if (!outcome.exit)
         progress.note("Aborted");
     progress.end();
     recorder.finish();

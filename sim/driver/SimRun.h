@@ -12,10 +12,11 @@ struct PrintOutcome
     const char* exit = nullptr; // the printer's exit value; null when aborted
     int64_t abortAtNs = -1;     // machine time the abort was asked; -1 without one
     int timerSignals = 0;          // timer signals that arrived during the print
+    int stopSignal = 0;            // the termination signal that stopped the printer; 0 without one
 };
 
 // Stages the slice file, prints it with the pause, resume, abort and timer
 // signals the options ask for, and shows the progress on simOut(). False,
 // with the cause on stderr, when the file cannot be staged or the printer
-// refuses it.
+// refuses it (as it does once a termination signal came).
 bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& recorder, PrintOutcome& outcome);

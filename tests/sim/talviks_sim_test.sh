@@ -2,8 +2,9 @@
 # The simulator from its command line: a sample print runs to "0" with a frame
 # and a timeline row per layer, layers counted from 1 everywhere, and logs
 # no error up to the shutdown; an abort ends with status 2 and the light off
-# at once; the progress shows homing, pauses, resumes, aborts and the
-# remaining time's change of method; the summary's figures hold; a test
+# at once, and SIGINT or SIGTERM ends a print as an abort does, with a status
+# that names the signal; the progress shows homing, pauses, resumes, aborts
+# and the remaining time's change of method; the summary's figures hold; a test
 # pattern and a mask grid each give their frame; a print with a correction
 # file and a mask applies both; a bad command line is refused. The engine's
 # own traces stay out of the output, in a file the summary names.
@@ -64,6 +65,35 @@ grep -q 'Abort to light off' "$root/b.txt" || fail "no abort latency"
 [ "$(column "$root/b/out/timeline.csv" layer | tr '\n' ' ')" = "1 2 " ] || fail "not aborted in layer 2"
 [ "$(ls "$root/b/out" | grep -c png)" -eq 0 ] || fail "frames written with --no-frames"
 grep -q '^Frames: (not written)$' "$root/b.txt" || fail "no word of the frames not written"
+
+# Ctrl-C or a service stop during the print ends it as an abort does: the
+# light off, the summary with the signal, a status that names it, every
+# frame whole. (A background job starts with SIGINT ignored; not this one.)
+for sig in INT TERM; do
+  s=$root/signal-$sig
+  (trap - INT; TALVIKS_ROOT=$s exec "${sim[@]}" --speed 20 --out "$s/out" "$root/long.qds") >"$s.txt" 2>&1 &
+  print=$!
+  for _ in $(seq 3000); do
+    grep -qs 'UVLight Is Opened' "$s/data/var/TalvikS.log" && break
+    sleep 0.01
+  done
+  kill -$sig $print
+  wait $print
+  status=$?
+  number=$(kill -l $sig)
+  [ $status -eq $((128 + number)) ] || { cat "$s.txt"; fail "SIG$sig ended the print with $status"; }
+  grep -q "^Aborted by signal $number (" "$s.txt" || { cat "$s.txt"; fail "SIG$sig: no abort in the progress"; }
+  grep -q '^Result: aborted' "$s.txt" || fail "SIG$sig: no abort result"
+  grep -q "^Stopped by signal $number (.*): the print ended as an abort$" "$s.txt" || fail "SIG$sig: not in the summary"
+  sed -n "/Signal $number (/,\$p" "$s/data/var/TalvikS.log" | grep -q 'Printer UVLight Is Closed' ||
+    fail "SIG$sig: the light's switch-off is not logged after the signal"
+  # The light's last switch, as the display controller saw it: off.
+  [[ $(column "$s/out/timeline.csv" light_off_s | tail -1) != -* ]] || fail "SIG$sig: the light was left on"
+  [ -z "$(find "$s/out" -name '*.png' -size 0)" ] || fail "SIG$sig: an empty frame was left"
+  for frame in $(column "$s/out/timeline.csv" frame); do
+    [ -s "$s/out/$frame" ] || fail "SIG$sig: frame $frame is missing"
+  done
+done
 
 # The progress of a print with a pause, as a log (not a terminal) gets it.
 p=$root/p
