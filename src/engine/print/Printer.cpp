@@ -172,8 +172,10 @@ void Printer::stopSafely(int signal)
 {
     logger()->write(LogWarn, "Signal %d (%s): the printer stops", signal, strsignal(signal));
     abortForShutdown();
-    // The print thread switches the light off and ends the image thread
-    // itself; a print that does not end in time is not waited for.
+    // Dark at once, whatever the print thread is doing; it switches the
+    // light off again and ends the image thread itself as it ends. A print
+    // that does not end in time is not waited for.
+    switchLightOff();
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSignalStopMs);
     while (isPrinting() && std::chrono::steady_clock::now() < giveUp)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
