@@ -187,7 +187,7 @@ TEST_F(ConfigFiles, ChangesSurviveARestartAndShorterTextsLeaveNoTrace)
     EXPECT_EQ(std::string::npos, readFile(etc("General.json")).find("longer"));
 }
 
-TEST_F(ConfigFiles, CommentsAreIgnoredTextAfterTheObjectIsNot)
+TEST_F(ConfigFiles, CommentsAndTextAfterTheObjectAreIgnored)
 {
     const std::string text = "// first\n{ /* inside */ \"LogLevel\" : 2, // end of line\n"
                              "\"Language\" : \"de_DE\" }\n/* Printer General Config */\n";
@@ -196,12 +196,20 @@ TEST_F(ConfigFiles, CommentsAreIgnoredTextAfterTheObjectIsNot)
     EXPECT_EQ(2, store.m_general.LogLevel);
     EXPECT_EQ("de_DE", store.m_general.Language);
 
-    // Two writes mixed, or a stray edit: the file is not what was saved.
+    // A stray edit after the object: the object is still the configuration.
     for (const char* after : {"trailing words { ]", "{ \"LogLevel\" : 3 }"}) {
         writeFile(etc("General.json"), "{ \"LogLevel\" : 4 }\n/* c */\n" + std::string(after));
-        EXPECT_EQ(-1, store.readGeneral("/data/etc/General.json")) << after;
-        EXPECT_EQ(2, store.m_general.LogLevel) << after;
+        EXPECT_EQ(0, store.readGeneral("/data/etc/General.json")) << after;
+        EXPECT_EQ(4, store.m_general.LogLevel) << after;
+        store.m_general.LogLevel = 2;
     }
+
+    // At start such a file is read, not put aside: the lamp hours go on.
+    writeFile(etc("UsedTime.json"), "{ \"LightTime\" : 123456 }\n/* Printer Used Time */\nx");
+    store.load("/data/etc");
+    EXPECT_EQ(123456u, store.m_usedTime.LightTime);
+    EXPECT_FALSE(fileExists(etc("UsedTime.json.bad")));
+    EXPECT_NE(std::string::npos, readFile(etc("UsedTime.json")).find("\"LightTime\" : 123456"));
 }
 
 // A file that is there but cannot be read is never taken for a missing one:
@@ -213,7 +221,7 @@ TEST_F(ConfigFiles, AFileThatCannotBeReadIsKeptAndLogged)
     ASSERT_EQ(0, symlink("/proc/self/mem", etc("UsedTime.json").c_str()));
     ASSERT_EQ(0, mkfifo(etc("General.json").c_str(), 0644));
     makeDirs(etc("PrinterConfig.json"));
-    writeFile(etc("Serial"), "{ \"machineSelrial\" : \"S1\" } and more");
+    writeFile(etc("Serial"), "{ \"machineSelrial\" : \"S1\" ");
     alarm(60); // a FIFO that blocks start-up ends the test instead of hanging it
     store.load("/data/etc");
     alarm(0);
