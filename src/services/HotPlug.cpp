@@ -1,11 +1,13 @@
 #include "services/HotPlug.h"
 
 #include "base/log/LogWriter.h"
+#include "engine/print/Printer.h"
 #include "services/HotPlugListener.h"
 
 #include <exception>
 
-HotPlug::HotPlug(QObject* parent) : QObject(parent)
+HotPlug::HotPlug(QObject* parent)
+    : QObject(parent), m_diskPresence([](bool mounted) { Printer::instance()->setIsExistUdisk(mounted); })
 {
     qRegisterMetaType<dev_action_t>("dev_action_t");
 }
@@ -65,7 +67,8 @@ void HotPlug::tellDiskPresence(bool mounted)
     std::lock_guard<std::mutex> lock(m_handlerMutex);
     if (!m_diskPresence)
         return;
-    // The handler belongs to another layer; whatever it throws must not end the watcher.
+    // The printer may not be there (no frame buffer): whatever the handler
+    // throws must not end the watcher.
     try {
         m_diskPresence(mounted);
     } catch (const std::exception& error) {

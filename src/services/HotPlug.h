@@ -38,8 +38,9 @@ public:
     // start begins afresh. Always true.
     bool stop();
 
-    // Installed by the owner (bound to the engine's disk flag); called on the
-    // listening thread. An exception it throws is logged and dropped.
+    // Replaces what is told of the disks; by default the engine's printer
+    // (Printer::setIsExistUdisk). Called on the listening thread; an
+    // exception it throws is logged and dropped.
     void setDiskPresenceHandler(DiskPresenceHandler handler);
 
     // Partition names are "sd" + letter + number ("sda1"); others are refused.
@@ -54,7 +55,7 @@ public:
     static bool unmount(const QString& partition);
 
     void emitEthNotifyEvent(const QString& dev, dev_action_t status);
-    // Mounts or unmounts, announces the change and tells the owner's handler.
+    // Mounts or unmounts, announces the change and tells the engine.
     void emitUsbNotifyEvent(const QString& partition, dev_action_t action);
     // After lost uevents: unmounts partitions whose device is gone and
     // mounts those present but not mounted, announcing each.

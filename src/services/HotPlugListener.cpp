@@ -93,10 +93,19 @@ bool HotPlugListener::open()
 // between the dump and the first notification.
 void HotPlugListener::learnLinks()
 {
+    for (const LinkEvent& link : dumpLinks())
+        m_carrier.learn(link);
+}
+
+// Every link's state now, from a dump on a socket of its own; what it got
+// when the dump could not be completed (logged).
+std::vector<LinkEvent> HotPlugListener::dumpLinks()
+{
+    std::vector<LinkEvent> links;
     const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
     if (fd < 0) {
         logger()->write(LogError, "HotPlug: no link dump: %s", strerror(errno));
-        return;
+        return links;
     }
     const timeval limit{kDumpLimitS, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
@@ -109,12 +118,13 @@ void HotPlugListener::learnLinks()
             continue;
         if (got <= 0)
             break;
-        for (const LinkEvent& event : parseLinkMessages(m_buffer.data(), static_cast<size_t>(got), &ended))
-            m_carrier.learn(event);
+        for (LinkEvent& link : parseLinkMessages(m_buffer.data(), static_cast<size_t>(got), &ended))
+            links.push_back(std::move(link));
     }
     if (!ended)
         logger()->write(LogWarn, "HotPlug: link dump incomplete: %s", strerror(errno));
     close(fd);
+    return links;
 }
 
 bool HotPlugListener::run()
@@ -189,23 +199,32 @@ void HotPlugListener::drain(int fd, const char* failure, bool& lost, Handle hand
     }
 }
 
+void HotPlugListener::announceLink(const LinkEvent& event)
+{
+    printf("%u: %s %s", event.index, event.up ? "up" : "down", event.name.c_str());
+    if (event.master)
+        printf(" [%u]", *event.master);
+    putchar('\n');
+    if (!m_carrier.changed(event) || event.name.empty())
+        return;
+    m_owner.emitEthNotifyEvent(QString::fromStdString(event.name), event.up ? DEV_ACTION_ADD : DEV_ACTION_REMOVE);
+    puts(event.master ? "emitEthNotifyEvent successfully" : "emitEthNotifyEvent successfully_1");
+}
+
 void HotPlugListener::readLinks()
 {
     bool lost = false;
     drain(m_linkFd, "read from ethfd failed: %s\n", lost, [this](size_t size) {
-        for (const LinkEvent& event : parseLinkMessages(m_buffer.data(), size)) {
-            printf("%u: %s %s", event.index, event.up ? "up" : "down", event.name.c_str());
-            if (event.master)
-                printf(" [%u]", *event.master);
-            putchar('\n');
-            if (!m_carrier.changed(event) || event.name.empty())
-                continue;
-            m_owner.emitEthNotifyEvent(QString::fromStdString(event.name), event.up ? DEV_ACTION_ADD : DEV_ACTION_REMOVE);
-            puts(event.master ? "emitEthNotifyEvent successfully" : "emitEthNotifyEvent successfully_1");
-        }
+        for (const LinkEvent& event : parseLinkMessages(m_buffer.data(), size))
+            announceLink(event);
     });
-    if (lost)
-        logger()->write(LogWarn, "HotPlug: link messages lost");
+    if (!lost)
+        return;
+    // A plug or an unplug may be among the lost: what the links are now
+    // tells. Messages queued meanwhile come later and end in the latest state.
+    logger()->write(LogWarn, "HotPlug: link messages lost, reading the links again");
+    for (const LinkEvent& link : dumpLinks())
+        announceLink(link);
 }
 
 void HotPlugListener::readUevents()

@@ -28,6 +28,9 @@ private:
     template <typename Handle>
     void drain(int fd, const char* failure, bool& lost, Handle handle);
     void learnLinks();
+    std::vector<LinkEvent> dumpLinks();
+    // Announces a link whose carrier changed.
+    void announceLink(const LinkEvent& event);
     void readLinks();
     void readUevents();
 

@@ -19,7 +19,8 @@ public:
 
     bool start();
     bool stop();
-    // Told on the watcher's thread after every disk event whether a disk is mounted.
+    // Replaces what the watcher tells of the disks after every disk event, on
+    // its thread (by default the engine's printer).
     void setDiskPresenceHandler(HotPlug::DiskPresenceHandler handler);
 
 signals:

@@ -2,9 +2,11 @@
 // mounted through the tmpfs double of the mount seam.
 #include "HotPlugPeers.h"
 
+#include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
 #include "base/platform/Platform.h"
 #include "board/SimMachine.h"
+#include "engine/devices/Buzzer.h"
 #include "engine/print/Printer.h"
 #include "services/HotPlug.h"
 #include "support/TestNamespaces.h"
@@ -16,6 +18,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -30,6 +33,36 @@ using testsupport::fileExists;
 using testsupport::TmpfsMounts;
 
 namespace {
+
+// The machine clock, counting the waits asked of it by length: the buzzer
+// asks for one as long as its beep, and this machine has no buzzer line to watch.
+class WaitRecordingClock : public Clock
+{
+public:
+    explicit WaitRecordingClock(Clock& machine) : m_machine(machine) {}
+    timespec now() const override { return m_machine.now(); }
+    timespec deadlineAfterMs(int64_t ms) const override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_waits.push_back(ms);
+        }
+        return m_machine.deadlineAfterMs(ms);
+    }
+    timeval wallTime() const override { return m_machine.wallTime(); }
+    int setWallTime(const timeval& tv) override { return m_machine.setWallTime(tv); }
+
+    int waitsOf(int64_t ms) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return static_cast<int>(std::count(m_waits.begin(), m_waits.end(), ms));
+    }
+
+private:
+    Clock& m_machine;
+    mutable std::mutex m_mutex;
+    mutable std::vector<int64_t> m_waits;
+};
 
 std::string mountTable()
 {
@@ -268,19 +301,43 @@ TEST(HotPlugDisk, TheStartUpScanAndTheWatcherNeverMountOnePartitionTwice)
     });
 }
 
-TEST(HotPlugDisk, TheEngineIsToldThroughTheHandlerItsOwnerBinds)
+TEST(HotPlugDisk, TheEngineIsToldOfEveryDiskEventAndBeepsForADiskPulledMidPrint)
 {
     RUN_IN_TEST_NAMESPACES([] {
-        sim::SimMachine::boot(sim::SimMachine::Options());
+        sim::SimMachine& machine = sim::SimMachine::boot(sim::SimMachine::Options());
+        WaitRecordingClock clock(machine.clock());
+        ScopedPlatform clockInstalled(&clock);
+        testsupport::makeDirs(rootPath("/data/var"));
+        LogWriter::instance()->init("/data/var", "HotPlugEngine", 0, 1 << 20, 2, false);
         Printer* printer = Printer::instance();
-        DiskWatch watch;
-        // As the main window binds it.
-        watch.hotPlug.setDiskPresenceHandler([printer](bool mounted) { printer->setIsExistUdisk(mounted); });
-        ASSERT_TRUE(watch.hotPlug.start());
-        watch.sender.send("add", usbBlockPath("sda", "sda1"));
-        EXPECT_TRUE(testsupport::eventually([&] { return printer->isExistUdisk(); }, 10000));
-        watch.sender.send("remove", usbBlockPath("sda", "sda1"));
-        EXPECT_TRUE(testsupport::eventually([&] { return !printer->isExistUdisk(); }, 10000));
+        TmpfsMounts mounts;
+        HotPlug hotPlug; // nobody binds a handler: the watcher tells the engine itself
+        Recorder recorder(hotPlug, true);
+        UeventSender sender;
+        ASSERT_TRUE(hotPlug.start());
+
+        auto plugAndPull = [&](size_t before) {
+            sender.send("add", usbBlockPath("sda", "sda1"));
+            ASSERT_TRUE(recorder.waitForUsb(before + 1));
+            EXPECT_TRUE(testsupport::eventually([&] { return printer->isExistUdisk(); }, 10000));
+            sender.send("remove", usbBlockPath("sda", "sda1"));
+            ASSERT_TRUE(recorder.waitForUsb(before + 2));
+            EXPECT_TRUE(testsupport::eventually([&] { return !printer->isExistUdisk(); }, 10000));
+        };
+        plugAndPull(0);
+        EXPECT_EQ(0, clock.waitsOf(Buzzer::kLongMs)); // idle: no beep
+        printer->setPrintStatus(PrintStatus::Printing);
+        plugAndPull(2);
+        EXPECT_TRUE(testsupport::eventually([&] { return clock.waitsOf(Buzzer::kLongMs) == 1; }, 10000));
+        printer->setPrintStatus(PrintStatus::Ready);
+
+        std::vector<std::string> told;
+        for (const std::string& line :
+             testsupport::splitLines(testsupport::readFile(rootPath("/data/var/HotPlugEngine.log"))))
+            if (line.find("setIsExistUdisk :") != std::string::npos)
+                told.push_back(line.substr(line.find("setIsExistUdisk :")));
+        EXPECT_EQ(told, (std::vector<std::string>{"setIsExistUdisk :1", "setIsExistUdisk :0", "setIsExistUdisk :1",
+                                                  "setIsExistUdisk :0"}));
     });
 }
 

@@ -13,7 +13,10 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <set>
 
 using hotplugpeers::Recorder;
@@ -110,6 +113,57 @@ TEST(HotPlugLink, ALinkUpBeforeTheStartAnnouncesItsFirstUnplug)
         // Plugged in again: announced as ever.
         run("ip link set peer0 up");
         ASSERT_TRUE(recorder.waitForEth("eth0", DEV_ACTION_ADD));
+    }));
+}
+
+TEST(HotPlugLink, AnUnplugAmongLostMessagesIsAnnounced)
+{
+    // Parenthesised: the body holds commas outside brackets.
+    RUN_IN_TEST_NAMESPACES(([] {
+        testsupport::TmpfsMounts mounts;
+        run("ip link add eth0 type veth peer name peer0 && ip link add mark0 type veth peer name mark1");
+        run("ip link set eth0 up && ip link set peer0 up && ip link set mark0 up");
+        ASSERT_TRUE(testsupport::waitForCarrier("eth0"));
+        // Declared ahead of the watcher, whose thread may still use them while it stops.
+        std::mutex mutex;
+        std::condition_variable released;
+        bool release = false;
+        HotPlug hotPlug;
+        Recorder recorder(hotPlug);
+        auto letGo = [&] {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                release = true;
+            }
+            released.notify_all();
+        };
+        // However the body ends, the watcher is let go before it is stopped.
+        struct AtEnd
+        {
+            std::function<void()> call;
+            ~AtEnd() { call(); }
+        } letGoAtEnd{letGo};
+        // A slow mount: the watcher reads no link message until it is let go.
+        hotPlug.setDiskPresenceHandler([&](bool) {
+            std::unique_lock<std::mutex> lock(mutex);
+            released.wait(lock, [&] { return release; });
+        });
+        ASSERT_TRUE(hotPlug.start());
+        UeventSender sender;
+        sender.send("add", usbBlockPath("sda", "sda1"));
+        ASSERT_TRUE(recorder.waitForUsb(1));
+
+        // Far more link messages than the watcher's socket holds, then the
+        // unplug, which finds no room left.
+        run("for i in $(seq 2000); do echo 'link set mark1 up'; echo 'link set mark1 down'; done | ip -batch -");
+        run("ip link set peer0 down");
+        letGo();
+        ASSERT_TRUE(recorder.waitForEth("eth0", DEV_ACTION_REMOVE));
+        // Plugged in again: announced as ever, and the unplug only once.
+        run("ip link set peer0 up");
+        ASSERT_TRUE(recorder.waitForEth("eth0", DEV_ACTION_ADD));
+        EXPECT_EQ(1, recorder.ethCount("eth0", DEV_ACTION_REMOVE));
+        EXPECT_EQ(1, recorder.ethCount("eth0", DEV_ACTION_ADD));
     }));
 }
 

@@ -73,7 +73,7 @@ void run(const std::string& command)
     EXPECT_EQ(0, system(command.c_str())) << command;
 }
 
-Recorder::Recorder(HotPlug& hotPlug) : m_hotPlug(hotPlug)
+Recorder::Recorder(HotPlug& hotPlug, bool tellsEngine) : m_hotPlug(hotPlug)
 {
     QObject::connect(
         &hotPlug, &HotPlug::usbNotifyEvent, &hotPlug,
@@ -89,6 +89,8 @@ Recorder::Recorder(HotPlug& hotPlug) : m_hotPlug(hotPlug)
             m_eth.push_back({dev, action});
         },
         Qt::DirectConnection);
+    if (tellsEngine)
+        return;
     hotPlug.setDiskPresenceHandler([this](bool mounted) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_presence.push_back(mounted);

@@ -49,11 +49,12 @@ struct EthEvent
     dev_action_t action;
 };
 
-// Records the watcher's signals as they are emitted on its thread.
+// Records the watcher's signals as they are emitted on its thread, and what
+// it tells of the disks in place of the engine unless `tellsEngine`.
 class Recorder
 {
 public:
-    explicit Recorder(HotPlug& hotPlug);
+    explicit Recorder(HotPlug& hotPlug, bool tellsEngine = false);
     // Stops the watcher first: its thread calls into the recorder.
     ~Recorder();
     std::vector<UsbEvent> usb() const;

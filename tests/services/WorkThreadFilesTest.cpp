@@ -31,9 +31,9 @@ std::string modelWithPreview()
     return testwriters::buildSvgx(spec);
 }
 
-QString smallThumb(const char* name)
+int internalThumbCount()
 {
-    return Utils::joinPath(PathManager::instance()->get(PATH_THUMB_INTERNAL), QString(name) + "_thumb.png");
+    return testsupport::entriesIn(Utils::fsPath(PathManager::instance()->get(PATH_THUMB_INTERNAL)));
 }
 
 // Two models, a text file, an empty and a full subfolder, and a hidden entry.
@@ -61,6 +61,7 @@ QStringList sorted(QStringList list)
 TEST_F(WorkThreadTest, ModelListingReportsEveryEntryAndMakesThumbnails)
 {
     writeModelFolder();
+    const int thumbsBefore = internalThumbCount();
     WorkThread worker;
     JobSignals emitted(worker);
     worker.setPathAndFilters("/data/model", {"*.svgx", "*.qds"});
@@ -72,14 +73,15 @@ TEST_F(WorkThreadTest, ModelListingReportsEveryEntryAndMakesThumbnails)
     EXPECT_EQ((QStringList{"/data/model/cube.svgx", "/data/model/empty", "/data/model/full", "/data/model/notes.txt",
                            "/data/model/ring.qds"}),
               sorted(emitted.modelLists.all()[0]));
-    EXPECT_TRUE(fileExists(Utils::fsPath(smallThumb("cube"))));
+    EXPECT_EQ(thumbsBefore + 2, internalThumbCount()); // the cube's two
     EXPECT_EQ(QStringList{}, emitted.modelLists.all()[1]);
 }
 
 TEST_F(WorkThreadTest, DeleteAllRemovesModelsWithTheirThumbnails)
 {
     writeModelFolder();
-    ASSERT_FALSE(Utils::getThumbnail("/data/model/cube.svgx").isEmpty());
+    const QString cubeThumb = Utils::getThumbnail("/data/model/cube.svgx");
+    ASSERT_FALSE(cubeThumb.isEmpty());
     WorkThread worker;
     JobSignals emitted(worker);
     runJobOnPaths(worker, WorkThread::JOB_DELETE_ALL, {"/data/model", "/data/none"});
@@ -88,7 +90,7 @@ TEST_F(WorkThreadTest, DeleteAllRemovesModelsWithTheirThumbnails)
     const std::string models = scratchRoot() + "/data/model";
     for (const char* gone : {"/cube.svgx", "/ring.qds", "/notes.txt", "/empty"})
         EXPECT_FALSE(fileExists(models + gone)) << gone;
-    EXPECT_FALSE(fileExists(Utils::fsPath(smallThumb("cube"))));
+    EXPECT_FALSE(fileExists(Utils::fsPath(cubeThumb)));
     // A folder with content and hidden entries stay.
     EXPECT_TRUE(fileExists(models + "/full/inner.svgx"));
     EXPECT_TRUE(fileExists(models + "/.hidden"));

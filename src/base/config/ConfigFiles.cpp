@@ -368,10 +368,13 @@ int ConfigStore::readText(File file, const std::string& text, const std::string&
 {
     Json::Value root;
     std::string error;
-    if (!parseConfigText(text, &root, &error)) {
+    bool extraIgnored = false;
+    if (!parseConfigText(text, &root, &error, &extraIgnored)) {
         logger()->write(LogWarn, "%s is not a configuration file: %s", pathForLog.c_str(), error.c_str());
         return -1;
     }
+    if (extraIgnored)
+        logger()->write(LogWarn, "%s: text after the configuration ignored", pathForLog.c_str());
     const JsonFieldReader in(root, pathForLog);
     switch (file) {
     case FILE_GENERAL:

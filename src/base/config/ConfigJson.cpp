@@ -85,31 +85,43 @@ bool toUnsigned(const Json::Value& value, uint32_t* out)
     return true;
 }
 
+bool parseValue(const char* begin, const char* end, bool failIfExtra, Json::Value* value, std::string* error)
+{
+    Json::CharReaderBuilder builder;
+    builder["failIfExtra"] = failIfExtra;
+    builder["allowTrailingCommas"] = false;
+    builder["collectComments"] = false;
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    return reader->parse(begin, end, value, error);
+}
+
 } // namespace
 
-bool parseConfigText(const std::string& text, Json::Value* root, std::string* error)
+bool parseConfigText(const std::string& text, Json::Value* root, std::string* error, bool* extraIgnored)
 {
     const char* begin = text.data();
     const char* end = begin + text.size();
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
         begin += 3;
+    if (extraIgnored)
+        *extraIgnored = false;
     if (nestingDepth(text) > kMaxDepth) {
         *error = "nested too deeply";
         return false;
     }
     try {
-        // Comments are welcome anywhere; anything else after the object means
-        // the file is not what was written (two writes mixed, a stray edit).
-        Json::CharReaderBuilder builder;
-        builder["failIfExtra"] = true;
-        builder["allowTrailingCommas"] = false;
-        builder["collectComments"] = false;
-        const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+        // Only the first value counts: a second parse that stops there is
+        // needed only when something follows it.
         Json::Value value;
-        if (!reader->parse(begin, end, &value, error)) {
-            // One log line: the reader's text spans several.
-            std::replace(error->begin(), error->end(), '\n', ' ');
-            return false;
+        if (!parseValue(begin, end, true, &value, error)) {
+            error->clear();
+            if (!parseValue(begin, end, false, &value, error)) {
+                // One log line: the reader's text spans several.
+                std::replace(error->begin(), error->end(), '\n', ' ');
+                return false;
+            }
+            if (extraIgnored)
+                *extraIgnored = true;
         }
         if (!value.isObject() && !value.isNull()) {
             *error = "the root is not an object";

@@ -13,10 +13,13 @@
 // keep a field's value when the member is missing or does not fit the field.
 
 // Parses a configuration text: comments allowed, a leading UTF-8 byte-order
-// mark skipped. False (and `error` set) when the text is not JSON, holds more
-// than comments after its value, nests deeper than any configuration file
-// does, or its root is neither an object nor null.
-bool parseConfigText(const std::string& text, Json::Value* root, std::string* error);
+// mark skipped, and text after the first value ignored (files carry stray
+// edits there; `extraIgnored`, when given, tells whether there was any).
+// False (and `error` set) when the text does not begin with a JSON value,
+// nests deeper than any configuration file does, or its root is neither an
+// object nor null.
+bool parseConfigText(const std::string& text, Json::Value* root, std::string* error,
+                     bool* extraIgnored = nullptr);
 
 // Reads the members of one JSON object into fields. A missing member keeps
 // the field as it is; a member whose type or value does not fit the field

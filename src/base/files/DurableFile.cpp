@@ -2,6 +2,7 @@
 
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
+#include "base/platform/Platform.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -66,7 +67,7 @@ int writeAll(int fd, const void* data, size_t size)
 {
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t written = write(fd, bytes, size);
+        const ssize_t written = platform().io().write(fd, bytes, size);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -82,11 +83,12 @@ int writeAll(int fd, const void* data, size_t size)
 
 int syncParentFolder(const std::string& fsPath)
 {
-    const int fd = open(folderOf(fsPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    SysIo& io = platform().io();
+    const int fd = io.open(folderOf(fsPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return -errno;
-    const int result = fsync(fd) == 0 ? 0 : -errno;
-    close(fd);
+    const int result = io.fsync(fd) == 0 ? 0 : -errno;
+    io.close(fd);
     return result;
 }
 
@@ -109,18 +111,19 @@ void discardTemporary(int fd, const std::string& tempPath)
 
 int commitTemporary(int fd, const std::string& tempPath, const std::string& fsPath)
 {
-    if (fsync(fd) != 0) {
+    SysIo& io = platform().io();
+    if (io.fsync(fd) != 0) {
         const int error = -errno;
         discardTemporary(fd, tempPath);
         return error;
     }
     // close() can report a failed deferred write (NFS, FUSE): the file must not replace the old one then.
-    if (close(fd) != 0) {
+    if (io.close(fd) != 0) {
         const int error = -errno;
         unlink(tempPath.c_str());
         return error;
     }
-    if (rename(tempPath.c_str(), fsPath.c_str()) != 0) {
+    if (io.rename(tempPath.c_str(), fsPath.c_str()) != 0) {
         const int error = -errno;
         unlink(tempPath.c_str());
         return error;

@@ -34,11 +34,12 @@ bool isUsbPath(const QString& path);
 // The thumbnail folder of a model file (USB disk or internal store);
 // empty when the model is not a regular file.
 QString thumbDir(const QString& modelPath);
-// The model's thumbnail (base name + ".png") / small thumbnail (base name
-// + "_thumb.png"), extracted from the model when missing or made from
-// another model of that name (each thumbnail records the size and time
-// of the model it shows); empty when the model is no ".svgx" file or
-// holds no usable preview.
+// The model's thumbnail (".png") / small thumbnail ("_thumb.png"), named by
+// a digest of the model's path so that every model has files of its own;
+// extracted from the model when missing or made from the model as it was
+// before (each thumbnail records the model's size and time and a digest of
+// the ends of its preview). Empty when the model is no ".svgx" file or holds
+// no usable preview.
 QString getThumb(const QString& modelPath);
 QString getThumbnail(const QString& modelPath);
 // Removes a model and its thumbnails: whether the model was removed.

@@ -10,14 +10,16 @@
 #include "base/log/LogWriter.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -30,11 +32,16 @@ constexpr size_t kTagSize = 16;
 // picture of more pixels, is refused before anything is allocated for it.
 constexpr uint32_t kMaxPreviewBytes = 16u << 20;
 constexpr qint64 kMaxPreviewPixels = 2048 * 2048;
+// Bytes from each end of a preview that, with the model's size and time,
+// tell one model from another.
+constexpr uint32_t kSampleBytes = 4096;
 
 const char kThumbSuffix[] = ".png";
 const char kSmallThumbSuffix[] = "_thumb.png";
 // The text entry of a thumbnail naming the model it was made from.
 const char kModelKey[] = "Model";
+// Hex digits of the path digest in a thumbnail's name: 128 bits.
+constexpr int kNameDigits = 32;
 
 // Quiet test: a missing thumbnail is the usual case, not an error to print.
 bool isRegularFile(const QString& path)
@@ -49,13 +56,18 @@ bool isSvgx(const QString& path)
 }
 
 // The thumbnail of a model with the given name ending; empty when the model
-// is not a regular file.
+// is not a regular file. Named by a digest of the model's whole path: models
+// of one name in two folders, or one named like another's thumbnail
+// ("ring.svgx" and "ring_thumb.svgx"), never share a file, and a name of any
+// length fits.
 QString thumbPath(const QString& modelPath, const char* suffix)
 {
     const QString dir = Utils::thumbDir(modelPath);
     if (dir.isEmpty())
         return QString();
-    return Utils::joinPath(dir, QFileInfo(modelPath).completeBaseName() + suffix);
+    const QByteArray digest =
+        QCryptographicHash::hash(QDir::cleanPath(modelPath).toUtf8(), QCryptographicHash::Sha256).toHex();
+    return Utils::joinPath(dir, QString::fromLatin1(digest.left(kNameDigits)) + suffix);
 }
 
 uint32_t readLittleEndian32(const unsigned char* bytes)
@@ -92,39 +104,38 @@ bool previewRange(const unsigned char* head, off_t fileSize, off_t* offset, uint
     return *offset <= fileSize && static_cast<off_t>(*size) <= fileSize - *offset;
 }
 
-struct FileCloser
+// A ".svgx" model open for reading, with where its preview lies.
+struct Preview
 {
-    int fd;
-    ~FileCloser() { close(fd); }
+    int fd = -1;
+    struct stat model{};
+    off_t offset = 0;
+    uint32_t size = 0;
+
+    Preview() = default;
+    Preview(const Preview&) = delete;
+    Preview& operator=(const Preview&) = delete;
+    ~Preview()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
 };
 
-// Which model file a thumbnail belongs to: its size and modification time.
-// Another model of the same name, replacing it or on another disk, differs.
-QString modelRecord(const struct stat& model)
-{
-    return QString("%1 %2.%3")
-        .arg(static_cast<qlonglong>(model.st_size))
-        .arg(static_cast<qlonglong>(model.st_mtim.tv_sec))
-        .arg(static_cast<qlonglong>(model.st_mtim.tv_nsec), 9, 10, QLatin1Char('0'));
-}
-
-// The preview image held in a ".svgx" file and the model's record; false
-// (logged) when the file cannot be read or its head does not lead to a
-// preview inside the file.
-bool readPreview(const QString& modelPath, QByteArray* image, QString* record)
+// Opens a ".svgx" model and finds its preview from the head; false (logged)
+// when the file cannot be read or its head does not lead to a preview inside it.
+bool locatePreview(const QString& modelPath, Preview* preview)
 {
     const QByteArray pathText = modelPath.toUtf8();
     LogWriter* log = logger();
-    const int fd = openRegularFile(Utils::fsPath(modelPath));
-    if (fd < 0) {
+    preview->fd = openRegularFile(Utils::fsPath(modelPath));
+    if (preview->fd < 0) {
         log->write(LogError, "extractThumb Fail, Fail to Open File(%s)", pathText.constData());
         return false;
     }
-    const FileCloser closer{fd};
-
     unsigned char head[kHeadSize];
-    struct stat info{};
-    if (fstat(fd, &info) != 0 || !readFully(fd, reinterpret_cast<char*>(head), kHeadSize, 0)) {
+    if (fstat(preview->fd, &preview->model) != 0 ||
+        !readFully(preview->fd, reinterpret_cast<char*>(head), kHeadSize, 0)) {
         log->write(LogError, "extractThumb Fail, Fail To Read File Header (%s)", pathText.constData());
         return false;
     }
@@ -132,21 +143,47 @@ bool readPreview(const QString& modelPath, QByteArray* image, QString* record)
         log->write(LogError, "Error File(%s)", pathText.constData());
         return false;
     }
-    off_t offset = 0;
-    uint32_t size = 0;
-    if (!previewRange(head, info.st_size, &offset, &size)) {
+    if (!previewRange(head, preview->model.st_size, &preview->offset, &preview->size)) {
         log->write(LogError, "extractThumb Fail, bad preview position in the head of %s (%u, %u, %u; file %lld bytes)",
                    pathText.constData(), readLittleEndian32(head + 16), readLittleEndian32(head + 20),
-                   readLittleEndian32(head + 24), static_cast<long long>(info.st_size));
+                   readLittleEndian32(head + 24), static_cast<long long>(preview->model.st_size));
         return false;
     }
-    image->resize(static_cast<int>(size));
-    if (!readFully(fd, image->data(), size, offset)) {
-        log->write(LogError, "extractThumb Fail, Fail To Read Image (%s)", pathText.constData());
-        return false;
-    }
-    *record = modelRecord(info);
     return true;
+}
+
+// The preview's bytes; false (logged) when they cannot be read.
+bool readPreview(const QString& modelPath, const Preview& preview, QByteArray* image)
+{
+    image->resize(static_cast<int>(preview.size));
+    if (!readFully(preview.fd, image->data(), preview.size, preview.offset)) {
+        logger()->write(LogError, "extractThumb Fail, Fail To Read Image (%s)", modelPath.toUtf8().constData());
+        return false;
+    }
+    return true;
+}
+
+// Which model a thumbnail shows: the model's size and time, and a digest of
+// its preview's first and last bytes (all of a small preview; the end of a
+// PNG holds the checksum of its whole picture). A model replaced by another
+// of the same size and time (copies keep times, FAT keeps them in 2-second
+// steps) differs there, and a listing of many models reads little of each.
+// Empty when the bytes cannot be read.
+QString previewRecord(const Preview& preview)
+{
+    const uint32_t headBytes = std::min(preview.size, kSampleBytes);
+    const uint32_t tailBytes = std::min(preview.size - headBytes, kSampleBytes);
+    QByteArray sample(static_cast<int>(headBytes + tailBytes), '\0');
+    if (!readFully(preview.fd, sample.data(), headBytes, preview.offset) ||
+        !readFully(preview.fd, sample.data() + headBytes, tailBytes,
+                   preview.offset + static_cast<off_t>(preview.size - tailBytes)))
+        return QString();
+    return QString("%1 %2.%3 %4 %5")
+        .arg(static_cast<qlonglong>(preview.model.st_size))
+        .arg(static_cast<qlonglong>(preview.model.st_mtim.tv_sec))
+        .arg(static_cast<qlonglong>(preview.model.st_mtim.tv_nsec), 9, 10, QLatin1Char('0'))
+        .arg(preview.size)
+        .arg(QString::fromLatin1(QCryptographicHash::hash(sample, QCryptographicHash::Sha256).toHex()));
 }
 
 // Decodes an image, reading its size first so that a head announcing a huge
@@ -178,7 +215,7 @@ QImage blackToTransparent(const QImage& image)
     return result;
 }
 
-// Writes a thumbnail of the picture `data`, recording the model it shows
+// Writes a thumbnail of the picture `data`, recording the preview it shows
 // (none when `record` is empty): 0 or -1, logged.
 int writeThumb(const QString& target, const QByteArray& data, const QString& record)
 {
@@ -205,46 +242,52 @@ int writeThumb(const QString& target, const QByteArray& data, const QString& rec
 
 std::mutex g_extractLock; // one extraction at a time: both files belong together
 
-// Under g_extractLock: writes both thumbnails of a ".svgx" model.
-int extractLocked(const QString& modelPath)
+// Under g_extractLock: writes both thumbnails of a located preview.
+int writeThumbs(const QString& modelPath, const Preview& preview)
 {
     QByteArray image;
-    QString record;
-    if (!readPreview(modelPath, &image, &record))
+    if (!readPreview(modelPath, preview, &image))
         return -1;
+    const QString record = previewRecord(preview);
     if (writeThumb(thumbPath(modelPath, kSmallThumbSuffix), image, record) != 0 ||
         writeThumb(thumbPath(modelPath, kThumbSuffix), image, record) != 0)
         return -1;
     return 0;
 }
 
-// Whether the thumbnail was made from the model as it is now.
-bool madeFrom(const QString& thumb, const QString& modelPath)
+// Whether both thumbnails of the model were made from it as it is now.
+bool bothMadeFrom(const QString& modelPath, const Preview& preview)
 {
-    struct stat model{};
-    if (stat(Utils::fsPath(modelPath).c_str(), &model) != 0 || !isRegularFile(thumb))
+    const QString record = previewRecord(preview);
+    if (record.isEmpty())
         return false;
-    QImageReader reader(QString::fromStdString(Utils::fsPath(thumb)), "png");
-    return reader.text(kModelKey) == modelRecord(model);
+    for (const char* suffix : {kSmallThumbSuffix, kThumbSuffix}) {
+        const QString thumb = thumbPath(modelPath, suffix);
+        if (!isRegularFile(thumb))
+            return false;
+        QImageReader reader(QString::fromStdString(Utils::fsPath(thumb)), "png");
+        if (reader.text(kModelKey) != record)
+            return false;
+    }
+    return true;
 }
 
-// The thumbnail of a ".svgx" model, extracted when missing or made from
-// another model of the same name; empty when there is none.
+// The thumbnail of a ".svgx" model, made again when missing or made from
+// the model as it was before; empty when there is none.
 QString existingThumb(const QString& modelPath, const char* suffix)
 {
     if (!isRegularFile(modelPath) || !isSvgx(modelPath))
         return QString();
-    const QString thumb = thumbPath(modelPath, suffix);
     std::lock_guard<std::mutex> lock(g_extractLock);
-    if (madeFrom(thumb, modelPath))
-        return thumb;
-    if (extractLocked(modelPath) != 0) {
+    Preview preview;
+    if (!locatePreview(modelPath, &preview) ||
+        (!bothMadeFrom(modelPath, preview) && writeThumbs(modelPath, preview) != 0)) {
         // The picture of another model must not stand in for this one.
         for (const char* each : {kSmallThumbSuffix, kThumbSuffix})
             unlink(Utils::fsPath(thumbPath(modelPath, each)).c_str());
         return QString();
     }
-    return thumb;
+    return thumbPath(modelPath, suffix);
 }
 
 } // namespace
@@ -292,7 +335,8 @@ int Utils::extractThumb(const QString& modelPath)
     if (!isSvgx(modelPath) || !isRegularFile(modelPath))
         return -1;
     std::lock_guard<std::mutex> lock(g_extractLock);
-    return extractLocked(modelPath);
+    Preview preview;
+    return locatePreview(modelPath, &preview) ? writeThumbs(modelPath, preview) : -1;
 }
 
 int Utils::saveThumb(const QString& target, const QByteArray& data)

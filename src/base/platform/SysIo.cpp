@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -87,6 +88,16 @@ int SysIo::munmap(void* address, size_t length)
 off_t SysIo::lseek(int fd, off_t offset, int whence)
 {
     return ::lseek(fd, offset, whence);
+}
+
+int SysIo::fsync(int fd)
+{
+    return ::fsync(fd);
+}
+
+int SysIo::rename(const char* from, const char* to)
+{
+    return ::rename(from, to);
 }
 
 int SysIo::access(const char* path, int mode)

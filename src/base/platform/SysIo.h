@@ -9,7 +9,9 @@
 // "/dev/fb2", serial ports, "/sys/class/gpio/..."). Production code makes the
 // real calls with the real kernel structures through here; the default passes
 // them to libc, and the simulated board installs itself in its place so that
-// device models answer instead of the kernel. The implementation in use is
+// device models answer instead of the kernel. The durable file writes
+// (base/files/DurableFile.h) pass here too, so that a test sees the order of
+// their writes, flushes and renames. The implementation in use is
 // platform().io() (Platform.h).
 //
 // Every operation behaves like its libc namesake: -1 (MAP_FAILED for mmap)
@@ -30,6 +32,8 @@ public:
     virtual void* mmap(void* address, size_t length, int protection, int flags, int fd, off_t offset);
     virtual int munmap(void* address, size_t length);
     virtual off_t lseek(int fd, off_t offset, int whence);
+    virtual int fsync(int fd);
+    virtual int rename(const char* from, const char* to);
     // Whether a path exists (sysfs attributes are tested before use).
     virtual int access(const char* path, int mode);
 };

@@ -1,6 +1,7 @@
 // The configuration files: their exact text, loading at start, and bad input.
 #include "base/config/ConfigStore.h"
 #include "base/log/LogWriter.h"
+#include "base/platform/Platform.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <mutex>
 #include <random>
 
 using testsupport::fileExists;
@@ -102,6 +105,63 @@ int saveAll(ConfigStore& store)
            store.savePrintingParaFast() | store.saveSerial() | store.saveWiFiConfig() | store.saveLightIntensity();
 }
 
+// The writes, flushes and renames of files in one folder, in the order they
+// reach the seam, each with the file's name ("write .UsedTime.json.Ab12Cd").
+class DurabilitySteps : public SysIo
+{
+public:
+    explicit DurabilitySteps(std::string folder) : m_folder(std::move(folder)) {}
+
+    ssize_t write(int fd, const void* buffer, size_t count) override
+    {
+        note("write", pathOf(fd));
+        return SysIo::write(fd, buffer, count);
+    }
+    int fsync(int fd) override
+    {
+        note("fsync", pathOf(fd));
+        return SysIo::fsync(fd);
+    }
+    int rename(const char* from, const char* to) override
+    {
+        note("rename", std::string(from) + " " + to);
+        return SysIo::rename(from, to);
+    }
+
+    // Repeated writes of one file count once; the folder itself is ".".
+    std::vector<std::string> steps() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_steps;
+    }
+
+private:
+    static std::string pathOf(int fd)
+    {
+        char target[4096] = {};
+        const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1);
+        return n > 0 ? std::string(target, static_cast<size_t>(n)) : "?";
+    }
+    void note(const std::string& call, std::string paths)
+    {
+        if (paths.compare(0, m_folder.size(), m_folder) != 0)
+            return;
+        if (paths == m_folder)
+            paths = ".";
+        for (size_t at; (at = paths.find(m_folder + "/")) != std::string::npos;)
+            paths.erase(at, m_folder.size() + 1);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const std::string step = call + " " + paths;
+        if (m_steps.empty() || m_steps.back() != step || call != "write")
+            m_steps.push_back(step);
+    }
+
+    const std::string m_folder;
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_steps;
+    ScopedPlatform m_installed{this}; // last: gone first
+};
+
 class ConfigFiles : public ::testing::Test
 {
 protected:
@@ -187,7 +247,7 @@ TEST_F(ConfigFiles, ChangesSurviveARestartAndShorterTextsLeaveNoTrace)
     EXPECT_EQ(std::string::npos, readFile(etc("General.json")).find("longer"));
 }
 
-TEST_F(ConfigFiles, CommentsAreIgnoredTextAfterTheObjectIsNot)
+TEST_F(ConfigFiles, CommentsAndTextAfterTheObjectAreIgnored)
 {
     const std::string text = "// first\n{ /* inside */ \"LogLevel\" : 2, // end of line\n"
                              "\"Language\" : \"de_DE\" }\n/* Printer General Config */\n";
@@ -196,12 +256,41 @@ TEST_F(ConfigFiles, CommentsAreIgnoredTextAfterTheObjectIsNot)
     EXPECT_EQ(2, store.m_general.LogLevel);
     EXPECT_EQ("de_DE", store.m_general.Language);
 
-    // Two writes mixed, or a stray edit: the file is not what was saved.
+    // A stray edit after the object: the object is still the configuration.
     for (const char* after : {"trailing words { ]", "{ \"LogLevel\" : 3 }"}) {
         writeFile(etc("General.json"), "{ \"LogLevel\" : 4 }\n/* c */\n" + std::string(after));
-        EXPECT_EQ(-1, store.readGeneral("/data/etc/General.json")) << after;
-        EXPECT_EQ(2, store.m_general.LogLevel) << after;
+        EXPECT_EQ(0, store.readGeneral("/data/etc/General.json")) << after;
+        EXPECT_EQ(4, store.m_general.LogLevel) << after;
+        store.m_general.LogLevel = 2;
     }
+
+    // At start such a file is read, not put aside: the lamp hours go on.
+    writeFile(etc("UsedTime.json"), "{ \"LightTime\" : 123456 }\n/* Printer Used Time */\nx");
+    store.load("/data/etc");
+    EXPECT_EQ(123456u, store.m_usedTime.LightTime);
+    EXPECT_FALSE(fileExists(etc("UsedTime.json.bad")));
+    EXPECT_NE(std::string::npos, readFile(etc("UsedTime.json")).find("\"LightTime\" : 123456"));
+}
+
+// A power cut at any instant leaves the old file or the new one: the new text
+// is on the storage before it takes the file's name, and the name change is
+// on the storage before the save reports success.
+TEST_F(ConfigFiles, ASaveReachesTheStorageBeforeAndAfterItReplacesTheFile)
+{
+    store.load("/data/etc");
+    std::vector<std::string> steps;
+    {
+        DurabilitySteps seen(scratchRoot() + "/data/etc");
+        store.m_usedTime.LightTime = 4321;
+        ASSERT_EQ(0, store.saveUsedTime());
+        steps = seen.steps();
+    }
+    ASSERT_EQ(4u, steps.size()) << testing::PrintToString(steps);
+    const std::string temporary = steps[0].substr(strlen("write "));
+    EXPECT_EQ(0u, temporary.rfind(".UsedTime.json.", 0)) << temporary;
+    EXPECT_EQ(steps, (std::vector<std::string>{"write " + temporary, "fsync " + temporary,
+                                               "rename " + temporary + " UsedTime.json", "fsync ."}));
+    EXPECT_NE(std::string::npos, readFile(etc("UsedTime.json")).find("\"LightTime\" : 4321"));
 }
 
 // A file that is there but cannot be read is never taken for a missing one:
@@ -213,7 +302,7 @@ TEST_F(ConfigFiles, AFileThatCannotBeReadIsKeptAndLogged)
     ASSERT_EQ(0, symlink("/proc/self/mem", etc("UsedTime.json").c_str()));
     ASSERT_EQ(0, mkfifo(etc("General.json").c_str(), 0644));
     makeDirs(etc("PrinterConfig.json"));
-    writeFile(etc("Serial"), "{ \"machineSelrial\" : \"S1\" } and more");
+    writeFile(etc("Serial"), "{ \"machineSelrial\" : \"S1\" ");
     alarm(60); // a FIFO that blocks start-up ends the test instead of hanging it
     store.load("/data/etc");
     alarm(0);

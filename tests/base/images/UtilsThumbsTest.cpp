@@ -26,6 +26,7 @@
 #include <csignal>
 
 #include <cstring>
+#include <set>
 #include <string>
 
 using testsupport::fileExists;
@@ -96,6 +97,8 @@ protected:
     }
 
     bool thumbExists(const QString& boardPath) { return fileExists(Utils::fsPath(boardPath)); }
+    int thumbCount() { return testsupport::entriesIn(Utils::fsPath(internalThumbs)); }
+    static QRgb colourOf(const QString& thumb) { return QImage(QString::fromStdString(Utils::fsPath(thumb))).pixel(5, 3); }
 
     static ino_t inodeOf(const QString& boardPath)
     {
@@ -112,10 +115,15 @@ protected:
 TEST_F(Thumbnails, ExtractedOnceAndFoundAgainWithBlackMadeTransparent)
 {
     writeModel("/data/model/cube.v2.svgx", modelWithPreview(pngPreview()));
+    const int before = thumbCount();
     const QString thumb = Utils::getThumb("/data/model/cube.v2.svgx");
-    EXPECT_EQ(Utils::joinPath(internalThumbs, "cube.v2.png"), thumb);
-    const QString small = Utils::joinPath(internalThumbs, "cube.v2_thumb.png");
-    EXPECT_TRUE(thumbExists(small));
+    EXPECT_EQ(internalThumbs, QFileInfo(thumb).path());
+    EXPECT_TRUE(thumb.endsWith(".png"));
+    EXPECT_EQ(before + 2, thumbCount()); // both made at once
+    const QString small = Utils::getThumbnail("/data/model/cube.v2.svgx");
+    EXPECT_EQ(before + 2, thumbCount());
+    EXPECT_TRUE(small.endsWith("_thumb.png"));
+    EXPECT_NE(thumb, small);
 
     const QImage saved(QString::fromStdString(Utils::fsPath(thumb)));
     ASSERT_EQ(QSize(6, 4), saved.size());
@@ -161,6 +169,17 @@ TEST_F(Thumbnails, AModelReplacedUnderItsNameGetsItsOwnThumbnail)
     const QString small = Utils::getThumbnail("/data/model/part.svgx");
     EXPECT_EQ(QSize(8, 3), QImage(QString::fromStdString(Utils::fsPath(small))).size());
 
+    // Replaced by a model of the same size and time (a copy keeps its time):
+    // its picture still tells it apart.
+    const std::string red = modelWithPreview(pngPreview(6, 4, qRgb(200, 30, 30)));
+    const std::string green = modelWithPreview(pngPreview(6, 4, qRgb(30, 200, 30)));
+    ASSERT_EQ(red.size(), green.size());
+    writeModelAt("/data/model/part.svgx", red, 1700000090);
+    ASSERT_EQ(qRgb(200, 30, 30), colourOf(Utils::getThumb("/data/model/part.svgx")));
+    writeModelAt("/data/model/part.svgx", green, 1700000090);
+    EXPECT_EQ(qRgb(30, 200, 30), colourOf(Utils::getThumb("/data/model/part.svgx")));
+    EXPECT_EQ(qRgb(30, 200, 30), colourOf(Utils::getThumbnail("/data/model/part.svgx")));
+
     // Replaced by a model without a picture: no thumbnail, and not the old one.
     writeModelAt("/data/model/part.svgx", modelWithPreview("no longer a picture"), 1700000120);
     EXPECT_TRUE(Utils::getThumb("/data/model/part.svgx").isEmpty());
@@ -183,8 +202,37 @@ TEST_F(Thumbnails, ASecondDisksModelOfTheSameNameShowsItsOwnPicture)
 
     SystemState::instance()->setUsbPath("/media/sdb1");
     const QString second = Utils::getThumbnail("/media/sdb1/part.svgx");
-    EXPECT_EQ(first, second); // one folder for the thumbnails of whichever disk is in
+    EXPECT_EQ(QFileInfo(first).path(), QFileInfo(second).path()); // one folder for whichever disk is in
     EXPECT_EQ(qRgb(30, 200, 30), QImage(QString::fromStdString(Utils::fsPath(second))).pixel(5, 3));
+    SystemState::instance()->setUsbPath("");
+}
+
+TEST_F(Thumbnails, ModelsNamedAlikeKeepThumbnailsOfTheirOwn)
+{
+    // Of one size and time, as copies from one folder are: only the pictures differ.
+    const std::string red = modelWithPreview(pngPreview(6, 4, qRgb(200, 30, 30)));
+    const std::string green = modelWithPreview(pngPreview(6, 4, qRgb(30, 200, 30)));
+    ASSERT_EQ(red.size(), green.size());
+    // One named like the other's small thumbnail; one name in two folders of a disk.
+    const std::vector<std::pair<std::string, QRgb>> models = {
+        {"/data/model/ring.svgx", qRgb(200, 30, 30)},     {"/data/model/ring_thumb.svgx", qRgb(30, 200, 30)},
+        {"/media/sda1/a/part.svgx", qRgb(200, 30, 30)}, {"/media/sda1/b/part.svgx", qRgb(30, 200, 30)}};
+    for (const char* folder : {"/media/sda1/a", "/media/sda1/b"})
+        testsupport::makeDirs(scratchRoot() + folder);
+    for (const auto& model : models)
+        writeModelAt(model.first, model.second == qRgb(200, 30, 30) ? red : green, 1700000000);
+    SystemState::instance()->setUsbPath("/media/sda1");
+    std::set<QString> files;
+    for (int round = 0; round < 2; ++round)
+        for (const auto& model : models) {
+            const QString path = QString::fromStdString(model.first);
+            for (const QString& thumb : {Utils::getThumb(path), Utils::getThumbnail(path)}) {
+                ASSERT_FALSE(thumb.isEmpty()) << model.first;
+                EXPECT_EQ(model.second, colourOf(thumb)) << model.first << " " << round;
+                files.insert(thumb);
+            }
+        }
+    EXPECT_EQ(8u, files.size());
     SystemState::instance()->setUsbPath("");
 }
 
@@ -214,8 +262,9 @@ TEST_F(Thumbnails, ModelsOnTheUsbDiskKeepTheirThumbnailsApart)
 {
     SystemState::instance()->setUsbPath("/media/sda1");
     writeModel("/media/sda1/part.SVGX", modelWithPreview(pngPreview()));
-    EXPECT_EQ(Utils::joinPath(PathManager::instance()->get(PATH_THUMB_UDISK), "part_thumb.png"),
-              Utils::getThumbnail("/media/sda1/part.SVGX"));
+    const QString small = Utils::getThumbnail("/media/sda1/part.SVGX");
+    EXPECT_EQ(PathManager::instance()->get(PATH_THUMB_UDISK), QFileInfo(small).path());
+    EXPECT_TRUE(thumbExists(small));
     SystemState::instance()->setUsbPath("");
 }
 
@@ -223,11 +272,13 @@ TEST_F(Thumbnails, RemovingAModelRemovesItsThumbnails)
 {
     writeModel("/data/model/gone.svgx", modelWithPreview(pngPreview()));
     const QString thumb = Utils::getThumb("/data/model/gone.svgx");
+    const QString small = Utils::getThumbnail("/data/model/gone.svgx");
     ASSERT_FALSE(thumb.isEmpty());
+    ASSERT_FALSE(small.isEmpty());
     EXPECT_TRUE(Utils::removeModel("/data/model/gone.svgx"));
     EXPECT_FALSE(fileExists(scratchRoot() + "/data/model/gone.svgx"));
     EXPECT_FALSE(thumbExists(thumb));
-    EXPECT_FALSE(thumbExists(Utils::joinPath(internalThumbs, "gone_thumb.png")));
+    EXPECT_FALSE(thumbExists(small));
     EXPECT_FALSE(Utils::removeModel("/data/model/gone.svgx"));
 }
 
@@ -261,11 +312,12 @@ TEST_F(Thumbnails, HostileHeadsGiveNoThumbnail)
     cases.push_back({"picture of 30000 x 30000", modelWithPreview(pngAnnouncing(30000, 30000))});
     cases.push_back({"picture of 0 x 5", modelWithPreview(pngAnnouncing(0, 5))});
 
+    const int before = thumbCount();
     for (const Case& c : cases) {
         writeModel("/data/model/bad.svgx", c.file);
         EXPECT_EQ(-1, Utils::extractThumb("/data/model/bad.svgx")) << c.what;
         EXPECT_TRUE(Utils::getThumb("/data/model/bad.svgx").isEmpty()) << c.what;
-        EXPECT_FALSE(thumbExists(Utils::joinPath(internalThumbs, "bad.png"))) << c.what;
+        EXPECT_EQ(before, thumbCount()) << c.what;
     }
     EXPECT_EQ(-1, Utils::extractThumb("/data/model/missing.svgx"));
     writeModel("/data/model/cube.qds", good);
