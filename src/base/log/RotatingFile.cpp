@@ -124,7 +124,8 @@ void RotatingFile::close()
 
 // Whether the path is due for a look; each look sets the next one an
 // interval later. Looking costs a path walk, as much as the write itself:
-// a busy log looks only now and then, and counts its own bytes between.
+// a busy log looks for a moved file and its size on disk only now and then,
+// and counts its own bytes between.
 bool RotatingFile::checkDue()
 {
     if (m_checkIntervalMs <= 0)
@@ -148,9 +149,16 @@ long RotatingFile::sizeOnDisk() const
 int RotatingFile::append(const char* line, size_t length)
 {
     long size = m_size;
+    if (m_fd >= 0) {
+        // Removed from outside: the line would go to a file nobody can find.
+        // Asking the open file costs no path walk, so it is asked at every line.
+        struct stat held{};
+        if (fstat(m_fd, &held) == 0 && held.st_nlink == 0)
+            close();
+    }
     if (m_fd >= 0 && checkDue()) {
-        // Moved or removed from outside: later lines would go to a file
-        // nobody can find. Start the file anew.
+        // Moved from outside (or removed meanwhile): later lines would go to
+        // a file nobody looks for. Start the file anew.
         struct stat there{};
         if (stat(m_fsPath.c_str(), &there) != 0) {
             if (errno == ENOENT)
