@@ -26,6 +26,18 @@ int64_t coarseNowMs()
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// Whether the open file has lost its last name. Asking the descriptor for its
+// link count alone costs no path walk and no size update, so it is asked at
+// every line.
+bool unlinked(int fd)
+{
+    struct statx links{};
+    if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_NLINK, &links) == 0)
+        return (links.stx_mask & STATX_NLINK) && links.stx_nlink == 0;
+    struct stat info{};
+    return fstat(fd, &info) == 0 && info.st_nlink == 0;
+}
+
 } // namespace
 
 RotatingFile::RotatingFile(int checkIntervalMs) : m_checkIntervalMs(checkIntervalMs) {}
@@ -149,13 +161,9 @@ long RotatingFile::sizeOnDisk() const
 int RotatingFile::append(const char* line, size_t length)
 {
     long size = m_size;
-    if (m_fd >= 0) {
-        // Removed from outside: the line would go to a file nobody can find.
-        // Asking the open file costs no path walk, so it is asked at every line.
-        struct stat held{};
-        if (fstat(m_fd, &held) == 0 && held.st_nlink == 0)
-            close();
-    }
+    // Removed from outside: the line would go to a file nobody can find.
+    if (m_fd >= 0 && unlinked(m_fd))
+        close();
     if (m_fd >= 0 && checkDue()) {
         // Moved from outside (or removed meanwhile): later lines would go to
         // a file nobody looks for. Start the file anew.
