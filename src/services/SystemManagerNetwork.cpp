@@ -9,12 +9,12 @@
 
 #include "base/config/PathManager.h"
 #include "base/config/SystemState.h"
+#include "base/files/Folders.h"
 #include "base/files/Utils.h"
 #include "base/log/LogWriter.h"
 #include "base/net/NetUtils.h"
 #include "base/platform/SysIo.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 
@@ -41,16 +41,22 @@ QString passwordFile()
     return QString::fromStdString(Utils::fsPath(PathManager::instance()->get(PATH_WIFI_PASS)));
 }
 
-// Makes the password file readable by its owner only, creating it empty when
-// `create` is set: the settings keep the permissions of the file they
-// replace, so nothing is ever written to it for all to read. Files of older
-// versions were readable by all.
+// Makes the password file readable by its owner only, creating it empty (in
+// a folder only its owner may write) when `create` is set: the settings keep
+// the permissions of the file they replace, so nothing is ever written to it
+// for all to read. Files of older versions were readable by all.
 void keepPasswordsPrivate(bool create)
 {
     const QString path = passwordFile();
     const std::string file = path.toStdString();
-    if (create)
-        QDir().mkpath(QFileInfo(path).absolutePath());
+    if (create) {
+        const std::string folder = QFileInfo(path).absolutePath().toStdString();
+        int made = folders::makeAll(folder, 0755);
+        if (made == 0)
+            made = folders::keepPrivate(folder);
+        if (made < 0)
+            logger()->write(LogError, "Wi-Fi password folder %s: %s", folder.c_str(), strerror(-made));
+    }
     const int fd = open(file.c_str(), O_WRONLY | O_CLOEXEC | (create ? O_CREAT : 0), kSecretFileMode);
     if (fd < 0 && !create && errno == ENOENT)
         return;

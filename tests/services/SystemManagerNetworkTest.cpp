@@ -17,6 +17,7 @@
 #include "support/TmpfsMounts.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QSettings>
 #include <QThread>
 
@@ -360,6 +361,19 @@ TEST_F(SystemManagerTest, WifiPasswordFileIsReadableByItsOwnerOnly)
     EXPECT_EQ(modeOf(passwordFile()), 0600u);
     EXPECT_EQ(manager->loadWifiPassword("Workshop"), "secret99");
     manager->removeWifiPassword("Lab");
+    EXPECT_EQ(modeOf(passwordFile()), 0600u);
+
+    // Its folder, left open to all by someone else, is closed to others; one
+    // made anew is closed under any umask.
+    const QString folder = QFileInfo(passwordFile()).absolutePath();
+    ASSERT_EQ(0, chmod(folder.toStdString().c_str(), 0777));
+    EXPECT_TRUE(manager->saveWifiPassword("Workshop", "secret99"));
+    EXPECT_EQ(modeOf(folder), 0755u);
+    ASSERT_TRUE(Utils::removeDir(PathManager::instance()->get(PATH_CONFIG)));
+    const mode_t mask = umask(0);
+    EXPECT_TRUE(manager->saveWifiPassword("Workshop", "secret99"));
+    umask(mask);
+    EXPECT_EQ(modeOf(folder), 0755u);
     EXPECT_EQ(modeOf(passwordFile()), 0600u);
 }
 

@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr mode_t kMode = 0644;
+
 bool exists(const std::string& fsPath)
 {
     return access(fsPath.c_str(), F_OK) == 0;
@@ -109,10 +111,12 @@ int RotatingFile::openFile(int flags)
 {
     if (m_fd >= 0)
         return 0;
-    // Not inherited by the programs the process starts.
-    const int fd = ::open(m_fsPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | flags, 0666);
+    // Not inherited by the programs the process starts; readable by all,
+    // written by the process alone, whatever the umask.
+    const int fd = ::open(m_fsPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | flags, kMode);
     if (fd < 0)
         return fail(LogFileFault::Open, m_path);
+    fchmod(fd, kMode);
     struct stat info{};
     if (fstat(fd, &info) != 0)
         info = {};
