@@ -1,11 +1,12 @@
 #include "nvupserver/HttpCommon.h"
-#include "nvupserver/Md5Pipeline.h"
+#include "nvupserver/Md5.h"
 
 #include "base/platform/Clock.h"
 #include "base/threads/StopSignal.h"
 
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -16,7 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace nvupserver {
 
@@ -63,9 +63,6 @@ struct FileSink
     std::string overflow; // why the transfer was stopped for its size
     curl_off_t written = 0;
     size_t unsynced = 0;
-    // Fed as the bytes arrive, so the finished file needs no second read.
-    Md5Pipeline* digest = nullptr;
-    long long* hashed = nullptr;
 };
 
 size_t fileWriter(char* data, size_t size, size_t count, void* user)
@@ -98,10 +95,6 @@ size_t fileWriter(char* data, size_t size, size_t count, void* user)
         // Start writing back now, so the flush before the rename has little left to wait for.
         sync_file_range(fileno(sink->file), 0, 0, SYNC_FILE_RANGE_WRITE);
         sink->unsynced = 0;
-    }
-    if (sink->digest) {
-        sink->digest->add(data, bytes);
-        *sink->hashed += static_cast<long long>(bytes);
     }
     return bytes;
 }
@@ -246,21 +239,39 @@ bool performAttempt(const std::string& url, const HttpOptions& options, curl_off
     return true;
 }
 
-// Moves a verified partial file into place.
-int finishFile(const std::string& partPath, const std::string& path, const HttpOptions& options,
-               Md5Pipeline* digest, HttpResult& result)
+// Moves the partial file into place once what lies on disk is the package:
+// `length` bytes (what the file held before the last attempt and what that
+// attempt wrote) with the digest asked for. The file is read back rather than
+// trusting the bytes as they arrived, since another writer may have changed it.
+int finishFile(const std::string& partPath, const std::string& path, const HttpOptions& options, long long length,
+               HttpResult& result)
 {
-    if (digest) {
-        const std::string actual = digest->digest().hex();
-        if (actual.empty()) {
-            result.message = "cannot digest the downloaded file";
-            return -1;
-        }
-        if (!sameDigest(actual, options.md5)) {
-            result.message = "md5 mismatch, expected " + options.md5 + ", got " + actual;
-            printf("%s\n", result.message.c_str());
-            return -1;
-        }
+    const int fd = open(partPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    struct stat info{};
+    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        result.message = std::string("cannot read back ") + partPath + ": " + strerror(fd < 0 ? errno : EINVAL);
+        if (fd >= 0)
+            close(fd);
+        return -1;
+    }
+    std::string actual;
+    long long digested = info.st_size;
+    const bool read = options.md5.empty() || descriptorMd5Hex(fd, actual, digested);
+    close(fd);
+    if (!read) {
+        result.message = "cannot digest the downloaded file";
+        return -1;
+    }
+    if (info.st_size != length || digested != length) {
+        result.message = "the downloaded file holds " + std::to_string(digested) + " bytes, not the "
+            + std::to_string(length) + " received";
+        printf("%s\n", result.message.c_str());
+        return -1;
+    }
+    if (!options.md5.empty() && !sameDigest(actual, options.md5)) {
+        result.message = "md5 mismatch, expected " + options.md5 + ", got " + actual;
+        printf("%s\n", result.message.c_str());
+        return -1;
     }
     if (remove(path.c_str()) != 0 && errno != ENOENT) {
         result.message = std::string("cannot replace ") + path + ": " + strerror(errno);
@@ -280,7 +291,8 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
 {
     result = HttpResult();
     const std::string partPath = path + ".part";
-    FILE* file = fopen(partPath.c_str(), "ab");
+    // Close-on-exec: a program started meanwhile must not be able to write it.
+    FILE* file = fopen(partPath.c_str(), "abe");
     if (!file) {
         printf("fopen file (%s) fail\n", partPath.c_str());
         result.message = std::string("cannot open ") + partPath + ": " + strerror(errno);
@@ -303,10 +315,7 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
     int attempts = 0;
     bool restarted = false;
     int ret = -1;
-    std::unique_ptr<Md5Pipeline> digest;
-    if (!options.md5.empty())
-        digest.reset(new Md5Pipeline);
-    long long hashed = 0;
+    long long received = 0; // what the file should hold when the transfer completes
     for (;;) {
         ++attempts;
         const curl_off_t offset = fileLength(file);
@@ -314,15 +323,6 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
             printf("ftell error\n");
             result.message = "cannot read the length of the partial file";
             break;
-        }
-        // The digest covers exactly the bytes on disk; after a truncation or a
-        // short write it starts again from the file.
-        if (digest && hashed != offset) {
-            if (!digest->digest().resetToFile(partPath, offset)) {
-                result.message = "cannot read the partial file " + partPath;
-                break;
-            }
-            hashed = offset;
         }
         const long long timeLeft = msLeft(until);
         if (timeLeft <= 0) {
@@ -333,8 +333,6 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
         }
         FileSink sink;
         sink.file = file;
-        sink.digest = digest.get();
-        sink.hashed = &hashed;
         // What this attempt may add: checked before it starts, and against what the answer announces.
         sink.bounds.folder = folder;
         sink.bounds.maxBytes = options.maxBytes;
@@ -361,6 +359,7 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
         }
         if (code == CURLE_OK || sink.refused) {
             ret = 0;
+            received = static_cast<long long>(offset + sink.written);
             result.code = attempt.status;
             // A partial file that already holds the whole package is complete.
             if (result.code == 416 && offset > 0 && attempt.rangeTotal == offset)
@@ -410,7 +409,7 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
         result.message = std::string("cannot write ") + partPath;
     }
     if (ret == 0 && isSuccessStatus(result.code))
-        ret = finishFile(partPath, path, options, digest.get(), result);
+        ret = finishFile(partPath, path, options, received, result);
     else if (ret == 0)
         result.message = "server answered " + std::to_string(result.code);
     if (ret != 0 || !isSuccessStatus(result.code))

@@ -2,6 +2,8 @@
 
 #include "base/threads/StopSignal.h"
 
+#include <sys/socket.h>
+
 #include <mutex>
 
 namespace nvupserver {
@@ -25,6 +27,13 @@ int progressHook(void* data, curl_off_t total, curl_off_t now, curl_off_t, curl_
         return 0;
     return state->progress(state->progressData, state->offset + static_cast<double>(total),
                            state->offset + static_cast<double>(now));
+}
+
+// The connection's socket, made close-on-exec at once: a program the printer
+// starts meanwhile must not hold the package's connection.
+curl_socket_t openSocket(void*, curlsocktype, curl_sockaddr* address)
+{
+    return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
 } // namespace
@@ -70,6 +79,7 @@ bool applyCommon(CURL* curl, const std::string& url, const HttpOptions& options,
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, openSocket);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);

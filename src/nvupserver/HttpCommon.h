@@ -23,7 +23,7 @@ typedef std::unique_ptr<curl_slist, CurlDeleter> HeaderList;
 CurlHandle newHandle();
 
 // URL, TLS verification against options.caFile, https only (also across
-// redirects), no signals, the time-out, the header lines, the cookie (never
+// redirects), no signals, close-on-exec sockets, the time-out, the header lines, the cookie (never
 // sent on to another host by a redirect) and the progress hook. False with the reason when a header or the cookie carries a
 // line break (it would smuggle header lines into the request).
 bool applyCommon(CURL* curl, const std::string& url, const HttpOptions& options, ProgressState* state,

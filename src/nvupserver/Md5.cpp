@@ -2,11 +2,11 @@
 
 #include <openssl/evp.h>
 
+#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
-#include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <vector>
 
 namespace nvupserver {
@@ -49,32 +49,36 @@ std::string Md5Digest::hex()
     return text;
 }
 
-bool Md5Digest::resetToFile(const std::string& path, long long length)
+bool descriptorMd5Hex(int fd, std::string& hex, long long& length)
 {
-    if (!reset())
-        return false;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "rb"), fclose);
-    if (!file)
-        return false;
+    Md5Digest digest;
     std::vector<unsigned char> block(1 << 20);
-    while (length > 0) {
-        const size_t want = static_cast<size_t>(std::min<long long>(length, static_cast<long long>(block.size())));
-        const size_t got = fread(block.data(), 1, want, file.get());
-        if (got == 0 || !update(block.data(), got))
+    length = 0;
+    for (;;) {
+        const ssize_t got = pread(fd, block.data(), block.size(), static_cast<off_t>(length));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
             return false;
-        length -= static_cast<long long>(got);
+        if (got == 0)
+            break;
+        if (!digest.update(block.data(), static_cast<size_t>(got)))
+            return false;
+        length += got;
     }
-    return true;
+    hex = digest.hex();
+    return !hex.empty();
 }
 
 bool fileMd5Hex(const std::string& path, std::string& hex)
 {
-    struct stat status;
-    Md5Digest digest;
-    if (stat(path.c_str(), &status) != 0 || !digest.resetToFile(path, status.st_size))
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    hex = digest.hex();
-    return !hex.empty();
+    long long length = 0;
+    const bool read = descriptorMd5Hex(fd, hex, length);
+    close(fd);
+    return read;
 }
 
 bool sameDigest(const std::string& a, const std::string& b)

@@ -21,8 +21,6 @@ public:
     bool update(const void* data, size_t size);
     // Lower-case hexadecimal; empty when the digest failed.
     std::string hex();
-    // Restarts from the first `length` bytes of a file; false when they cannot be read.
-    bool resetToFile(const std::string& path, long long length);
 
 private:
     evp_md_ctx_st* m_context;
@@ -31,6 +29,9 @@ private:
 
 // Lower-case hexadecimal MD5 of a file; false when it cannot be read.
 bool fileMd5Hex(const std::string& path, std::string& hex);
+// The same of what an open file holds from its start to its end, and how many
+// bytes that is; false when it cannot be read.
+bool descriptorMd5Hex(int fd, std::string& hex, long long& length);
 
 // Digests compared without regard to letter case.
 bool sameDigest(const std::string& a, const std::string& b);

@@ -106,8 +106,10 @@ public:
     QString wlanInfo() const;
     // The IPv4 address of the interface of the current status; empty without one.
     QString currentIp() const;
-    void saveWifiPassword(const std::string& ssid, const QString& password);
-    void removeWifiPassword(const std::string& ssid);
+    // Each answers false (logged) when the password file could not be
+    // written or the name addresses no entry; the store is then as it was.
+    bool saveWifiPassword(const std::string& ssid, const QString& password);
+    bool removeWifiPassword(const std::string& ssid);
     // Empty when none is stored.
     QString loadWifiPassword(const std::string& ssid);
     // Sets the clock from the first time server that answers: 0, or -1 when

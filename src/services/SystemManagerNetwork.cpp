@@ -9,12 +9,12 @@
 
 #include "base/config/PathManager.h"
 #include "base/config/SystemState.h"
+#include "base/files/Folders.h"
 #include "base/files/Utils.h"
 #include "base/log/LogWriter.h"
 #include "base/net/NetUtils.h"
 #include "base/platform/SysIo.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 
@@ -26,6 +26,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -38,16 +41,22 @@ QString passwordFile()
     return QString::fromStdString(Utils::fsPath(PathManager::instance()->get(PATH_WIFI_PASS)));
 }
 
-// Makes the password file readable by its owner only, creating it empty when
-// `create` is set: the settings keep the permissions of the file they
-// replace, so nothing is ever written to it for all to read. Files of older
-// versions were readable by all.
+// Makes the password file readable by its owner only, creating it empty (in
+// a folder only its owner may write) when `create` is set: the settings keep
+// the permissions of the file they replace, so nothing is ever written to it
+// for all to read. Files of older versions were readable by all.
 void keepPasswordsPrivate(bool create)
 {
     const QString path = passwordFile();
     const std::string file = path.toStdString();
-    if (create)
-        QDir().mkpath(QFileInfo(path).absolutePath());
+    if (create) {
+        const std::string folder = QFileInfo(path).absolutePath().toStdString();
+        int made = folders::makeAll(folder, 0755);
+        if (made == 0)
+            made = folders::keepPrivate(folder);
+        if (made < 0)
+            logger()->write(LogError, "Wi-Fi password folder %s: %s", folder.c_str(), strerror(-made));
+    }
     const int fd = open(file.c_str(), O_WRONLY | O_CLOEXEC | (create ? O_CREAT : 0), kSecretFileMode);
     if (fd < 0 && !create && errno == ENOENT)
         return;
@@ -66,6 +75,57 @@ bool passwordKey(const std::string& ssid, QString* key)
         return false;
     }
     return true;
+}
+
+// One change of the password file at a time: a change taken back after a
+// failed write must not take back another's.
+std::mutex g_passwordLock;
+
+// Removes the entry of `key` alone: QSettings would also remove the entries
+// under it, and "Lab" heads "Lab/5GHz", which older versions used as the key
+// of another network.
+void removeOnly(QSettings& settings, const QString& key)
+{
+    const QString head = key + QLatin1Char('/');
+    std::vector<std::pair<QString, QVariant>> under;
+    for (const QString& other : settings.allKeys())
+        if (other.startsWith(head))
+            under.emplace_back(other, settings.value(other));
+    settings.remove(key);
+    for (const auto& [other, value] : under)
+        settings.setValue(other, value);
+}
+
+// Sets each key to its value (an invalid value removes it) and writes the
+// file. False, logged, when the file could not be written: the changes are
+// then taken back, since QSettings keeps changes it could not write for the
+// rest of the run, where later reads would show them as saved and a later
+// write would store them after all.
+bool changePasswords(const std::vector<std::pair<QString, QVariant>>& changes, const std::string& ssid,
+                     const char* done)
+{
+    std::lock_guard<std::mutex> lock(g_passwordLock);
+    QSettings settings(passwordFile(), QSettings::IniFormat);
+    std::vector<std::pair<QString, QVariant>> before;
+    for (const auto& [key, value] : changes) {
+        before.emplace_back(key, settings.value(key));
+        if (value.isValid())
+            settings.setValue(key, value);
+        else
+            removeOnly(settings, key);
+    }
+    settings.sync();
+    if (settings.status() == QSettings::NoError)
+        return true;
+    for (auto it = before.rbegin(); it != before.rend(); ++it) {
+        if (it->second.isValid())
+            settings.setValue(it->first, it->second);
+        else
+            removeOnly(settings, it->first);
+    }
+    logger()->write(LogError, "Wi-Fi password of %s not %s: %s cannot be written", ssid.c_str(), done,
+                    passwordFile().toStdString().c_str());
+    return false;
 }
 
 // The information texts cross threads: the stored ones share no characters
@@ -136,32 +196,27 @@ QString SystemManager::currentIp() const
     }
 }
 
-void SystemManager::saveWifiPassword(const std::string& ssid, const QString& password)
+bool SystemManager::saveWifiPassword(const std::string& ssid, const QString& password)
 {
     QString key;
     if (!passwordKey(ssid, &key))
-        return;
+        return false;
     keepPasswordsPrivate(true);
-    QSettings settings(passwordFile(), QSettings::IniFormat);
-    settings.setValue(key, wrapWifiPassword(password));
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        logger()->write(LogError, "Wi-Fi password of %s not saved", ssid.c_str());
+    return changePasswords({{key, wrapWifiPassword(password)}}, ssid, "saved");
 }
 
-void SystemManager::removeWifiPassword(const std::string& ssid)
+bool SystemManager::removeWifiPassword(const std::string& ssid)
 {
     QString key;
     if (!passwordKey(ssid, &key))
-        return;
+        return false;
     keepPasswordsPrivate(true);
-    QSettings settings(passwordFile(), QSettings::IniFormat);
-    settings.remove(key);
+    std::vector<std::pair<QString, QVariant>> changes = {{key, QVariant()}};
     // A forgotten network is forgotten in the form older versions stored too.
     const QString legacy = legacyWifiPasswordKey(ssid);
     if (!legacy.isEmpty())
-        settings.remove(legacy);
-    settings.sync();
+        changes.emplace_back(legacy, QVariant());
+    return changePasswords(changes, ssid, "forgotten");
 }
 
 QString SystemManager::loadWifiPassword(const std::string& ssid)

@@ -62,8 +62,20 @@ QString wifiPasswordKey(const std::string& ssid)
 
 QString legacyWifiPasswordKey(const std::string& ssid)
 {
-    // All slashes: the key of the whole file, not of an entry.
-    if (ssid.find_first_of("/%") == std::string::npos || ssid.find_first_not_of('/') == std::string::npos)
+    if (ssid.find_first_of("/%") == std::string::npos)
         return QString();
+    // Slashes that QSettings folds ("/Home", "Home/", "Lab//5GHz", all
+    // slashes): the entry is another name's ("Home", "Lab/5GHz") or the file.
+    if (ssid.front() == '/' || ssid.back() == '/' || ssid.find("//") != std::string::npos)
+        return QString();
+    // Without a slash, a text whose every '%' starts "%25" or "%2F" is
+    // today's key of another name ("a%2Fb" is that of "a/b").
+    if (ssid.find('/') == std::string::npos) {
+        bool escapesOnly = true;
+        for (size_t at = ssid.find('%'); at != std::string::npos && escapesOnly; at = ssid.find('%', at + 1))
+            escapesOnly = ssid.compare(at, 3, "%25") == 0 || ssid.compare(at, 3, "%2F") == 0;
+        if (escapesOnly)
+            return QString();
+    }
     return QString::fromLatin1(ssid.data(), static_cast<int>(ssid.size()));
 }

@@ -25,5 +25,6 @@ QString wifiPasswordKey(const std::string& ssid);
 
 // The key earlier versions gave a name holding '/' or '%', under which
 // their files keep its password; empty when there is none other than
-// wifiPasswordKey, or when it would address no entry.
+// wifiPasswordKey, and when the entry it addresses may be another name's
+// (today's key of another name, or a key QSettings folds into another).
 QString legacyWifiPasswordKey(const std::string& ssid);

@@ -165,6 +165,18 @@ TEST_F(UpdateFixture, ImpostorCertificateIsRefused)
     EXPECT_EQ(m_errors[0].second, "post check data error");
 }
 
+// Signed by the trusted authority, but for other addresses than the one asked.
+TEST_F(UpdateFixture, CertificateOfAnotherHostIsRefused)
+{
+    addServer(false, "127.0.0.3");
+    setRoutes(0, offer({{3, "https://127.0.0.3/s.bin"}}, kMd5));
+    PackageUpdateInfo answer;
+    EXPECT_EQ(m_client->checkUpdateSync(answer, client()), -1);
+    EXPECT_TRUE(server().requests().empty()) << "nothing sent to a peer of another name";
+    ASSERT_EQ(m_errors.size(), 1u);
+    EXPECT_EQ(m_errors[0].second, "post check data error");
+}
+
 TEST_F(UpdateFixture, EachCheckRunsOnAThreadOfItsOwnOneAfterAnother)
 {
     addServer();

@@ -86,6 +86,16 @@ TEST_F(DownloadLimitsTest, AnnouncedPackageLargerThanAllowedIsRefused)
     EXPECT_TRUE(mentions(m_errors, "larger than 100000 bytes"));
     EXPECT_EQ(packageRequests().size(), 1u);
     expectNoFiles();
+
+    // Resumed, the rest fits the bound but the whole file does not.
+    limits.maxPackageBytes = 200000;
+    m_client->setDownloadLimits(limits);
+    m_errors.clear();
+    testsupport::writeFile(m_target + ".part", testsupport::readFile(m_source).substr(0, 150000));
+    EXPECT_EQ(m_client->downloadSync(info(), m_reports.progressCallback()), -1);
+    EXPECT_TRUE(mentions(m_errors, "larger than 200000 bytes"));
+    EXPECT_EQ(packageRequests().size(), 2u);
+    expectNoFiles();
 }
 
 TEST_F(DownloadLimitsTest, TricklingAttemptsEndAtTheAttemptLimit)

@@ -1,13 +1,18 @@
 #include "DownloadFixture.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
+#include <thread>
 
 using namespace nvupserver;
 
@@ -246,6 +251,80 @@ TEST_F(DownloadTest, StopEndsAStalledTransferPromptly)
     EXPECT_EQ(m_reports.results[0], std::make_pair(1, std::string("download canceled")));
     expectNoFiles();
     EXPECT_EQ(lastFeedback()["Result"], 1);
+}
+
+// A program the printer starts while a package arrives must not get the
+// partial file or the connection: through them it could change the package.
+TEST_F(DownloadTest, PartialFileAndConnectionCloseWhenAProgramStarts)
+{
+    startStalledDownload();
+    int partFiles = 0;
+    int connections = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::atoi(entry.path().filename().c_str());
+        struct stat info{};
+        if (fstat(fd, &info) != 0)
+            continue;
+        bool reaches = false;
+        if (S_ISSOCK(info.st_mode)) {
+            sockaddr_in peer = {};
+            socklen_t length = sizeof peer;
+            reaches = getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+                      peer.sin_family == AF_INET && ntohs(peer.sin_port) == server().port();
+            connections += reaches;
+        } else if (S_ISREG(info.st_mode)) {
+            std::error_code error;
+            const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+            reaches = target.size() > 9 && target.compare(target.size() - 9, 9, ".bin.part") == 0;
+            partFiles += reaches;
+        }
+        if (reaches) {
+            EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << "descriptor " << fd << " is inherited";
+        }
+    }
+    EXPECT_EQ(partFiles, 1);
+    EXPECT_GE(connections, 1);
+    m_client->stopDownload();
+    ASSERT_TRUE(testsupport::eventually([&] { return m_reports.count() == 1; }, 5000));
+}
+
+// Another writer changes the partial file while the package arrives, in place
+// or at its end: what would be put in place is not the package asked for.
+TEST_F(DownloadTest, PartialFileChangedBehindTheClientIsRefused)
+{
+    const std::string marker = m_dir + "/go-on";
+    Json::Value held(Json::objectValue);
+    held["stall_after"] = 100000;
+    held["resume_when"] = marker;
+    serve(held);
+    const std::string part = m_target + ".part";
+    const auto partSize = [&] {
+        struct stat info{};
+        return stat(part.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : 0LL;
+    };
+    for (const bool atTheEnd : {false, true}) {
+        SCOPED_TRACE(atTheEnd ? "appended" : "overwritten");
+        std::remove(marker.c_str());
+        m_errors.clear();
+        int result = 99;
+        std::thread download([&] { result = m_client->downloadSync(info(), ProgressCallback()); });
+        EXPECT_TRUE(testsupport::eventually([&] { return partSize() >= 65536; }, 10000));
+        const int fd = open(part.c_str(), O_WRONLY | O_CLOEXEC | (atTheEnd ? O_APPEND : 0));
+        EXPECT_GE(fd, 0);
+        const std::string changed(16, 'X');
+        if (atTheEnd)
+            EXPECT_EQ(write(fd, changed.data(), changed.size()), ssize_t(changed.size()));
+        else
+            EXPECT_EQ(pwrite(fd, changed.data(), changed.size(), 1000), ssize_t(changed.size()));
+        close(fd);
+        testsupport::writeFile(marker, "");
+        download.join();
+        EXPECT_EQ(result, -1);
+        expectNoFiles();
+        ASSERT_EQ(m_errors.size(), 1u);
+        EXPECT_EQ(m_errors[0].first, -1);
+        EXPECT_EQ(lastFeedback()["Result"], -1);
+    }
 }
 
 TEST_F(DownloadTest, SecondDownloadWhileOneRunsChangesNothing)

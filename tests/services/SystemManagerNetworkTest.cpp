@@ -14,8 +14,10 @@
 #include "support/TestChronyd.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"
+#include "support/TmpfsMounts.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QSettings>
 #include <QThread>
 
@@ -25,6 +27,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -250,6 +253,68 @@ TEST_F(SystemManagerTest, WifiPasswordsOfNamesThatDifferInSlashesOrEscapesStayAp
     EXPECT_EQ(unwrapWifiPassword(file.value("General").toString()), "ninth");
 }
 
+// Keys of different forms can coincide: "a%2Fb" is the key of "a/b" today and
+// was the key of a network named "a%2Fb" before; "/Home" was kept under "Home";
+// a key "Lab" heads the entries of "Lab/..." names. Each network reads and
+// forgets its own entry only.
+TEST_F(SystemManagerTest, WifiPasswordsForgottenForOneNetworkStayForAnother)
+{
+    SystemManager* manager = start();
+    {
+        testsupport::makeDirs(Utils::fsPath(PathManager::instance()->get(PATH_CONFIG)));
+        QSettings old(passwordFile(), QSettings::IniFormat);
+        old.setValue("Lab/5GHz", wrapWifiPassword("older form"));
+        old.sync();
+    }
+    EXPECT_TRUE(manager->saveWifiPassword("a/b", "slashed"));
+    EXPECT_TRUE(manager->saveWifiPassword("Home", "plain"));
+    EXPECT_TRUE(manager->saveWifiPassword("Lab", "short name"));
+    for (const char* other : {"a%2Fb", "/Home", "Home/", "//Home"}) {
+        EXPECT_EQ(manager->loadWifiPassword(other), "") << other;
+        EXPECT_TRUE(manager->removeWifiPassword(other)) << other;
+    }
+    EXPECT_TRUE(manager->removeWifiPassword("Lab"));
+    EXPECT_EQ(manager->loadWifiPassword("a/b"), "slashed");
+    EXPECT_EQ(manager->loadWifiPassword("Home"), "plain");
+    EXPECT_EQ(manager->loadWifiPassword("Lab"), "");
+    EXPECT_EQ(manager->loadWifiPassword("Lab/5GHz"), "older form");
+}
+
+// A password that did not reach the disk is reported, and reads back as the
+// disk holds it, not as if it had been saved.
+TEST_F(SystemManagerTest, WifiPasswordsThatCannotBeWrittenAreNotTakenAsSaved)
+{
+    RUN_IN_TEST_NAMESPACES([&] {
+        testsupport::TmpfsMounts mounts;
+        const std::string folder = Utils::fsPath(PathManager::instance()->get(PATH_CONFIG));
+        testsupport::makeDirs(folder);
+        ASSERT_EQ(0, mounts.mount("tmpfs", PathManager::instance()->get(PATH_CONFIG).toStdString(), "tmpfs", 0,
+                                  "size=256k"))
+            << strerror(errno);
+        SystemManager* manager = start();
+        ASSERT_TRUE(manager->saveWifiPassword("Workshop", "first"));
+        // Fill the folder's file system to the last byte.
+        const int filler = open((folder + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_LE(0, filler);
+        const std::string block(4096, 'f');
+        while (write(filler, block.data(), block.size()) > 0) {
+        }
+        close(filler);
+
+        EXPECT_FALSE(manager->saveWifiPassword("Workshop", "second"));
+        EXPECT_FALSE(manager->saveWifiPassword("Lab", "new one"));
+        EXPECT_FALSE(manager->removeWifiPassword("Workshop"));
+        EXPECT_EQ(manager->loadWifiPassword("Workshop"), "first");
+        EXPECT_EQ(manager->loadWifiPassword("Lab"), "");
+
+        // With room again, saving works as before.
+        ASSERT_EQ(0, unlink((folder + "/filler").c_str()));
+        EXPECT_TRUE(manager->saveWifiPassword("Lab", "new one"));
+        EXPECT_EQ(manager->loadWifiPassword("Lab"), "new one");
+        EXPECT_EQ(manager->loadWifiPassword("Workshop"), "first");
+    });
+}
+
 TEST_F(SystemManagerTest, WifiPasswordsOfOlderFilesStillLoadAndAreForgottenWhole)
 {
     SystemManager* manager = start();
@@ -296,6 +361,19 @@ TEST_F(SystemManagerTest, WifiPasswordFileIsReadableByItsOwnerOnly)
     EXPECT_EQ(modeOf(passwordFile()), 0600u);
     EXPECT_EQ(manager->loadWifiPassword("Workshop"), "secret99");
     manager->removeWifiPassword("Lab");
+    EXPECT_EQ(modeOf(passwordFile()), 0600u);
+
+    // Its folder, left open to all by someone else, is closed to others; one
+    // made anew is closed under any umask.
+    const QString folder = QFileInfo(passwordFile()).absolutePath();
+    ASSERT_EQ(0, chmod(folder.toStdString().c_str(), 0777));
+    EXPECT_TRUE(manager->saveWifiPassword("Workshop", "secret99"));
+    EXPECT_EQ(modeOf(folder), 0755u);
+    ASSERT_TRUE(Utils::removeDir(PathManager::instance()->get(PATH_CONFIG)));
+    const mode_t mask = umask(0);
+    EXPECT_TRUE(manager->saveWifiPassword("Workshop", "secret99"));
+    umask(mask);
+    EXPECT_EQ(modeOf(folder), 0755u);
     EXPECT_EQ(modeOf(passwordFile()), 0600u);
 }
 

@@ -1,5 +1,6 @@
 #include "base/config/PathManager.h"
 
+#include "base/files/Folders.h"
 #include "base/files/Utils.h"
 #include "base/log/RootPath.h"
 #include "base/platform/Platform.h"
@@ -10,6 +11,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -88,6 +94,12 @@ void PathManager::initPaths(const QString& appDir)
 
     for (PathId id : {PATH_MODEL, PATH_CONFIG, PATH_UDISK, PATH_LOG, PATH_TMP})
         mkpath(m_paths[id]);
+    // The configuration folder holds the Wi-Fi passwords and the station's
+    // configuration: nobody else may put files there.
+    const std::string config = Utils::fsPath(m_paths[PATH_CONFIG]);
+    const int kept = folders::keepPrivate(config);
+    if (kept < 0)
+        fprintf(stderr, "keepPrivate %s: %s\n", config.c_str(), strerror(-kept));
 
     // Every run starts with these emptied.
     for (PathId id : {PATH_PACKAGE, PATH_THUMB_INTERNAL, PATH_THUMB_UDISK}) {
@@ -109,17 +121,20 @@ void PathManager::mkpath(const QString& path)
 {
     if (path.isEmpty())
         return;
-    const QString folder = QString::fromStdString(Utils::fsPath(path));
-    if (!QDir(folder).exists())
-        QDir().mkpath(folder);
+    folders::makeAll(Utils::fsPath(path), 0755);
 }
 
 void PathManager::makeTimeStamp(const QString& path)
 {
-    if (FILE* file = fopen(Utils::fsPath(path).c_str(), "a+"))
-        fclose(file);
-    else
+    // Made with its mode whatever the umask; one that is there keeps its content.
+    const int fd = open(Utils::fsPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        if (fchmod(fd, 0644) != 0)
+            perror("makeTimeStamp");
+        close(fd);
+    } else if (errno != EEXIST) {
         perror("makeTimeStamp");
+    }
     const time_t buildTime = setClockFromBuildTime(__DATE__, __TIME__);
     Utils::statPath(path, buildTime);
 }

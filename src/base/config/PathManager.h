@@ -53,9 +53,11 @@ public:
     explicit PathManager(const QString& appDir);
 
     QString get(const PathId& id);
-    // Makes a folder (board path) and its parents when it does not exist.
+    // Makes a folder (board path) and its parents when it does not exist,
+    // each 0755 whatever the umask.
     void mkpath(const QString& path);
-    // Creates the file when missing (keeping its content) and sets the clock from the build time.
+    // Creates the file (0644) when missing, keeping its content, and sets the
+    // clock from the build time.
     void makeTimeStamp(const QString& path);
 
     // The values for a program in `appDir`, with no effect on anything.

@@ -42,25 +42,6 @@ std::string temporaryPrefix(const std::string& path)
     return (folder == "/" ? "" : folder) + "/." + nameOf(path) + ".";
 }
 
-// The umask, read without changing it (umask() would race with other threads).
-mode_t processUmask()
-{
-    static const mode_t mask = [] {
-        mode_t value = 022;
-        if (FILE* status = fopen("/proc/self/status", "re")) {
-            char line[256];
-            while (fgets(line, sizeof line, status))
-                if (strncmp(line, "Umask:", 6) == 0) {
-                    value = static_cast<mode_t>(strtoul(line + 6, nullptr, 8));
-                    break;
-                }
-            fclose(status);
-        }
-        return value;
-    }();
-    return mask;
-}
-
 } // namespace
 
 int writeAll(int fd, const void* data, size_t size)
@@ -139,7 +120,7 @@ int replaceFile(const std::string& boardPath, const void* data, size_t size, mod
     if (result >= 0) {
         const int fd = result;
         result = writeAll(fd, data, size);
-        if (result == 0 && fchmod(fd, mode & ~processUmask()) != 0)
+        if (result == 0 && fchmod(fd, mode) != 0)
             result = -errno;
         if (result == 0)
             result = commitTemporary(fd, tempPath, fsPath);

@@ -12,10 +12,10 @@
 // threads replacing the same file never mix their output; the last rename wins.
 namespace durable {
 
-// Replaces the file at a board path with `size` bytes of `data`, created with
-// `mode` less the process umask. 0, or a negative errno, logged with the path.
-int replaceFile(const std::string& boardPath, const void* data, size_t size, mode_t mode = 0664);
-int replaceFile(const std::string& boardPath, const std::string& data, mode_t mode = 0664);
+// Replaces the file at a board path with `size` bytes of `data`, with exactly
+// `mode` whatever the umask. 0, or a negative errno, logged with the path.
+int replaceFile(const std::string& boardPath, const void* data, size_t size, mode_t mode = 0644);
+int replaceFile(const std::string& boardPath, const std::string& data, mode_t mode = 0644);
 
 // Removes temporary files that writers killed in mid-write left beside a
 // board path. Call it when no other thread may be writing that file.

@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr mode_t kMode = 0644;
+
 bool exists(const std::string& fsPath)
 {
     return access(fsPath.c_str(), F_OK) == 0;
@@ -24,6 +26,18 @@ int64_t coarseNowMs()
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Whether the open file has lost its last name. Asking the descriptor for its
+// link count alone costs no path walk and no size update, so it is asked at
+// every line.
+bool unlinked(int fd)
+{
+    struct statx links{};
+    if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_NLINK, &links) == 0)
+        return (links.stx_mask & STATX_NLINK) && links.stx_nlink == 0;
+    struct stat info{};
+    return fstat(fd, &info) == 0 && info.st_nlink == 0;
 }
 
 } // namespace
@@ -97,10 +111,12 @@ int RotatingFile::openFile(int flags)
 {
     if (m_fd >= 0)
         return 0;
-    // Not inherited by the programs the process starts.
-    const int fd = ::open(m_fsPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | flags, 0666);
+    // Not inherited by the programs the process starts; readable by all,
+    // written by the process alone, whatever the umask.
+    const int fd = ::open(m_fsPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | flags, kMode);
     if (fd < 0)
         return fail(LogFileFault::Open, m_path);
+    fchmod(fd, kMode);
     struct stat info{};
     if (fstat(fd, &info) != 0)
         info = {};
@@ -124,7 +140,8 @@ void RotatingFile::close()
 
 // Whether the path is due for a look; each look sets the next one an
 // interval later. Looking costs a path walk, as much as the write itself:
-// a busy log looks only now and then, and counts its own bytes between.
+// a busy log looks for a moved file and its size on disk only now and then,
+// and counts its own bytes between.
 bool RotatingFile::checkDue()
 {
     if (m_checkIntervalMs <= 0)
@@ -148,9 +165,12 @@ long RotatingFile::sizeOnDisk() const
 int RotatingFile::append(const char* line, size_t length)
 {
     long size = m_size;
+    // Removed from outside: the line would go to a file nobody can find.
+    if (m_fd >= 0 && unlinked(m_fd))
+        close();
     if (m_fd >= 0 && checkDue()) {
-        // Moved or removed from outside: later lines would go to a file
-        // nobody can find. Start the file anew.
+        // Moved from outside (or removed meanwhile): later lines would go to
+        // a file nobody looks for. Start the file anew.
         struct stat there{};
         if (stat(m_fsPath.c_str(), &there) != 0) {
             if (errno == ENOENT)

@@ -24,14 +24,15 @@ struct LogFileFault
 
 // A log file "<dir>/<name>.log" (board paths) that rotates by size into
 // numbered files beside it, "<dir>/<name>_<i>.log" with 1 the newest, and is
-// made anew when something moves or removes it. A line goes to the file in
+// made anew when something removes it (at the next line) or moves it. A line goes to the file in
 // one write; one that a failed write cut short is ended before the next.
 // It takes no lock: its owner serialises the calls, and words the faults.
 class RotatingFile
 {
 public:
-    // How often the path is looked at for a moved or removed file (and for
-    // the file's size on disk): every `checkIntervalMs`, 0 at every line.
+    // How often the path is looked at for a moved file (and for the file's
+    // size on disk): every `checkIntervalMs`, 0 at every line. A removed
+    // file is noticed at every line.
     explicit RotatingFile(int checkIntervalMs);
     ~RotatingFile();
     RotatingFile(const RotatingFile&) = delete;

@@ -7,9 +7,9 @@
 #include <sys/mount.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <utility>
 
 namespace {
 
@@ -45,14 +45,20 @@ int Mounts::unmount(const std::string& target, int flags)
 
 bool Mounts::readTable(std::string* table)
 {
-    std::ifstream in("/proc/mounts");
+    // Close-on-exec, as every descriptor of the process.
+    FILE* in = fopen("/proc/mounts", "re");
     if (!in)
         return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad())
+    std::string text;
+    char block[4096];
+    size_t got;
+    while ((got = fread(block, 1, sizeof block, in)) > 0)
+        text.append(block, got);
+    const bool failed = ferror(in) != 0;
+    fclose(in);
+    if (failed)
         return false;
-    *table = text.str();
+    *table = std::move(text);
     return true;
 }
 

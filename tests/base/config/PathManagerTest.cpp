@@ -1,11 +1,14 @@
 // The path table: its values, and the folder work and clock setting of a start.
+#include "base/config/ConfigStore.h"
 #include "base/config/PathManager.h"
+#include "base/log/LogWriter.h"
 #include "support/RecordingClock.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 using testsupport::entriesIn;
 using testsupport::fileExists;
@@ -90,6 +93,42 @@ TEST(PathManager, StartPreparesTheFoldersAndSetsTheClockThroughTheSeam)
     EXPECT_LE(settings[0].tv_sec - tenYears, time(nullptr) + 3 * 24 * 3600);
     EXPECT_GT(settings[0].tv_sec - tenYears, 1577836800); // 2020
     EXPECT_EQ(0, settings[0].tv_usec);
+}
+
+// Under umask 000 no folder or file of a start may be left for other local
+// users to write: the configuration folder holds the Wi-Fi passwords and the
+// station's configuration. One that someone else made open to all is closed.
+TEST(PathManager, StartUnderAnOpenUmaskLeavesNothingWritableByOthers)
+{
+    const std::string root = scratchRoot();
+    makeDirs(root + "/data/etc");
+    ASSERT_EQ(0, chmod((root + "/data/etc").c_str(), 01777));
+    // Settings keep their mode under a closed umask too.
+    const mode_t mask = umask(077);
+    ConfigStore::instance()->load("/data/etc");
+    umask(0);
+    {
+        testsupport::RecordingClock clock;
+        PathManager paths("/project/bin");
+        LogWriter::instance()->init("/data/var", "TalvikS", 1, 0x100000, 2, false);
+        logger()->write(1, "a line");
+        ConfigStore::instance()->load("/data/etc");
+    }
+    umask(mask);
+    const auto modeOf = [&](const char* path) {
+        struct stat info{};
+        EXPECT_EQ(0, stat((root + path).c_str(), &info)) << path;
+        return info.st_mode & 07777;
+    };
+    for (const char* folder : {"/data", "/data/model", "/data/model/.thumb", "/data/model/.thumb/internal",
+                               "/data/var", "/data/tmp", "/data/TalvikS-package", "/tmp/.thumb/udisk"})
+        EXPECT_EQ(0755u, modeOf(folder)) << folder;
+    EXPECT_EQ(01755u, modeOf("/data/etc"));
+    EXPECT_EQ(0644u, modeOf("/data/timestamp"));
+    EXPECT_EQ(0644u, modeOf("/data/var/TalvikS.log"));
+    EXPECT_EQ(0664u, modeOf("/data/etc/General.json"));
+    EXPECT_EQ(0600u, modeOf("/data/etc/WiFiConfig.json"));
+
 }
 
 TEST(PathManager, BuildTimeIsReadAsTheCompilerWritesIt)

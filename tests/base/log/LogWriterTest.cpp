@@ -237,22 +237,26 @@ TEST(LogWriter, SurvivesWritesBeforeInitAndDeletedFiles)
     EXPECT_EQ(0, log->write(1, std::string("before init")));
 
     log = openLog(1);
-    for (const bool moved : {false, true}) {
-        if (moved)
-            ASSERT_EQ(0, rename(fsLog("TalvikS.log").c_str(), fsLog("elsewhere.log").c_str()));
-        else
-            ASSERT_EQ(0, unlink(fsLog("TalvikS.log").c_str()));
-        // The writer looks at its path now and then and learns of it within
-        // moments; then the file is there again, holding the lines written since.
-        for (int i = 0; i < 200 && !fileExists(fsLog("TalvikS.log")); ++i) {
-            EXPECT_EQ(1, log->write(1, "after the delete"));
-            PThread::msleep(5);
-        }
-        EXPECT_EQ(1, log->write(1, "and the next line, %s", moved ? "moved" : "deleted"));
-        const auto lines = logLines();
-        ASSERT_FALSE(lines.empty());
-        EXPECT_NE(std::string::npos, lines.back().find(moved ? "next line, moved" : "next line, deleted"));
+    // A removed file is made anew at the next line: none written after the removal is lost.
+    ASSERT_EQ(0, unlink(fsLog("TalvikS.log").c_str()));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(1, log->write(1, "after the delete, %d", i));
+    std::vector<std::string> lines = logLines();
+    ASSERT_EQ(5u, lines.size());
+    for (int i = 0; i < 5; ++i)
+        EXPECT_NE(std::string::npos, lines[i].find("after the delete, " + std::to_string(i))) << lines[i];
+
+    // A moved file the writer learns of within moments (it looks at its path
+    // now and then); then the file is there again, holding the lines written since.
+    ASSERT_EQ(0, rename(fsLog("TalvikS.log").c_str(), fsLog("elsewhere.log").c_str()));
+    for (int i = 0; i < 200 && !fileExists(fsLog("TalvikS.log")); ++i) {
+        EXPECT_EQ(1, log->write(1, "after the move"));
+        PThread::msleep(5);
     }
+    EXPECT_EQ(1, log->write(1, "and the next line, moved"));
+    lines = logLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(std::string::npos, lines.back().find("next line, moved"));
     EXPECT_EQ(std::string::npos, readFile(fsLog("elsewhere.log")).find("next line, moved"));
 }
 

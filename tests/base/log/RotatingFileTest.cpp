@@ -150,6 +150,19 @@ TEST(RotatingFile, AFileMovedOrRemovedIsMadeAnew)
     }
 }
 
+// However seldom the path is looked at, the lines written right after a
+// removal are in the new file.
+TEST(RotatingFile, LinesRightAfterARemovalReachTheNewFile)
+{
+    RotatingFile file(3600 * 1000);
+    start(file, "removed", 1 << 20, 2);
+    ASSERT_EQ(1, append(file, numberedLine(0)));
+    ASSERT_EQ(0, unlink(fsFile("removed.log").c_str()));
+    for (int i = 1; i <= 5; ++i)
+        ASSERT_EQ(1, append(file, numberedLine(i)));
+    EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 5}), lineNumbers({"removed.log"}));
+}
+
 // The faults name the step and the files, so that each log can say it in
 // its own words; the line is lost and a later line rotates once the way is free.
 TEST(RotatingFile, AFailedRotationSaysWhereAndALaterLineGoesOn)

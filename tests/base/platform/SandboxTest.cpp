@@ -14,14 +14,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <net/if.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 
@@ -259,6 +262,45 @@ TEST(Sandbox, DiesWithTheProcessThatStartedIt)
     waitpid(caller, nullptr, 0);
     EXPECT_TRUE(testsupport::eventually([&] { return !testsupport::processWithArgument(duration); }, 10000))
         << "the program outlived the process that started it";
+}
+
+// A program that shared its caller's terminal could type into it (TIOCSTI);
+// in a session of its own it has no terminal at all. The terminal is one the
+// test made, and nothing is ever typed into it.
+TEST(Sandbox, ProgramsRunWithoutTheCallersTerminal)
+{
+    SKIP_WITHOUT_SANDBOX();
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_LE(0, terminal) << strerror(errno);
+    ASSERT_EQ(0, grantpt(terminal));
+    ASSERT_EQ(0, unlockpt(terminal));
+    const std::string side = ptsname(terminal);
+    const std::string folder = scratchRoot() + "/terminal";
+    makeDirs(folder);
+    const char probe[] = "if (: < /dev/tty) 2>/dev/null; then echo terminal; else echo none; fi > ";
+
+    const pid_t caller = fork();
+    ASSERT_LE(0, caller);
+    if (caller == 0) {
+        // The caller leads a session whose terminal, also its standard input, is the test's.
+        const int fd = setsid() < 0 ? -1 : open(side.c_str(), O_RDWR);
+        if (fd < 0 || ioctl(fd, TIOCSCTTY, 0) != 0 || dup2(fd, STDIN_FILENO) < 0)
+            _exit(2);
+        // The caller itself has the terminal.
+        const int own = open("/dev/tty", O_RDONLY | O_CLOEXEC);
+        if (own < 0)
+            _exit(3);
+        close(own);
+        for (EntryPoint entry : kEntryPoints)
+            runThrough(entry, probe + folder + "/" + nameOf(entry));
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(caller, waitpid(caller, &status, 0));
+    close(terminal);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    for (EntryPoint entry : kEntryPoints)
+        EXPECT_EQ("none\n", readFile(folder + "/" + nameOf(entry))) << nameOf(entry);
 }
 
 TEST(Sandbox, TheClockCannotBeSet)
