@@ -5,6 +5,7 @@
 #include "driver/SimOptions.h"
 
 #include <cstdint>
+#include <string>
 
 // How a print run went, for the report.
 struct PrintOutcome
@@ -12,10 +13,11 @@ struct PrintOutcome
     const char* exit = nullptr; // the printer's exit value; null when aborted
     int64_t abortAtNs = -1;     // machine time the abort was asked; -1 without one
     int timerSignals = 0;          // timer signals that arrived during the print
+    std::string boardFile;         // the slice file as the printer has it
 };
 
 // Stages the slice file, prints it with the pause, resume, abort and timer
 // signals the options ask for, and shows the progress on simOut(). False,
-// with the cause on stderr, when the file cannot be staged or the printer
-// refuses it.
+// with the cause on stderr, when the file cannot be staged, the output
+// folder keeps an earlier print's files, or the printer refuses the file.
 bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& recorder, PrintOutcome& outcome);
