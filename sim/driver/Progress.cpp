@@ -27,12 +27,14 @@ void Progress::update(Printer& printer, PrintRecorder& recorder)
     // Only a print that runs or is paused: once it ends its progress is reset.
     if (m_quiet || !printer.isPrinting())
         return;
+    // On a terminal the line is refreshed twice a second; elsewhere a line a layer.
+    const auto now = std::chrono::steady_clock::now();
+    if (m_tty && now - m_last < std::chrono::milliseconds(500))
+        return;
     int exposed = -1;
     double plateMm = 0;
     recorder.lastExposure(exposed, plateMm);
-    const auto now = std::chrono::steady_clock::now();
-    // On a terminal the line is refreshed twice a second; elsewhere a line a layer.
-    if (m_tty ? now - m_last < std::chrono::milliseconds(500) : exposed == m_shownLayer)
+    if (!m_tty && exposed == m_shownLayer)
         return;
     const bool measured = measuredLayerTime() >= 0;
     const PrintInfo info = printer.getPrintInfo();
