@@ -143,7 +143,8 @@ int PrintRecorder::endLayer()
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_stepped)
         return -1;
-    // The next layer's first step, the check of its parameters, tells nothing.
+    // A layer's first step, taking its parameters, is not told: after the
+    // breathe of layer n, or the homing, the print is in the next layer.
     if (m_lastStep.state == waitBreathe || m_lastStep.state == resetMotor)
         return std::max(0, m_lastStep.layer + 1);
     return m_lastStep.layer;

@@ -95,7 +95,7 @@ bool bootSimulator(const SimOptions& options, SimSession& session)
     }
 
     session.outDir = options.outDir.empty() ? rootPath("/sim-out") : options.outDir;
-    if (!prepareOutFolder(session.outDir, outFault)) {
+    if (options.outDir.empty() && !prepareOutFolder(session.outDir, outFault)) {
         fprintf(stderr, "talviks-sim: %s\n", outFault.c_str());
         return false;
     }
