@@ -41,9 +41,9 @@ int main(int argc, char** argv)
         const int width = static_cast<int>(machine.XRes), height = static_cast<int>(machine.YRes);
         const bool sample = !options.makeSample.empty();
         const std::string& path = sample ? options.makeSample : options.makeCorrection;
-        if ((sample ? writeSampleModel(path, width, height, options.sampleLayers)
-                    : writeCorrectionSample(path, width, height)) != 0) {
-            fprintf(stderr, "talviks-sim: cannot write %s\n", path.c_str());
+        if (const int error = sample ? writeSampleModel(path, width, height, options.sampleLayers)
+                                     : writeCorrectionSample(path, width, height)) {
+            fprintf(stderr, "talviks-sim: cannot write %s: %s\n", path.c_str(), strerror(error));
             return 1;
         }
         printf("%s written: %s\n", sample ? "Sample model" : "Correction file", path.c_str());

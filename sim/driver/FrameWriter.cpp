@@ -1,8 +1,13 @@
 #include "driver/FrameWriter.h"
 
-#include <QString>
+#include "driver/OutFiles.h"
 
+#include <QBuffer>
+#include <QByteArray>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 FrameWriter::FrameWriter(size_t maxWaiting, Save save)
     : m_maxWaiting(maxWaiting),
@@ -66,11 +71,17 @@ void FrameWriter::run()
             item = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        const bool saved = m_save(item.second, item.first);
-        if (!saved)
-            fprintf(stderr, "talviks-sim: cannot write %s\n", item.first.c_str());
+        const int error = m_save(item.second, item.first);
         std::lock_guard<std::mutex> lock(m_lock);
-        ++(saved ? m_counts.written : m_counts.failed);
+        if (error == 0) {
+            ++m_counts.written;
+            continue;
+        }
+        // Said once as it happens; the summary counts the rest.
+        if (m_counts.failed++ == 0) {
+            m_counts.firstError = error;
+            fprintf(stderr, "talviks-sim: cannot write %s: %s\n", item.first.c_str(), strerror(error));
+        }
     }
 }
 
@@ -80,7 +91,13 @@ FrameWriter::Counts FrameWriter::counts() const
     return m_counts;
 }
 
-bool FrameWriter::savePng(const QImage& frame, const std::string& path)
+int FrameWriter::savePng(const QImage& frame, const std::string& path)
 {
-    return !frame.isNull() && frame.save(QString::fromStdString(path), "PNG");
+    // Encoded in memory first: the image library reports success also when
+    // the file it writes could not take the bytes.
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (frame.isNull() || !buffer.open(QIODevice::WriteOnly) || !frame.save(&buffer, "PNG"))
+        return EINVAL;
+    return writeWholeFile(path, png.constData(), static_cast<size_t>(png.size()));
 }

@@ -12,16 +12,17 @@
 #include <string>
 #include <utility>
 
-// Writes frames as PNG files on a thread of its own. At most `maxWaiting`
-// frames wait for it: a frame that comes while that many wait is dropped and
-// counted, so a writer that cannot keep up with the print costs neither
-// memory nor the print's time. One thread adds the frames.
+// Writes frames as PNG files on a thread of its own, each whole or not at
+// all. At most `maxWaiting` frames wait for it: a frame that comes while
+// that many wait is dropped and counted, so a writer that cannot keep up
+// with the print costs neither memory nor the print's time. One thread adds
+// the frames.
 class FrameWriter
 {
 public:
     static constexpr size_t kMaxWaiting = 2;
-    // Writes `frame` to `path`; true when it did.
-    using Save = std::function<bool(const QImage& frame, const std::string& path)>;
+    // Writes `frame` to `path`: 0, or the errno value of the failure.
+    using Save = std::function<int(const QImage& frame, const std::string& path)>;
 
     explicit FrameWriter(size_t maxWaiting = kMaxWaiting, Save save = savePng);
     ~FrameWriter();
@@ -37,10 +38,12 @@ public:
     struct Counts
     {
         size_t written = 0, dropped = 0, failed = 0;
+        int firstError = 0; // the errno value of the first frame not written
     };
     Counts counts() const;
 
-    static bool savePng(const QImage& frame, const std::string& path);
+    // The frame as a PNG file, written whole (OutFiles.h): 0 or an errno value.
+    static int savePng(const QImage& frame, const std::string& path);
 
 private:
     void run();

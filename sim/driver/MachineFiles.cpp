@@ -4,13 +4,13 @@
 #include "base/config/MaskImage.h"
 #include "base/config/PathManager.h"
 #include "base/log/RootPath.h"
+#include "driver/OutFiles.h"
 #include "writers/CorrectionWriter.h"
 
 #include <QImage>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 namespace {
@@ -96,7 +96,5 @@ bool stageMachineFiles(const SimOptions& options, PrinterConfig& machine, QStrin
 
 int writeCorrectionSample(const std::string& path, int width, int height)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << testwriters::projectorCorrection(width, height);
-    return out ? 0 : -1;
+    return writeWholeFile(path, testwriters::projectorCorrection(width, height));
 }

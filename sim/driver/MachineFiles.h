@@ -21,5 +21,6 @@ void applyResolution(const SimOptions& options, PrinterConfig& machine);
 // otherwise run without it.
 bool stageMachineFiles(const SimOptions& options, PrinterConfig& machine, QString& maskPath, QString& correctionPath);
 
-// Writes a projector's correction file for a panel of width x height: 0, or -1.
+// Writes a projector's correction file for a panel of width x height, whole
+// (OutFiles.h): 0, or the errno value of the failure.
 int writeCorrectionSample(const std::string& path, int width, int height);

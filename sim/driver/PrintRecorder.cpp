@@ -4,6 +4,7 @@
 #include "base/platform/Platform.h"
 #include "engine/print/PrintThread.h"
 
+#include <algorithm>
 #include <cstdio>
 
 PrintRecorder::PrintRecorder(sim::SimMachine& machine, PrintThread& printThread, const std::string& outDir,
@@ -44,6 +45,8 @@ PrintRecorder::Layer* PrintRecorder::layerLocked(int layer)
 void PrintRecorder::onStep(const PrintStep& step)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_lastStep = step;
+    m_stepped = true;
     switch (step.state) {
     case waitSettle:
         layerLocked(step.layer)->settleMs = step.waitMs;
@@ -121,4 +124,28 @@ int64_t PrintRecorder::lightOffAfter(int64_t ns)
         if (off >= ns)
             return off;
     return -1;
+}
+
+bool PrintRecorder::lastExposure(int& layer, double& plateMm)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto l = m_layers.rbegin(); l != m_layers.rend(); ++l)
+        if (l->exposed()) {
+            layer = l->layer;
+            plateMm = l->plateMm;
+            return true;
+        }
+    return false;
+}
+
+int PrintRecorder::endLayer()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_stepped)
+        return -1;
+    // A layer's first step, taking its parameters, is not told: after the
+    // breathe of layer n, or the homing, the print is in the next layer.
+    if (m_lastStep.state == waitBreathe || m_lastStep.state == resetMotor)
+        return std::max(0, m_lastStep.layer + 1);
+    return m_lastStep.layer;
 }

@@ -3,15 +3,13 @@
 #include "board/SimMachine.h"
 #include "driver/FrameSnapshot.h"
 #include "driver/FrameWriter.h"
+#include "engine/print/PrintThread.h"
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
-
-class PrintThread;
-struct PrintStep;
 
 // Watches a print on the simulated machine: the waits the print loop takes
 // at each layer (told by the print thread itself), every switch of the light
@@ -40,6 +38,13 @@ public:
 
     std::vector<Layer> layers();
     size_t exposures();
+    // The last layer whose light went on (from 0) and the plate's height
+    // then; false before the first.
+    bool lastExposure(int& layer, double& plateMm);
+    // The layer (from 0) the print was making when it stopped: the layer of
+    // its last step, or the next one when that step was a layer's last wait
+    // (the breathe) or the homing. -1 before the print's first step.
+    int endLayer();
     // Machine time of the first switch-off at or after `ns`; -1 when none.
     int64_t lightOffAfter(int64_t ns);
     // Stops listening and waits until every queued frame is written.
@@ -60,6 +65,8 @@ private:
     std::vector<Layer> m_layers;
     std::vector<int64_t> m_offs;
     size_t m_exposures = 0;
+    PrintStep m_lastStep;
+    bool m_stepped = false;
     int64_t m_motionMark = 0; // the axis's motion time at the last switch-on
     FrameSnapshot m_snapshot;
     std::unique_ptr<FrameWriter> m_writer;

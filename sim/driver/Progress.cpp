@@ -1,12 +1,11 @@
 #include "driver/Progress.h"
 
-#include "engine/print/PrintThread.h"
+#include "driver/PrintRecorder.h"
 #include "engine/print/Printer.h"
 #include "engine/slicefile/PrintTimeEstimate.h"
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdarg>
 
 std::string clockText(double seconds)
@@ -23,16 +22,19 @@ Progress::Progress(FILE* out, bool quiet)
 {
 }
 
-void Progress::update(Printer& printer)
+void Progress::update(Printer& printer, PrintRecorder& recorder)
 {
     // Only a print that runs or is paused: once it ends its progress is reset.
     if (m_quiet || !printer.isPrinting())
         return;
-    PrintThread* thread = printer.printThread();
-    const int layer = thread->currentLayer();
-    const auto now = std::chrono::steady_clock::now();
     // On a terminal the line is refreshed twice a second; elsewhere a line a layer.
-    if (m_tty ? now - m_last < std::chrono::milliseconds(500) : layer == m_shownLayer)
+    const auto now = std::chrono::steady_clock::now();
+    if (m_tty && now - m_last < std::chrono::milliseconds(500))
+        return;
+    int exposed = -1;
+    double plateMm = 0;
+    recorder.lastExposure(exposed, plateMm);
+    if (!m_tty && exposed == m_shownLayer)
         return;
     const bool measured = measuredLayerTime() >= 0;
     const PrintInfo info = printer.getPrintInfo();
@@ -48,28 +50,23 @@ void Progress::update(Printer& printer)
     }
     m_remaining = info.remainingTime;
     m_last = now;
-    m_shownLayer = layer;
+    m_shownLayer = exposed;
 
     char where[32];
-    const int state = thread->state();
-    if (state == PrintThreadIdle || state == Started || state == resetMotor) {
+    if (exposed < 0)
         snprintf(where, sizeof where, "homing     ");
-    } else {
-        float z = 0;
-        printer.getPosition(z);
-        snprintf(where, sizeof where, "Z %7.3f mm", static_cast<double>(z));
-    }
-    const int shown = std::max(1, std::min(info.currentLayer + 1, info.layerCount));
+    else
+        snprintf(where, sizeof where, "Z %7.3f mm", plateMm);
     char line[160];
-    snprintf(line, sizeof line, "layer %d/%d  %s  elapsed %s  remaining %s%s", shown, info.layerCount, where,
-             clockText(info.elapsedTime).c_str(), m_measured ? "" : "~", clockText(info.remainingTime).c_str());
+    snprintf(line, sizeof line, "layer %d/%d  %s  elapsed %s  remaining %s%s", exposed < 0 ? 1 : exposed + 1,
+             info.layerCount, where, clockText(info.elapsedTime).c_str(), m_measured ? "" : "~",
+             clockText(info.remainingTime).c_str());
     if (m_tty) {
         fprintf(m_out, "\r%s   ", line);
         m_lineOpen = true;
-    } else if (m_line != line) {
+    } else {
         fprintf(m_out, "%s\n", line);
     }
-    m_line = line;
     fflush(m_out);
 }
 
@@ -77,24 +74,40 @@ void Progress::note(const char* format, ...)
 {
     if (m_quiet)
         return;
-    if (m_lineOpen)
-        fputc('\n', m_out);
-    m_lineOpen = false;
+    endLine();
     va_list args;
     va_start(args, format);
     vfprintf(m_out, format, args);
     va_end(args);
     fputc('\n', m_out);
     fflush(m_out);
-    // The progress line follows at once.
+    // On a terminal the progress line follows at once.
     m_last = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-    m_shownLayer = -1;
 }
 
-void Progress::end()
+void Progress::warn(const char* format, ...)
+{
+    endLine();
+    fflush(m_out);
+    fputs("talviks-sim: ", stderr);
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    fputc('\n', stderr);
+    fflush(stderr);
+    m_last = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+}
+
+void Progress::endLine()
 {
     if (m_lineOpen)
         fputc('\n', m_out);
     m_lineOpen = false;
+}
+
+void Progress::end()
+{
+    endLine();
     fflush(m_out);
 }

@@ -1,9 +1,9 @@
 #include "driver/SampleModel.h"
 
+#include "driver/OutFiles.h"
 #include "writers/QdsWriter.h"
 
 #include <cmath>
-#include <fstream>
 #include <vector>
 
 namespace {
@@ -60,7 +60,5 @@ int writeSampleModel(const std::string& path, int width, int height, int layers)
         }
         spec.layers.push_back(layer);
     }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << testwriters::buildQds(spec);
-    return out ? 0 : -1;
+    return writeWholeFile(path, testwriters::buildQds(spec));
 }

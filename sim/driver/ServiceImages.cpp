@@ -12,7 +12,11 @@
 #include "engine/projection/ProjectView.h"
 #include "engine/projection/TestImages.h"
 
+#include <QImage>
+#include <QString>
+
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -50,16 +54,19 @@ int showPattern(Printer& printer, const std::string& name)
     return -1;
 }
 
-int showMaskGrid(const SimOptions& options, const PrinterConfig& machine, std::string& maskFile)
+int showMaskGrid(const SimOptions& options, const PrinterConfig& machine, std::string& maskFile, bool& maskSaved)
 {
     MaskGrid grid(static_cast<int>(machine.XRes), static_cast<int>(machine.YRes), 24);
     if (grid.setGridSize(options.maskColumns, options.maskRows) != 0)
         return -1;
     const int rc = options.maskBlocks ? grid.drawBlocks() : grid.showOnPanel();
     fprintf(simOut(), "Cell levels:\n%s", grid.cellsToText().toUtf8().constData());
-    if (rc == 0 && grid.saveMaskImage(false) == 0)
-        maskFile = rootPath(Utils::maskImagePath(PathManager::instance()->get(PATH_CONFIG)).toStdString());
-    return rc;
+    if (rc != 0)
+        return rc;
+    maskFile = rootPath(Utils::maskImagePath(PathManager::instance()->get(PATH_CONFIG)).toStdString());
+    // The grid reports a save that failed as done: the file read back tells.
+    maskSaved = grid.saveMaskImage(false) == 0 && !QImage(QString::fromStdString(maskFile), "PNG").isNull();
+    return 0;
 }
 
 } // namespace
@@ -68,6 +75,7 @@ int showServiceImage(const SimOptions& options, Printer& printer, sim::SimMachin
 {
     const PrinterConfig& config = ConfigStore::instance()->m_printerConfig;
     std::string maskFile;
+    bool maskSaved = false;
     std::string name;
     int rc;
     if (!options.pattern.empty()) {
@@ -75,7 +83,7 @@ int showServiceImage(const SimOptions& options, Printer& printer, sim::SimMachin
         rc = showPattern(printer, options.pattern);
     } else {
         name = "mask-" + std::to_string(options.maskColumns) + "x" + std::to_string(options.maskRows);
-        rc = showMaskGrid(options, config, maskFile);
+        rc = showMaskGrid(options, config, maskFile, maskSaved);
     }
     if (rc != 0) {
         fprintf(stderr, "talviks-sim: the printer did not show %s (%d); see %s\n", name.c_str(), rc,
@@ -83,12 +91,17 @@ int showServiceImage(const SimOptions& options, Printer& printer, sim::SimMachin
         return 1;
     }
     const std::string framePath = outDir + "/" + name + ".png";
-    if (!FrameWriter::savePng(FrameSnapshot().take(machine.board().frameBuffer()), framePath)) {
-        fprintf(stderr, "talviks-sim: cannot write %s\n", framePath.c_str());
+    if (const int error = FrameWriter::savePng(FrameSnapshot().take(machine.board().frameBuffer()), framePath)) {
+        fprintf(stderr, "talviks-sim: cannot write %s: %s\n", framePath.c_str(), strerror(error));
         return 1;
     }
     fprintf(simOut(), "Frame (%u x %u): %s\n", config.XRes, config.YRes, framePath.c_str());
-    if (!maskFile.empty())
-        fprintf(simOut(), "Mask image: %s\n", maskFile.c_str());
+    if (maskFile.empty())
+        return 0;
+    if (!maskSaved) {
+        fprintf(stderr, "talviks-sim: the mask image %s could not be written whole\n", maskFile.c_str());
+        return 1;
+    }
+    fprintf(simOut(), "Mask image: %s\n", maskFile.c_str());
     return 0;
 }

@@ -6,7 +6,9 @@
 #include "base/log/RootPath.h"
 #include "board/GuiApplication.h"
 #include "driver/MachineFiles.h"
+#include "driver/OutFiles.h"
 #include "driver/SimOutput.h"
+#include "driver/SliceFileCheck.h"
 #include "engine/print/Printer.h"
 
 #include <sys/stat.h>
@@ -22,6 +24,17 @@ bool bootSimulator(const SimOptions& options, SimSession& session)
 {
     if (rootPrefix().empty()) {
         fprintf(stderr, "talviks-sim: set TALVIKS_ROOT to a scratch folder; it stands for the board's /\n");
+        return false;
+    }
+    // The slice file and the output folder are checked before anything is made or printed.
+    const std::string input = options.file.empty() ? std::string() : inputFault(options.file);
+    if (!input.empty()) {
+        fprintf(stderr, "talviks-sim: %s\n", input.c_str());
+        return false;
+    }
+    std::string outFault;
+    if (!options.outDir.empty() && !prepareOutFolder(options.outDir, outFault)) {
+        fprintf(stderr, "talviks-sim: --out: %s\n", outFault.c_str());
         return false;
     }
     // A root that does not exist yet is made, as the demonstration does.
@@ -82,7 +95,9 @@ bool bootSimulator(const SimOptions& options, SimSession& session)
     }
 
     session.outDir = options.outDir.empty() ? rootPath("/sim-out") : options.outDir;
-    std::error_code made;
-    std::filesystem::create_directories(session.outDir, made);
+    if (options.outDir.empty() && !prepareOutFolder(session.outDir, outFault)) {
+        fprintf(stderr, "talviks-sim: %s\n", outFault.c_str());
+        return false;
+    }
     return true;
 }

@@ -25,12 +25,44 @@ bool whole(const char* text, int& value)
 
 const char* const kPatterns[] = {"gridline", "abc", "abc-inverse", "stripe", "midpoint", "blocks", "dots", "gray"};
 
-// "CxR" with both from 1 to 100000.
+// Bounds of what can be meant. A service grid past 64 x 64 cells is no
+// longer read by eye, and its levels fill pages.
+constexpr int kMaxGridSide = 64;
+// 100 mm of the sample's 0.05 mm layers, made in seconds.
+constexpr int kMaxSampleLayers = 2000;
+constexpr int kMaxSignalEveryMs = 60000;
+constexpr int kMaxResumeAfterMs = 3600 * 1000;
+
+// "CxR" with both from 1 to kMaxGridSide.
 bool gridSize(const char* text, int& columns, int& rows)
 {
     char tail = 0;
-    return sscanf(text, "%dx%d%c", &columns, &rows, &tail) == 2 && columns >= 1 && rows >= 1 && columns <= 100000 &&
-           rows <= 100000;
+    return sscanf(text, "%dx%d%c", &columns, &rows, &tail) == 2 && columns >= 1 && rows >= 1 &&
+           columns <= kMaxGridSide && rows <= kMaxGridSide;
+}
+
+// The whole-number options: their field and bounds.
+struct WholeOption
+{
+    const char* name;
+    int SimOptions::*field;
+    int low, high;
+    const char* unit; // as the refusal names the values
+};
+
+const WholeOption* wholeOption(const char* arg)
+{
+    static const WholeOption options[] = {
+        {"--pause-at", &SimOptions::pauseAt, 1, 1000000000, "a layer from 1 (layers are counted from 1)"},
+        {"--abort-at", &SimOptions::abortAt, 1, 1000000000, "a layer from 1 (layers are counted from 1)"},
+        {"--resume-after", &SimOptions::resumeAfterMs, 0, kMaxResumeAfterMs, "machine milliseconds from 0 to 3600000"},
+        {"--signals", &SimOptions::signalEveryMs, 1, kMaxSignalEveryMs, "milliseconds from 1 to 60000"},
+        {"--layers", &SimOptions::sampleLayers, 1, kMaxSampleLayers, "a number of layers from 1 to 2000"},
+    };
+    for (const WholeOption& option : options)
+        if (!strcmp(arg, option.name))
+            return &option;
+    return nullptr;
 }
 
 // "WxH" with both from 2 to 32768.
@@ -81,14 +113,17 @@ const char* simUsage()
            "Layers are counted from 1 (the first layer is layer 1) in these options, the\n"
            "progress, the frame names and the timeline; only the engine's log counts from 0.\n"
            "  --speed N          run the machine clock N times faster than real time (default 1)\n"
-           "  --out DIR          where the frames and timeline.csv go (default <root>/sim-out)\n"
+           "  --out DIR          where the frames and timeline.csv go (default <root>/sim-out);\n"
+           "                     a print first removes the frame-*.png and timeline.csv there\n"
            "  --pause-at L       ask for a pause while layer L is made (the print pauses after it)\n"
-           "  --resume-after MS  hold that pause MS machine milliseconds (default 3000)\n"
+           "  --resume-after MS  hold that pause MS milliseconds of machine time, 0 to 3600000\n"
+           "                     (default 3000)\n"
            "  --abort-at L       abort while layer L is exposed\n"
-           "  --signals MS       fire a timer signal every MS ms and beep at every exposure\n"
+           "  --signals MS       fire a timer signal every MS milliseconds of real time, 1 to\n"
+           "                     60000, and beep at every exposure\n"
            "  --no-frames        write no PNG frames\n"
-           "  --quiet            no progress line\n"
-           "  --layers N         layers of the sample model (default 40)\n"
+           "  --quiet            no progress lines (warnings and the summary still show)\n"
+           "  --layers N         layers of the sample model, 1 to 2000 (default 40)\n"
            "  --resolution WxH   the machine's panel in pixels (default: as configured, 1920x1080)\n"
            "  --correction FILE  print with this projection correction file (the machine's\n"
            "                     width x height X positions, then as many Y positions, each a\n"
@@ -97,19 +132,33 @@ const char* simUsage()
            "  --make-correction FILE  write a projector's correction file for the panel and stop\n"
            "  --pattern NAME     project a test pattern and write the frame as pattern-NAME.png:\n"
            "                     gridline, abc, abc-inverse, stripe, midpoint, blocks, dots, gray\n"
-           "  --mask-grid CxR    project a mask grid of C columns and R rows with its seed levels\n"
-           "                     as a smooth surface, write the frame as mask-CxR.png and save the\n"
-           "                     mask image in <root>/data/etc\n"
+           "  --mask-grid CxR    project a mask grid of C columns and R rows (1 to 64 each) with\n"
+           "                     its seed levels as a smooth surface, write the frame as\n"
+           "                     mask-CxR.png and save the mask image in <root>/data/etc\n"
            "  --mask-blocks      show the mask grid as blurred blocks instead\n"
-           "The progress shows \"homing\" until the first layer begins, and the remaining time\n"
-           "with \"~\" while it is the settings' estimate, before a layer was measured.\n"
+           "The progress shows a line a layer as its exposure begins, with the plate's height\n"
+           "then (as in the timeline), or \"homing\" until the first exposure; the remaining\n"
+           "time has \"~\" while it is the settings' estimate, before a layer was measured.\n"
            "Frames (frame-L.png for layer L, taken as the light goes off, and the service\n"
            "images) are 8-bit gray when the panel shows one gray level a pixel, in any one of\n"
            "the frame buffer's three bytes or in all three; else the three bytes as RGB (a\n"
            "sub-pixel panel). At most two frames wait for the writer: one that comes while\n"
            "two wait is dropped and counted in the summary (a lower --speed keeps them all).\n"
+           "Each file is written whole or not at all; the summary counts those that were not.\n"
+           "The summary's terms (its times, like the timeline's, are machine time):\n"
+           "  Result             0 when every layer was made; else the printer's code, its\n"
+           "                     meaning, and a Cause line with the layer and what the file's\n"
+           "                     readers find wrong with it\n"
+           "  Per-layer time beyond the waits and the motion: from one exposure's start to\n"
+           "                     the next, less the exposure, the settle, release and breathe\n"
+           "                     waits, the axis's motion and the frame capture; what the\n"
+           "                     engine itself took (image, commands, scheduling)\n"
+           "  Engine traces      the engine's own console output, kept out of the terminal\n"
+           "timeline.csv has a row per exposed layer; -1 stands for what the layer never\n"
+           "reached (the light off, the release or breathe of a layer cut short).\n"
            "Exit status: 0 all layers made; 2 aborted; 5, 21, 22, 23 for the result codes\n"
-           "00000005, 00020001, 00020002, 00020003; 1 when the print could not start;\n"
+           "00000005, 00020001, 00020002, 00020003; 3 all layers made but a frame, the\n"
+           "timeline, the log or the traces not written whole; 1 when the print could not start;\n"
            "128 + N when signal N (SIGINT, SIGTERM, SIGHUP) stopped it: the print ends as an abort.\n"
            "Patterns and mask grids end with 0 when the frame was written, else 1.\n";
 }
@@ -140,28 +189,13 @@ bool parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
                 error = error.empty() ? "--resolution takes width x height, as 3840x2400" : error;
                 return false;
             }
-        } else if (!strcmp(arg, "--pause-at") || !strcmp(arg, "--abort-at") || !strcmp(arg, "--resume-after") ||
-                   !strcmp(arg, "--signals") || !strcmp(arg, "--layers")) {
+        } else if (const WholeOption* option = wholeOption(arg)) {
             int n = 0;
-            if (!(v = value(arg)) || !whole(v, n)) {
-                error = error.empty() ? std::string(arg) + " takes a whole number" : error;
+            if (!(v = value(arg)) || !whole(v, n) || n < option->low || n > option->high) {
+                error = error.empty() ? std::string(arg) + " takes " + option->unit : error;
                 return false;
             }
-            const bool layer = !strcmp(arg, "--pause-at") || !strcmp(arg, "--abort-at");
-            if (layer && n < 1) {
-                error = std::string(arg) + " takes a layer from 1: layers are counted from 1";
-                return false;
-            }
-            if (!strcmp(arg, "--pause-at"))
-                o.pauseAt = n;
-            else if (!strcmp(arg, "--abort-at"))
-                o.abortAt = n;
-            else if (!strcmp(arg, "--resume-after"))
-                o.resumeAfterMs = n;
-            else if (!strcmp(arg, "--layers"))
-                o.sampleLayers = n;
-            else
-                o.signalEveryMs = n;
+            o.*(option->field) = n;
         } else if (!strcmp(arg, "--pattern")) {
             if (!(v = value(arg)))
                 return false;
@@ -172,7 +206,7 @@ bool parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
             o.pattern = v;
         } else if (!strcmp(arg, "--mask-grid")) {
             if (!(v = value(arg)) || !gridSize(v, o.maskColumns, o.maskRows)) {
-                error = error.empty() ? "--mask-grid takes columns x rows, as 4x3" : error;
+                error = error.empty() ? "--mask-grid takes columns x rows, each from 1 to 64, as 4x3" : error;
                 return false;
             }
         } else if (!strcmp(arg, "--mask-blocks")) {

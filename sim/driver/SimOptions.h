@@ -19,7 +19,7 @@ struct SimOptions
     int pauseAt = 0;           // ask for a pause while this layer is made; 0: none
     int resumeAfterMs = 3000;  // machine time the pause is held
     int abortAt = 0;           // abort while this layer is exposed; 0: none
-    int signalEveryMs = 0;     // a timer signal this often, and a beep at every exposure
+    int signalEveryMs = 0;     // a timer signal this often (real time), and a beep at every exposure
     bool frames = true;        // write every exposed frame as a PNG
     bool quiet = false;        // no progress line
     std::string pattern;       // show this test pattern instead of printing

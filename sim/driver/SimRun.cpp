@@ -1,12 +1,15 @@
 #include "driver/SimRun.h"
 
+#include "base/config/ConfigStore.h"
 #include "base/config/PathManager.h"
 #include "base/log/RootPath.h"
 #include "base/platform/Clock.h"
 #include "base/platform/Platform.h"
 #include "base/threads/PTimer.h"
+#include "driver/OutFiles.h"
 #include "driver/Progress.h"
 #include "driver/SimOutput.h"
+#include "driver/SliceFileCheck.h"
 #include "engine/devices/Buzzer.h"
 #include "engine/print/PrintThread.h"
 #include "engine/print/Printer.h"
@@ -16,7 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -35,14 +38,32 @@ int64_t machineNs()
 }
 
 // Copies the slice file into the machine's model folder, as the pages do
-// before a print; its board path.
+// before a print; its board path, or empty with the cause on stderr.
 std::string stageFile(const std::string& hostPath)
 {
     namespace fs = std::filesystem;
     const std::string board = PathManager::instance()->get(PATH_MODEL).toStdString() + "/" +
                               fs::path(hostPath).filename().string();
-    fs::copy_file(hostPath, rootPath(board), fs::copy_options::overwrite_existing);
+    std::error_code failed;
+    fs::copy_file(hostPath, rootPath(board), fs::copy_options::overwrite_existing, failed);
+    if (failed) {
+        fprintf(stderr, "talviks-sim: cannot copy %s into the scratch root: %s\n", hostPath.c_str(),
+                failed.message().c_str());
+        return {};
+    }
     return board;
+}
+
+// The printer's refusal of the slice file, in words.
+void sayRefused(const std::string& hostPath, const std::string& boardFile, int code)
+{
+    const PrinterConfig& machine = ConfigStore::instance()->m_printerConfig;
+    const std::string cause = refusalCause(boardFile, int(machine.XRes), int(machine.YRes));
+    if (!cause.empty())
+        fprintf(stderr, "talviks-sim: the printer refused %s: %s\n", hostPath.c_str(), cause.c_str());
+    else
+        fprintf(stderr, "talviks-sim: the printer refused %s (%d); see %s\n", hostPath.c_str(), code,
+                rootPath("/data/var/TalvikS.log").c_str());
 }
 
 } // namespace
@@ -51,11 +72,14 @@ bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& rec
 {
     Printer* printer = session.printer;
     sim::SimMachine& machine = *session.machine;
-    std::string boardFile;
-    try {
-        boardFile = stageFile(options.file);
-    } catch (const std::exception& e) {
-        fprintf(stderr, "talviks-sim: %s\n", e.what());
+    const std::string boardFile = stageFile(options.file);
+    if (boardFile.empty())
+        return false;
+    outcome.boardFile = boardFile;
+    // The frames and the timeline in the folder are this print's only.
+    std::string earlier;
+    if (!removeEarlierPrint(session.outDir, earlier)) {
+        fprintf(stderr, "talviks-sim: %s\n", earlier.c_str());
         return false;
     }
 
@@ -74,8 +98,7 @@ bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& rec
         return false;
     }
     if (started != 0) {
-        fprintf(stderr, "talviks-sim: the printer refused %s (%d); see %s\n", boardFile.c_str(), started,
-                rootPath("/data/var/TalvikS.log").c_str());
+        sayRefused(options.file, boardFile, started);
         return false;
     }
 
@@ -84,7 +107,7 @@ bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& rec
     for (const auto& [name, layer] : {std::pair<const char*, int>{"--pause-at", options.pauseAt},
                                       std::pair<const char*, int>{"--abort-at", options.abortAt}})
         if (layer > layers)
-            progress.note("%s %d: the print has %d layers; no layer %d", name, layer, layers, layer);
+            progress.warn("%s %d: the print has %d layers; no layer %d", name, layer, layers, layer);
 
     bool pauseAsked = false;
     int64_t resumeAtNs = -1;
@@ -127,7 +150,7 @@ bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& rec
                 beeped = exposures;
             }
         }
-        progress.update(*printer);
+        progress.update(*printer, recorder);
     }
     outcome.exit = printer->getPrintExitValue();
     // Taken before the signal's abort: known once the print has ended.

@@ -5,6 +5,7 @@
 #include "driver/SimOptions.h"
 
 #include <cstdint>
+#include <string>
 
 // How a print run went, for the report.
 struct PrintOutcome
@@ -13,10 +14,12 @@ struct PrintOutcome
     int64_t abortAtNs = -1;     // machine time the abort was asked; -1 without one
     int timerSignals = 0;          // timer signals that arrived during the print
     int stopSignal = 0;            // the termination signal that stopped the printer; 0 without one
+    std::string boardFile;         // the slice file as the printer has it
 };
 
 // Stages the slice file, prints it with the pause, resume, abort and timer
 // signals the options ask for, and shows the progress on simOut(). False,
-// with the cause on stderr, when the file cannot be staged or the printer
-// refuses it (as it does once a termination signal came).
+// with the cause on stderr, when the file cannot be staged, the output
+// folder keeps an earlier print's files, or the printer refuses the file (as
+// it does once a termination signal came).
 bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& recorder, PrintOutcome& outcome);

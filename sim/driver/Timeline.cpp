@@ -1,7 +1,8 @@
 #include "driver/Timeline.h"
 
+#include "driver/OutFiles.h"
+
 #include <algorithm>
-#include <fstream>
 
 namespace {
 
@@ -61,17 +62,16 @@ Timeline buildTimeline(const std::vector<PrintRecorder::Layer>& layers)
     return timeline;
 }
 
-bool writeTimelineCsv(const Timeline& timeline, const std::string& path)
+int writeTimelineCsv(const Timeline& timeline, const std::string& path)
 {
-    std::ofstream out(path, std::ios::trunc);
-    out << "layer,z_mm,light_on_s,light_off_s,requested_ms,actual_ms,moving_ms,settle_ms,release_ms,breathe_ms,frame\n";
+    std::string out = "layer,z_mm,light_on_s,light_off_s,requested_ms,actual_ms,moving_ms,settle_ms,release_ms,breathe_ms,frame\n";
     for (const TimelineRow& r : timeline.rows) {
         char line[512];
         snprintf(line, sizeof line, "%d,%.4f,%.6f,%.6f,%d,%.3f,%.1f,%d,%d,%d,%s\n", r.layer, r.plateMm, r.onS, r.offS,
                  r.requestedMs, r.actualMs, r.movingMs, r.settleMs, r.releaseMs, r.breatheMs, r.frame.c_str());
-        out << line;
+        out += line;
     }
-    return static_cast<bool>(out);
+    return writeWholeFile(path, out);
 }
 
 void printTimelineSummary(const Timeline& timeline, bool aborted, FILE* out)

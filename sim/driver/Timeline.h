@@ -32,7 +32,9 @@ struct Timeline
 };
 
 Timeline buildTimeline(const std::vector<PrintRecorder::Layer>& layers);
-bool writeTimelineCsv(const Timeline& timeline, const std::string& path);
+// The timeline as CSV, written whole (OutFiles.h): 0, or the errno value of
+// the failure. A value a layer never reached (a layer cut short) is -1.
+int writeTimelineCsv(const Timeline& timeline, const std::string& path);
 // Exposure accuracy and the time per layer beyond the configured waits and
 // the motion. After an abort the last exposure, cut short by it, is left out.
 void printTimelineSummary(const Timeline& timeline, bool aborted, FILE* out);

@@ -1,5 +1,5 @@
 // The simulator's frames: taken as gray when the panel shows gray, written
-// by a writer whose queue never grows past its bound.
+// by a writer whose queue never grows past its bound, each whole or not at all.
 #include "board/GuiApplication.h"
 #include "driver/FrameSnapshot.h"
 #include "driver/FrameWriter.h"
@@ -7,9 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -84,7 +88,7 @@ TEST(FrameWriter, FramesBeyondTheQueueAreDroppedUncapturedAndCounted)
         changed.notify_all();
         changed.wait(held, [&] { return released; });
         saved.push_back(path);
-        return true;
+        return 0;
     });
     int captured = 0;
     auto capture = [&] {
@@ -139,4 +143,37 @@ TEST(FrameWriter, WritesPngFilesAndCountsThoseItCannotWrite)
     failing.finish();
     EXPECT_EQ(0u, failing.counts().written);
     EXPECT_EQ(1u, failing.counts().failed);
+}
+
+TEST(FrameWriter, AFrameTheDiskCannotTakeWholeLeavesNoFileAndIsNotCountedWritten)
+{
+    sim::ensureGuiApplication();
+    const std::string dir = testsupport::scratchRoot() + "/full";
+    testsupport::makeDirs(dir);
+    testsupport::writeFile(dir + "/marker", "");
+    // Noise, which no compression brings near the limit.
+    QImage noise(64, 64, QImage::Format_Grayscale8);
+    std::mt19937 random(7);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            noise.scanLine(y)[x] = static_cast<uchar>(random());
+    FrameWriter::Counts counts;
+    // A file-size limit of 512 bytes stands in for a disk that fills.
+    testsupport::stdoutWithDiskFullPast(dir + "/marker", 512, [&] {
+        FrameWriter writer;
+        EXPECT_TRUE(writer.add(dir + "/frame-0001.png", [&] { return noise; }));
+        writer.finish();
+        counts = writer.counts();
+    });
+    EXPECT_EQ(0u, counts.written);
+    EXPECT_EQ(1u, counts.failed);
+    EXPECT_EQ(EFBIG, counts.firstError);
+    std::vector<std::string> left;
+    if (DIR* folder = opendir(dir.c_str())) {
+        while (const dirent* entry = readdir(folder))
+            if (entry->d_name[0] != '.' || strlen(entry->d_name) > 2)
+                left.push_back(entry->d_name);
+        closedir(folder);
+    }
+    EXPECT_EQ(std::vector<std::string>{"marker"}, left); // no frame, whole or cut, nor a temporary file
 }

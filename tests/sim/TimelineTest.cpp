@@ -1,10 +1,15 @@
 // The simulator's timeline: one row a exposed layer, counted from 1, and the
 // time beyond what was asked for, which is never made of the simulator's own
-// work or of a pause.
+// work or of a pause; written whole or not at all.
 #include "driver/Timeline.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -75,4 +80,25 @@ TEST(Timeline, LayersFromOneAndTheTimeBeyondLeavesOutCaptureAndPauses)
     EXPECT_NE(std::string::npos,
               text.find("median 1199.0 ms, 110.0 to 1199.0 ms (layers followed by a pause left out)"))
         << text;
+}
+
+TEST(Timeline, ATimelineTheDiskCannotTakeWholeIsNotLeftAndSaysSo)
+{
+    std::vector<PrintRecorder::Layer> layers;
+    for (int n = 0; n < 40; ++n)
+        layers.push_back(layer(n, n * 10000, n * 10000 + 2001, 3000));
+    const Timeline timeline = buildTimeline(layers);
+    const std::string dir = testsupport::scratchRoot() + "/full-timeline";
+    testsupport::makeDirs(dir);
+    testsupport::writeFile(dir + "/marker", "");
+    int written = 0;
+    // A file-size limit of 1 KiB stands in for a disk that fills: 40 rows need more.
+    testsupport::stdoutWithDiskFullPast(dir + "/marker", 1024,
+                                        [&] { written = writeTimelineCsv(timeline, dir + "/timeline.csv"); });
+    EXPECT_EQ(EFBIG, written);
+    struct stat info{};
+    EXPECT_NE(0, stat((dir + "/timeline.csv").c_str(), &info)) << "a timeline of " << info.st_size << " bytes was left";
+    EXPECT_EQ(0, writeTimelineCsv(timeline, dir + "/timeline.csv"));
+    const std::string text = testsupport::readFile(dir + "/timeline.csv");
+    EXPECT_EQ(41, std::count(text.begin(), text.end(), '\n')); // with room, the header and every row
 }

@@ -114,6 +114,12 @@ for n in 1 2 3 4 5 6 7 8 9 10 11 12; do
 done
 # Progress lines stop with the print: none after it shows another layer count.
 grep '^layer ' "$p.txt" | grep -qv '^layer [0-9]*/12 ' && { cat "$p.txt"; fail "a progress line after the print"; }
+# A layer's line shows once, with the plate's height at its exposure, as the timeline has it.
+for n in 1 2 3 4 5 6 7 8 9 10 11 12; do
+  z=$(awk -F, -v n=$n '$1 == n { printf "%.3f", $2 }' "$p/sim-out/timeline.csv")
+  [ "$(grep -c "^layer $n/12  Z " "$p.txt")" -eq 1 ] || { cat "$p.txt"; fail "layer $n shown more than once"; }
+  grep -qE "^layer $n/12  Z +$z mm " "$p.txt" || { cat "$p.txt"; fail "layer $n not shown at its exposure's Z $z"; }
+done
 grep -q '^Per-layer time beyond the waits and the motion: .* (layers followed by a pause left out)$' "$p.txt" ||
   fail "the pause is not left out"
 
@@ -184,6 +190,94 @@ TALVIKS_ROOT=$root/e "${sim[@]}" "${small[@]}" --correction "$root/short.corbin"
 grep -q 'holds 1000 bytes' "$root/e.txt" || fail "no word of the short correction file"
 TALVIKS_ROOT=$root/e "${sim[@]}" --correction "$root/small.corbin" --mask "$root/small-mask.png" "$root/sample.qds" \
     >"$root/e.txt" 2>&1 && fail "files of another panel were accepted"
+
+# A run into a folder of an earlier, longer run: its frames and timeline are
+# this run's only; files of other names stay.
+w=$root/w
+TALVIKS_ROOT=$w "${sim[@]}" --speed 200 --quiet --out "$w/out" "$root/long.qds" >/dev/null 2>&1 || fail "the long print failed"
+touch "$w/out/notes.txt" "$w/out/frame-x.png"
+TALVIKS_ROOT=$w "${sim[@]}" --speed 200 --quiet --out "$w/out" "$root/sample.qds" >"$w.txt" 2>&1 || { cat "$w.txt"; fail "the second print failed"; }
+[ "$(cd "$w/out" && echo *)" = "frame-0001.png frame-0002.png frame-0003.png frame-x.png notes.txt timeline.csv" ] ||
+  fail "frames of the earlier print were left, or others removed: $(ls "$w/out")"
+
+# Refusals name the file as given and the cause in words; a file that is
+# missing or a folder gets one line before the scratch root is made.
+f=$root/f
+: >"$root/empty.qds"
+for input in "$root/empty.qds:it is empty" \
+             "$root/small.qds:it is sliced for 64x40 pixels; the machine's panel is 1920x1080 (--resolution sets another)"; do
+  TALVIKS_ROOT=$f "${sim[@]}" --quiet "${input%%:*}" >"$f.txt" 2>&1 && fail "${input%%:*} was printed"
+  grep -qxF "talviks-sim: the printer refused ${input%%:*}: ${input#*:}" "$f.txt" || { cat "$f.txt"; fail "no cause for ${input%%:*}"; }
+done
+printf 'head of svgx\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\034\0\0\0<svg>\n<g id="layer-0">\n</g>\n</svg>\n' >"$root/bare.svgx"
+TALVIKS_ROOT=$f "${sim[@]}" --quiet "$root/bare.svgx" >"$f.txt" 2>&1 && fail "a file without print parameters was printed"
+grep -qx "talviks-sim: the printer refused $root/bare.svgx: it has no print parameters (no <printparams> element)" "$f.txt" ||
+  { cat "$f.txt"; fail "no cause for the file without print parameters"; }
+for input in "$root/none.qds:there is no file $root/none.qds" "$root/b:$root/b is a folder, not a slice file"; do
+  TALVIKS_ROOT=$root/unmade "${sim[@]}" --quiet "${input%%:*}" >"$f.txt" 2>&1 && fail "${input%%:*} was printed"
+  [ "$(cat "$f.txt")" = "talviks-sim: ${input#*:}" ] || { cat "$f.txt"; fail "not one clear line for ${input%%:*}"; }
+  [ -e "$root/unmade" ] && fail "the scratch root was made for ${input%%:*}"
+done
+
+# A file cut short fails at the first layer past the cut: the result says
+# what that means, and the cause, with the layer counted from 1.
+head -c 9000 "$root/long.qds" >"$root/cut.qds"
+TALVIKS_ROOT=$f "${sim[@]}" --speed 200 --quiet --no-frames "$root/cut.qds" >"$f.txt" 2>&1
+status=$?
+[ $status -eq 23 ] || { cat "$f.txt"; fail "the cut print ended with $status"; }
+next=$(grep -c . "$f/sim-out/timeline.csv") # the layers exposed, plus one for the header
+grep -q "^Result: 00020003 (layer failure: " "$f.txt" || { cat "$f.txt"; fail "no meaning of the result"; }
+grep -qE "^Cause: layer $next: its raster of [0-9]+ bytes at byte [0-9]+ runs past the end of the file \(9000 bytes\)$" "$f.txt" ||
+  { cat "$f.txt"; fail "no cause of the failure at layer $next"; }
+
+# --out must be a folder files can be made in: checked before the print.
+TALVIKS_ROOT=$f "${sim[@]}" --quiet --out "$root/sample.qds" "$root/sample.qds" >"$f.txt" 2>&1 && fail "--out a file was taken"
+[ "$(cat "$f.txt")" = "talviks-sim: --out: $root/sample.qds is a file, not a folder" ] || { cat "$f.txt"; fail "no word of --out a file"; }
+
+# A full disk: a 64 KiB file system, in a mount namespace of this test's own.
+# Nothing half-written is left, nothing unwritten counted as written, and the
+# run ends non-zero saying what could not be written. Likewise a read-only --out.
+mkdir -p "$root/full" "$root/ro"
+if unshare --mount --propagation private true 2>/dev/null; then
+  unshare --mount --propagation private sh -c '
+    mount -t tmpfs -o size=64k tmpfs "$1/full" && mount -t tmpfs -o ro,size=64k tmpfs "$1/ro" || exit 99
+    shift
+    TALVIKS_ROOT=$0/full "$@" --speed 200 --quiet "$0/long.qds" >"$0/full.txt" 2>&1
+    echo $? >"$0/full.status"
+    ls -la "$0/full/sim-out" >"$0/full.ls"
+    TALVIKS_ROOT=$0/full "$@" --mask-grid 4x3 --out "$0/grid" >"$0/grid.txt" 2>&1
+    echo $? >"$0/grid.status"
+    TALVIKS_ROOT=$0/f "$@" --quiet --out "$0/ro" "$0/sample.qds" >"$0/ro.txt" 2>&1
+    echo $? >"$0/ro.status"' "$root" "$root" "${sim[@]}"
+  [ $? -ne 99 ] || fail "no tmpfs in the test's own mount namespace"
+  [ "$(cat "$root/full.status")" -eq 3 ] || { cat "$root/full.txt"; fail "a full disk ended with $(cat "$root/full.status")"; }
+  grep -q '^Frames: 0 written, 12 could not be written (No space left on device): ' "$root/full.txt" ||
+    { cat "$root/full.txt"; fail "frames on a full disk counted as written"; }
+  grep -q '^Timeline: not written (No space left on device): ' "$root/full.txt" || fail "the timeline on a full disk not said"
+  grep -q '^talviks-sim: not written whole: 12 frames, the timeline' "$root/full.txt" || fail "no last word of what was lost"
+  grep -qE ' (frame-|timeline|\.frame-|\.timeline)' "$root/full.ls" && { cat "$root/full.ls"; fail "a file not written whole was left"; }
+  [ "$(cat "$root/grid.status")" -eq 1 ] || fail "a mask image the disk could not take ended with $(cat "$root/grid.status")"
+  grep -qx "talviks-sim: the mask image $root/full/data/etc/mask-serial.png could not be written whole" "$root/grid.txt" ||
+    { cat "$root/grid.txt"; fail "no word of the mask image not written"; }
+  grep -q '^Mask image: ' "$root/grid.txt" && fail "a mask image not written was named"
+  [ "$(cat "$root/ro.status")" -eq 1 ] || fail "a read-only --out was taken"
+  grep -qx "talviks-sim: --out: cannot write in $root/ro: Read-only file system" "$root/ro.txt" ||
+    { cat "$root/ro.txt"; fail "no word of the read-only --out"; }
+else
+  echo "skipped: the full disk and the read-only folder need a mount namespace of their own"
+fi
+
+# Bounds on what can be meant, and --quiet keeps the warnings.
+for args in "--mask-grid 1000x1000" "--mask-grid 65x2" "--make-sample $root/x.qds --layers 100000" \
+            "--make-sample $root/x.qds --layers 0" "--signals 0 $root/sample.qds"; do
+  # shellcheck disable=SC2086 # the words of each case
+  TALVIKS_ROOT=$root/z timeout 20 "${sim[@]}" $args >"$root/z.txt" 2>&1 && fail "$args was taken"
+  grep -q '^talviks-sim: .* takes ' "$root/z.txt" || { cat "$root/z.txt"; fail "$args refused without a clear line"; }
+done
+[ -e "$root/x.qds" ] && fail "a sample was written out of bounds"
+TALVIKS_ROOT=$root/q "${sim[@]}" --speed 200 --quiet --no-frames --pause-at 40 "$root/sample.qds" >"$root/q.txt" 2>&1 ||
+  fail "the quiet print failed"
+grep -qx 'talviks-sim: --pause-at 40: the print has 3 layers; no layer 40' "$root/q.txt" || fail "--quiet hid a warning"
 
 "${sim[@]}" --pattern nonsense >/dev/null 2>&1 && fail "an unknown pattern was accepted"
 "${sim[@]}" --mask-grid 0x3 >/dev/null 2>&1 && fail "an empty mask grid was accepted"
