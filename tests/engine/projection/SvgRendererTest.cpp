@@ -254,7 +254,7 @@ TEST_F(SvgRendererTest, ARendererThatFailsCostsOneLayer)
 // A reply is checked whole before a byte of its pixels is taken: a claimed
 // rectangle past the panel, by far or by one, or whose sums wrap in 32 bits,
 // would have the pixels that follow written outside the image.
-TEST_F(SvgRendererTest, ARepliesRectangleIsCheckedBeforeItsPixelsAreTaken)
+TEST_F(SvgRendererTest, TheRectangleOfAReplyIsCheckedBeforeItsPixelsAreTaken)
 {
     const struct
     {
@@ -284,26 +284,32 @@ TEST_F(SvgRendererTest, ARepliesRectangleIsCheckedBeforeItsPixelsAreTaken)
 }
 
 // A renderer that answers a layer twice, or late, never has the answer to
-// one layer shown as the next.
+// one layer shown as the next: one that spoke out of turn is replaced before
+// the next layer, and an answer to another layer is refused.
 TEST_F(SvgRendererTest, AnAnswerToAnEarlierLayerIsNeverShown)
 {
     // Layers told apart by their size, which the stand-in draws as their gray.
     const std::string first = soundLayer() + std::string((256 + 44 - soundLayer().size() % 256) % 256, ' ');
     const std::string second = first + std::string(100, ' ');
     ASSERT_EQ(44u, first.size() % 256);
-    for (const char* mode : {"twice", "behind"}) {
+    const struct
+    {
+        const char* mode;
+        int result;
+        const char* log;
+    } renderers[] = {
+        {"twice", 0, "The layer renderer sent what no layer asked for: it is replaced"},
+        {"behind", -EIO, "the layer renderer answered what cannot be read"},
+    };
+    for (const auto& r : renderers) {
         {
-            StandInRenderer standIn("exec " + standInWords(mode) + " \"$@\"");
+            StandInRenderer standIn("exec " + standInWords(r.mode) + " \"$@\"");
             freshView();
-            ASSERT_EQ(0, view->showSvgLayer(first)) << mode;
-            ASSERT_EQ(44, pixel(1, 1)[0]) << mode;
-            // Drawn by a fresh renderer, or failed: never shown with the first's answer.
-            const int rc = view->showSvgLayer(second);
-            if (rc == 0) {
-                EXPECT_EQ(144, pixel(1, 1)[0]) << mode << ": the first layer's answer shown as the second";
-            } else {
-                EXPECT_EQ(-EIO, rc) << mode;
-            }
+            ASSERT_EQ(0, view->showSvgLayer(first)) << r.mode;
+            ASSERT_EQ(44, pixel(1, 1)[0]) << r.mode;
+            EXPECT_EQ(r.result, view->showSvgLayer(second)) << r.mode;
+            EXPECT_EQ(r.result == 0 ? 144 : 44, pixel(1, 1)[0]) << r.mode;
+            EXPECT_NE(std::string::npos, logText().find(r.log)) << r.mode;
         }
         expectSoundLayerShows();
     }

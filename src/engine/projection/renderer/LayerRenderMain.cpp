@@ -159,8 +159,10 @@ int main(int argc, char** argv)
         fprintf(stderr, "usage: talviks-layer-render HEAP-BUDGET-BYTES PRINTER-PID (started by the printer)\n");
         return 2;
     }
-    if (!confinement::followParent(static_cast<pid_t>(strtol(argv[2], nullptr, 10))))
-        return 0; // no printer to draw for
+    if (!confinement::followParent(static_cast<pid_t>(strtol(argv[2], nullptr, 10)))) {
+        fprintf(stderr, "talviks-layer-render: its parent is not the printer %s, or is gone\n", argv[2]);
+        return 2;
+    }
     if (!confinement::dropPrivileges()) {
         fprintf(stderr, "talviks-layer-render: cannot give up its privileges: %s\n", strerror(errno));
         return 2;
