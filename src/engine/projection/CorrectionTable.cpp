@@ -260,6 +260,9 @@ CorrectionTable::ReadResult CorrectionTable::read(FILE* file, int width, int hei
                 done += want;
             }
         }
+        // Two arrays of a larger panel would pass as a warp of this one.
+        if (fgetc(file) != EOF)
+            return kTooLong;
     } catch (const std::bad_alloc&) {
         return kNoMemory;
     }

@@ -31,13 +31,14 @@ public:
         kNoMemory = -2,
         kShortX = -3,   // `got` holds the bytes of the X array read
         kShortY = -4,   // the same for the Y array
+        kTooLong = -5,  // more than the two arrays: a file for another panel
     };
     // Replaces the table by the one of a correction file for this resolution,
     // turning the file into entries while it is read: the file's arrays are
     // never held whole. Every entry is rebuilt: a source outside the image
     // makes its pixel black, and a source on the last column or row takes
-    // its missing neighbours from that column or row. On failure the
-    // previous table stays.
+    // its missing neighbours from that column or row. The file holds the two
+    // arrays and nothing else. On failure the previous table stays.
     ReadResult read(FILE* file, int width, int height, size_t& got);
     // The same from position arrays in memory (width x height values each,
     // row-major by target pixel, host byte order).

@@ -7,6 +7,8 @@
 // one socket. The projection sends a request head and the layer document;
 // the renderer answers with a reply head, a reason text and the pixels. Both
 // ends come from one build, so the heads travel in the machine's own layout.
+// The renderer draws hostile documents: the projection takes nothing of a
+// reply that it has not checked against its own request.
 namespace layerrender {
 
 // How a layer is drawn: millimetres around the panel centre.
@@ -28,6 +30,7 @@ constexpr char kReady = 'R';
 struct RequestHead
 {
     uint32_t magic = kRequestMagic;
+    uint32_t serial = 0; // the request's number, which its reply carries back
     Geometry geometry;
     uint32_t documentBytes = 0;
 };
@@ -50,6 +53,7 @@ enum class Plane : int32_t { Gray = 0, Colour = 1 };
 struct ReplyHead
 {
     uint32_t magic = kReplyMagic;
+    uint32_t serial = 0; // that of the request answered
     Outcome outcome = Outcome::NotSvg;
     Plane plane = Plane::Gray;
     int32_t x = 0, y = 0, w = 0, h = 0;

@@ -1,5 +1,6 @@
 #include "engine/projection/LayerRenderer.h"
 
+#include "base/log/LogWriter.h"
 #include "base/platform/Clock.h"
 #include "base/platform/Spawn.h"
 #include "base/platform/TimedRun.h"
@@ -23,6 +24,35 @@ namespace {
 
 // A renderer is ready in well under a second; the time of a layer counts from then.
 constexpr int kStartLimitMs = 10000;
+// What an exchange logs of the renderer's standard error: enough to tell what
+// it found wrong with a layer, never a flood.
+constexpr int kErrorLines = 10;
+constexpr size_t kErrorLineBytes = 240;
+// Read of it at a time: a renderer that writes without end holds nothing up.
+constexpr size_t kErrorDrainBytes = 64 * 1024;
+
+// Whether a reply answers request `serial` with what fits the panel, every
+// sum in 64 bits: nothing of it is read before this holds.
+bool validReply(const ReplyHead& reply, uint32_t serial, const Geometry& g)
+{
+    if (reply.magic != kReplyMagic || reply.serial != serial || reply.reasonBytes > kMaxReasonBytes)
+        return false;
+    switch (reply.outcome) {
+    case Outcome::Refused:
+    case Outcome::NotSvg:
+    case Outcome::NoMemory:
+        return true;
+    case Outcome::Drawn:
+        break;
+    default:
+        return false;
+    }
+    if (reply.plane == Plane::Gray)
+        return true; // the whole panel
+    const int64_t x = reply.x, y = reply.y, w = reply.w, h = reply.h;
+    return reply.plane == Plane::Colour && x >= 0 && y >= 0 && w >= 0 && h >= 0 && x + w <= g.width &&
+           y + h <= g.height;
+}
 
 std::string describeStatus(int status)
 {
@@ -67,6 +97,42 @@ void LayerRenderer::stop()
         waitChild(m_pid);
         m_pid = -1;
     }
+    if (m_errors >= 0) {
+        drainErrors();
+        if (!m_errorLine.empty())
+            logErrorLine();
+        close(m_errors);
+        m_errors = -1;
+    }
+}
+
+void LayerRenderer::drainErrors()
+{
+    char buffer[4096];
+    for (size_t total = 0; m_errors >= 0 && total < kErrorDrainBytes;) {
+        const ssize_t n = read(m_errors, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        total += size_t(n);
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] == '\n')
+                logErrorLine();
+            else if (m_errorLine.size() < kErrorLineBytes)
+                m_errorLine += buffer[i];
+        }
+    }
+}
+
+void LayerRenderer::logErrorLine()
+{
+    if (m_errorLines < kErrorLines)
+        logger()->write(LogWarn, "Layer renderer: %s", m_errorLine.c_str());
+    else if (m_errorLines == kErrorLines)
+        logger()->write(LogWarn, "Layer renderer: more of its messages on this layer are not logged");
+    m_errorLines = std::min(m_errorLines + 1, kErrorLines + 1);
+    m_errorLine.clear();
 }
 
 int LayerRenderer::fail(int code, const std::string& why)
@@ -117,20 +183,34 @@ int LayerRenderer::start(const Geometry& geometry)
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return fail(-ENOEXEC, std::string("no socket for the layer renderer: ") + strerror(errno));
+    // Its messages wait in the pipe until an exchange ends; once it is full
+    // they are dropped, never waited for.
+    int errors[2];
+    if (pipe2(errors, O_CLOEXEC | O_NONBLOCK) != 0) {
+        const int error = errno;
+        close(ends[0]);
+        close(ends[1]);
+        return fail(-ENOEXEC, std::string("no pipe for the layer renderer: ") + strerror(error));
+    }
     SpawnSpec spec;
     spec.argv = command;
     spec.argv.push_back(std::to_string(memoryBudget(geometry.width, geometry.height)));
+    spec.argv.push_back(std::to_string(getpid()));
     spec.inFd = ends[1];
     spec.outFd = ends[1];
+    spec.errFd = errors[1];
     const pid_t pid = spawnProgram(spec);
     const int error = errno;
     close(ends[1]);
+    close(errors[1]);
     if (pid < 0) {
         close(ends[0]);
+        close(errors[0]);
         return fail(-ENOEXEC, "the layer renderer " + command.back() + " cannot be started: " + strerror(error));
     }
     m_pid = pid;
     m_socket = ends[0];
+    m_errors = errors[0];
     fcntl(m_socket, F_SETFL, fcntl(m_socket, F_GETFL) | O_NONBLOCK);
     char ready = 0;
     const int rc = receive(&ready, 1);
@@ -190,16 +270,33 @@ int LayerRenderer::receive(void* to, size_t size)
     return transfer(static_cast<char*>(to), size, false);
 }
 
+void LayerRenderer::stopIfNotQuiet()
+{
+    if (m_socket < 0)
+        return;
+    char byte;
+    const ssize_t n = recv(m_socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return;
+    // Bytes no request asked for (a stale answer would pass for the next
+    // layer), or the end of a renderer on its way out.
+    if (n > 0)
+        logger()->write(LogWarn, "The layer renderer sent what no layer asked for: it is replaced");
+    stop();
+}
+
 int LayerRenderer::request(const Geometry& geometry, const std::string& document, int timeLimitMs, int cancelFd,
                            ReplyHead& reply, std::string& reason)
 {
     m_why.clear();
     m_cancelFd = cancelFd;
+    m_errorLines = 0;
     if (document.size() > kMaxDocumentBytes)
         return fail(-EIO, "a layer of " + std::to_string(document.size()) + " bytes is more than the renderer takes");
     // A renderer that ended while idle (its own end, or the machine's memory
-    // running short) is replaced.
+    // running short) is replaced, and so is one that spoke meanwhile.
     reapIfGone();
+    stopIfNotQuiet();
     if (m_pid <= 0) {
         m_deadline = kernelDeadlineAfterMs(kStartLimitMs);
         const int rc = start(geometry);
@@ -208,6 +305,7 @@ int LayerRenderer::request(const Geometry& geometry, const std::string& document
     }
     m_deadline = kernelDeadlineAfterMs(timeLimitMs);
     RequestHead head;
+    head.serial = ++m_serial;
     head.geometry = geometry;
     head.documentBytes = static_cast<uint32_t>(document.size());
     int rc = sendAll(&head, sizeof head);
@@ -217,8 +315,10 @@ int LayerRenderer::request(const Geometry& geometry, const std::string& document
         rc = receive(&reply, sizeof reply);
     if (rc != 0)
         return rc;
-    if (reply.magic != kReplyMagic || reply.reasonBytes > kMaxReasonBytes)
+    if (!validReply(reply, head.serial, geometry))
         return fail(-EIO, "the layer renderer answered what cannot be read");
     reason.assign(reply.reasonBytes, '\0');
-    return receive(&reason[0], reason.size());
+    rc = receive(&reason[0], reason.size());
+    drainErrors();
+    return rc;
 }

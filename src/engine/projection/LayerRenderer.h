@@ -21,7 +21,10 @@
 //
 // Found through the environment variable TALVIKS_LAYER_RENDERER (the words
 // that start it: an emulator's first in a cross build), else beside this
-// program as "talviks-layer-render".
+// program as "talviks-layer-render". It gets its heap budget and this
+// process's id (it ends with this process), the socket as its standard input
+// and output, and a pipe as its standard error, of which each exchange logs
+// a few lines.
 //
 // One exchange at a time (the projection's lock).
 class LayerRenderer : noncopyable
@@ -34,7 +37,11 @@ public:
     ~LayerRenderer();
 
     // Sends a document and waits for the head and the reason of the reply;
-    // the pixels follow through receive(). Within `timeLimitMs` of real time
+    // the pixels follow through receive(). A reply is taken only when it
+    // answers this request and its pixels fit `geometry`: a drawn layer's
+    // plane is Gray (width x height bytes) or Colour with its rectangle
+    // inside the panel. A renderer with anything to say between requests
+    // is replaced. Within `timeLimitMs` of real time
     // for the whole exchange (after the start of a renderer, which has a
     // limit of its own), and only as long as `cancelFd` (-1: none) is not
     // readable. Results of this and of
@@ -60,9 +67,18 @@ private:
     int transfer(char* bytes, size_t size, bool sending);
     int sendAll(const void* from, size_t size);
     bool reapIfGone();
+    // Stops an idle renderer that has anything waiting on its socket.
+    void stopIfNotQuiet();
+    // Logs what the renderer wrote to its standard error, a few lines an exchange.
+    void drainErrors();
+    void logErrorLine();
 
     pid_t m_pid = -1;
     int m_socket = -1;
+    int m_errors = -1; // the read end of the renderer's standard error
+    std::string m_errorLine;
+    int m_errorLines = 0; // logged in this exchange
+    uint32_t m_serial = 0;
     timespec m_deadline{};
     int m_cancelFd = -1;
     std::string m_why;

@@ -257,21 +257,11 @@ int ProjectView::renderSvgLayer(const std::string& svg, int cancelFd)
         logger()->write(LogError, "Svg layer needs more memory than the renderer's budget of %llu bytes",
                         static_cast<unsigned long long>(layerrender::memoryBudget(m_width, m_height)));
         return -EIO;
-    default:
-        m_renderer.stop();
-        logger()->write(LogError, "Svg layer: the renderer answered what cannot be read");
-        return -EIO;
     }
+    // Checked against the request by m_renderer: its pixels fit the panel.
     m_processImage = true;
     if (reply.plane == layerrender::Plane::Gray)
         return showGrayLayer();
-    const QRect content(reply.x, reply.y, reply.w, reply.h);
-    if (reply.plane != layerrender::Plane::Colour || reply.w < 0 || reply.h < 0 ||
-        (!content.isEmpty() && !QRect(0, 0, m_width, m_height).contains(content))) {
-        m_renderer.stop();
-        logger()->write(LogError, "Svg layer: the renderer answered what cannot be read");
-        return -EIO;
-    }
     return showColourLayer(reply);
 }
 

@@ -5,6 +5,8 @@
 #include "base/log/RootPath.h"
 #include "engine/projection/ProjectViewConfig.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -39,6 +41,14 @@ int ProjectView::setDLPCorrectData(std::string path)
     case CorrectionTable::kShortY:
         logger()->write(LogError, "read %i correctY", static_cast<int>(got));
         return -4;
+    case CorrectionTable::kTooLong: {
+        struct stat st{};
+        const long long size = fstat(fileno(file.get()), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+        logger()->write(LogError,
+                        "correct file %s is not for this panel: %lld bytes, not the %llu of two tables of %d x %d",
+                        path.c_str(), size, 8ull * unsigned(m_width) * unsigned(m_height), m_width, m_height);
+        return -4;
+    }
     case CorrectionTable::kNoMemory:
         logCheck(signature, __LINE__);
         return -ENOENT;

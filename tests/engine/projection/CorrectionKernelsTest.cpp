@@ -202,6 +202,31 @@ TEST(CorrectionKernelsTest, FractionsAtTheirExtremes)
     checkAll({"whole millions", ew, eh, onTheEdge, sources});
 }
 
+// A white layer under a mask (a full exposure) with the projected field
+// shifted by every offset within a group, from each side: groups straddle
+// the field's edge at every alignment, and their pixels outside the field
+// stay black, however white the sources around them are.
+TEST(CorrectionKernelsTest, WhiteUnderAMaskStopsAtTheFieldsEdge)
+{
+    for (const int w : {40, 43}) {
+        const int h = 12;
+        for (int shift = -9; shift <= 9; ++shift) {
+            if (shift == 0)
+                continue;
+            for (const bool across : {true, false}) {
+                const Position shifted = [=](int x, int y, uint32_t& px, uint32_t& py) {
+                    // Positions before the first column or row are 0: outside.
+                    px = uint32_t(std::max(0, x + 1 + (across ? shift : 0))) * 1000000;
+                    py = uint32_t(std::max(0, y + 1 + (across ? 0 : shift))) * 1000000;
+                };
+                checkAll({std::to_string(w) + " wide, field moved " + std::to_string(shift) +
+                              (across ? " across" : " down"),
+                          w, h, shifted, std::vector<uint8_t>(size_t(w) * h, 255)});
+            }
+        }
+    }
+}
+
 TEST(CorrectionKernelsTest, TablesSmallerThanAGroup)
 {
     for (const auto& [w, h] : {std::pair{2, 2}, {3, 2}, {2, 3}, {7, 2}, {9, 2}}) {

@@ -220,6 +220,16 @@ TEST_F(ProjectionTest, CorrectionFileFailuresKeepTheLastGoodTables)
     EXPECT_NE(std::string::npos, logText().find("read 79 correctX"));
     EXPECT_EQ(-4, view->setDLPCorrectData("/data/etc/shortY.corbin"));
     EXPECT_NE(std::string::npos, logText().find("read 76 correctY"));
+    // A file made for a larger panel holds more than the two tables of this
+    // one; its start would pass for a warp that blacks out every frame.
+    writeBoardFile("/data/etc/larger.corbin", identityCorrection(kW * 3, kH * 2));
+    EXPECT_EQ(-4, view->setDLPCorrectData("/data/etc/larger.corbin"));
+    EXPECT_NE(std::string::npos,
+              logText().find("correct file /data/etc/larger.corbin is not for this panel: " +
+                             std::to_string(kW * kH * 48) + " bytes, not the " + std::to_string(kW * kH * 8) +
+                             " of two tables of " + std::to_string(kW) + " x " + std::to_string(kH)));
+    writeBoardFile("/data/etc/long.corbin", full + std::string(1, '\0'));
+    EXPECT_EQ(-4, view->setDLPCorrectData("/data/etc/long.corbin"));
     ASSERT_EQ(0, showLayer(layer));
     EXPECT_EQ(corrected(layer, kW, kH,
                         [](int x, int y, uint32_t& px, uint32_t& py) {

@@ -13,10 +13,17 @@
 #include "writers/HostileSvg.h"
 #include "writers/SvgxWriter.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -68,6 +75,51 @@ private:
     std::string m_saved;
 };
 
+// The words that start the stand-in renderer in `mode` (see standin/).
+std::string standInWords(const std::string& mode)
+{
+    std::string words;
+    for (const std::string& word : programArgv(TALVIKS_STAND_IN_RENDERER))
+        words += word + " ";
+    return words + mode;
+}
+
+// The processes this one started and has not reaped.
+std::vector<int> childProcesses()
+{
+    std::vector<int> children;
+    DIR* processes = opendir("/proc");
+    if (!processes)
+        return children;
+    while (dirent* entry = readdir(processes)) {
+        const int pid = atoi(entry->d_name);
+        if (pid <= 0)
+            continue;
+        // "pid (name) state ppid ...": the name may hold blanks and parentheses.
+        const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+        const size_t nameEnd = stat.rfind(')');
+        int parent = 0;
+        if (nameEnd != std::string::npos && sscanf(stat.c_str() + nameEnd + 1, " %*c %d", &parent) == 1 &&
+            parent == getpid())
+            children.push_back(pid);
+    }
+    closedir(processes);
+    return children;
+}
+
+bool isLayerRenderer(int pid)
+{
+    const std::string command = readFile("/proc/" + std::to_string(pid) + "/cmdline");
+    return command.find(LayerRenderer::kProgramName) != std::string::npos;
+}
+
+std::string linkOf(const std::string& path)
+{
+    char target[PATH_MAX];
+    const ssize_t n = readlink(path.c_str(), target, sizeof target);
+    return n > 0 ? std::string(target, size_t(n)) : std::string();
+}
+
 class SvgRendererTest : public ProjectionTest
 {
 protected:
@@ -75,6 +127,13 @@ protected:
     {
         ProjectionTest::SetUp();
         normalMachine(kW, kH, kW / 20.0f, kH / 20.0f);
+    }
+
+    // A view of its own, which starts its own renderer.
+    void freshView()
+    {
+        view = std::make_unique<ProjectView>();
+        ASSERT_EQ(0, view->setFrameBuffer(fb.get()));
     }
 
     // A sound layer shows right after: the renderer (a fresh one, when the
@@ -190,4 +249,185 @@ TEST_F(SvgRendererTest, ARendererThatFailsCostsOneLayer)
         }
         expectSoundLayerShows();
     }
+}
+
+// A reply is checked whole before a byte of its pixels is taken: a claimed
+// rectangle past the panel, by far or by one, or whose sums wrap in 32 bits,
+// would have the pixels that follow written outside the image.
+TEST_F(SvgRendererTest, TheRectangleOfAReplyIsCheckedBeforeItsPixelsAreTaken)
+{
+    const struct
+    {
+        const char* name;
+        int plane, x, y, w, h;
+    } claims[] = {
+        {"a width whose end wraps", 1, 2, 0, INT_MAX, 1},
+        {"a height whose end wraps", 1, 0, 2, 1, INT_MAX},
+        {"above the panel", 1, 0, -1, 4, 4},
+        {"left of the panel", 1, -4, 0, 8, 1},
+        {"one past the right edge", 1, kW - 1, 0, 2, 1},
+        {"one below the bottom", 1, 0, kH - 3, 1, 4},
+        {"a negative size", 1, 4, 4, -2, 2},
+        {"a plane that does not exist", 2, 0, 0, kW, kH},
+    };
+    for (const auto& c : claims) {
+        {
+            StandInRenderer standIn("exec " + standInWords("claim") + " " + std::to_string(c.plane) + " " +
+                                    std::to_string(c.x) + " " + std::to_string(c.y) + " " + std::to_string(c.w) +
+                                    " " + std::to_string(c.h) + " \"$@\"");
+            freshView();
+            EXPECT_EQ(-EIO, view->showSvgLayer(soundLayer())) << c.name;
+            EXPECT_NE(std::string::npos, logText().find("answered what cannot be read")) << c.name;
+        }
+        expectSoundLayerShows();
+    }
+}
+
+// A renderer that answers a layer twice, or late, never has the answer to
+// one layer shown as the next: one that spoke out of turn is replaced before
+// the next layer, and an answer to another layer is refused.
+TEST_F(SvgRendererTest, AnAnswerToAnEarlierLayerIsNeverShown)
+{
+    // Layers told apart by their size, which the stand-in draws as their gray.
+    const std::string first = soundLayer() + std::string((256 + 44 - soundLayer().size() % 256) % 256, ' ');
+    const std::string second = first + std::string(100, ' ');
+    ASSERT_EQ(44u, first.size() % 256);
+    const struct
+    {
+        const char* mode;
+        int result;
+        const char* log;
+    } renderers[] = {
+        {"twice", 0, "The layer renderer sent what no layer asked for: it is replaced"},
+        {"behind", -EIO, "the layer renderer answered what cannot be read"},
+    };
+    for (const auto& r : renderers) {
+        {
+            StandInRenderer standIn("exec " + standInWords(r.mode) + " \"$@\"");
+            freshView();
+            ASSERT_EQ(0, view->showSvgLayer(first)) << r.mode;
+            ASSERT_EQ(44, pixel(1, 1)[0]) << r.mode;
+            EXPECT_EQ(r.result, view->showSvgLayer(second)) << r.mode;
+            EXPECT_EQ(r.result == 0 ? 144 : 44, pixel(1, 1)[0]) << r.mode;
+            EXPECT_NE(std::string::npos, logText().find(r.log)) << r.mode;
+        }
+        expectSoundLayerShows();
+    }
+}
+
+// A layer of thousands of fills that name no paint has the toolkit warn about
+// each: a few of its messages reach the log, none the printer's standard error.
+TEST_F(SvgRendererTest, TheRenderersMessagesReachTheLogAFewALayer)
+{
+    std::string layer = "<g id=\"layer-0\">\n";
+    for (int i = 0; i < 30000; ++i)
+        layer += "<rect x=\"" + std::to_string(i % 100 - 50) + "\" y=\"" + std::to_string(i / 100 % 50 - 25) +
+                 "\" width=\"0.5\" height=\"0.5\" fill=\"url(#paint" + std::to_string(i) + ")\"/>\n";
+    layer += "</g>";
+    // This process's standard error while a fresh renderer starts and draws.
+    const std::string errors = rootPath("/tmp/stderr.txt");
+    makeDirs(rootPath("/tmp"));
+    fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    const int file = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(file, 0);
+    dup2(file, STDERR_FILENO);
+    close(file);
+    freshView();
+    const int rc = view->showSvgLayer(document(layer));
+    fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+
+    EXPECT_EQ(0, rc);
+    EXPECT_LT(readFile(errors).size(), 4096u);
+    const std::string log = logText();
+    size_t lines = 0;
+    for (size_t at = log.find("Layer renderer: "); at != std::string::npos; at = log.find("Layer renderer: ", at + 1))
+        ++lines;
+    EXPECT_GE(lines, 1u);
+    EXPECT_LE(lines, 11u);
+}
+
+// The renderer holds its socket and its error pipe and nothing else of the
+// printer's, and no privilege: a layer that takes it over gains nothing.
+TEST_F(SvgRendererTest, TheRendererHoldsItsSocketAndNoPrivileges)
+{
+    // A descriptor of the printer's that stays open across a program start.
+    makeDirs(rootPath("/tmp"));
+    const std::string marker = rootPath("/tmp/marker");
+    const int held = open(marker.c_str(), O_RDONLY | O_CREAT, 0600);
+    ASSERT_GE(held, 0);
+    const int rc = view->showSvgLayer(soundLayer());
+    close(held);
+    ASSERT_EQ(0, rc);
+    const std::vector<int> children = childProcesses();
+    ASSERT_EQ(1u, children.size());
+    const std::string process = "/proc/" + std::to_string(children[0]);
+    const std::string status = readFile(process + "/status");
+    for (const char* set : {"CapInh", "CapPrm", "CapEff", "CapAmb"})
+        EXPECT_NE(std::string::npos, status.find(std::string(set) + ":\t0000000000000000")) << status;
+    if (geteuid() == 0) {
+        EXPECT_NE(std::string::npos, status.find("CapBnd:\t0000000000000000")) << status;
+    }
+    EXPECT_NE(std::string::npos, status.find("NoNewPrivs:\t1")) << status;
+
+    // An emulator holds descriptors of its own.
+    if (underEmulator())
+        return;
+    const std::string socket = linkOf(process + "/fd/0");
+    EXPECT_EQ(0u, socket.find("socket:")) << socket;
+    EXPECT_EQ(socket, linkOf(process + "/fd/1"));
+    const std::string errors = linkOf(process + "/fd/2");
+    EXPECT_EQ(0u, errors.find("pipe:")) << errors;
+    EXPECT_NE(linkOf("/proc/self/fd/2"), errors) << "the printer's own standard error";
+    DIR* folder = opendir((process + "/fd").c_str());
+    ASSERT_NE(nullptr, folder);
+    while (dirent* entry = readdir(folder)) {
+        if (entry->d_name[0] == '.' || atoi(entry->d_name) <= 2)
+            continue;
+        // Beyond these only the toolkit's own wake-up.
+        const std::string link = linkOf(process + "/fd/" + entry->d_name);
+        EXPECT_EQ(0u, link.find("anon_inode:")) << entry->d_name << ": " << link;
+    }
+    closedir(folder);
+}
+
+// Each print's image thread ends with the print; the renderer it started
+// serves the next print, which a signal for the thread's end must not stop.
+TEST_F(SvgRendererTest, TheRendererOutlivesTheThreadThatStartedIt)
+{
+    std::thread([&] { EXPECT_EQ(0, view->showSvgLayer(soundLayer())); }).join();
+    const std::vector<int> started = childProcesses();
+    ASSERT_EQ(1u, started.size());
+    expectSoundLayerShows();
+    EXPECT_EQ(started, childProcesses());
+}
+
+using SvgRendererDeathTest = SvgRendererTest;
+
+// A printer ended by a signal while a slow layer is drawn takes its renderer
+// along at once, not when the layer is done minutes later.
+TEST_F(SvgRendererDeathTest, TheRendererEndsWithItsPrinter)
+{
+    const std::string pidFile = rootPath("/data/renderer.txt");
+    EXPECT_EXIT(
+        {
+            view->setRenderTimeLimit(600000);
+            std::thread([&] { view->showSvgLayer(document(gradientCirclesLayer(0, 200000, 60))); }).detach();
+            if (!eventually([] { return !childProcesses().empty(); }, 30000))
+                std::exit(3);
+            writeFile(pidFile, std::to_string(childProcesses().front()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300)); // drawing by now
+            kill(getpid(), SIGTERM);
+            std::this_thread::sleep_for(std::chrono::seconds(60));
+            std::exit(4);
+        },
+        ::testing::KilledBySignal(SIGTERM), "");
+    const int renderer = atoi(readFile(pidFile).c_str());
+    ASSERT_GT(renderer, 0);
+    // Minutes of drawing were left.
+    EXPECT_TRUE(eventually([&] { return !isLayerRenderer(renderer); }, 20000)) << "renderer " << renderer;
+    if (isLayerRenderer(renderer))
+        kill(renderer, SIGKILL); // this test's
 }

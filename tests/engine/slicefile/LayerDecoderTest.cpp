@@ -1,13 +1,16 @@
 // The layer decoder against hand-made pair streams and the writer's blocks.
 #include "engine/slicefile/LayerDecoder.h"
 
+#include "support/Sanitizers.h"
 #include "writers/LayerImages.h"
 #include "writers/QdsWriter.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -64,6 +67,46 @@ TEST(LayerDecoderTest, PairStreamMatrix)
     EXPECT_EQ(std::vector<uint8_t>(256, 200), std::vector<uint8_t>(out.begin(), out.begin() + 256));
     ASSERT_EQ(0, decode(out, 4, compressPairs(pairs({7, 2, 9, 0}))));
     EXPECT_EQ((std::vector<uint8_t>{7, 7, 7, 9}), std::vector<uint8_t>(out.begin(), out.begin() + 4));
+}
+
+// Runs of up to 16 pixels are stored 16 bytes at a time where the plane has
+// room for that: a run that ends at the plane's last pixel must not store
+// past it, whatever the plane's size and the runs before it.
+TEST(LayerDecoderTest, ShortRunsEndingAtThePlanesEndStayInside)
+{
+    std::vector<uint8_t> scratch;
+    for (int pixels = 1; pixels <= 40; ++pixels) {
+        for (int tail = 1; tail <= std::min(pixels, 18); ++tail) {
+            for (const bool split : {false, true}) {
+                // The head as runs of one value, the tail as one run of
+                // another or as short runs of two values taking turns.
+                std::string stream;
+                std::vector<uint8_t> want(size_t(pixels - tail), 0x11);
+                for (int left = pixels - tail; left > 0; left -= 256)
+                    stream += pairs({0x11, std::min(left, 256) - 1});
+                for (int left = tail, k = 0, length = split ? 1 : tail; left > 0; left -= length, ++k, ++length) {
+                    const int value = k % 2 ? 0x33 : 0x22;
+                    stream += pairs({value, std::min(left, length) - 1});
+                    want.insert(want.end(), size_t(std::min(left, length)), uint8_t(value));
+                }
+                const std::string block = compressPairs(stream);
+                const std::string name = std::to_string(pixels) + " pixels, a tail of " + std::to_string(tail) +
+                                         (split ? " in short runs" : " in one run");
+
+                if (testsupport::kAddressSanitizer) {
+                    // Allocated exactly: the sanitizer sees any byte past it.
+                    std::unique_ptr<uint8_t[]> plane(new uint8_t[size_t(pixels)]);
+                    ASSERT_EQ(0, decodeLayerData(plane.get(), pixels, scratch, block, unsigned(block.size())))
+                        << name;
+                }
+                std::vector<uint8_t> out;
+                ASSERT_EQ(0, decode(out, pixels, block)) << name;
+                EXPECT_TRUE(std::equal(want.begin(), want.end(), out.begin())) << name;
+                for (size_t i = size_t(pixels); i < out.size(); ++i)
+                    ASSERT_EQ(0xEE, out[i]) << name << ": wrote past the plane at " << i;
+            }
+        }
+    }
 }
 
 TEST(LayerDecoderTest, BlockFaults)

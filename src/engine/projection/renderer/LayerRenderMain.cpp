@@ -1,9 +1,12 @@
 // The layer renderer: draws the SVG layers of a print for the layer
 // projection, in a process of its own so that a layer that exhausts memory
 // or time harms nothing but this process. Started by the projection with
-// its heap budget in bytes as the only argument; talks over the socket it
-// gets as standard input and output (see LayerRenderProtocol.h). Ends when
-// the socket closes.
+// its heap budget in bytes and the projection's process id as arguments;
+// talks over the socket it gets as standard input and output (see
+// LayerRenderProtocol.h). Ends when the socket closes or the projection's
+// process ends.
+#include "BoundedMessages.h"
+#include "Confinement.h"
 #include "MemoryBudget.h"
 
 #include "engine/projection/LayerPainter.h"
@@ -69,9 +72,11 @@ bool writeAll(const void* from, size_t size)
     return transfer(const_cast<char*>(static_cast<const char*>(from)), size, true);
 }
 
-bool sendLayer(const PaintedLayer& layer, const Geometry& g)
+bool sendLayer(const PaintedLayer& layer, const RequestHead& request)
 {
+    const Geometry& g = request.geometry;
     ReplyHead head;
+    head.serial = request.serial;
     head.outcome = layer.outcome;
     head.plane = layer.plane;
     head.x = layer.content.x();
@@ -111,6 +116,7 @@ bool serveOne()
         return false;
     }
     memorybudget::clearRefused();
+    boundedmessages::newLayer();
     PaintedLayer layer;
     try {
         QByteArray document(static_cast<int>(request.documentBytes), Qt::Uninitialized);
@@ -125,7 +131,7 @@ bool serveOne()
     }
     if (memorybudget::refused())
         layer.outcome = Outcome::NoMemory; // whatever was drawn may lack parts
-    if (!sendLayer(layer, request.geometry))
+    if (!sendLayer(layer, request))
         return false;
     // After a shortage the heap may hold anything: a fresh renderer follows.
     if (layer.outcome == Outcome::NoMemory)
@@ -149,10 +155,19 @@ void offerToTheOomKiller()
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        fprintf(stderr, "usage: talviks-layer-render HEAP-BUDGET-BYTES (started by the printer)\n");
+    if (argc != 3) {
+        fprintf(stderr, "usage: talviks-layer-render HEAP-BUDGET-BYTES PRINTER-PID (started by the printer)\n");
         return 2;
     }
+    if (!confinement::followParent(static_cast<pid_t>(strtol(argv[2], nullptr, 10)))) {
+        fprintf(stderr, "talviks-layer-render: its parent is not the printer %s, or is gone\n", argv[2]);
+        return 2;
+    }
+    if (!confinement::dropPrivileges()) {
+        fprintf(stderr, "talviks-layer-render: cannot give up its privileges: %s\n", strerror(errno));
+        return 2;
+    }
+    boundedmessages::install();
     if (memorybudget::kEnforced)
         memorybudget::set(strtoull(argv[1], nullptr, 10));
     offerToTheOomKiller();
