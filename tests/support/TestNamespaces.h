@@ -39,14 +39,14 @@
 //           ... EXPECT_EQ(...) ...
 //       });
 //   }
-#define RUN_IN_TEST_NAMESPACES(body)                                                      \
-    do {                                                                                  \
-        bool talviksSkip_ = false;                                                        \
+#define RUN_IN_TEST_NAMESPACES(body)                                                           \
+    do {                                                                                       \
+        bool talviksSkip_ = false;                                                             \
         const std::string talviksWhy_ = testsupport::runInTestNamespaces(body, &talviksSkip_); \
-        if (talviksSkip_)                                                                 \
-            GTEST_SKIP() << talviksWhy_;                                                  \
-        if (!talviksWhy_.empty())                                                         \
-            FAIL() << talviksWhy_;                                                        \
+        if (talviksSkip_)                                                                      \
+            GTEST_SKIP() << talviksWhy_;                                                       \
+        if (!talviksWhy_.empty())                                                              \
+            FAIL() << talviksWhy_;                                                             \
     } while (0)
 
 namespace testsupport {
