@@ -140,7 +140,10 @@ TEST_F(UpdateThreadsTest, ReportsAndPagesMeetOnlyThroughCopies)
     slow["throttle"] = 400000;
     offerSoftware(slow);
     ASSERT_TRUE(m_manager->checkUpdate(true));
-    ASSERT_TRUE(until([](const Reports& r) { return r.results.size() == 1 && r.checks.size() == 1; }));
+    // The message of a download that succeeded comes after its result.
+    ASSERT_TRUE(until([](const Reports& r) {
+        return r.checks.size() == 1 && r.results.size() == 1 && (!r.results[0] || r.messages.size() == 1);
+    }));
     Reports seen = reports();
     EXPECT_EQ(std::vector<bool>{true}, seen.checks);
     EXPECT_EQ(std::vector<bool>{true}, seen.results);

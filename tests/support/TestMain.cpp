@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +48,42 @@ bool isDeathTestChild(int argc, char** argv)
     return false;
 }
 
+// Appends "Suite.Name: reason" of each skipped test to the file named by
+// TALVIKS_SKIP_LOG, so that a run of many test processes (./talviks test)
+// can say what was skipped and why.
+class SkipRecorder : public testing::EmptyTestEventListener
+{
+public:
+    explicit SkipRecorder(std::string path) : m_path(std::move(path)) {}
+
+    void OnTestEnd(const testing::TestInfo& test) override
+    {
+        const testing::TestResult& result = *test.result();
+        if (!result.Skipped())
+            return;
+        std::string reason;
+        for (int i = 0; i < result.total_part_count() && reason.empty(); ++i)
+            if (result.GetTestPartResult(i).skipped())
+                reason = result.GetTestPartResult(i).message();
+        std::string line = std::string(test.test_suite_name()) + "." + test.name() + ": " +
+                           (reason.empty() ? "(no reason given)" : reason);
+        for (char& c : line)
+            if (c == '\n' || c == '\r')
+                c = ' ';
+        line += '\n';
+        // One write of a line with O_APPEND: lines of tests running at once do not mix.
+        const int fd = open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return;
+        if (write(fd, line.data(), line.size()) < 0)
+            perror(m_path.c_str());
+        close(fd);
+    }
+
+private:
+    const std::string m_path;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -68,6 +107,9 @@ int main(int argc, char** argv)
         atexit(removeRoot);
     }
     testing::InitGoogleTest(&argc, argv);
+    const char* skipLog = getenv("TALVIKS_SKIP_LOG");
+    if (skipLog && *skipLog && !isDeathTestChild(argc, argv))
+        testing::UnitTest::GetInstance()->listeners().Append(new SkipRecorder(skipLog));
     // The threadsafe style starts this program again, which an emulated
     // program cannot do by itself; under the emulator the child is a fork.
     GTEST_FLAG_SET(death_test_style, testsupport::underEmulator() ? "fast" : "threadsafe");

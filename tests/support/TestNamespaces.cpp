@@ -245,11 +245,22 @@ bool waitForCarrier(const std::string& interface, int timeoutMs)
         timeoutMs, 50000);
 }
 
-std::string runInTestNamespaces(const std::function<void()>& body)
+std::string runInTestNamespaces(const std::function<void()>& body, bool* skip)
 {
+    bool skipped = false;
+    if (!skip)
+        skip = &skipped;
+    *skip = false;
+    // Without the privilege the namespaces are simply not to be had here;
+    // with it, their failure is a fault of the machine or of this code.
+    const auto unavailable = [skip](const std::string& reason) {
+        const std::string lacking = namespacePrivilegeLacking();
+        *skip = !lacking.empty();
+        return reason + (*skip ? " (" + lacking + ")" : " (this process runs as root with CAP_SYS_ADMIN)");
+    };
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
-        return "namespaces unavailable: " + systemError("pipe");
+        return unavailable("namespaces unavailable: " + systemError("pipe"));
     fflush(stdout);
     fflush(stderr);
     const pid_t pid = fork();
@@ -257,7 +268,7 @@ std::string runInTestNamespaces(const std::function<void()>& body)
         const std::string why = systemError("fork");
         close(fds[0]);
         close(fds[1]);
-        return "namespaces unavailable: " + why;
+        return unavailable("namespaces unavailable: " + why);
     }
     if (pid == 0) {
         close(fds[0]);
@@ -267,7 +278,7 @@ std::string runInTestNamespaces(const std::function<void()>& body)
     }
     close(fds[1]);
 
-    std::string skipReason;
+    std::string why;
     for (;;) {
         Kind kind;
         int32_t line = 0;
@@ -279,8 +290,12 @@ std::string runInTestNamespaces(const std::function<void()>& body)
             ADD_FAILURE_AT(file.c_str(), line) << message;
         else if (kind == Failure)
             ADD_FAILURE() << message;
-        else if (skipReason.empty())
-            skipReason = kind == Skipped ? "skipped in the test namespaces: " + message : message;
+        else if (why.empty() && kind == Skipped) {
+            why = "skipped in the test namespaces: " + message;
+            *skip = true;
+        } else if (why.empty()) {
+            why = unavailable(message);
+        }
     }
     close(fds[0]);
 
@@ -289,7 +304,7 @@ std::string runInTestNamespaces(const std::function<void()>& body)
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         ADD_FAILURE() << "the process that makes the test namespaces ended with wait status " << status;
-    return skipReason;
+    return why;
 }
 
 } // namespace testsupport

@@ -24,9 +24,11 @@
 // the body only). A GTEST_SKIP in the body skips the test. A body that dies
 // by a signal or exits by itself fails the test.
 //
-// Where the namespaces cannot be made (no privilege, a kernel without them,
-// a sandbox that refuses unshare) the test is skipped with the reason; it
-// never passes without having run its body.
+// Where the namespaces cannot be made for want of privilege (not root, or
+// without CAP_SYS_ADMIN) the test is skipped with the reason; where the
+// process has it and they still cannot be made (a kernel without them, a
+// sandbox that refuses unshare) the test fails with the cause. It never
+// passes without having run its body.
 //
 // Call it from the test's own thread while no other thread of the test runs
 // (the body starts in a forked copy of the process).
@@ -37,19 +39,23 @@
 //           ... EXPECT_EQ(...) ...
 //       });
 //   }
-#define RUN_IN_TEST_NAMESPACES(body)                                                      \
-    do {                                                                                  \
-        const std::string talviksSkipReason_ = testsupport::runInTestNamespaces(body);    \
-        if (!talviksSkipReason_.empty())                                                  \
-            GTEST_SKIP() << talviksSkipReason_;                                           \
+#define RUN_IN_TEST_NAMESPACES(body)                                                           \
+    do {                                                                                       \
+        bool talviksSkip_ = false;                                                             \
+        const std::string talviksWhy_ = testsupport::runInTestNamespaces(body, &talviksSkip_); \
+        if (talviksSkip_)                                                                      \
+            GTEST_SKIP() << talviksWhy_;                                                       \
+        if (!talviksWhy_.empty())                                                              \
+            FAIL() << talviksWhy_;                                                             \
     } while (0)
 
 namespace testsupport {
 
 // Runs `body` as described above and adds its failures to the current test.
-// Empty when the body ran; otherwise why the test should be skipped
-// (namespaces unavailable, or the body skipped itself).
-std::string runInTestNamespaces(const std::function<void()>& body);
+// Empty when the body ran; otherwise why not (the namespaces unavailable, or
+// the body skipped itself), with *skip set where that is a reason to skip
+// the test rather than a fault.
+std::string runInTestNamespaces(const std::function<void()>& body, bool* skip = nullptr);
 
 // True inside a body run by runInTestNamespaces (and in processes it forks).
 bool insideTestNamespaces();

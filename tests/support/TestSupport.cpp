@@ -230,4 +230,37 @@ std::string stdoutWithDiskFullPast(const std::string& path, long room, const std
     return out;
 }
 
+std::string namespacePrivilegeLacking()
+{
+    if (geteuid() != 0)
+        return "this process does not run as root";
+    // The effective capabilities, in hexadecimal; CAP_SYS_ADMIN is bit 21.
+    constexpr unsigned long long kSysAdmin = 1ull << 21;
+    std::istringstream status(readFile("/proc/self/status"));
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, 7, "CapEff:") == 0)
+            return std::stoull(line.substr(7), nullptr, 16) & kSysAdmin ? ""
+                                                                          : "this process lacks CAP_SYS_ADMIN";
+    return "this process's capabilities cannot be read";
+}
+
+std::string sandboxLacking(bool* skip)
+{
+    *skip = false;
+    const std::string unavailable = sandboxUnavailable();
+    if (unavailable.empty())
+        return "";
+    const std::string why = "programs under the scratch root need a sandbox: " + unavailable;
+    if (access("/usr/bin/bwrap", X_OK) != 0) {
+        *skip = true;
+        return why;
+    }
+    const std::string lacking = namespacePrivilegeLacking();
+    if (!lacking.empty()) {
+        *skip = true;
+        return why + " (" + lacking + ")";
+    }
+    return why + " (bubblewrap is installed and this process may make namespaces)";
+}
+
 } // namespace testsupport

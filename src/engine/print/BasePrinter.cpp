@@ -430,6 +430,8 @@ int BasePrinter::reloadMotorPara()
     return 0;
 }
 
+std::atomic<void (*)()> BasePrinter::s_beforeHomingClaim{nullptr};
+
 int BasePrinter::startHoming(int, int, bool setStatus)
 {
     return startHomingSince(motorStopGeneration(), setStatus);
@@ -449,6 +451,8 @@ int BasePrinter::startHomingSince(unsigned int generation, bool setStatus)
                 logger()->write(LogWarn, "Homing refused: a homing is running");
                 return -1;
             }
+            if (void (*pause)() = s_beforeHomingClaim.load())
+                pause();
             m_homing = true;
         }
         if (setStatus)

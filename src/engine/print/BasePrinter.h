@@ -157,6 +157,11 @@ private:
     std::mutex m_commandLock;
     bool m_homing = false; // a homing from outside the print holds the axis
     bool m_shuttingDown = false; // no print starts any more
+    // Runs between a homing's check and its claim of the axis, under the
+    // command lock; set only by tests (HomingClaimProbe), which hold that
+    // moment open for a racing caller.
+    friend struct HomingClaimProbe;
+    static std::atomic<void (*)()> s_beforeHomingClaim;
 
     std::mutex m_infoLock; // guards m_info and m_printStopwatch
     PrintInfo m_info;

@@ -21,6 +21,12 @@ int HomingThread::start()
         puts("HomingThread running");
         return 0;
     }
+    // The last homing has reported its end, but its thread may still be on
+    // its way out, and a thread that has not ended cannot start again.
+    if (m_started) {
+        join();
+        m_started = false;
+    }
     {
         std::lock_guard<std::mutex> lock(m_stopLock);
         m_stopRequested = false;
@@ -29,7 +35,7 @@ int HomingThread::start()
     // Joinable, so that stop() can wait for the end.
     if (PThread::start(false, kStackSize) != 0) {
         m_finished = true;
-        return 0;
+        return -1;
     }
     m_started = true;
     return 0;

@@ -21,7 +21,8 @@ public:
     explicit HomingThread(PrintMachine* machine);
     ~HomingThread() override;
 
-    // Starts a homing unless one runs; 0 either way.
+    // Starts a homing unless one runs: 0 when it started or one runs, -1
+    // when no thread could be started.
     int start();
     // Ends a running homing (the axis stops where it is) and waits for the
     // thread. The axis is stopped only while this thread's homing runs: a

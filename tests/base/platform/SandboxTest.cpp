@@ -12,6 +12,7 @@
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -23,6 +24,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -487,4 +489,44 @@ TEST(Sandbox, NothingRunsWhereTheSandboxCannotBeMade)
 
     EXPECT_EQ(0, platform().shell().exec("touch", {marker}));
     EXPECT_TRUE(fileExists(marker));
+}
+
+// A test that needs the sandbox skips only where the machine lacks what it
+// takes. Where bubblewrap is installed and the process may make namespaces,
+// a sandbox that cannot be made fails the test with its cause.
+TEST(Sandbox, ATestThatNeedsItFailsWhereTheMachineCouldMakeIt)
+{
+    bool skip = false;
+    const std::string lacking = testsupport::sandboxLacking(&skip);
+    if (skip)
+        GTEST_SKIP() << lacking;
+    ASSERT_EQ("", lacking);
+    // A working folder that the sandbox cannot enter: bubblewrap has dropped
+    // every capability when it changes into it.
+    const std::string locked = scratchRoot() + "/locked";
+    makeDirs(locked);
+    ASSERT_EQ(0, chown(locked.c_str(), 65534, 65534));
+    ASSERT_EQ(0, chmod(locked.c_str(), 0700));
+    const pid_t pid = fork();
+    ASSERT_LE(0, pid);
+    if (pid == 0) {
+        if (chdir(locked.c_str()) != 0)
+            _exit(10);
+        testing::TestPartResultArray results;
+        {
+            const testing::ScopedFakeTestPartResultReporter intercept(
+                testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+            [] { SKIP_WITHOUT_SANDBOX(); }();
+        }
+        if (results.size() != 1)
+            _exit(11);
+        const testing::TestPartResult& part = results.GetTestPartResult(0);
+        printf("%s\n", part.message());
+        fflush(stdout);
+        _exit(part.fatally_failed() && std::string(part.message()).find("chdir") != std::string::npos ? 0 : 12);
+    }
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(0, WEXITSTATUS(status)) << "the sandbox that cannot be made did not fail the test with its cause";
 }

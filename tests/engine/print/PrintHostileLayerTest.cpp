@@ -21,7 +21,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace testwriters;
@@ -107,19 +106,27 @@ TEST(PrintHostileLayerDeathTest, ShutdownWhileALayerIsDrawnEndsCleanly)
             // Layer 0 is made; layer 1 draws for seconds, and the print waits for it.
             if (!testsupport::eventually([printer] { return printer->printThread()->currentLayer() >= 1; }, 30000))
                 std::exit(4);
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            std::vector<int> renderers;
+            testsupport::eventually([&renderers] {
+                renderers.clear();
+                for (int pid : testsupport::childProcesses(getpid()))
+                    if (harness::isLayerRenderer(pid))
+                        renderers.push_back(pid);
+                return !renderers.empty();
+            });
             std::ofstream out(pidFile);
-            for (int pid : testsupport::childProcesses(getpid()))
-                if (harness::isLayerRenderer(pid))
-                    out << pid << "\n";
+            for (int pid : renderers)
+                out << pid << "\n";
             out.close();
             std::exit(0); // the printer goes with the process
         },
         ::testing::ExitedWithCode(0), "");
     std::ifstream in(pidFile);
     int renderers = 0;
+    // A process that was killed leaves the process list a moment later.
     for (int pid; in >> pid; ++renderers)
-        EXPECT_FALSE(harness::isLayerRenderer(pid)) << "renderer " << pid << " outlived its printer";
+        EXPECT_TRUE(testsupport::eventually([pid] { return !harness::isLayerRenderer(pid); }))
+            << "renderer " << pid << " outlived its printer";
     EXPECT_EQ(1, renderers);
 }
 

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -374,6 +375,28 @@ TEST(HomingThread, StartsOnceAndStopsMidWay)
         PThread::msleep(5);
     EXPECT_TRUE(homing.isFinished());
     EXPECT_TRUE(printer->isZLimitTriggered() || harness::machine().board().motor().physicalMm() < 1);
+}
+
+// A start that comes as the last homing reports its end (its thread still on
+// the way out) homes again: a start that answers 0 is never lost.
+TEST(HomingThread, AStartRightAfterTheLastHomingEndedHomes)
+{
+    Printer* printer = harness::startPrinter(2000);
+    HomingThread homing(printer);
+    const size_t before = harness::logLines("Printer Start Homing").size();
+    constexpr int kRounds = 500;
+    int answeredZero = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        answeredZero += homing.start() == 0;
+        // Straight on as the end is reported, as a page's poll may find it.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!homing.isFinished() && std::chrono::steady_clock::now() < end) {
+        }
+        ASSERT_TRUE(homing.isFinished()) << round;
+    }
+    EXPECT_EQ(kRounds, answeredZero);
+    EXPECT_EQ(size_t(answeredZero), harness::logLines("Printer Start Homing").size() - before)
+        << "a start answered 0 and homed nothing";
 }
 
 TEST(PrinterFacade, InitializeReportsWhatFailed)

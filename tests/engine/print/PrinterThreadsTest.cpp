@@ -33,7 +33,28 @@ private:
     std::atomic<int> m_arrived{0};
 };
 
+std::atomic<bool> g_inHomingClaim{false};
+std::atomic<bool> g_printAnswered{false};
+
+// Holds a homing between its check and its claim of the axis until the
+// racing print has answered, or for a while: a print cannot answer while the
+// claim holds the command lock, as it must.
+void holdHomingClaimOpen()
+{
+    g_inHomingClaim = true;
+    testsupport::eventually([] { return g_printAnswered.load(); }, 200);
+}
+
 } // namespace
+
+// Reaches the printer's pause between a homing's check and its claim.
+struct HomingClaimProbe
+{
+    explicit HomingClaimProbe(void (*pause)()) { BasePrinter::s_beforeHomingClaim = pause; }
+    ~HomingClaimProbe() { BasePrinter::s_beforeHomingClaim = nullptr; }
+    HomingClaimProbe(const HomingClaimProbe&) = delete;
+    HomingClaimProbe& operator=(const HomingClaimProbe&) = delete;
+};
 
 TEST(PrinterThreads, StatusQueriesDuringAPrintLeaveTheLightAlone)
 {
@@ -87,10 +108,15 @@ TEST(PrinterThreads, AHomingAndAPrintNeverRunTogether)
     Printer* printer = harness::startPrinter();
     const QString path = QString::fromStdString(harness::writeSvgx("contested", 2, 0, 0, 1, 1));
     ASSERT_EQ(0, printer->startHoming(0, 0, true)); // the axis knows where it is
+    // A homing that has passed its check holds it open until the print has
+    // answered, so that a claim made apart from the check lets the print in.
+    const HomingClaimProbe probe(holdHomingClaimOpen);
     int printsRun = 0;
     for (int round = 0; round < 12; ++round) {
         SCOPED_TRACE(round);
         ASSERT_EQ(0, printer->moveWait(30.0f, false)); // a homing from up here takes a while
+        g_inHomingClaim = false;
+        g_printAnswered = false;
         StartLine start(2);
         std::atomic<bool> pageDone{false};
         int homed = 0;
@@ -104,7 +130,11 @@ TEST(PrinterThreads, AHomingAndAPrintNeverRunTogether)
             pageDone = true;
         });
         start.arrive();
+        // Every third round the print comes while the homing is at its claim.
+        if (round % 3 == 0)
+            testsupport::eventually([] { return g_inHomingClaim.load(); });
         const int printed = printer->print(path);
+        g_printAnswered = true;
         bool homingDuringPrint = false;
         bool notPrintingWhileRunning = false;
         if (printed == 0) {
