@@ -1,6 +1,7 @@
 #include "driver/OutFiles.h"
 
 #include "base/files/DurableFile.h"
+#include "base/files/Folders.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -42,28 +43,6 @@ bool isPrintTemporary(const std::string& name)
     return isPrintOutput(name.substr(1, dot - 1));
 }
 
-constexpr int kNotAFolder = -1;
-
-// mkdir -p with an explicit mode, whatever the umask: 0, an errno value, or
-// kNotAFolder when `dir` is something else.
-int makeFolders(std::string dir)
-{
-    while (dir.size() > 1 && dir.back() == '/')
-        dir.pop_back();
-    struct stat info{};
-    if (stat(dir.c_str(), &info) == 0)
-        return S_ISDIR(info.st_mode) ? 0 : kNotAFolder;
-    if (errno != ENOENT)
-        return errno;
-    const size_t slash = dir.rfind('/');
-    if (slash != std::string::npos && slash > 0)
-        if (const int error = makeFolders(dir.substr(0, slash)))
-            return error;
-    if (mkdir(dir.c_str(), 0755) != 0)
-        return errno;
-    return chmod(dir.c_str(), 0755) == 0 ? 0 : errno;
-}
-
 } // namespace
 
 int writeWholeFile(const std::string& path, const void* data, size_t size)
@@ -97,9 +76,9 @@ int writeWholeFile(const std::string& path, const std::string& data)
 
 bool prepareOutFolder(const std::string& dir, std::string& error)
 {
-    if (const int made = makeFolders(dir)) {
-        error = made == kNotAFolder ? dir + " is a file, not a folder"
-                                    : "cannot make the folder " + dir + ": " + strerror(made);
+    if (const int made = folders::makeAll(dir)) {
+        error = made == -ENOTDIR ? dir + " is a file, not a folder"
+                                 : "cannot make the folder " + dir + ": " + strerror(-made);
         return false;
     }
     // Permissions alone do not tell (root, a read-only mount, a full table of

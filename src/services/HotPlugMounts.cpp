@@ -3,6 +3,7 @@
 #include "services/HotPlug.h"
 
 #include "base/config/SystemState.h"
+#include "base/files/Folders.h"
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
 #include "base/platform/Mounts.h"
@@ -110,7 +111,7 @@ bool HotPlug::mount(const QString& partition, QString& mountDir)
     const std::string targetPath = fsPath(target);
 
     const bool created = !QDir(QString::fromStdString(targetPath)).exists();
-    if (created && !QDir().mkpath(QString::fromStdString(targetPath))) {
+    if (created && folders::makeAll(targetPath) != 0) {
         logger()->write(LogError, "mount %s fail, mkpath fail", source.c_str());
         return false;
     }
