@@ -26,6 +26,7 @@
 #include <thread>
 #include <stdexcept>
 
+using hotplugpeers::Gate;
 using hotplugpeers::Recorder;
 using hotplugpeers::UeventSender;
 using hotplugpeers::usbBlockPath;
@@ -173,31 +174,15 @@ TEST(HotPlugDisk, ABurstOfUeventsLosesNothing)
 TEST(HotPlugDisk, LostUeventsAreMadeUpByARescan)
 {
     RUN_IN_TEST_NAMESPACES([] {
-        // Declared ahead of the watcher, whose thread may still use them while it stops.
-        std::mutex mutex;
-        std::condition_variable released;
-        bool release = false;
-        int calls = 0;
+        Gate burstSent;
+        int calls = 0; // on the watcher's thread only
         DiskWatch watch;
-        auto letGo = [&] {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                release = true;
-            }
-            released.notify_all();
-        };
-        // However the body ends, the watcher is let go before it is stopped.
-        struct AtEnd
-        {
-            std::function<void()> call;
-            ~AtEnd() { call(); }
-        } letGoAtEnd{letGo};
+        Gate::OpenAtEnd openAtEnd{burstSent};
         // The first disk event holds the watcher up until the burst has
         // overflowed its buffer, however long sending the burst takes.
         watch.hotPlug.setDiskPresenceHandler([&](bool) {
-            std::unique_lock<std::mutex> lock(mutex);
             if (calls++ == 0)
-                released.wait(lock, [&] { return release; });
+                burstSent.wait();
         });
         testsupport::makeDirs(rootPath("/dev"));
         testsupport::writeFile(rootPath("/dev/sdf1"), "");
@@ -209,7 +194,7 @@ TEST(HotPlugDisk, LostUeventsAreMadeUpByARescan)
         ASSERT_TRUE(watch.recorder.waitForUsb(1));
         for (int i = 0; i < 20000; ++i)
             watch.sender.send("change", "/devices/virtual/misc/noise" + std::to_string(i));
-        letGo();
+        burstSent.open();
         // Each change is announced once it is made: wait for both announcements.
         bool announcedAdd = false;
         bool announcedRemove = false;

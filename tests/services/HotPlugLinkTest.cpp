@@ -19,6 +19,7 @@
 #include <mutex>
 #include <set>
 
+using hotplugpeers::Gate;
 using hotplugpeers::Recorder;
 using hotplugpeers::run;
 using hotplugpeers::UeventSender;
@@ -124,30 +125,12 @@ TEST(HotPlugLink, AnUnplugAmongLostMessagesIsAnnounced)
         run("ip link add eth0 type veth peer name peer0 && ip link add mark0 type veth peer name mark1");
         run("ip link set eth0 up && ip link set peer0 up && ip link set mark0 up");
         ASSERT_TRUE(testsupport::waitForCarrier("eth0"));
-        // Declared ahead of the watcher, whose thread may still use them while it stops.
-        std::mutex mutex;
-        std::condition_variable released;
-        bool release = false;
+        Gate slowMount;
         HotPlug hotPlug;
         Recorder recorder(hotPlug);
-        auto letGo = [&] {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                release = true;
-            }
-            released.notify_all();
-        };
-        // However the body ends, the watcher is let go before it is stopped.
-        struct AtEnd
-        {
-            std::function<void()> call;
-            ~AtEnd() { call(); }
-        } letGoAtEnd{letGo};
+        Gate::OpenAtEnd openAtEnd{slowMount};
         // A slow mount: the watcher reads no link message until it is let go.
-        hotPlug.setDiskPresenceHandler([&](bool) {
-            std::unique_lock<std::mutex> lock(mutex);
-            released.wait(lock, [&] { return release; });
-        });
+        hotPlug.setDiskPresenceHandler([&](bool) { slowMount.wait(); });
         ASSERT_TRUE(hotPlug.start());
         UeventSender sender;
         sender.send("add", usbBlockPath("sda", "sda1"));
@@ -157,7 +140,7 @@ TEST(HotPlugLink, AnUnplugAmongLostMessagesIsAnnounced)
         // unplug, which finds no room left.
         run("for i in $(seq 2000); do echo 'link set mark1 up'; echo 'link set mark1 down'; done | ip -batch -");
         run("ip link set peer0 down");
-        letGo();
+        slowMount.open();
         ASSERT_TRUE(recorder.waitForEth("eth0", DEV_ACTION_REMOVE));
         // Plugged in again: announced as ever, and the unplug only once.
         run("ip link set peer0 up");

@@ -143,4 +143,19 @@ int Recorder::ethCount(const QString& dev, dev_action_t action) const
     return count;
 }
 
+void Gate::wait()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_opened.wait(lock, [this] { return m_open; });
+}
+
+void Gate::open()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_open = true;
+    }
+    m_opened.notify_all();
+}
+
 } // namespace hotplugpeers

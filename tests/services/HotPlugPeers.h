@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <condition_variable>
 #include <functional>
 #include <ostream>
 #include <mutex>
@@ -75,6 +76,28 @@ private:
     std::vector<UsbEvent> m_usb;
     std::vector<EthEvent> m_eth;
     std::vector<bool> m_presence;
+};
+
+// Holds the watcher's thread (a slow mount) in a handler until it is
+// opened. Declare it ahead of the watcher, whose thread may still wait in it
+// while it stops, and an OpenAtEnd after the watcher: however the body ends,
+// the watcher is let go before it is stopped.
+class Gate
+{
+public:
+    void wait();
+    void open();
+
+    struct OpenAtEnd
+    {
+        Gate& gate;
+        ~OpenAtEnd() { gate.open(); }
+    };
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_opened;
+    bool m_open = false;
 };
 
 } // namespace hotplugpeers

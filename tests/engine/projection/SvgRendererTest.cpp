@@ -87,24 +87,7 @@ std::string standInWords(const std::string& mode)
 // The processes this one started and has not reaped.
 std::vector<int> childProcesses()
 {
-    std::vector<int> children;
-    DIR* processes = opendir("/proc");
-    if (!processes)
-        return children;
-    while (dirent* entry = readdir(processes)) {
-        const int pid = atoi(entry->d_name);
-        if (pid <= 0)
-            continue;
-        // "pid (name) state ppid ...": the name may hold blanks and parentheses.
-        const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-        const size_t nameEnd = stat.rfind(')');
-        int parent = 0;
-        if (nameEnd != std::string::npos && sscanf(stat.c_str() + nameEnd + 1, " %*c %d", &parent) == 1 &&
-            parent == getpid())
-            children.push_back(pid);
-    }
-    closedir(processes);
-    return children;
+    return testsupport::childProcesses(getpid());
 }
 
 bool isLayerRenderer(int pid)
