@@ -284,8 +284,11 @@ TEST(PrinterFacadeSignalChild, PrintsUntilASignalEndsIt)
 
 TEST(PrinterFacade, ATerminationSignalDuringAnExposureAbortsAndSwitchesTheLightOffBeforeTheProcessEnds)
 {
-    // A renderer left behind by a child becomes this process's child.
-    ASSERT_EQ(0, prctl(PR_SET_CHILD_SUBREAPER, 1));
+    // A renderer left behind by a child becomes this process's child. The
+    // emulator (qemu-user 7.2) refuses the option: there a renderer is only
+    // seen to go.
+    const bool reaper = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+    ASSERT_TRUE(reaper || testsupport::underEmulator()) << strerror(errno);
     std::vector<std::string> argv = testsupport::programArgv(testsupport::selfPath());
     argv.push_back("--gtest_filter=PrinterFacadeSignalChild.*");
     // The last is followed by another signal, which comes while the first is
@@ -331,6 +334,11 @@ TEST(PrinterFacade, ATerminationSignalDuringAnExposureAbortsAndSwitchesTheLightO
         EXPECT_EQ("off", switches.back());
         // Ended (and reaped) by the printer before its process ended: never this process's child.
         for (pid_t pid : renderers) {
+            if (!reaper) {
+                EXPECT_TRUE(testsupport::eventually([pid] { return !harness::isLayerRenderer(pid); }))
+                    << "renderer " << pid << " outlived the process";
+                continue;
+            }
             const pid_t left = waitpid(pid, nullptr, WNOHANG);
             EXPECT_TRUE(left == -1 && errno == ECHILD) << "renderer " << pid << " outlived the process";
             if (left == 0) {
