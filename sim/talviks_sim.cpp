@@ -51,7 +51,7 @@ int main(int argc, char** argv)
     }
     // Before the engine's threads: SIGTERM, SIGINT and SIGHUP are taken by
     // the printer, which stops the machine safely before anything ends.
-    blockTerminationSignals();
+    catchTerminationSignals();
     SimSession session;
     if (!bootSimulator(options, session))
         return 1;

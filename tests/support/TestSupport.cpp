@@ -167,6 +167,7 @@ pid_t startProgram(const std::vector<std::string>& argv, const std::vector<std::
 
     const pid_t child = fork();
     if (child == 0) {
+        setpgid(0, 0);
         const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd < 0)
             _exit(127);

@@ -47,6 +47,7 @@ int callBesideIdleFifo(const std::string& fifo, const std::function<int()>& call
 int runBounded(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
                const std::string& output, int boundMs);
 // Starts a program as runBounded does, without waiting for it: its pid, or -1.
+// It leads a process group of its own, which a test may signal as a terminal does.
 pid_t startProgram(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
                    const std::string& output);
 // The processes `parent` started and has not reaped.

@@ -1,11 +1,40 @@
 #include "base/platform/ProcessSignals.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <initializer_list>
+
+namespace {
+
+constexpr int kTermination[] = {SIGTERM, SIGINT, SIGHUP};
+
+// Written by the handler, read by the watching thread. Set once in main
+// before any thread exists, never changed after.
+int g_queue[2] = {-1, -1};
+pid_t g_owner = 0;
+sigset_t g_caught;
+
+void queueSignal(int signal)
+{
+    const int saved = errno;
+    if (getpid() != g_owner) {
+        // A forked child between fork and exec: nobody here answers it.
+        ::signal(signal, SIG_DFL);
+        raise(signal);
+    } else {
+        // Non-blocking: a full queue holds plenty to answer already.
+        const unsigned char number = static_cast<unsigned char>(signal);
+        [[maybe_unused]] const ssize_t n = write(g_queue[1], &number, 1);
+    }
+    errno = saved;
+}
+
+} // namespace
 
 void ignoreBrokenPipes()
 {
@@ -16,34 +45,78 @@ void ignoreBrokenPipes()
         perror("sigaction(SIGPIPE)");
 }
 
-void blockTerminationSignals()
+void catchTerminationSignals()
 {
-    sigset_t block;
-    sigemptyset(&block);
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    if (g_queue[0] >= 0)
+        return;
+    if (pipe2(g_queue, O_CLOEXEC | O_NONBLOCK) != 0) {
+        perror("catchTerminationSignals: pipe2");
+        g_queue[0] = g_queue[1] = -1;
+        return;
+    }
+    g_owner = getpid();
+    sigemptyset(&g_caught);
+    struct sigaction action{};
+    action.sa_handler = queueSignal;
+    action.sa_flags = SA_RESTART;
+    // One handler at a time: each queues its signal whole.
+    sigemptyset(&action.sa_mask);
+    for (int signal : kTermination)
+        sigaddset(&action.sa_mask, signal);
+    for (int signal : kTermination) {
         struct sigaction current{};
         if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
             continue;
-        sigaddset(&block, signal);
+        if (sigaction(signal, &action, nullptr) == 0)
+            sigaddset(&g_caught, signal);
+        else
+            perror("catchTerminationSignals: sigaction");
     }
-    const int rc = pthread_sigmask(SIG_BLOCK, &block, nullptr);
-    if (rc != 0)
-        fprintf(stderr, "pthread_sigmask: error %d\n", rc);
+    // A thread started before may have them blocked; this one must not.
+    pthread_sigmask(SIG_UNBLOCK, &g_caught, nullptr);
 }
 
-bool blockedTerminationSignals(sigset_t* set)
+bool caughtTerminationSignals(sigset_t* set)
 {
     sigemptyset(set);
-    sigset_t blocked;
-    if (pthread_sigmask(SIG_BLOCK, nullptr, &blocked) != 0)
+    if (g_queue[0] < 0)
         return false;
     bool any = false;
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
-        if (sigismember(&blocked, signal) == 1) {
+    for (int signal : kTermination)
+        if (sigismember(&g_caught, signal) == 1) {
+            struct sigaction current{};
+            if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != queueSignal)
+                continue;
             sigaddset(set, signal);
             any = true;
         }
     return any;
+}
+
+int terminationSignalFd()
+{
+    return g_queue[0];
+}
+
+int takeTerminationSignal()
+{
+    if (g_queue[0] < 0)
+        return 0;
+    unsigned char number = 0;
+    ssize_t n;
+    while ((n = read(g_queue[0], &number, 1)) < 0 && errno == EINTR) {
+    }
+    return n == 1 ? number : 0;
+}
+
+void releaseTerminationSignals()
+{
+    struct sigaction action{};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (int signal : kTermination)
+        if (sigismember(&g_caught, signal) == 1)
+            sigaction(signal, &action, nullptr);
 }
 
 void endBySignal(int signal)

@@ -16,13 +16,25 @@ void ignoreBrokenPipes();
 
 // The signals that ask the process to end: SIGTERM (a service stop), SIGINT
 // (Ctrl-C) and SIGHUP (the terminal went away). A program that stops its
-// machine safely on them (Printer::stopOnSignals) blocks them first in main,
-// before any thread exists, so that none of its threads is ended by one and
-// the watching thread takes each. A signal the program was started with
-// ignored (nohup, a background job) stays ignored and is not blocked.
-void blockTerminationSignals();
-// The termination signals blocked in the calling thread, in `set`; false when none is.
-bool blockedTerminationSignals(sigset_t* set);
+// machine safely on them (Printer::stopOnSignals) catches them first in main,
+// before any thread exists: from then on each of them, sent to the process or
+// to any one of its threads, is queued for the watching thread
+// (takeTerminationSignal) instead of ending the process, and waits there
+// until one takes it. A signal the program was started with ignored (nohup, a
+// background job) stays ignored. The handler restarts interrupted calls
+// where the kernel can; waits resume after EINTR everywhere else. Children
+// get the default action back when they start a program, and a forked child
+// that has not yet done so is ended by the signal as if nothing caught it.
+void catchTerminationSignals();
+// The termination signals caught, in `set`; false when none is.
+bool caughtTerminationSignals(sigset_t* set);
+// Readable while a caught signal waits to be taken; -1 when none is caught.
+int terminationSignalFd();
+// The next caught signal waiting, or 0 when none does.
+int takeTerminationSignal();
+// Gives the caught signals their default action back: from now on they end
+// the process as they come. What was caught before stays to be taken.
+void releaseTerminationSignals();
 
 // Ends the process by `signal`, as it would have ended without a handler:
 // the default disposition back, the signal unblocked in the calling thread

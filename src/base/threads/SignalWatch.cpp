@@ -1,13 +1,15 @@
 #include "base/threads/SignalWatch.h"
 
 #include "base/log/LogWriter.h"
+#include "base/platform/ProcessSignals.h"
 
 #include <poll.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -17,10 +19,11 @@ constexpr size_t kStackSize = 512 * 1024;
 // Without a stop descriptor the thread looks at the stop this often.
 constexpr int kStepWithoutFdMs = 100;
 
+std::atomic<int> g_holdBackMs{0};
+
 } // namespace
 
-SignalWatch::SignalWatch(const sigset_t& watched, Handler handler)
-    : m_signals(watched), m_handler(std::move(handler))
+SignalWatch::SignalWatch(Handler handler) : m_handler(std::move(handler))
 {
 }
 
@@ -29,17 +32,20 @@ SignalWatch::~SignalWatch()
     m_stop.raise();
     if (m_thread)
         m_thread->join();
-    if (m_fd >= 0)
-        close(m_fd);
+}
+
+void SignalWatch::holdBackForTests(int ms)
+{
+    g_holdBackMs = ms;
 }
 
 int SignalWatch::start()
 {
     if (m_thread)
         return 0;
-    m_fd = signalfd(-1, &m_signals, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (m_fd < 0) {
-        logger()->write(LogError, "SignalWatch: no signal descriptor: %s", strerror(errno));
+    sigset_t caught;
+    if (!caughtTerminationSignals(&caught)) {
+        logger()->write(LogError, "SignalWatch: no termination signal is caught");
         return -1;
     }
     m_thread = std::make_unique<FunctionThread>([this] { return watch(); });
@@ -53,32 +59,39 @@ int SignalWatch::start()
 
 void* SignalWatch::watch()
 {
+    const int queue = terminationSignalFd();
     while (!m_stop.raised()) {
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stop.fd(), POLLIN, 0}};
+        pollfd fds[2] = {{queue, POLLIN, 0}, {m_stop.fd(), POLLIN, 0}};
         const bool stopFd = m_stop.fd() >= 0;
-        const int n = poll(fds, stopFd ? 2 : 1, stopFd ? -1 : kStepWithoutFdMs);
-        if (n < 0 && errno != EINTR) {
+        if (poll(fds, stopFd ? 2 : 1, stopFd ? -1 : kStepWithoutFdMs) < 0 && errno != EINTR) {
             logger()->write(LogError, "SignalWatch: %s", strerror(errno));
-            return nullptr;
-        }
-        if (m_stop.raised())
             break;
-        const int signal = take();
-        if (signal <= 0)
+        }
+        if (!(fds[0].revents & POLLIN))
             continue;
-        m_handler(signal);
-        for (int late = take(); late > 0; late = take())
-            logger()->write(LogWarn, "Signal %d (%s) came while the last one was answered: nothing more to do", late,
-                            strsignal(late));
+        if (const int ms = g_holdBackMs.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        if (m_stop.raised())
+            break; // answered below, as the watch ends
+        if (const int signal = takeTerminationSignal())
+            answer(signal);
+    }
+    // From here on the signals end the process as they come. One that came
+    // before is answered here, and as nothing is left to answer it, it then
+    // ends the process.
+    releaseTerminationSignals();
+    if (const int late = takeTerminationSignal()) {
+        logger()->write(LogWarn, "Signal %d (%s) came as the signal watch ended", late, strsignal(late));
+        answer(late);
+        endBySignal(late);
     }
     return nullptr;
 }
 
-int SignalWatch::take()
+void SignalWatch::answer(int signal)
 {
-    signalfd_siginfo info{};
-    ssize_t n;
-    while ((n = read(m_fd, &info, sizeof info)) < 0 && errno == EINTR) {
-    }
-    return n == static_cast<ssize_t>(sizeof info) ? static_cast<int>(info.ssi_signo) : 0;
+    m_handler(signal);
+    for (int late = takeTerminationSignal(); late > 0; late = takeTerminationSignal())
+        logger()->write(LogWarn, "Signal %d (%s) came while the last one was answered: nothing more to do", late,
+                        strsignal(late));
 }

@@ -143,13 +143,13 @@ int Printer::stopOnSignals(AfterSignal after)
 {
     if (m_signalWatch)
         return 0;
-    sigset_t watched;
-    if (!blockedTerminationSignals(&watched)) {
-        logger()->write(LogError, "Termination signals are not blocked: they end the process as they come");
+    sigset_t caught;
+    if (!caughtTerminationSignals(&caught)) {
+        logger()->write(LogError, "Termination signals are not caught: they end the process as they come");
         return -1;
     }
     m_afterSignal = after;
-    auto watch = std::make_unique<SignalWatch>(watched, [this](int signal) { onTerminationSignal(signal); });
+    auto watch = std::make_unique<SignalWatch>([this](int signal) { onTerminationSignal(signal); });
     if (watch->start() != 0)
         return -1;
     m_signalWatch = std::move(watch);

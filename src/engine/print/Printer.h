@@ -50,9 +50,9 @@ public:
     // Makes SIGTERM, SIGINT and SIGHUP stop the machine safely, on a thread
     // of the printer's: the running print is aborted and no other starts,
     // the light is switched off and its time saved, the layer renderer is
-    // ended; then `after`. blockTerminationSignals() must have run first in
-    // main. 0; -1 (logged) when none of the signals is blocked (they act as
-    // they always did) or the thread could not be started (they stay blocked,
+    // ended; then `after`. catchTerminationSignals() must have run first in
+    // main. 0; -1 (logged) when none of the signals is caught (they act as
+    // they always did) or the thread could not be started (they stay caught,
     // unanswered).
     int stopOnSignals(AfterSignal after = AfterSignal::EndProcess);
     // The signal that stopped the machine; 0 while none has.

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -52,6 +53,25 @@ bool validReply(const ReplyHead& reply, uint32_t serial, const Geometry& g)
     const int64_t x = reply.x, y = reply.y, w = reply.w, h = reply.h;
     return reply.plane == Plane::Colour && x >= 0 && y >= 0 && w >= 0 && h >= 0 && x + w <= g.width &&
            y + h <= g.height;
+}
+
+// The kernel's count of processes it ended for want of memory; -1 when it
+// keeps none.
+long long machineOomKills()
+{
+    FILE* vmstat = fopen("/proc/vmstat", "re");
+    if (!vmstat)
+        return -1;
+    long long kills = -1;
+    char name[64];
+    long long value;
+    while (fscanf(vmstat, "%63s %lld", name, &value) == 2)
+        if (!strcmp(name, "oom_kill")) {
+            kills = value;
+            break;
+        }
+    fclose(vmstat);
+    return kills;
 }
 
 std::string describeStatus(int status)
@@ -160,6 +180,13 @@ int LayerRenderer::ended(const char* what)
         if (done == m_pid) {
             why += ": " + describeStatus(status);
             m_pid = -1;
+            // Only the kernel's memory killer ends it so without a word of ours.
+            if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+                const long long kills = machineOomKills();
+                if (kills < 0 || m_oomKills < 0 || kills > m_oomKills)
+                    return fail(-ENOMEM, why + (kills < 0 ? ", most likely for want of memory"
+                                                          : ", as the machine's memory ran out"));
+            }
         }
     }
     return fail(-EIO, why);
@@ -199,6 +226,10 @@ int LayerRenderer::start(const Geometry& geometry)
     spec.inFd = ends[1];
     spec.outFd = ends[1];
     spec.errFd = errors[1];
+    // A signal to the printer's process group (Ctrl-C at a terminal, a
+    // service stop) is the printer's to answer: the renderer ends with it.
+    spec.ownGroup = true;
+    m_oomKills = machineOomKills();
     const pid_t pid = spawnProgram(spec);
     const int error = errno;
     close(ends[1]);
@@ -214,8 +245,11 @@ int LayerRenderer::start(const Geometry& geometry)
     fcntl(m_socket, F_SETFL, fcntl(m_socket, F_GETFL) | O_NONBLOCK);
     char ready = 0;
     const int rc = receive(&ready, 1);
+    if (rc == -ETIMEDOUT)
+        return fail(-ENOEXEC, "the layer renderer " + command.back() + " did not say it was ready within " +
+                                  std::to_string(kStartLimitMs) + " ms");
     if (rc != 0)
-        return rc == -EIO ? fail(-ENOEXEC, m_why) : rc;
+        return rc == -EIO || rc == -ENOMEM ? fail(-ENOEXEC, m_why) : rc;
     if (ready != kReady)
         return fail(-ENOEXEC, "the layer renderer " + command.back() + " does not answer as one");
     return 0;

@@ -45,9 +45,10 @@ public:
     // for the whole exchange (after the start of a renderer, which has a
     // limit of its own), and only as long as `cancelFd` (-1: none) is not
     // readable. Results of this and of
-    // receive(): 0; -ETIMEDOUT or -ECANCELED, the renderer stopped; -EIO when
-    // the renderer ended or answered what cannot be read; -ENOEXEC when no
-    // renderer could be started. why() tells the cause.
+    // receive(): 0; -ETIMEDOUT or -ECANCELED, the renderer stopped; -ENOMEM
+    // when the kernel ended it for want of memory; -EIO when it ended
+    // otherwise or answered what cannot be read; -ENOEXEC when no renderer
+    // could be started (or one did not get ready). why() tells the cause.
     int request(const layerrender::Geometry& geometry, const std::string& document, int timeLimitMs, int cancelFd,
                 layerrender::ReplyHead& reply, std::string& reason);
     // The next `size` bytes of the reply's pixels.
@@ -79,6 +80,7 @@ private:
     std::string m_errorLine;
     int m_errorLines = 0; // logged in this exchange
     uint32_t m_serial = 0;
+    long long m_oomKills = -1; // the kernel's count when the renderer started
     timespec m_deadline{};
     int m_cancelFd = -1;
     std::string m_why;

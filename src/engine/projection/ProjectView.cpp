@@ -204,8 +204,10 @@ int ProjectView::showSvgLayer(const std::string& svg, int cancelFd)
         return -EIO;
     std::lock_guard<std::mutex> lock(m_mutex);
     m_stopwatch.start();
+    m_layerFailure.clear();
     if (svg.empty()) {
         logger()->write(LogError, "svg data is empty");
+        m_layerFailure = "its SVG is empty";
         return -1;
     }
     if (!imagesReady())
@@ -217,6 +219,7 @@ int ProjectView::showSvgLayer(const std::string& svg, int cancelFd)
         // A half-received layer may be anywhere in the render image.
         m_renderContent = m_renderImage.rect();
         logger()->write(LogError, "showSvgLayer: no memory to show a layer of %zu bytes", svg.size());
+        m_layerFailure = "no memory to show it";
         return -EIO;
     }
 }
@@ -248,14 +251,18 @@ int ProjectView::renderSvgLayer(const std::string& svg, int cancelFd)
         break;
     case layerrender::Outcome::Refused:
         logger()->write(LogError, "Svg layer refused: %s", reason.c_str());
+        m_layerFailure = "its SVG was refused before drawing: " + reason;
         return -1;
     case layerrender::Outcome::NotSvg:
         logger()->write(LogError, "Can't Load Svg Bytes: %s", svg.c_str());
+        m_layerFailure = "its SVG cannot be read (the layer renderer cannot load it)";
         return -1;
     case layerrender::Outcome::NoMemory:
         m_renderer.stop();
         logger()->write(LogError, "Svg layer needs more memory than the renderer's budget of %llu bytes",
                         static_cast<unsigned long long>(layerrender::memoryBudget(m_width, m_height)));
+        m_layerFailure = "it needs more memory than the layer renderer's budget of " +
+                         std::to_string(layerrender::memoryBudget(m_width, m_height)) + " bytes";
         return -EIO;
     }
     // Checked against the request by m_renderer: its pixels fit the panel.
@@ -270,19 +277,30 @@ int ProjectView::renderFailed(int error)
     switch (error) {
     case -ETIMEDOUT:
         logger()->write(LogError, "Svg layer not drawn within %d ms: the renderer was stopped", m_renderLimitMs);
+        m_layerFailure = "it was not drawn within " + std::to_string(m_renderLimitMs) + " ms";
         return error;
     case -ECANCELED:
         logger()->write(LogInfo, "Svg layer no longer wanted: the renderer was stopped");
         return error;
-    case -ENOEXEC:
-        logger()->write(LogError, "Svg layer not drawn: %s", m_renderer.why().c_str());
-        return -1;
-    default:
-        // Ended by its memory budget, the machine's memory, or a fault.
+    case -ENOMEM:
+        // The machine's memory, not the layer: a memory failure.
         logger()->write(LogError, "Svg layer not drawn: %s (budget %llu bytes)", m_renderer.why().c_str(),
                         static_cast<unsigned long long>(layerrender::memoryBudget(m_width, m_height)));
+        m_layerFailure = m_renderer.why();
         return -EIO;
+    default:
+        // Not started, ended (a crash, an exit) or answered what cannot be
+        // read: the layer could not be made.
+        logger()->write(LogError, "Svg layer not drawn: %s", m_renderer.why().c_str());
+        m_layerFailure = m_renderer.why();
+        return -1;
     }
+}
+
+std::string ProjectView::layerFailure()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_layerFailure;
 }
 
 // Layers in grays arrive as a gray plane, beside the last layer, which a

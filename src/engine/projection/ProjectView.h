@@ -40,8 +40,9 @@ class FrameBuffer;
 // SVG layers are drawn by the layer renderer, a program of its own (see
 // LayerRenderer.h), within a time limit and a memory budget.
 //
-// Results: 0 success, -1 failure, -EIO only when memory could not be had or
-// the layer could not be read; operations are serialised by one lock.
+// Results: 0 success, -1 failure, -EIO only when memory could not be had
+// (the slice-file reader's memory failure included); operations are
+// serialised by one lock.
 class ProjectView : noncopyable
 {
 public:
@@ -68,12 +69,17 @@ public:
 
     // One SVG layer document, in millimetres around the panel centre: 0; -1
     // empty, not SVG, refused before rendering (references that fan out or
-    // leave the document, see SvgGuard.h) or no renderer to be had; -EIO for
-    // the reader's failure text "00000005" or when memory ran out (the
-    // renderer's budget, or the renderer ended); -ETIMEDOUT when it was not
-    // drawn within the render time limit; -ECANCELED once `cancelFd` turned
-    // readable. The last two stop the renderer at once.
+    // leave the document, see SvgGuard.h), no renderer to be had, or a
+    // renderer that ended or answered what cannot be read; -EIO for the
+    // reader's failure text "00000005" or when memory ran out (the
+    // renderer's budget, or the kernel ended it for want of memory);
+    // -ETIMEDOUT when it was not drawn within the render time limit;
+    // -ECANCELED once `cancelFd` turned readable. The last two stop the
+    // renderer at once.
     int showSvgLayer(const std::string& svg, int cancelFd = -1);
+    // Why the last SVG layer was not shown, in words ("its SVG cannot be
+    // read ..."); empty after one that was, or was no longer wanted.
+    std::string layerFailure();
     // Ends the layer renderer, when one runs; the next SVG layer starts another.
     void stopRenderer();
     // One compressed "qds" raster: 0, the decoder's code, or -1 for another
@@ -175,6 +181,7 @@ private:
     Stopwatch m_stopwatch;
     bool m_processImage = false;
     LayerRenderer m_renderer;
+    std::string m_layerFailure;
     int m_renderLimitMs = kRenderLimitMs;
     std::mutex m_mutex;
 };

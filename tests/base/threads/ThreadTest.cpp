@@ -1,10 +1,12 @@
 #include "base/buses/ByteOrder.h"
 #include "base/platform/Platform.h"
+#include "base/platform/ProcessSignals.h"
 #include "base/threads/Cond.h"
 #include "base/threads/FunctionThread.h"
 #include "base/threads/Mutex.h"
 #include "base/threads/PThread.h"
 #include "base/threads/Semaphore.h"
+#include "base/threads/SignalWatch.h"
 #include "base/threads/StopSignal.h"
 #include "base/threads/Stopwatch.h"
 #include "board/ScaledClock.h"
@@ -535,4 +537,29 @@ TEST(StopSignal, SleepsRunOnMachineTimeOrToARealDeadlineDespiteSignals)
     start = kernelMonotonicNow();
     EXPECT_TRUE(stop.sleepUntil(kernelDeadlineAfterMs(300)));
     EXPECT_GE(elapsedMsSince(start), 300);
+}
+
+// A termination signal is answered on the watch's thread wherever it was
+// sent, and one that came as the watch ended is answered all the same and
+// then ends the process: none is dropped.
+TEST(SignalWatchDeathTest, EverySignalThatCameIsAnswered)
+{
+    EXPECT_EXIT(
+        {
+            catchTerminationSignals();
+            std::atomic<int> answered{0};
+            SignalWatch watch([&](int signal) {
+                answered = signal;
+                fprintf(stderr, "answered %d\n", signal);
+            });
+            if (watch.start() != 0)
+                _exit(3);
+            std::thread([] { raise(SIGHUP); }).join(); // to that thread alone
+            if (!testsupport::eventually([&] { return answered == SIGHUP; }, 10000))
+                _exit(4);
+            SignalWatch::holdBackForTests(300); // late to look, and stopped meanwhile
+            raise(SIGTERM);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        },
+        ::testing::KilledBySignal(SIGTERM), "answered 1\n(.|\n)*answered 15");
 }

@@ -6,6 +6,7 @@
 #include "base/log/RootPath.h"
 #include "base/platform/Platform.h"
 #include "base/platform/ProcessSignals.h"
+#include "base/threads/SignalWatch.h"
 #include "engine/devices/MotorControl.h"
 #include "engine/print/HomingThread.h"
 #include "engine/print/PrintThread.h"
@@ -19,6 +20,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -261,14 +263,17 @@ TEST(PrinterFacade, ShutdownReportsNoLightFailureThatDidNotHappen)
 }
 
 // Runs only inside the child processes of the test below: prints with
-// exposures of an hour until a termination signal ends the process, writing
-// every switch of the light to a file as it happens.
+// exposures of an hour (or a first layer that takes minutes to draw) until a
+// termination signal ends the process, writing every switch of the light to
+// a file as it happens.
 TEST(PrinterFacadeSignalChild, PrintsUntilASignalEndsIt)
 {
     const char* lights = getenv("TALVIKS_SIGNAL_CHILD");
     if (!lights)
         GTEST_SKIP() << "runs in the child processes of PrinterFacade.ATerminationSignalDuringAnExposure...";
-    blockTerminationSignals();
+    catchTerminationSignals();
+    if (const char* holdBack = getenv("TALVIKS_SIGNAL_HOLD_BACK_MS"))
+        SignalWatch::holdBackForTests(atoi(holdBack));
     Printer* printer = harness::startPrinter();
     const int fd = open(lights, O_WRONLY | O_APPEND | O_CLOEXEC);
     ASSERT_GE(fd, 0) << strerror(errno);
@@ -277,7 +282,14 @@ TEST(PrinterFacadeSignalChild, PrintsUntilASignalEndsIt)
         EXPECT_GT(write(fd, line, strlen(line)), 0);
     });
     ASSERT_EQ(0, printer->stopOnSignals());
-    ASSERT_EQ(0, printer->print(QString::fromStdString(harness::writeSvgx("signal", 2, 0, 0, 3600, 3600))));
+    std::string file = harness::writeSvgx("signal", 2, 0, 0, 3600, 3600);
+    if (getenv("TALVIKS_SIGNAL_SLOW_LAYER")) {
+        testwriters::SvgxFileSpec spec;
+        spec.printParams = testwriters::printParamsElement({}, 1);
+        spec.layers.push_back(testwriters::gradientCirclesLayer(0, 200000, 60));
+        testsupport::writeFile(rootPath(file), testwriters::buildSvgx(spec));
+    }
+    ASSERT_EQ(0, printer->print(QString::fromStdString(file)));
     harness::waitUntilFinished(printer, 600);
     ADD_FAILURE() << "the print ended without a signal";
 }
@@ -291,47 +303,84 @@ TEST(PrinterFacade, ATerminationSignalDuringAnExposureAbortsAndSwitchesTheLightO
     ASSERT_TRUE(reaper || testsupport::underEmulator()) << strerror(errno);
     std::vector<std::string> argv = testsupport::programArgv(testsupport::selfPath());
     argv.push_back("--gtest_filter=PrinterFacadeSignalChild.*");
-    // The last is followed by another signal, which comes while the first is
-    // answered: the process still ends by the first.
-    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
-        SCOPED_TRACE(strsignal(signal));
-        const std::string dir = testsupport::scratchRoot() + "/signal-" + std::to_string(signal);
+    enum class To { Process, Group, MainThread };
+    const struct
+    {
+        const char* name;
+        int signal;
+        To to;
+        bool slowLayer; // signalled while its first layer is drawn
+        int holdBackMs; // the watch's answer held back
+    } cases[] = {
+        {"SIGTERM", SIGTERM, To::Process, false, 0},
+        {"SIGHUP", SIGHUP, To::Process, false, 0},
+        // Followed by another signal, which comes while the first is
+        // answered: the process still ends by the first.
+        {"SIGINT, then SIGTERM", SIGINT, To::Process, false, 0},
+        // Ctrl-C at a terminal: the whole group is signalled while a layer
+        // is drawn, and the watch is late. The renderer is not the
+        // printer's group's: the print ends as an abort, not as a failure.
+        {"Ctrl-C to the group while a layer is drawn", SIGINT, To::Group, true, 1000},
+        // A signal sent to one thread is the process's all the same.
+        {"SIGTERM to the main thread alone", SIGTERM, To::MainThread, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string dir = testsupport::scratchRoot() + "/signal-" + std::to_string(&c - cases);
         const std::string lights = dir + "/lights.txt";
         const std::string output = dir + "/output.txt";
         testsupport::makeDirs(dir + "/tmp");
         testsupport::writeFile(lights, "");
-        const pid_t child =
-            testsupport::startProgram(argv, {"TMPDIR=" + dir + "/tmp", "TALVIKS_SIGNAL_CHILD=" + lights}, output);
+        std::vector<std::string> env = {"TMPDIR=" + dir + "/tmp", "TALVIKS_SIGNAL_CHILD=" + lights,
+                                        "TALVIKS_SIGNAL_HOLD_BACK_MS=" + std::to_string(c.holdBackMs)};
+        if (c.slowLayer)
+            env.push_back("TALVIKS_SIGNAL_SLOW_LAYER=1");
+        const pid_t child = testsupport::startProgram(argv, env, output);
         ASSERT_GT(child, 0);
         int status = 0;
         bool gone = false;
         auto ended = [&] { return gone || (gone = waitpid(child, &status, WNOHANG) == child); };
-        const bool exposing = testsupport::eventually(
-            [&] { return ended() || testsupport::readFile(lights) == "on\n"; }, 60000);
-        if (!exposing) {
+        std::vector<pid_t> renderers;
+        auto findRenderers = [&] {
+            renderers.clear();
+            for (pid_t pid : testsupport::childProcesses(child))
+                if (harness::isLayerRenderer(pid))
+                    renderers.push_back(pid);
+            return !renderers.empty();
+        };
+        const bool ready = testsupport::eventually(
+            [&] { return ended() || (c.slowLayer ? findRenderers() : testsupport::readFile(lights) == "on\n"); },
+            60000);
+        if (!ready) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
         }
-        ASSERT_TRUE(exposing && !gone) << testsupport::readFile(output);
-        std::vector<pid_t> renderers;
-        for (pid_t pid : testsupport::childProcesses(child))
-            if (harness::isLayerRenderer(pid))
-                renderers.push_back(pid);
+        ASSERT_TRUE(ready && !gone) << testsupport::readFile(output);
+        if (c.slowLayer)
+            std::this_thread::sleep_for(std::chrono::milliseconds(500)); // drawing by now
+        findRenderers();
         EXPECT_EQ(1u, renderers.size());
 
-        ASSERT_EQ(0, kill(child, signal));
-        if (signal == SIGINT)
+        if (c.to == To::Group)
+            ASSERT_EQ(0, kill(-child, c.signal));
+        else if (c.to == To::MainThread)
+            ASSERT_EQ(0, syscall(SYS_tgkill, child, child, c.signal));
+        else
+            ASSERT_EQ(0, kill(child, c.signal));
+        if (c.signal == SIGINT && c.to == To::Process)
             kill(child, SIGTERM);
         if (!testsupport::eventually(ended, 60000)) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
             FAIL() << "the signal did not end the process\n" << testsupport::readFile(output);
         }
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal)
             << "wait status " << status << "\n" << testsupport::readFile(output);
         const std::vector<std::string> switches = testsupport::splitLines(testsupport::readFile(lights));
-        ASSERT_FALSE(switches.empty());
-        EXPECT_EQ("off", switches.back());
+        ASSERT_EQ(c.slowLayer, switches.empty());
+        if (!switches.empty()) {
+            EXPECT_EQ("off", switches.back());
+        }
         // Ended (and reaped) by the printer before its process ended: never this process's child.
         for (pid_t pid : renderers) {
             if (!reaper) {
@@ -351,10 +400,13 @@ TEST(PrinterFacade, ATerminationSignalDuringAnExposureAbortsAndSwitchesTheLightO
         for (const auto& entry : std::filesystem::directory_iterator(dir + "/tmp"))
             if (entry.path().filename().string().rfind("talviks-test.", 0) == 0)
                 log = testsupport::readFile(entry.path().string() + "/data/var/TalvikS.log");
-        const size_t received = log.find("Signal " + std::to_string(signal) + " (");
+        const size_t received = log.find("Signal " + std::to_string(c.signal) + " (");
         ASSERT_NE(std::string::npos, received) << log;
         EXPECT_NE(std::string::npos, log.find("Printer Abort Print", received));
         EXPECT_NE(std::string::npos, log.find("Printer UVLight Is Closed", received));
+        // Nothing but the signal ended the print.
+        EXPECT_EQ(std::string::npos, log.find("Memory Not Enough")) << log;
+        EXPECT_EQ(std::string::npos, log.find("its image could not be made")) << log;
     }
 }
 
