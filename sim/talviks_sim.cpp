@@ -64,12 +64,17 @@ int main(int argc, char** argv)
 
     PrintRecorder recorder(*session.machine, *session.printer->printThread(), session.outDir, options.frames);
     PrintOutcome outcome;
-    if (!runPrint(options, session, recorder, outcome))
-        return session.printer->stopSignal() ? 128 + session.printer->stopSignal() : 1;
+    if (!runPrint(options, session, recorder, outcome)) {
+        const int signal = session.printer->endProcessOnSignals();
+        return signal ? 128 + signal : 1;
+    }
     const int status = reportPrint(options, session, recorder, outcome);
-    if (!outcome.stopSignal)
+    // A signal from here on ends the process by itself; one that came during
+    // the report is told here.
+    const int signal = session.printer->endProcessOnSignals();
+    if (!signal)
         return status;
-    fprintf(simOut(), "Stopped by signal %d (%s)%s\n", outcome.stopSignal, strsignal(outcome.stopSignal),
+    fprintf(simOut(), "Stopped by signal %d (%s)%s\n", signal, strsignal(signal),
             outcome.exit ? " after the print had ended" : ": the print ended as an abort");
-    return 128 + outcome.stopSignal;
+    return 128 + signal;
 }

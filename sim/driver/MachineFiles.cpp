@@ -35,7 +35,8 @@ bool correctionFits(const std::string& path, const PrinterConfig& machine)
         fprintf(stderr, "talviks-sim: cannot read %s: %s\n", path.c_str(), failed.message().c_str());
         return false;
     }
-    if (bytes < needed) {
+    // The engine leaves a longer file, one made for another panel, unused.
+    if (bytes != needed) {
         fprintf(stderr,
                 "talviks-sim: %s holds %ju bytes; a correction for %u x %u pixels holds two arrays of %u x %u "
                 "u32 (%ju bytes)\n",

@@ -3,6 +3,7 @@
 #include "base/platform/Clock.h"
 #include "base/platform/Platform.h"
 #include "engine/print/PrintThread.h"
+#include "engine/slicefile/PrintTimeEstimate.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -79,6 +80,7 @@ void PrintRecorder::onLight(bool on, int64_t timeNs)
             return;
         Layer& layer = m_layers.back();
         layer.onNs = timeNs;
+        layer.measuredS = measuredLayerTime();
         layer.plateMm = m_machine.board().motor().physicalMm();
         const int64_t motion = m_machine.board().motor().motionNs();
         layer.movingNs = motion - m_motionMark;
@@ -148,4 +150,10 @@ int PrintRecorder::endLayer()
     if (m_lastStep.state == waitBreathe || m_lastStep.state == resetMotor)
         return std::max(0, m_lastStep.layer + 1);
     return m_lastStep.layer;
+}
+
+bool PrintRecorder::endedHoming()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_stepped && m_lastStep.state == resetMotor;
 }

@@ -30,6 +30,7 @@ public:
         bool pausedAfter = false; // the print paused after this layer
         std::string frame;        // file name of the frame, if written
         int64_t captureNs = 0;    // the print held while its frame was taken
+        float measuredS = -1;     // the measured time of a layer at the switch-on; -1 while none was
         bool exposed() const { return onNs >= 0; }
     };
 
@@ -45,6 +46,8 @@ public:
     // its last step, or the next one when that step was a layer's last wait
     // (the breathe) or the homing. -1 before the print's first step.
     int endLayer();
+    // Whether the print's last step was the homing.
+    bool endedHoming();
     // Machine time of the first switch-off at or after `ns`; -1 when none.
     int64_t lightOffAfter(int64_t ns);
     // Stops listening and waits until every queued frame is written.

@@ -1,12 +1,22 @@
 #include "driver/Progress.h"
 
-#include "driver/PrintRecorder.h"
+#include "base/platform/Clock.h"
+#include "base/platform/Platform.h"
 #include "engine/print/Printer.h"
-#include "engine/slicefile/PrintTimeEstimate.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
+
+namespace {
+
+int64_t machineNs()
+{
+    return timespecToNs(platform().clock().now());
+}
+
+} // namespace
 
 std::string clockText(double seconds)
 {
@@ -16,9 +26,9 @@ std::string clockText(double seconds)
     return text;
 }
 
-Progress::Progress(FILE* out, bool quiet)
+Progress::Progress(FILE* out, bool quiet, const PrintInfo& start)
     : m_out(out), m_quiet(quiet), m_tty(isatty(fileno(out))),
-      m_last(std::chrono::steady_clock::now() - std::chrono::seconds(1))
+      m_last(std::chrono::steady_clock::now() - std::chrono::seconds(1)), m_info(start), m_infoNs(machineNs())
 {
 }
 
@@ -31,36 +41,69 @@ void Progress::update(Printer& printer, PrintRecorder& recorder)
     const auto now = std::chrono::steady_clock::now();
     if (m_tty && now - m_last < std::chrono::milliseconds(500))
         return;
-    int exposed = -1;
-    double plateMm = 0;
-    recorder.lastExposure(exposed, plateMm);
-    if (!m_tty && exposed == m_shownLayer)
+    const std::vector<PrintRecorder::Layer> layers = recorder.layers();
+    auto exposed = std::find_if(layers.rbegin(), layers.rend(), [](const auto& l) { return l.exposed(); });
+    const int latest = exposed == layers.rend() ? -1 : exposed->layer;
+    if (!m_tty && latest == m_shownLayer)
         return;
-    const bool measured = measuredLayerTime() >= 0;
-    const PrintInfo info = printer.getPrintInfo();
-    if (measured && !m_measured && info.currentLayer != m_settingsLayer) {
-        // The estimate of this layer was made after the measurement.
+    m_info = printer.getPrintInfo();
+    m_infoNs = machineNs();
+    m_last = now;
+    if (m_tty)
+        showLine(exposed == layers.rend() ? nullptr : &*exposed);
+    else
+        showNew(layers);
+}
+
+void Progress::finish(PrintRecorder& recorder)
+{
+    if (!m_quiet && !m_tty)
+        showNew(recorder.layers());
+    end();
+}
+
+void Progress::showNew(const std::vector<PrintRecorder::Layer>& layers)
+{
+    bool any = false;
+    for (const PrintRecorder::Layer& layer : layers)
+        if (layer.exposed()) {
+            any = true;
+            if (layer.layer > m_shownLayer)
+                showLine(&layer);
+        }
+    if (!any && m_shownLayer < -1)
+        showLine(nullptr);
+}
+
+void Progress::showLine(const PrintRecorder::Layer* layer)
+{
+    // The times at the layer's exposure: the last look's, less what passed
+    // since (or plus what passed until, for a layer exposed after it).
+    const double since = layer ? static_cast<double>(m_infoNs - layer->onNs) / 1e9 : 0;
+    const double elapsed = std::max(0.0, static_cast<double>(m_info.elapsedTime) - since);
+    double remaining = std::max(0.0, static_cast<double>(m_info.remainingTime) + since);
+    // Once measured, the estimate is the measured time of a layer times the layers left.
+    if (layer && layer->measuredS >= 0)
+        remaining = static_cast<double>(layer->measuredS) * std::max(0, m_info.layerCount - layer->layer);
+    if (layer && layer->measuredS >= 0 && !m_measured) {
         m_measured = true;
         note("Remaining time from here on: the measured time of a layer (%.1f s) times the layers left, %s "
              "(it was %s from the settings)",
-             static_cast<double>(measuredLayerTime()), clockText(info.remainingTime).c_str(),
-             clockText(m_remaining).c_str());
-    } else if (!measured) {
-        m_settingsLayer = info.currentLayer;
+             static_cast<double>(layer->measuredS), clockText(remaining).c_str(), clockText(m_remaining).c_str());
+    } else if (!m_measured) {
+        m_remaining = static_cast<float>(remaining);
     }
-    m_remaining = info.remainingTime;
-    m_last = now;
-    m_shownLayer = exposed;
+    m_shownLayer = layer ? layer->layer : -1;
 
     char where[32];
-    if (exposed < 0)
+    if (!layer)
         snprintf(where, sizeof where, "homing     ");
     else
-        snprintf(where, sizeof where, "Z %7.3f mm", plateMm);
+        snprintf(where, sizeof where, "Z %7.3f mm", layer->plateMm);
     char line[160];
-    snprintf(line, sizeof line, "layer %d/%d  %s  elapsed %s  remaining %s%s", exposed < 0 ? 1 : exposed + 1,
-             info.layerCount, where, clockText(info.elapsedTime).c_str(), m_measured ? "" : "~",
-             clockText(info.remainingTime).c_str());
+    snprintf(line, sizeof line, "layer %d/%d  %s  elapsed %s  remaining %s%s", layer ? layer->layer + 1 : 1,
+             m_info.layerCount, where, clockText(elapsed).c_str(), m_measured ? "" : "~",
+             clockText(remaining).c_str());
     if (m_tty) {
         fprintf(m_out, "\r%s   ", line);
         m_lineOpen = true;

@@ -50,7 +50,7 @@ const char* resultMeaning(const std::string& code)
     if (code == PrinterError::Motor)
         return "Z motor failure: the axis did not move as asked";
     if (code == PrinterError::ImageTimeout)
-        return "layer failure: a layer's parameters or image could not be made in time";
+        return "layer failure: a layer's parameters or image could not be made, or not in time";
     return "an unknown result";
 }
 
@@ -66,8 +66,13 @@ std::string failureCause(const std::string& code, const PrintOutcome& outcome, P
         const std::string fault = layerFault(outcome.boardFile, layer, int(machine.XRes), int(machine.YRes));
         if (!fault.empty())
             return fault;
+        // What the projection said of the layer it could not show.
+        if (!outcome.layerFailure.empty())
+            return "layer " + std::to_string(layer + 1) + ": " + outcome.layerFailure;
         snprintf(cause, sizeof cause, "layer %d: its image was not made in time; the file's readers find no fault in it",
                  layer + 1);
+    } else if (code == PrinterError::Motor && recorder.endedHoming()) {
+        return "while the axis was homed, before layer 1";
     } else {
         snprintf(cause, sizeof cause, "while layer %d was made", layer + 1);
     }

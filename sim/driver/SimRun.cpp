@@ -13,10 +13,12 @@
 #include "engine/devices/Buzzer.h"
 #include "engine/print/PrintThread.h"
 #include "engine/print/Printer.h"
+#include "engine/projection/ProjectView.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -91,6 +93,9 @@ bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& rec
         noise.start(options.signalEveryMs);
     }
 
+    // Tests stall the axis from the start, as a jammed plate would.
+    if (getenv("TALVIKS_SIM_TEST_STALL"))
+        machine.board().motor().setStall(true);
     const int started = printer->print(QString::fromStdString(boardFile));
     if (started != 0 && printer->stopSignal()) {
         fprintf(stderr, "talviks-sim: signal %d (%s) came before the print began\n", printer->stopSignal(),
@@ -102,12 +107,17 @@ bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& rec
         return false;
     }
 
-    Progress progress(simOut(), options.quiet);
     const int layers = printer->getPrintInfo().layerCount;
+    Progress progress(simOut(), options.quiet, printer->getPrintInfo());
     for (const auto& [name, layer] : {std::pair<const char*, int>{"--pause-at", options.pauseAt},
                                       std::pair<const char*, int>{"--abort-at", options.abortAt}})
         if (layer > layers)
             progress.warn("%s %d: the print has %d layers; no layer %d", name, layer, layers, layer);
+    // Tests hold this thread back once, as a busy machine may: "LAYER:MS"
+    // holds it MS of real time once layer LAYER (from 1) was exposed.
+    int holdAfterLayer = -1, holdMs = 0;
+    if (const char* hold = getenv("TALVIKS_SIM_TEST_HOLD_PROGRESS"))
+        sscanf(hold, "%d:%d", &holdAfterLayer, &holdMs);
 
     bool pauseAsked = false;
     int64_t resumeAtNs = -1;
@@ -150,18 +160,26 @@ bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& rec
                 beeped = exposures;
             }
         }
+        int exposed = -1;
+        double plateMm = 0;
+        if (holdAfterLayer > 0 && recorder.lastExposure(exposed, plateMm) && exposed + 1 >= holdAfterLayer) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+            holdAfterLayer = -1;
+        }
         progress.update(*printer, recorder);
     }
     outcome.exit = printer->getPrintExitValue();
-    // Taken before the signal's abort: known once the print has ended.
+    outcome.layerFailure = printer->projectView()->layerFailure();
+    progress.finish(recorder);
+    recorder.finish();
+    noise.stop();
+    outcome.timerSignals = g_signals.load();
+    // Read once every frame is written: a signal until then is this print's.
     outcome.stopSignal = printer->stopSignal();
     if (!outcome.exit && outcome.stopSignal)
         progress.note("Aborted by signal %d (%s)", outcome.stopSignal, strsignal(outcome.stopSignal));
     else if (!outcome.exit)
         progress.note("Aborted");
     progress.end();
-    recorder.finish();
-    noise.stop();
-    outcome.timerSignals = g_signals.load();
     return true;
 }

@@ -15,6 +15,7 @@ struct PrintOutcome
     int timerSignals = 0;          // timer signals that arrived during the print
     int stopSignal = 0;            // the termination signal that stopped the printer; 0 without one
     std::string boardFile;         // the slice file as the printer has it
+    std::string layerFailure;      // why the last SVG layer was not shown, as the projection said
 };
 
 // Stages the slice file, prints it with the pause, resume, abort and timer

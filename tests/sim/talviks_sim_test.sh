@@ -95,9 +95,28 @@ for sig in INT TERM; do
   done
 done
 
-# The progress of a print with a pause, as a log (not a terminal) gets it.
+# A signal as the print ends, while its last (4K) frames are written, is the run's too.
+k=$root/k
+"${sim[@]}" --make-sample "$root/k.qds" --layers 2 --resolution 3840x2160 >/dev/null || fail "no 4K sample"
+(trap - INT; TALVIKS_ROOT=$k exec "${sim[@]}" --speed 200 --resolution 3840x2160 --out "$k/out" "$root/k.qds") >"$k.txt" 2>&1 &
+print=$!
+for _ in $(seq 3000); do
+  grep -qs 'printFinished' "$k/data/var/TalvikS.log" && break
+  sleep 0.01
+done
+if kill -TERM $print 2>/dev/null; then
+  wait $print
+  status=$?
+  [ $status -eq 143 ] || { cat "$k.txt"; fail "SIGTERM as the print ended: status $status"; }
+else
+  wait $print
+  echo "skipped: the print ended before its signal"
+fi
+
+# The progress of a print with a pause, as a log (not a terminal) gets it,
+# with the simulator's main thread held back for a while after layer 9.
 p=$root/p
-TALVIKS_ROOT=$p "${sim[@]}" --speed 200 --no-frames --pause-at 2 --resume-after 1000 "$root/long.qds" >"$p.txt" 2>&1 ||
+TALVIKS_SIM_TEST_HOLD_PROGRESS=9:600 TALVIKS_ROOT=$p "${sim[@]}" --speed 200 --no-frames --pause-at 2 --resume-after 1000 "$root/long.qds" >"$p.txt" 2>&1 ||
   { cat "$p.txt"; fail "the paused print failed"; }
 first=$(grep -m1 '^layer ' "$p.txt")
 [[ $first == "layer 1/12  homing "* ]] || { cat "$p.txt"; fail "the first line is not homing: $first"; }
@@ -190,6 +209,9 @@ TALVIKS_ROOT=$root/e "${sim[@]}" "${small[@]}" --correction "$root/short.corbin"
 grep -q 'holds 1000 bytes' "$root/e.txt" || fail "no word of the short correction file"
 TALVIKS_ROOT=$root/e "${sim[@]}" --correction "$root/small.corbin" --mask "$root/small-mask.png" "$root/sample.qds" \
     >"$root/e.txt" 2>&1 && fail "files of another panel were accepted"
+TALVIKS_ROOT=$root/e "${sim[@]}" --resolution 32x20 --correction "$root/small.corbin" "$root/small.qds" >"$root/e.txt" 2>&1 &&
+    fail "a correction file of a larger panel was accepted"
+grep -q 'holds 20480 bytes; a correction for 32 x 20 pixels' "$root/e.txt" || { cat "$root/e.txt"; fail "no word of the long correction file"; }
 
 # A run into a folder of an earlier, longer run: its frames and timeline are
 # this run's only; files of other names stay.
@@ -229,6 +251,21 @@ next=$(grep -c . "$f/sim-out/timeline.csv") # the layers exposed, plus one for t
 grep -q "^Result: 00020003 (layer failure: " "$f.txt" || { cat "$f.txt"; fail "no meaning of the result"; }
 grep -qE "^Cause: layer $next: its raster of [0-9]+ bytes at byte [0-9]+ runs past the end of the file \(9000 bytes\)$" "$f.txt" ||
   { cat "$f.txt"; fail "no cause of the failure at layer $next"; }
+# A layer the renderer cannot read, and a homing that fails: the causes say so.
+{ printf 'head of svgx\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\034\0\0\0<svg>\n'
+  printf '<printparams layerheight="0.05" volume="1" layercount="2" materialname="r" lightintensity="1" printmode="0">\n'
+  printf '<projectiontime attachlayer="0" buildinlayer="0" attachtime="1" basetime="1"/>\n</printparams>\n'
+  printf '<g id="layer-0" fill="white">\n<path d="M -1 -1 L 1 -1 L 1 1 Z"/>\n</g>\n'
+  printf '<g id="layer-1" fill="white">\n<path d="M -1 -1 L 1 -1 L 1 1 Z">\n</g>\n</svg>\n'; } >"$root/unclosed.svgx"
+TALVIKS_ROOT=$f "${sim[@]}" --speed 200 --quiet --no-frames "$root/unclosed.svgx" >"$f.txt" 2>&1
+status=$?
+[ $status -eq 23 ] || { cat "$f.txt"; fail "the unreadable layer ended with $status"; }
+grep -qx "Cause: layer 2: its SVG cannot be read (the layer renderer cannot load it)" "$f.txt" ||
+  { cat "$f.txt"; fail "no cause for the unreadable layer"; }
+TALVIKS_SIM_TEST_STALL=1 TALVIKS_ROOT=$f "${sim[@]}" --speed 200 --quiet --no-frames "$root/sample.qds" >"$f.txt" 2>&1
+status=$?
+[ $status -eq 22 ] || { cat "$f.txt"; fail "the stalled homing ended with $status"; }
+grep -qx "Cause: while the axis was homed, before layer 1" "$f.txt" || { cat "$f.txt"; fail "the homing not named"; }
 
 # --out must be a folder files can be made in: checked before the print.
 TALVIKS_ROOT=$f "${sim[@]}" --quiet --out "$root/sample.qds" "$root/sample.qds" >"$f.txt" 2>&1 && fail "--out a file was taken"

@@ -156,6 +156,14 @@ int Printer::stopOnSignals(AfterSignal after)
     return 0;
 }
 
+int Printer::endProcessOnSignals()
+{
+    // Against the handler's order (the signal first, then the mode): one of
+    // the two sees the other's change.
+    m_afterSignal = AfterSignal::EndProcess;
+    return m_stopSignal.load();
+}
+
 void Printer::onTerminationSignal(int signal)
 {
     int none = 0;

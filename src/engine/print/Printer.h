@@ -57,6 +57,11 @@ public:
     int stopOnSignals(AfterSignal after = AfterSignal::EndProcess);
     // The signal that stopped the machine; 0 while none has.
     int stopSignal() const { return m_stopSignal.load(); }
+    // For a program that has finished by itself: from now on a signal ends
+    // the process once the machine is safe. The signal taken before, if any
+    // (a signal comes either before this, and is returned, or after, and ends
+    // the process).
+    int endProcessOnSignals();
 
     int lightOn() override;
     using BasePrinter::lightOff;
@@ -124,6 +129,6 @@ private:
     std::atomic<bool> m_isExistUdisk{false};
     std::atomic<bool> m_initialized{false};
     std::unique_ptr<SignalWatch> m_signalWatch;
-    AfterSignal m_afterSignal = AfterSignal::EndProcess; // set before the watch starts
+    std::atomic<AfterSignal> m_afterSignal{AfterSignal::EndProcess};
     std::atomic<int> m_stopSignal{0};
 };
