@@ -190,6 +190,9 @@ TALVIKS_ROOT=$root/e "${sim[@]}" "${small[@]}" --correction "$root/short.corbin"
 grep -q 'holds 1000 bytes' "$root/e.txt" || fail "no word of the short correction file"
 TALVIKS_ROOT=$root/e "${sim[@]}" --correction "$root/small.corbin" --mask "$root/small-mask.png" "$root/sample.qds" \
     >"$root/e.txt" 2>&1 && fail "files of another panel were accepted"
+# Files that already lie in their places in the scratch root are used as they are.
+TALVIKS_ROOT=$root/d "${sim[@]}" "${small[@]}" --mask "$root/d/data/etc/mask-serial.png" --speed 200 --quiet --no-frames \
+    "$root/d/data/model/small.qds" >"$root/d.txt" 2>&1 || { cat "$root/d.txt"; fail "files in their places were not used"; }
 
 # A run into a folder of an earlier, longer run: its frames and timeline are
 # this run's only; files of other names stay.
@@ -199,6 +202,10 @@ touch "$w/out/notes.txt" "$w/out/frame-x.png"
 TALVIKS_ROOT=$w "${sim[@]}" --speed 200 --quiet --out "$w/out" "$root/sample.qds" >"$w.txt" 2>&1 || { cat "$w.txt"; fail "the second print failed"; }
 [ "$(cd "$w/out" && echo *)" = "frame-0001.png frame-0002.png frame-0003.png frame-x.png notes.txt timeline.csv" ] ||
   fail "frames of the earlier print were left, or others removed: $(ls "$w/out")"
+# A file the printer refuses leaves the earlier print's results as they were.
+TALVIKS_ROOT=$w "${sim[@]}" --quiet --out "$w/out" "$root/small.qds" >"$w.txt" 2>&1 && fail "a file of another panel was printed"
+[ "$(cd "$w/out" && ls -A | tr '\n' ' ')" = "frame-0001.png frame-0002.png frame-0003.png frame-x.png notes.txt timeline.csv " ] ||
+  fail "a refused file cost the earlier print's results: $(ls -A "$w/out")"
 
 # Refusals name the file as given and the cause in words; a file that is
 # missing or a folder gets one line before the scratch root is made.
@@ -237,11 +244,18 @@ TALVIKS_ROOT=$f "${sim[@]}" --quiet --out "$root/sample.qds" "$root/sample.qds" 
 # A full disk: a 64 KiB file system, in a mount namespace of this test's own.
 # Nothing half-written is left, nothing unwritten counted as written, and the
 # run ends non-zero saying what could not be written. Likewise a read-only --out.
-mkdir -p "$root/full" "$root/ro"
+# A scratch root too small for a file it is given says so and keeps no part of it.
+mkdir -p "$root/full" "$root/ro" "$root/tiny"
+head -c 400000 /dev/zero >"$root/big.qds"
+truncate -s $((1920 * 1080 * 8)) "$root/big.corbin"
 if unshare --mount --propagation private true 2>/dev/null; then
   unshare --mount --propagation private sh -c '
-    mount -t tmpfs -o size=64k tmpfs "$1/full" && mount -t tmpfs -o ro,size=64k tmpfs "$1/ro" || exit 99
+    mount -t tmpfs -o size=64k tmpfs "$1/full" && mount -t tmpfs -o ro,size=64k tmpfs "$1/ro" &&
+      mount -t tmpfs -o size=96k tmpfs "$1/tiny" || exit 99
     shift
+    TALVIKS_ROOT=$0/tiny "$@" --quiet "$0/big.qds" >"$0/tiny.txt" 2>&1
+    TALVIKS_ROOT=$0/tiny "$@" --quiet --correction "$0/big.corbin" "$0/sample.qds" >>"$0/tiny.txt" 2>&1
+    ls -A "$0/tiny/data/model" "$0/tiny/data/etc" >"$0/tiny.ls"
     TALVIKS_ROOT=$0/full "$@" --speed 200 --quiet "$0/long.qds" >"$0/full.txt" 2>&1
     echo $? >"$0/full.status"
     ls -la "$0/full/sim-out" >"$0/full.ls"
@@ -261,11 +275,16 @@ if unshare --mount --propagation private true 2>/dev/null; then
   grep -qx "talviks-sim: the mask image $root/full/data/etc/mask-serial.png could not be written whole" "$root/grid.txt" ||
     { cat "$root/grid.txt"; fail "no word of the mask image not written"; }
   grep -q '^Mask image: ' "$root/grid.txt" && fail "a mask image not written was named"
+  for copied in big.qds big.corbin; do
+    grep -qxF "talviks-sim: cannot copy $root/$copied into the scratch root: No space left on device" "$root/tiny.txt" ||
+      { cat "$root/tiny.txt"; fail "no word of the full scratch disk for $copied"; }
+  done
+  grep -q 'big\.' "$root/tiny.ls" && { cat "$root/tiny.ls"; fail "a part of a copy was left"; }
   [ "$(cat "$root/ro.status")" -eq 1 ] || fail "a read-only --out was taken"
   grep -qx "talviks-sim: --out: cannot write in $root/ro: Read-only file system" "$root/ro.txt" ||
     { cat "$root/ro.txt"; fail "no word of the read-only --out"; }
 else
-  echo "skipped: the full disk and the read-only folder need a mount namespace of their own"
+  echo "skipped: the full disks and the read-only folder need a mount namespace of their own"
 fi
 
 # Bounds on what can be meant, and --quiet keeps the warnings.
