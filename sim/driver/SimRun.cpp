@@ -68,6 +68,11 @@ bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& rec
     if (boardFile.empty())
         return false;
     outcome.boardFile = boardFile;
+    // The engine counts fewer layers than such a file declares.
+    if (const std::string count = layerCountFault(boardFile); !count.empty()) {
+        fprintf(stderr, "talviks-sim: cannot print %s: %s\n", options.file.c_str(), count.c_str());
+        return false;
+    }
     // The frames and the timeline in the folder are to be this print's only;
     // an earlier print's are put back should the printer refuse the file.
     EarlierPrint earlier;

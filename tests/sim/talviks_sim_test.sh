@@ -226,6 +226,21 @@ for input in "$root/none.qds:there is no file $root/none.qds" "$root/b:$root/b i
   [ -e "$root/unmade" ] && fail "the scratch root was made for ${input%%:*}"
 done
 
+# Layer counts the printer cannot count are refused as the file declares them.
+cp "$root/sample.qds" "$root/huge.qds"
+general=$(od -An -tu4 -j24 -N4 "$root/huge.qds" | tr -d ' ')
+printf '\377\377\377\377' | dd of="$root/huge.qds" bs=1 seek=$((general + 356)) conv=notrunc status=none
+for count in 99999999999 twelve; do
+  printf 'head of svgx\0\0\0\0\0\0\0\0\0\0\0\0\034\0\0\0<svg>\n<printparams layercount="%s">\n</printparams>\n</svg>\n' \
+    $count >"$root/$count.svgx"
+done
+for input in "$root/huge.qds:it declares 4294967295 layers, more than the printer counts (2147483647 at most)" \
+             "$root/99999999999.svgx:it declares 99999999999 layers, more than the printer counts (2147483647 at most)" \
+             "$root/twelve.svgx:its layer count \"twelve\" is no whole number"; do
+  TALVIKS_ROOT=$f "${sim[@]}" --speed 200 --quiet --no-frames "${input%%:*}" >"$f.txt" 2>&1 && fail "${input%%:*} was printed"
+  grep -qxF "talviks-sim: cannot print ${input%%:*}: ${input#*:}" "$f.txt" || { cat "$f.txt"; fail "no declared count for ${input%%:*}"; }
+done
+
 # A file cut short fails at the first layer past the cut: the result says
 # what that means, and the cause, with the layer counted from 1.
 head -c 9000 "$root/long.qds" >"$root/cut.qds"
