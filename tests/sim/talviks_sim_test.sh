@@ -304,10 +304,24 @@ fi
 
 # Bounds on what can be meant, and --quiet keeps the warnings.
 for args in "--mask-grid 1000x1000" "--mask-grid 65x2" "--make-sample $root/x.qds --layers 100000" \
-            "--make-sample $root/x.qds --layers 0" "--signals 0 $root/sample.qds"; do
+            "--make-sample $root/x.qds --layers 0" "--signals 0 $root/sample.qds" "--speed 0 $root/sample.qds"; do
   # shellcheck disable=SC2086 # the words of each case
   TALVIKS_ROOT=$root/z timeout 20 "${sim[@]}" $args >"$root/z.txt" 2>&1 && fail "$args was taken"
   grep -q '^talviks-sim: .* takes ' "$root/z.txt" || { cat "$root/z.txt"; fail "$args refused without a clear line"; }
+  # The cause stays on a small screen: no usage after it.
+  [ "$(sed 1d "$root/z.txt")" = "Try 'talviks-sim --help' for more." ] || { cat "$root/z.txt"; fail "$args: more than the cause"; }
+done
+# An option that does not apply to what is asked is refused, not ignored.
+for input in "--make-sample $root/x.qds $root/sample.qds|a slice file to print or --make-sample, not both" \
+             "--make-sample $root/x.qds --pattern abc|--make-sample or --pattern, not both" \
+             "--mask-blocks $root/sample.qds|--mask-blocks applies only to --mask-grid" \
+             "--resume-after 5 $root/sample.qds|--resume-after applies only with --pause-at" \
+             "--layers 5 $root/sample.qds|--layers applies only to --make-sample" \
+             "--pattern abc --pause-at 3|--pause-at applies only to a print" \
+             "--make-correction $root/x.qds --out $root/z|--out applies only to a print, --pattern or --mask-grid"; do
+  # shellcheck disable=SC2086 # the words of each case
+  TALVIKS_ROOT=$root/z timeout 20 "${sim[@]}" ${input%|*} >"$root/z.txt" 2>&1 && fail "${input%|*} was taken"
+  [ "$(head -1 "$root/z.txt")" = "talviks-sim: ${input#*|}" ] || { cat "$root/z.txt"; fail "${input%|*}: no clear refusal"; }
 done
 [ -e "$root/x.qds" ] && fail "a sample was written out of bounds"
 TALVIKS_ROOT=$root/q "${sim[@]}" --speed 200 --quiet --no-frames --pause-at 40 "$root/sample.qds" >"$root/q.txt" 2>&1 ||
