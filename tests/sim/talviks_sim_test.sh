@@ -6,8 +6,10 @@
 # that names the signal; the progress shows homing, pauses, resumes, aborts
 # and the remaining time's change of method; the summary's figures hold; a test
 # pattern and a mask grid each give their frame; a print with a correction
-# file and a mask applies both; a bad command line is refused. The engine's
-# own traces stay out of the output, in a file the summary names.
+# file and a mask applies both, also when they already lie in the scratch
+# root; a refused file leaves the earlier print's results; a bad command line,
+# or an option that does not apply, is refused in one line. The engine's own
+# traces stay out of the output, in a file the summary names.
 set -u
 sim=("$@") # the simulator, behind an emulator in a cross build
 # Named for this process like every test's scratch root, so that the next test
