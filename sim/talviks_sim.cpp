@@ -32,7 +32,8 @@ int main(int argc, char** argv)
             return 0;
         }
     if (!parseSimOptions(argc, argv, options, error)) {
-        fprintf(stderr, "talviks-sim: %s\n%s", error.c_str(), simUsage());
+        // The cause stays on the screen; the usage is one option away.
+        fprintf(stderr, "talviks-sim: %s\nTry 'talviks-sim --help' for more.\n", error.c_str());
         return 1;
     }
     if (options.writesFile()) {

@@ -10,21 +10,13 @@
 #include <QImage>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 namespace {
 
 namespace fs = std::filesystem;
-
-bool copyToBoard(const std::string& hostPath, const std::string& boardPath)
-{
-    std::error_code failed;
-    fs::copy_file(hostPath, rootPath(boardPath), fs::copy_options::overwrite_existing, failed);
-    if (failed)
-        fprintf(stderr, "talviks-sim: cannot copy %s: %s\n", hostPath.c_str(), failed.message().c_str());
-    return !failed;
-}
 
 bool correctionFits(const std::string& path, const PrinterConfig& machine)
 {
@@ -64,6 +56,14 @@ bool maskFits(const std::string& path, const PrinterConfig& machine)
 
 } // namespace
 
+bool copyIntoRoot(const std::string& hostPath, const std::string& boardPath)
+{
+    const int error = copyWholeFile(hostPath, rootPath(boardPath));
+    if (error)
+        fprintf(stderr, "talviks-sim: cannot copy %s into the scratch root: %s\n", hostPath.c_str(), strerror(error));
+    return error == 0;
+}
+
 void applyResolution(const SimOptions& options, PrinterConfig& machine)
 {
     if (options.resolutionX > 0) {
@@ -79,7 +79,7 @@ bool stageMachineFiles(const SimOptions& options, PrinterConfig& machine, QStrin
     fs::create_directories(rootPath(folder.toStdString()), made);
     if (!options.correction.empty()) {
         const std::string board = folder.toStdString() + "/" + fs::path(options.correction).filename().string();
-        if (!correctionFits(options.correction, machine) || !copyToBoard(options.correction, board))
+        if (!correctionFits(options.correction, machine) || !copyIntoRoot(options.correction, board))
             return false;
         correctionPath = QString::fromStdString(board);
         machine.CorrectFlag = true;
@@ -87,7 +87,7 @@ bool stageMachineFiles(const SimOptions& options, PrinterConfig& machine, QStrin
     if (!options.mask.empty()) {
         // Where the machine keeps the mask that its service tool saves.
         const QString board = Utils::maskImagePath(folder);
-        if (!maskFits(options.mask, machine) || !copyToBoard(options.mask, board.toStdString()))
+        if (!maskFits(options.mask, machine) || !copyIntoRoot(options.mask, board.toStdString()))
             return false;
         maskPath = board;
         machine.MaskFlag = true;

@@ -9,7 +9,13 @@
 struct PrinterConfig;
 
 // The machine the command line asks for: its panel resolution, and the
-// correction file and mask image it prints with.
+// correction file and mask image it prints with; the files it is given,
+// copied into the scratch root.
+
+// Copies a file of the host to a board path, whole or not at all
+// (OutFiles.h); a file already there is used as it is. False, with the
+// cause on stderr, when it cannot be copied.
+bool copyIntoRoot(const std::string& hostPath, const std::string& boardPath);
 
 // The --resolution option over the configured panel.
 void applyResolution(const SimOptions& options, PrinterConfig& machine);

@@ -2,56 +2,23 @@
 
 #include "base/files/DurableFile.h"
 #include "base/files/Folders.h"
+#include "base/files/RegularFile.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <vector>
 
 namespace {
 
-bool allDigits(const std::string& text, size_t from, size_t to)
+// Gives the temporary file, holding every byte, its mode and the name `path`;
+// removes it when that fails or `error` (an errno value) says it is not whole.
+int commitWhole(int fd, const std::string& temporary, const std::string& path, int error)
 {
-    if (from >= to)
-        return false;
-    for (size_t i = from; i < to; ++i)
-        if (!isdigit(static_cast<unsigned char>(text[i])))
-            return false;
-    return true;
-}
-
-// "frame-0001.png", "timeline.csv": the names a print run writes.
-bool isPrintOutput(const std::string& name)
-{
-    static const std::string prefix = "frame-", suffix = ".png";
-    if (name == "timeline.csv")
-        return true;
-    return name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-           allDigits(name, prefix.size(), name.size() - suffix.size());
-}
-
-// ".frame-0001.png.Ab12Cd": a writer's temporary file of one of them.
-bool isPrintTemporary(const std::string& name)
-{
-    if (!durable::isTemporaryName(name))
-        return false;
-    const size_t dot = name.rfind('.');
-    return isPrintOutput(name.substr(1, dot - 1));
-}
-
-} // namespace
-
-int writeWholeFile(const std::string& path, const void* data, size_t size)
-{
-    std::string temporary;
-    const int fd = durable::openTemporary(path, &temporary);
-    if (fd < 0)
-        return -fd;
-    int error = -durable::writeAll(fd, data, size);
     if (error == 0 && fchmod(fd, 0644) != 0)
         error = errno;
     if (error != 0) {
@@ -69,9 +36,55 @@ int writeWholeFile(const std::string& path, const void* data, size_t size)
     return 0;
 }
 
+// Copies what is left of `in` to `out`: 0, or the errno value of the failing read or write.
+int copyAll(int in, int out)
+{
+    std::vector<char> buffer(256 * 1024);
+    for (;;) {
+        const ssize_t n = read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : 0;
+        if (const int written = durable::writeAll(out, buffer.data(), static_cast<size_t>(n)))
+            return -written;
+    }
+}
+
+} // namespace
+
+int writeWholeFile(const std::string& path, const void* data, size_t size)
+{
+    std::string temporary;
+    const int fd = durable::openTemporary(path, &temporary);
+    if (fd < 0)
+        return -fd;
+    return commitWhole(fd, temporary, path, -durable::writeAll(fd, data, size));
+}
+
 int writeWholeFile(const std::string& path, const std::string& data)
 {
     return writeWholeFile(path, data.data(), data.size());
+}
+
+int copyWholeFile(const std::string& from, const std::string& to)
+{
+    // A file already in its place is used as it is.
+    std::error_code unknown;
+    if (std::filesystem::equivalent(from, to, unknown))
+        return 0;
+    const int in = openRegularFile(from);
+    if (in < 0)
+        return errno;
+    std::string temporary;
+    const int out = durable::openTemporary(to, &temporary);
+    if (out < 0) {
+        close(in);
+        return -out;
+    }
+    const int copied = copyAll(in, out);
+    close(in);
+    return commitWhole(out, temporary, to, copied);
 }
 
 bool prepareOutFolder(const std::string& dir, std::string& error)
@@ -91,21 +104,4 @@ bool prepareOutFolder(const std::string& dir, std::string& error)
     }
     durable::discardTemporary(fd, probe);
     return true;
-}
-
-bool removeEarlierPrint(const std::string& dir, std::string& error)
-{
-    DIR* folder = opendir(dir.c_str());
-    if (!folder) {
-        error = "cannot read the folder " + dir + ": " + strerror(errno);
-        return false;
-    }
-    while (const dirent* entry = readdir(folder)) {
-        const std::string name = entry->d_name;
-        if ((isPrintOutput(name) || isPrintTemporary(name)) && unlinkat(dirfd(folder), name.c_str(), 0) != 0 &&
-            errno != ENOENT && error.empty())
-            error = "cannot remove " + dir + "/" + name + " of an earlier print: " + strerror(errno);
-    }
-    closedir(folder);
-    return error.empty();
 }

@@ -1,9 +1,13 @@
 #include "driver/SimOptions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -91,6 +95,68 @@ std::string SimOptions::*textOption(const char* arg)
     return nullptr;
 }
 
+// What is asked: a print, a file to make or a service image. Each option
+// applies to some of them.
+enum Mode : unsigned { Print = 1, Sample = 2, Correction = 4, Pattern = 8, MaskGrid = 16 };
+constexpr unsigned kMachine = Print | Pattern | MaskGrid; // what runs the simulated machine
+
+struct Scope
+{
+    const char* name;
+    unsigned modes;
+    const char* where; // as the refusal names them
+};
+
+const Scope* scopeOf(const char* arg)
+{
+    static const Scope scopes[] = {
+        {"--speed", kMachine, "a print, --pattern or --mask-grid"},
+        {"--out", kMachine, "a print, --pattern or --mask-grid"},
+        {"--correction", kMachine, "a print, --pattern or --mask-grid"},
+        {"--mask", kMachine, "a print, --pattern or --mask-grid"},
+        {"--resolution", ~0u, ""},
+        {"--pause-at", Print, "a print"},
+        {"--resume-after", Print, "a print"},
+        {"--abort-at", Print, "a print"},
+        {"--signals", Print, "a print"},
+        {"--no-frames", Print, "a print"},
+        {"--quiet", Print, "a print"},
+        {"--layers", Sample, "--make-sample"},
+        {"--mask-blocks", MaskGrid, "--mask-grid"},
+    };
+    for (const Scope& scope : scopes)
+        if (!strcmp(arg, scope.name))
+            return &scope;
+    return nullptr;
+}
+
+// What the options ask for, or false with the cause when they ask for none
+// or more than one thing.
+bool askedMode(const SimOptions& o, unsigned& mode, std::string& error)
+{
+    // In the order of the Mode bits.
+    const std::pair<bool, const char*> asked[] = {{!o.file.empty(), "a slice file to print"},
+                                                   {!o.makeSample.empty(), "--make-sample"},
+                                                   {!o.makeCorrection.empty(), "--make-correction"},
+                                                   {!o.pattern.empty(), "--pattern"},
+                                                   {o.maskColumns > 0, "--mask-grid"}};
+    const char* first = nullptr;
+    mode = 0;
+    for (size_t i = 0; i < std::size(asked); ++i) {
+        if (!asked[i].first)
+            continue;
+        if (first) {
+            error = std::string(first) + " or " + asked[i].second + ", not both";
+            return false;
+        }
+        first = asked[i].second;
+        mode = 1u << i;
+    }
+    if (!first)
+        error = "no slice file given";
+    return first != nullptr;
+}
+
 } // namespace
 
 bool isPatternName(const std::string& name)
@@ -103,18 +169,22 @@ bool isPatternName(const std::string& name)
 
 const char* simUsage()
 {
-    return "usage: talviks-sim [options] FILE.qds|FILE.svgx\n"
+    return "usage: talviks-sim [machine options] [print options] FILE.qds|FILE.svgx\n"
+           "       talviks-sim [machine options] --pattern NAME\n"
+           "       talviks-sim [machine options] --mask-grid CxR [--mask-blocks]\n"
            "       talviks-sim --make-sample FILE.qds [--layers N] [--resolution WxH]\n"
            "       talviks-sim --make-correction FILE [--resolution WxH]\n"
-           "       talviks-sim --pattern NAME [--out DIR]\n"
-           "       talviks-sim --mask-grid CxR [--mask-blocks] [--out DIR]\n"
            "Prints a slice file on the simulated board. TALVIKS_ROOT names the scratch folder\n"
            "that stands for the board's file system (made when missing).\n"
+           "Machine options: --speed, --resolution, --correction, --mask, and --out for what it\n"
+           "writes. Print options: --pause-at, --resume-after (with --pause-at), --abort-at,\n"
+           "--signals, --no-frames, --quiet. An option given where it does not apply is refused.\n"
            "Layers are counted from 1 (the first layer is layer 1) in these options, the\n"
            "progress, the frame names and the timeline; only the engine's log counts from 0.\n"
            "  --speed N          run the machine clock N times faster than real time (default 1)\n"
            "  --out DIR          where the frames and timeline.csv go (default <root>/sim-out);\n"
-           "                     a print first removes the frame-*.png and timeline.csv there\n"
+           "                     a print the printer takes removes the frame-*.png and\n"
+           "                     timeline.csv there first (a file it refuses leaves them)\n"
            "  --pause-at L       ask for a pause while layer L is made (the print pauses after it)\n"
            "  --resume-after MS  hold that pause MS milliseconds of machine time, 0 to 3600000\n"
            "                     (default 3000)\n"
@@ -147,8 +217,8 @@ const char* simUsage()
            "Each file is written whole or not at all; the summary counts those that were not.\n"
            "The summary's terms (its times, like the timeline's, are machine time):\n"
            "  Result             0 when every layer was made; else the printer's code, its\n"
-           "                     meaning, and a Cause line with the layer and what the file's\n"
-           "                     readers find wrong with it\n"
+           "                     meaning, and a Cause line with the layer and what went wrong:\n"
+           "                     what the file's readers or the layer renderer found, or the homing\n"
            "  Per-layer time beyond the waits and the motion: from one exposure's start to\n"
            "                     the next, less the exposure, the settle, release and breathe\n"
            "                     waits, the axis's motion and the frame capture; what the\n"
@@ -165,8 +235,11 @@ const char* simUsage()
 
 bool parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
 {
+    std::vector<const Scope*> given;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
+        if (const Scope* scope = scopeOf(arg))
+            given.push_back(scope);
         auto value = [&](const char* name) -> const char* {
             if (i + 1 >= argc) {
                 error = std::string(name) + " needs a value";
@@ -225,20 +298,17 @@ bool parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
             return false;
         }
     }
-    if (!o.pattern.empty() && o.maskColumns > 0) {
-        error = "a test pattern or a mask grid, not both";
+    unsigned mode = 0;
+    if (!askedMode(o, mode, error))
         return false;
-    }
-    if (o.showsServiceImage() && !o.file.empty()) {
-        error = "a slice file or a service image, not both";
-        return false;
-    }
-    if (!o.makeSample.empty() && !o.makeCorrection.empty()) {
-        error = "one file to make at a time";
-        return false;
-    }
-    if (o.file.empty() && !o.writesFile() && !o.showsServiceImage()) {
-        error = "no slice file given";
+    // An option that would be ignored is refused: the user meant something by it.
+    for (const Scope* option : given)
+        if (!(option->modes & mode)) {
+            error = std::string(option->name) + " applies only to " + option->where;
+            return false;
+        }
+    if (o.pauseAt == 0 && std::find(given.begin(), given.end(), scopeOf("--resume-after")) != given.end()) {
+        error = "--resume-after applies only with --pause-at";
         return false;
     }
     return true;

@@ -6,7 +6,8 @@
 #include "base/platform/Clock.h"
 #include "base/platform/Platform.h"
 #include "base/threads/PTimer.h"
-#include "driver/OutFiles.h"
+#include "driver/EarlierPrint.h"
+#include "driver/MachineFiles.h"
 #include "driver/Progress.h"
 #include "driver/SimOutput.h"
 #include "driver/SliceFileCheck.h"
@@ -21,7 +22,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -43,17 +43,9 @@ int64_t machineNs()
 // before a print; its board path, or empty with the cause on stderr.
 std::string stageFile(const std::string& hostPath)
 {
-    namespace fs = std::filesystem;
     const std::string board = PathManager::instance()->get(PATH_MODEL).toStdString() + "/" +
-                              fs::path(hostPath).filename().string();
-    std::error_code failed;
-    fs::copy_file(hostPath, rootPath(board), fs::copy_options::overwrite_existing, failed);
-    if (failed) {
-        fprintf(stderr, "talviks-sim: cannot copy %s into the scratch root: %s\n", hostPath.c_str(),
-                failed.message().c_str());
-        return {};
-    }
-    return board;
+                              std::filesystem::path(hostPath).filename().string();
+    return copyIntoRoot(hostPath, board) ? board : std::string();
 }
 
 // The printer's refusal of the slice file, in words.
@@ -78,10 +70,17 @@ bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& rec
     if (boardFile.empty())
         return false;
     outcome.boardFile = boardFile;
-    // The frames and the timeline in the folder are this print's only.
-    std::string earlier;
-    if (!removeEarlierPrint(session.outDir, earlier)) {
-        fprintf(stderr, "talviks-sim: %s\n", earlier.c_str());
+    // The engine counts fewer layers than such a file declares.
+    if (const std::string count = layerCountFault(boardFile); !count.empty()) {
+        fprintf(stderr, "talviks-sim: cannot print %s: %s\n", options.file.c_str(), count.c_str());
+        return false;
+    }
+    // The frames and the timeline in the folder are to be this print's only;
+    // an earlier print's are put back should the printer refuse the file.
+    EarlierPrint earlier;
+    std::string fault;
+    if (!earlier.setAside(session.outDir, fault)) {
+        fprintf(stderr, "talviks-sim: %s\n", fault.c_str());
         return false;
     }
 
@@ -106,6 +105,8 @@ bool runPrint(const SimOptions& options, SimSession& session, PrintRecorder& rec
         sayRefused(options.file, boardFile, started);
         return false;
     }
+    if (!earlier.remove(fault))
+        fprintf(stderr, "talviks-sim: %s\n", fault.c_str());
 
     const int layers = printer->getPrintInfo().layerCount;
     Progress progress(simOut(), options.quiet, printer->getPrintInfo());

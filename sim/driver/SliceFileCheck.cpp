@@ -6,6 +6,7 @@
 #include "engine/records/PrintRecords.h"
 #include "engine/slicefile/LayerDecoder.h"
 #include "engine/slicefile/PrintFileParser.h"
+#include "engine/slicefile/PrintParams.h"
 #include "engine/slicefile/QdsFormat.h"
 #include "engine/slicefile/SvgParser.h"
 
@@ -13,11 +14,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <strings.h>
 #include <vector>
 
@@ -122,6 +125,44 @@ std::string svgxRefusal(const std::string& boardPath)
     work.model.adjustX = params.adjustX / 100;
     work.model.adjustY = params.adjustY / 100;
     return paramsFault(work, true);
+}
+
+// The most layers the printer's progress counts.
+constexpr uint32_t kMaxLayers = std::numeric_limits<int32_t>::max();
+
+std::string tooManyLayers(const std::string& declared)
+{
+    return "it declares " + declared + " layers, more than the printer counts (" + std::to_string(kMaxLayers) +
+           " at most)";
+}
+
+// The layercount attribute as the file has it: its reader reads a count past
+// 32 bits, or text that is no number, as none.
+std::string svgxCountFault(const std::string& boardPath)
+{
+    SvgParser reader(boardPath, 4048);
+    if (reader.open() != 0)
+        return {};
+    if (reader.sliceParams().layerCount > kMaxLayers)
+        return tooManyLayers(std::to_string(reader.sliceParams().layerCount));
+    if (reader.sliceParams().layerCount != 0)
+        return {};
+    // The reader stands at the start of the SVG text again.
+    const std::string text = reader.findNodeText("<printparams ", "</printparams>");
+    const ParamsDocument document(QByteArray(XML_ROOT_HEAD) + QByteArray::fromStdString(text) + XML_ROOT_TAIL);
+    const QDomElement params = document.root().firstChildElement("printparams");
+    if (!params.hasAttribute("layercount"))
+        return {};
+    const std::string declared = params.attribute("layercount").trimmed().toStdString();
+    const bool whole = !declared.empty() && std::all_of(declared.begin(), declared.end(), [](char c) {
+        return isdigit(static_cast<unsigned char>(c));
+    });
+    if (!whole)
+        return "its layer count \"" + declared + "\" is no whole number";
+    const std::string digits = declared.substr(std::min(declared.find_first_not_of('0'), declared.size()));
+    const std::string most = std::to_string(kMaxLayers);
+    const bool past = digits.size() > most.size() || (digits.size() == most.size() && digits > most);
+    return past ? tooManyLayers(declared) : std::string();
 }
 
 std::string layerWords(int layer, const std::string& fault)
@@ -240,6 +281,16 @@ std::string inputFault(const std::string& hostPath)
 std::string refusalCause(const std::string& boardPath, int width, int height)
 {
     return isSvgx(boardPath) ? svgxRefusal(boardPath) : qdsRefusal(boardPath, width, height);
+}
+
+std::string layerCountFault(const std::string& boardPath)
+{
+    if (isSvgx(boardPath))
+        return svgxCountFault(boardPath);
+    PrintFileParser reader;
+    if (reader.checkFile(boardPath, true) != 0 || reader.generalData().layerCount <= kMaxLayers)
+        return {};
+    return tooManyLayers(std::to_string(reader.generalData().layerCount));
 }
 
 std::string layerFault(const std::string& boardPath, int layer, int width, int height)

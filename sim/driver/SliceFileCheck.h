@@ -18,6 +18,13 @@ std::string inputFault(const std::string& hostPath);
 // the readers find nothing wrong.
 std::string refusalCause(const std::string& boardPath, int width, int height);
 
+// Why the printer cannot take the count of layers that the slice file at
+// `boardPath` declares, in words that give the count as the file has it:
+// more layers than the printer counts (it shows 2147483647 at most), or an
+// .svgx count that its reader takes for none. Empty when the count is sound,
+// or the file cannot be read (the printer then refuses it for that).
+std::string layerCountFault(const std::string& boardPath);
+
 // Why `layer` (from 0) of the slice file at `boardPath` could not be made on
 // a panel of width x height: its record, parameters or raster as the readers
 // and the layer decoder find them. Empty when they find nothing wrong (the

@@ -6,8 +6,10 @@
 # that names the signal; the progress shows homing, pauses, resumes, aborts
 # and the remaining time's change of method; the summary's figures hold; a test
 # pattern and a mask grid each give their frame; a print with a correction
-# file and a mask applies both; a bad command line is refused. The engine's
-# own traces stay out of the output, in a file the summary names.
+# file and a mask applies both, also when they already lie in the scratch
+# root; a refused file leaves the earlier print's results; a bad command line,
+# or an option that does not apply, is refused in one line. The engine's own
+# traces stay out of the output, in a file the summary names.
 set -u
 sim=("$@") # the simulator, behind an emulator in a cross build
 # Named for this process like every test's scratch root, so that the next test
@@ -212,6 +214,9 @@ TALVIKS_ROOT=$root/e "${sim[@]}" --correction "$root/small.corbin" --mask "$root
 TALVIKS_ROOT=$root/e "${sim[@]}" --resolution 32x20 --correction "$root/small.corbin" "$root/small.qds" >"$root/e.txt" 2>&1 &&
     fail "a correction file of a larger panel was accepted"
 grep -q 'holds 20480 bytes; a correction for 32 x 20 pixels' "$root/e.txt" || { cat "$root/e.txt"; fail "no word of the long correction file"; }
+# Files that already lie in their places in the scratch root are used as they are.
+TALVIKS_ROOT=$root/d "${sim[@]}" "${small[@]}" --mask "$root/d/data/etc/mask-serial.png" --speed 200 --quiet --no-frames \
+    "$root/d/data/model/small.qds" >"$root/d.txt" 2>&1 || { cat "$root/d.txt"; fail "files in their places were not used"; }
 
 # A run into a folder of an earlier, longer run: its frames and timeline are
 # this run's only; files of other names stay.
@@ -221,6 +226,10 @@ touch "$w/out/notes.txt" "$w/out/frame-x.png"
 TALVIKS_ROOT=$w "${sim[@]}" --speed 200 --quiet --out "$w/out" "$root/sample.qds" >"$w.txt" 2>&1 || { cat "$w.txt"; fail "the second print failed"; }
 [ "$(cd "$w/out" && echo *)" = "frame-0001.png frame-0002.png frame-0003.png frame-x.png notes.txt timeline.csv" ] ||
   fail "frames of the earlier print were left, or others removed: $(ls "$w/out")"
+# A file the printer refuses leaves the earlier print's results as they were.
+TALVIKS_ROOT=$w "${sim[@]}" --quiet --out "$w/out" "$root/small.qds" >"$w.txt" 2>&1 && fail "a file of another panel was printed"
+[ "$(cd "$w/out" && ls -A | tr '\n' ' ')" = "frame-0001.png frame-0002.png frame-0003.png frame-x.png notes.txt timeline.csv " ] ||
+  fail "a refused file cost the earlier print's results: $(ls -A "$w/out")"
 
 # Refusals name the file as given and the cause in words; a file that is
 # missing or a folder gets one line before the scratch root is made.
@@ -239,6 +248,21 @@ for input in "$root/none.qds:there is no file $root/none.qds" "$root/b:$root/b i
   TALVIKS_ROOT=$root/unmade "${sim[@]}" --quiet "${input%%:*}" >"$f.txt" 2>&1 && fail "${input%%:*} was printed"
   [ "$(cat "$f.txt")" = "talviks-sim: ${input#*:}" ] || { cat "$f.txt"; fail "not one clear line for ${input%%:*}"; }
   [ -e "$root/unmade" ] && fail "the scratch root was made for ${input%%:*}"
+done
+
+# Layer counts the printer cannot count are refused as the file declares them.
+cp "$root/sample.qds" "$root/huge.qds"
+general=$(od -An -tu4 -j24 -N4 "$root/huge.qds" | tr -d ' ')
+printf '\377\377\377\377' | dd of="$root/huge.qds" bs=1 seek=$((general + 356)) conv=notrunc status=none
+for count in 99999999999 twelve; do
+  printf 'head of svgx\0\0\0\0\0\0\0\0\0\0\0\0\034\0\0\0<svg>\n<printparams layercount="%s">\n</printparams>\n</svg>\n' \
+    $count >"$root/$count.svgx"
+done
+for input in "$root/huge.qds:it declares 4294967295 layers, more than the printer counts (2147483647 at most)" \
+             "$root/99999999999.svgx:it declares 99999999999 layers, more than the printer counts (2147483647 at most)" \
+             "$root/twelve.svgx:its layer count \"twelve\" is no whole number"; do
+  TALVIKS_ROOT=$f "${sim[@]}" --speed 200 --quiet --no-frames "${input%%:*}" >"$f.txt" 2>&1 && fail "${input%%:*} was printed"
+  grep -qxF "talviks-sim: cannot print ${input%%:*}: ${input#*:}" "$f.txt" || { cat "$f.txt"; fail "no declared count for ${input%%:*}"; }
 done
 
 # A file cut short fails at the first layer past the cut: the result says
@@ -274,11 +298,18 @@ TALVIKS_ROOT=$f "${sim[@]}" --quiet --out "$root/sample.qds" "$root/sample.qds" 
 # A full disk: a 64 KiB file system, in a mount namespace of this test's own.
 # Nothing half-written is left, nothing unwritten counted as written, and the
 # run ends non-zero saying what could not be written. Likewise a read-only --out.
-mkdir -p "$root/full" "$root/ro"
+# A scratch root too small for a file it is given says so and keeps no part of it.
+mkdir -p "$root/full" "$root/ro" "$root/tiny"
+head -c 400000 /dev/zero >"$root/big.qds"
+truncate -s $((1920 * 1080 * 8)) "$root/big.corbin"
 if unshare --mount --propagation private true 2>/dev/null; then
   unshare --mount --propagation private sh -c '
-    mount -t tmpfs -o size=64k tmpfs "$1/full" && mount -t tmpfs -o ro,size=64k tmpfs "$1/ro" || exit 99
+    mount -t tmpfs -o size=64k tmpfs "$1/full" && mount -t tmpfs -o ro,size=64k tmpfs "$1/ro" &&
+      mount -t tmpfs -o size=96k tmpfs "$1/tiny" || exit 99
     shift
+    TALVIKS_ROOT=$0/tiny "$@" --quiet "$0/big.qds" >"$0/tiny.txt" 2>&1
+    TALVIKS_ROOT=$0/tiny "$@" --quiet --correction "$0/big.corbin" "$0/sample.qds" >>"$0/tiny.txt" 2>&1
+    ls -A "$0/tiny/data/model" "$0/tiny/data/etc" >"$0/tiny.ls"
     TALVIKS_ROOT=$0/full "$@" --speed 200 --quiet "$0/long.qds" >"$0/full.txt" 2>&1
     echo $? >"$0/full.status"
     ls -la "$0/full/sim-out" >"$0/full.ls"
@@ -298,19 +329,38 @@ if unshare --mount --propagation private true 2>/dev/null; then
   grep -qx "talviks-sim: the mask image $root/full/data/etc/mask-serial.png could not be written whole" "$root/grid.txt" ||
     { cat "$root/grid.txt"; fail "no word of the mask image not written"; }
   grep -q '^Mask image: ' "$root/grid.txt" && fail "a mask image not written was named"
+  for copied in big.qds big.corbin; do
+    grep -qxF "talviks-sim: cannot copy $root/$copied into the scratch root: No space left on device" "$root/tiny.txt" ||
+      { cat "$root/tiny.txt"; fail "no word of the full scratch disk for $copied"; }
+  done
+  grep -q 'big\.' "$root/tiny.ls" && { cat "$root/tiny.ls"; fail "a part of a copy was left"; }
   [ "$(cat "$root/ro.status")" -eq 1 ] || fail "a read-only --out was taken"
   grep -qx "talviks-sim: --out: cannot write in $root/ro: Read-only file system" "$root/ro.txt" ||
     { cat "$root/ro.txt"; fail "no word of the read-only --out"; }
 else
-  echo "skipped: the full disk and the read-only folder need a mount namespace of their own"
+  echo "skipped: the full disks and the read-only folder need a mount namespace of their own"
 fi
 
 # Bounds on what can be meant, and --quiet keeps the warnings.
 for args in "--mask-grid 1000x1000" "--mask-grid 65x2" "--make-sample $root/x.qds --layers 100000" \
-            "--make-sample $root/x.qds --layers 0" "--signals 0 $root/sample.qds"; do
+            "--make-sample $root/x.qds --layers 0" "--signals 0 $root/sample.qds" "--speed 0 $root/sample.qds"; do
   # shellcheck disable=SC2086 # the words of each case
   TALVIKS_ROOT=$root/z timeout 20 "${sim[@]}" $args >"$root/z.txt" 2>&1 && fail "$args was taken"
   grep -q '^talviks-sim: .* takes ' "$root/z.txt" || { cat "$root/z.txt"; fail "$args refused without a clear line"; }
+  # The cause stays on a small screen: no usage after it.
+  [ "$(sed 1d "$root/z.txt")" = "Try 'talviks-sim --help' for more." ] || { cat "$root/z.txt"; fail "$args: more than the cause"; }
+done
+# An option that does not apply to what is asked is refused, not ignored.
+for input in "--make-sample $root/x.qds $root/sample.qds|a slice file to print or --make-sample, not both" \
+             "--make-sample $root/x.qds --pattern abc|--make-sample or --pattern, not both" \
+             "--mask-blocks $root/sample.qds|--mask-blocks applies only to --mask-grid" \
+             "--resume-after 5 $root/sample.qds|--resume-after applies only with --pause-at" \
+             "--layers 5 $root/sample.qds|--layers applies only to --make-sample" \
+             "--pattern abc --pause-at 3|--pause-at applies only to a print" \
+             "--make-correction $root/x.qds --out $root/z|--out applies only to a print, --pattern or --mask-grid"; do
+  # shellcheck disable=SC2086 # the words of each case
+  TALVIKS_ROOT=$root/z timeout 20 "${sim[@]}" ${input%|*} >"$root/z.txt" 2>&1 && fail "${input%|*} was taken"
+  [ "$(head -1 "$root/z.txt")" = "talviks-sim: ${input#*|}" ] || { cat "$root/z.txt"; fail "${input%|*}: no clear refusal"; }
 done
 [ -e "$root/x.qds" ] && fail "a sample was written out of bounds"
 TALVIKS_ROOT=$root/q "${sim[@]}" --speed 200 --quiet --no-frames --pause-at 40 "$root/sample.qds" >"$root/q.txt" 2>&1 ||
