@@ -35,7 +35,18 @@ public:
     bool changed(const LinkEvent& event);
     // Takes the interface's state as known, announcing nothing.
     void learn(const LinkEvent& event);
+    // Forgets the interfaces absent from `present` (a complete dump of the
+    // links): those that were up come back as down events, under the last
+    // name they were known by.
+    std::vector<LinkEvent> forgetAbsent(const std::vector<LinkEvent>& present);
 
 private:
-    std::unordered_map<uint32_t, bool> m_up;
+    struct Known
+    {
+        bool up = false;
+        std::string name;
+    };
+    void remember(const LinkEvent& event);
+
+    std::unordered_map<uint32_t, Known> m_known;
 };
