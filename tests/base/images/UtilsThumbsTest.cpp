@@ -90,53 +90,6 @@ void rewriteInPlace(const std::string& file, const std::string& content)
     close(fd);
 }
 
-// Rewrites a file in place just before its `nth` read: the kernel holds
-// each read of it until this has let it go (fanotify permission events).
-// `why` says what kept it from watching.
-class RewriteBeforeRead
-{
-public:
-    RewriteBeforeRead(const std::string& file, int nth, const std::string& content)
-    {
-        m_fan = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK, O_RDONLY | O_CLOEXEC);
-        if (m_fan < 0 || fanotify_mark(m_fan, FAN_MARK_ADD, FAN_ACCESS_PERM, AT_FDCWD, file.c_str()) != 0) {
-            why = std::string("no fanotify permission events here: ") + strerror(errno);
-            return;
-        }
-        m_thread = std::thread([this, file, nth, content] {
-            int reads = 0;
-            while (!m_stop) {
-                pollfd ready{m_fan, POLLIN, 0};
-                char buffer[4096];
-                ssize_t left = poll(&ready, 1, 20) > 0 ? read(m_fan, buffer, sizeof buffer) : 0;
-                for (auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer); left > 0 && FAN_EVENT_OK(event, left);
-                     event = FAN_EVENT_NEXT(event, left)) {
-                    if (++reads == nth)
-                        rewriteInPlace(file, content);
-                    const fanotify_response allow{event->fd, FAN_ALLOW};
-                    EXPECT_EQ(static_cast<ssize_t>(sizeof allow), write(m_fan, &allow, sizeof allow));
-                    close(event->fd);
-                }
-            }
-        });
-    }
-    ~RewriteBeforeRead()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        if (m_fan >= 0)
-            close(m_fan);
-    }
-
-    std::string why;
-
-private:
-    int m_fan = -1;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
-
 class Thumbnails : public testing::Test
 {
 protected:
@@ -255,7 +208,8 @@ TEST_F(Thumbnails, AModelReplacedUnderItsNameGetsItsOwnThumbnail)
 
 // A model rewritten in place right after its picture was read: the record
 // kept with the thumbnail is that picture's, so the next look finds the
-// model changed and shows its own picture.
+// model changed. The kernel holds each read of the model until the test lets
+// it go (fanotify permission events).
 TEST_F(Thumbnails, AModelRewrittenWhileItsThumbnailIsMadeShowsItsOwnPictureNext)
 {
     const std::string red = modelWithPreview(pngPreview(6, 4, qRgb(200, 30, 30)));
@@ -263,13 +217,34 @@ TEST_F(Thumbnails, AModelRewrittenWhileItsThumbnailIsMadeShowsItsOwnPictureNext)
     ASSERT_EQ(red.size(), green.size());
     writeModelAt("/data/model/swap.svgx", red, 1700000000);
     const std::string file = scratchRoot() + "/data/model/swap.svgx";
-    {
-        // The head and the picture are the first two reads.
-        RewriteBeforeRead rewrite(file, 3, green);
-        if (!rewrite.why.empty())
-            GTEST_SKIP() << rewrite.why;
-        ASSERT_EQ(0, Utils::extractThumb("/data/model/swap.svgx"));
+    const int fan = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK, O_RDONLY | O_CLOEXEC);
+    if (fan < 0 || fanotify_mark(fan, FAN_MARK_ADD, FAN_ACCESS_PERM, AT_FDCWD, file.c_str()) != 0) {
+        const int error = errno;
+        if (fan >= 0)
+            close(fan);
+        GTEST_SKIP() << "no fanotify permission events here: " << strerror(error);
     }
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        // The head and the picture are the first two reads.
+        for (int reads = 0; !done;) {
+            pollfd ready{fan, POLLIN, 0};
+            char buffer[4096];
+            ssize_t left = poll(&ready, 1, 20) > 0 ? read(fan, buffer, sizeof buffer) : 0;
+            for (auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer); left > 0 && FAN_EVENT_OK(event, left);
+                 event = FAN_EVENT_NEXT(event, left)) {
+                if (++reads == 3)
+                    rewriteInPlace(file, green);
+                const fanotify_response allow{event->fd, FAN_ALLOW};
+                EXPECT_EQ(static_cast<ssize_t>(sizeof allow), write(fan, &allow, sizeof allow));
+                close(event->fd);
+            }
+        }
+    });
+    EXPECT_EQ(0, Utils::extractThumb("/data/model/swap.svgx"));
+    done = true;
+    watcher.join();
+    close(fan);
     rewriteInPlace(file, green); // where no third read came
     EXPECT_EQ(qRgb(30, 200, 30), colourOf(Utils::getThumb("/data/model/swap.svgx")));
 }
