@@ -286,8 +286,8 @@ int finishFile(const std::string& partPath, const std::string& path, const HttpO
 }
 
 // The partial file, to append to. It is the package once renamed: whatever
-// the umask, only this process may write it (the rename keeps the mode), and
-// a link in its place is not followed. Null with errno set.
+// the umask, only its owner may write it (the rename keeps the mode), and a
+// link in its place is not followed. Null with errno set.
 FILE* openPartFile(const std::string& partPath)
 {
     const int fd = open(partPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kPackageMode);

@@ -103,7 +103,7 @@ std::string linkDumpRequest()
     return std::string(reinterpret_cast<const char*>(&request), sizeof request);
 }
 
-void CarrierStates::remember(const LinkEvent& event)
+void CarrierStates::learn(const LinkEvent& event)
 {
     Known& known = m_known[event.index];
     known.up = event.up;
@@ -111,16 +111,11 @@ void CarrierStates::remember(const LinkEvent& event)
         known.name = event.name;
 }
 
-void CarrierStates::learn(const LinkEvent& event)
-{
-    remember(event);
-}
-
 bool CarrierStates::changed(const LinkEvent& event)
 {
     auto known = m_known.find(event.index);
     const bool wasUp = known != m_known.end() && known->second.up;
-    remember(event);
+    learn(event);
     return wasUp != event.up;
 }
 
