@@ -25,9 +25,9 @@ std::vector<LinkEvent> parseLinkMessages(const void* data, size_t size, bool* du
 std::string linkDumpRequest();
 
 // The kernel sends several RTM_NEWLINK for one plug (flags, operational
-// state, statistics); this remembers each interface's carrier (and name) so that only a
-// change is announced. An interface not seen yet counts as down: the states
-// of the links present at the start are learnt from a dump.
+// state, statistics); this remembers each interface's carrier and name so
+// that only a change is announced. An interface not seen yet counts as down:
+// the states of the links present at the start are learnt from a dump.
 class CarrierStates
 {
 public:
