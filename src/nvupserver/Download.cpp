@@ -25,6 +25,7 @@ using namespace detail;
 namespace {
 
 const size_t kWritebackBytes = 8u << 20;
+const mode_t kPackageMode = 0644;
 
 bool isSuccessStatus(int code)
 {
@@ -284,6 +285,23 @@ int finishFile(const std::string& partPath, const std::string& path, const HttpO
     return 0;
 }
 
+// The partial file, to append to. It is the package once renamed: whatever
+// the umask, only its owner may write it (the rename keeps the mode), and a
+// link in its place is not followed. Null with errno set.
+FILE* openPartFile(const std::string& partPath)
+{
+    const int fd = open(partPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kPackageMode);
+    if (fd < 0)
+        return nullptr;
+    FILE* file = fchmod(fd, kPackageMode) == 0 ? fdopen(fd, "a") : nullptr;
+    if (!file) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return file;
+}
+
 } // namespace
 
 int downloadFile(ProgressState& state, const std::string& url, const std::string& path, const HttpOptions& options,
@@ -292,7 +310,7 @@ int downloadFile(ProgressState& state, const std::string& url, const std::string
     result = HttpResult();
     const std::string partPath = path + ".part";
     // Close-on-exec: a program started meanwhile must not be able to write it.
-    FILE* file = fopen(partPath.c_str(), "abe");
+    FILE* file = openPartFile(partPath);
     if (!file) {
         printf("fopen file (%s) fail\n", partPath.c_str());
         result.message = std::string("cannot open ") + partPath + ": " + strerror(errno);

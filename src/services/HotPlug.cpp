@@ -5,6 +5,7 @@
 #include "services/HotPlugListener.h"
 
 #include <exception>
+#include <set>
 
 HotPlug::HotPlug(QObject* parent)
     : QObject(parent), m_diskPresence([](bool mounted) { Printer::instance()->setIsExistUdisk(mounted); })
@@ -59,7 +60,12 @@ void HotPlug::emitUsbNotifyEvent(const QString& partition, dev_action_t action)
     // A disk whose mount failed is not announced.
     if (!m_mountDir.isEmpty() || action == DEV_ACTION_REMOVE)
         emit usbNotifyEvent(partition, action, m_mountDir);
-    tellDiskPresence(!m_mountDir.isEmpty());
+    // A disk is present while any partition of ours is mounted: a second
+    // partition that cannot be mounted, or another disk pulled, leaves the
+    // print's disk where it is. The last event stands in only when the
+    // mount table cannot be read.
+    std::set<QString> mounted;
+    tellDiskPresence(mountedPartitions(mounted) ? !mounted.empty() : !m_mountDir.isEmpty());
 }
 
 void HotPlug::tellDiskPresence(bool mounted)

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 
 class HotPlugListener;
 
@@ -25,7 +26,7 @@ class HotPlug : public QObject
     Q_OBJECT
 
 public:
-    // Told after every disk event whether a disk is mounted now.
+    // Told after every disk event whether any disk is mounted now.
     using DiskPresenceHandler = std::function<void(bool mounted)>;
 
     explicit HotPlug(QObject* parent = nullptr);
@@ -66,6 +67,9 @@ signals:
     void usbNotifyEvent(QString dev, dev_action_t status, QString mountDir);
 
 private:
+    // The partitions of ours that the mount table lists as mounted (under
+    // "/media"); false when the table cannot be read.
+    static bool mountedPartitions(std::set<QString>& mounted);
     void tellDiskPresence(bool mounted);
 
     std::unique_ptr<HotPlugListener> m_listener;

@@ -98,9 +98,11 @@ void HotPlugListener::learnLinks()
 }
 
 // Every link's state now, from a dump on a socket of its own; what it got
-// when the dump could not be completed (logged).
-std::vector<LinkEvent> HotPlugListener::dumpLinks()
+// when the dump could not be completed (logged, and `complete` false).
+std::vector<LinkEvent> HotPlugListener::dumpLinks(bool* complete)
 {
+    if (complete)
+        *complete = false;
     std::vector<LinkEvent> links;
     const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
     if (fd < 0) {
@@ -123,6 +125,8 @@ std::vector<LinkEvent> HotPlugListener::dumpLinks()
     }
     if (!ended)
         logger()->write(LogWarn, "HotPlug: link dump incomplete: %s", strerror(errno));
+    else if (complete)
+        *complete = true;
     close(fd);
     return links;
 }
@@ -205,7 +209,13 @@ void HotPlugListener::announceLink(const LinkEvent& event)
     if (event.master)
         printf(" [%u]", *event.master);
     putchar('\n');
-    if (!m_carrier.changed(event) || event.name.empty())
+    if (m_carrier.changed(event))
+        emitLink(event);
+}
+
+void HotPlugListener::emitLink(const LinkEvent& event)
+{
+    if (event.name.empty())
         return;
     m_owner.emitEthNotifyEvent(QString::fromStdString(event.name), event.up ? DEV_ACTION_ADD : DEV_ACTION_REMOVE);
     puts(event.master ? "emitEthNotifyEvent successfully" : "emitEthNotifyEvent successfully_1");
@@ -223,8 +233,15 @@ void HotPlugListener::readLinks()
     // A plug or an unplug may be among the lost: what the links are now
     // tells. Messages queued meanwhile come later and end in the latest state.
     logger()->write(LogWarn, "HotPlug: link messages lost, reading the links again");
-    for (const LinkEvent& link : dumpLinks())
+    bool complete = false;
+    const std::vector<LinkEvent> links = dumpLinks(&complete);
+    for (const LinkEvent& link : links)
         announceLink(link);
+    // A link removed meanwhile (a USB adapter pulled) is not in the dump: it
+    // went down with it. Only a whole dump tells what is gone.
+    if (complete)
+        for (const LinkEvent& gone : m_carrier.forgetAbsent(links))
+            emitLink(gone);
 }
 
 void HotPlugListener::readUevents()

@@ -28,9 +28,10 @@ private:
     template <typename Handle>
     void drain(int fd, const char* failure, bool& lost, Handle handle);
     void learnLinks();
-    std::vector<LinkEvent> dumpLinks();
+    std::vector<LinkEvent> dumpLinks(bool* complete = nullptr);
     // Announces a link whose carrier changed.
     void announceLink(const LinkEvent& event);
+    void emitLink(const LinkEvent& event);
     void readLinks();
     void readUevents();
 

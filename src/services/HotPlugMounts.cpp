@@ -156,16 +156,23 @@ bool HotPlug::unmount(const QString& partition)
     return true;
 }
 
-void HotPlug::rescanPartitions()
+bool HotPlug::mountedPartitions(std::set<QString>& mounted)
 {
-    std::set<QString> mounted;
     std::vector<QStringList> table;
-    readMountTable(table);
+    if (!readMountTable(table))
+        return false;
     for (const QStringList& fields : table) {
         const QString partition = fields[0].mid(5);
         if (fields[0].startsWith("/dev/") && isPartitionName(partition) && fields[1].startsWith("/media/"))
             mounted.insert(partition);
     }
+    return true;
+}
+
+void HotPlug::rescanPartitions()
+{
+    std::set<QString> mounted;
+    mountedPartitions(mounted);
     std::set<QString> present;
     const QDir devices(QString::fromStdString(rootPath("/dev")));
     for (const QString& name : devices.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))

@@ -5,6 +5,7 @@
 #include <linux/rtnetlink.h>
 
 #include <cstring>
+#include <unordered_set>
 
 namespace {
 
@@ -104,13 +105,38 @@ std::string linkDumpRequest()
 
 void CarrierStates::learn(const LinkEvent& event)
 {
-    m_up[event.index] = event.up;
+    Known& known = m_known[event.index];
+    known.up = event.up;
+    if (!event.name.empty())
+        known.name = event.name;
 }
 
 bool CarrierStates::changed(const LinkEvent& event)
 {
-    auto known = m_up.find(event.index);
-    const bool wasUp = known != m_up.end() && known->second;
-    m_up[event.index] = event.up;
+    auto known = m_known.find(event.index);
+    const bool wasUp = known != m_known.end() && known->second.up;
+    learn(event);
     return wasUp != event.up;
+}
+
+std::vector<LinkEvent> CarrierStates::forgetAbsent(const std::vector<LinkEvent>& present)
+{
+    std::unordered_set<uint32_t> indexes;
+    for (const LinkEvent& link : present)
+        indexes.insert(link.index);
+    std::vector<LinkEvent> gone;
+    for (auto it = m_known.begin(); it != m_known.end();) {
+        if (indexes.count(it->first)) {
+            ++it;
+            continue;
+        }
+        if (it->second.up) {
+            LinkEvent down;
+            down.index = it->first;
+            down.name = it->second.name;
+            gone.push_back(std::move(down));
+        }
+        it = m_known.erase(it);
+    }
+    return gone;
 }

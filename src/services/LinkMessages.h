@@ -25,9 +25,9 @@ std::vector<LinkEvent> parseLinkMessages(const void* data, size_t size, bool* du
 std::string linkDumpRequest();
 
 // The kernel sends several RTM_NEWLINK for one plug (flags, operational
-// state, statistics); this remembers each interface's carrier so that only a
-// change is announced. An interface not seen yet counts as down: the states
-// of the links present at the start are learnt from a dump.
+// state, statistics); this remembers each interface's carrier and name so
+// that only a change is announced. An interface not seen yet counts as down:
+// the states of the links present at the start are learnt from a dump.
 class CarrierStates
 {
 public:
@@ -35,7 +35,17 @@ public:
     bool changed(const LinkEvent& event);
     // Takes the interface's state as known, announcing nothing.
     void learn(const LinkEvent& event);
+    // Forgets the interfaces absent from `present` (a complete dump of the
+    // links): those that were up come back as down events, under the last
+    // name they were known by.
+    std::vector<LinkEvent> forgetAbsent(const std::vector<LinkEvent>& present);
 
 private:
-    std::unordered_map<uint32_t, bool> m_up;
+    struct Known
+    {
+        bool up = false;
+        std::string name;
+    };
+
+    std::unordered_map<uint32_t, Known> m_known;
 };

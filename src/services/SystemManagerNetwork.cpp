@@ -77,6 +77,22 @@ bool passwordKey(const std::string& ssid, QString* key)
     return true;
 }
 
+// Which file a path names; all zero when there is none.
+struct FileIdentity
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator!=(const FileIdentity& other) const { return device != other.device || inode != other.inode; }
+};
+
+FileIdentity identityOf(const QString& path)
+{
+    struct stat info{};
+    if (stat(path.toStdString().c_str(), &info) != 0)
+        return FileIdentity();
+    return {info.st_dev, info.st_ino};
+}
+
 // One change of the password file at a time: a change taken back after a
 // failed write must not take back another's.
 std::mutex g_passwordLock;
@@ -106,16 +122,25 @@ bool changePasswords(const std::vector<std::pair<QString, QVariant>>& changes, c
 {
     std::lock_guard<std::mutex> lock(g_passwordLock);
     QSettings settings(passwordFile(), QSettings::IniFormat);
+    const FileIdentity old = identityOf(passwordFile());
     std::vector<std::pair<QString, QVariant>> before;
-    for (const auto& [key, value] : changes) {
+    for (const auto& [key, value] : changes)
         before.emplace_back(key, settings.value(key));
+    // QSettings keeps the first error it meets: after a line it could not
+    // read (FormatError, known once a value was read), its status says
+    // nothing of the write. The write replaces the file whole, so the file
+    // itself tells then.
+    const QSettings::Status read = settings.status();
+    for (const auto& [key, value] : changes) {
         if (value.isValid())
             settings.setValue(key, value);
         else
             removeOnly(settings, key);
     }
     settings.sync();
-    if (settings.status() == QSettings::NoError)
+    const bool written =
+        read == QSettings::NoError ? settings.status() == QSettings::NoError : identityOf(passwordFile()) != old;
+    if (written)
         return true;
     for (auto it = before.rbegin(); it != before.rend(); ++it) {
         if (it->second.isValid())

@@ -16,14 +16,28 @@
 
 using namespace nvupserver;
 
+namespace {
+
+// How long a stop of a stalled download may take on a busy machine: far
+// below the attempt's 60 s limit that an unseen stop would wait for.
+constexpr long long kStopMarginMs = 10000;
+
+} // namespace
+
 TEST_F(DownloadTest, ResumesAfterADropAndReportsBack)
 {
     Json::Value drop(Json::objectValue);
     drop["drop_after"] = 100000;
     serve(drop);
+    // Whatever the umask, nobody else may change the package once it is checked.
+    const mode_t mask = umask(0);
     EXPECT_EQ(m_client->downloadSync(info(), m_reports.progressCallback()), 0);
+    umask(mask);
     EXPECT_EQ(testsupport::readFile(m_target), testsupport::readFile(m_source));
     EXPECT_FALSE(testsupport::fileExists(m_target + ".part"));
+    struct stat package{};
+    ASSERT_EQ(0, stat(m_target.c_str(), &package));
+    EXPECT_EQ(0644u, package.st_mode & 07777);
 
     const std::vector<Json::Value> gets = packageRequests();
     ASSERT_EQ(gets.size(), 2u);
@@ -243,11 +257,12 @@ TEST_F(DownloadTest, PackagesSharingAPathAreRefused)
 TEST_F(DownloadTest, StopEndsAStalledTransferPromptly)
 {
     startStalledDownload();
-    // Nothing new arrives any more; the stop must still be seen.
+    // Nothing new arrives any more; the stop must still be seen, at
+    // libcurl's next report (about once a second while nothing arrives).
     const long long start = testsupport::monotonicMs();
     m_client->stopDownload();
-    ASSERT_TRUE(testsupport::eventually([&] { return m_reports.count() == 1; }, 5000));
-    EXPECT_LT(testsupport::monotonicMs() - start, 2000);
+    ASSERT_TRUE(testsupport::eventually([&] { return m_reports.count() == 1; }, 20000));
+    EXPECT_LT(testsupport::monotonicMs() - start, kStopMarginMs);
     EXPECT_EQ(m_reports.results[0], std::make_pair(1, std::string("download canceled")));
     expectNoFiles();
     EXPECT_EQ(lastFeedback()["Result"], 1);
@@ -358,7 +373,7 @@ TEST_F(DownloadTest, ClosingStopsARunningDownload)
     startStalledDownload();
     const long long start = testsupport::monotonicMs();
     m_client.reset();
-    EXPECT_LT(testsupport::monotonicMs() - start, 3000);
+    EXPECT_LT(testsupport::monotonicMs() - start, kStopMarginMs);
     EXPECT_EQ(m_reports.count(), 1u);
     EXPECT_FALSE(testsupport::fileExists(m_target + ".part"));
 }

@@ -150,7 +150,8 @@ TEST(HotPlugDisk, ASecondAddReportsTheExistingMountAndARemoveOfNothingIsAnnounce
         EXPECT_EQ(events[1].action, DEV_ACTION_REMOVE);
         EXPECT_EQ(events[1].mountDir, "");
         ASSERT_TRUE(watch.recorder.waitForPresence(2));
-        EXPECT_EQ(watch.recorder.presence(), (std::vector<bool>{true, false}));
+        // sdb1 is still mounted: the engine is told a disk is there.
+        EXPECT_EQ(watch.recorder.presence(), (std::vector<bool>{true, true}));
         EXPECT_TRUE(mounted("sdb1"));
     });
 }
@@ -238,7 +239,7 @@ TEST(HotPlugDisk, ABusyMountIsDetachedAndTheNextDiskMounts)
     });
 }
 
-TEST(HotPlugDisk, AFailedMountIsNotAnnouncedAndLeavesNoFolder)
+TEST(HotPlugDisk, AFailedMountIsNotAnnouncedAndADiskStillMountedStaysPresent)
 {
     RUN_IN_TEST_NAMESPACES([] {
         DiskWatch watch;
@@ -251,6 +252,15 @@ TEST(HotPlugDisk, AFailedMountIsNotAnnouncedAndLeavesNoFolder)
         EXPECT_EQ(watch.recorder.usb()[0].dev, "sda1");
         EXPECT_EQ(watch.recorder.presence(), (std::vector<bool>{false, true}));
         EXPECT_FALSE(fileExists(rootPath("/media/sde1")));
+
+        // With sda1 mounted, a partition that cannot be mounted and another
+        // disk come and go: the disk is still there, until sda1 goes too.
+        watch.sender.send("add", usbBlockPath("sde", "sde1"));
+        watch.sender.send("add", usbBlockPath("sdb", "sdb1"));
+        watch.sender.send("remove", usbBlockPath("sdb", "sdb1"));
+        watch.sender.send("remove", usbBlockPath("sda", "sda1"));
+        ASSERT_TRUE(watch.recorder.waitForPresence(6));
+        EXPECT_EQ(watch.recorder.presence(), (std::vector<bool>{false, true, true, true, true, false}));
     });
 }
 

@@ -3,6 +3,8 @@
 // restart, its sockets.
 #include "HotPlugPeers.h"
 
+#include "base/log/LogWriter.h"
+#include "base/log/RootPath.h"
 #include "services/HotPlug.h"
 #include "support/TestNamespaces.h"
 #include "support/TestSupport.h"
@@ -122,9 +124,13 @@ TEST(HotPlugLink, AnUnplugAmongLostMessagesIsAnnounced)
     // Parenthesised: the body holds commas outside brackets.
     RUN_IN_TEST_NAMESPACES(([] {
         testsupport::TmpfsMounts mounts;
+        testsupport::makeDirs(rootPath("/data/var"));
+        LogWriter::instance()->init("/data/var", "HotPlugLink", LogInfo, 1 << 20, 1, false);
         run("ip link add eth0 type veth peer name peer0 && ip link add mark0 type veth peer name mark1");
+        run("ip link add usb0 type veth peer name peer1 && ip link set usb0 up && ip link set peer1 up");
         run("ip link set eth0 up && ip link set peer0 up && ip link set mark0 up");
         ASSERT_TRUE(testsupport::waitForCarrier("eth0"));
+        ASSERT_TRUE(testsupport::waitForCarrier("usb0"));
         Gate slowMount;
         HotPlug hotPlug;
         Recorder recorder(hotPlug);
@@ -137,11 +143,15 @@ TEST(HotPlugLink, AnUnplugAmongLostMessagesIsAnnounced)
         ASSERT_TRUE(recorder.waitForUsb(1));
 
         // Far more link messages than the watcher's socket holds, then the
-        // unplug, which finds no room left.
+        // unplug and an adapter pulled, which find no room left.
         run("for i in $(seq 2000); do echo 'link set mark1 up'; echo 'link set mark1 down'; done | ip -batch -");
-        run("ip link set peer0 down");
+        run("ip link set peer0 down && ip link del usb0");
         slowMount.open();
         ASSERT_TRUE(recorder.waitForEth("eth0", DEV_ACTION_REMOVE));
+        ASSERT_TRUE(recorder.waitForEth("usb0", DEV_ACTION_REMOVE));
+        EXPECT_NE(std::string::npos, testsupport::readFile(rootPath("/data/var/HotPlugLink.log"))
+                                         .find("link messages lost"))
+            << "no message was lost: the test shows nothing";
         // Plugged in again: announced as ever, and the unplug only once.
         run("ip link set peer0 up");
         ASSERT_TRUE(recorder.waitForEth("eth0", DEV_ACTION_ADD));

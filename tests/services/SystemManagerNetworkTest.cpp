@@ -29,6 +29,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -281,7 +282,8 @@ TEST_F(SystemManagerTest, WifiPasswordsForgottenForOneNetworkStayForAnother)
 }
 
 // A password that did not reach the disk is reported, and reads back as the
-// disk holds it, not as if it had been saved.
+// disk holds it, not as if it had been saved. A line of the file that cannot
+// be read is no failed write.
 TEST_F(SystemManagerTest, WifiPasswordsThatCannotBeWrittenAreNotTakenAsSaved)
 {
     RUN_IN_TEST_NAMESPACES([&] {
@@ -292,7 +294,13 @@ TEST_F(SystemManagerTest, WifiPasswordsThatCannotBeWrittenAreNotTakenAsSaved)
                                   "size=256k"))
             << strerror(errno);
         SystemManager* manager = start();
+        const auto addBadLine = [&] {
+            std::ofstream(passwordFile().toStdString(), std::ios::app) << "a line without a key\n";
+        };
+        addBadLine();
         ASSERT_TRUE(manager->saveWifiPassword("Workshop", "first"));
+        EXPECT_EQ(manager->loadWifiPassword("Workshop"), "first");
+        addBadLine();
         // Fill the folder's file system to the last byte.
         const int filler = open((folder + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
         ASSERT_LE(0, filler);

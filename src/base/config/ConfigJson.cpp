@@ -5,12 +5,14 @@
 #include <json/reader.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -18,29 +20,32 @@ namespace {
 // only exhaust the stack of the recursive parser.
 constexpr int kMaxDepth = 64;
 
-// Deepest nesting of objects and arrays, outside strings and comments.
-int nestingDepth(const std::string& text)
+// Deepest nesting of objects and arrays in the first value of the text,
+// outside strings and comments: what follows that value is not parsed.
+int nestingDepth(std::string_view text)
 {
     int depth = 0;
     int deepest = 0;
     const size_t n = text.size();
     for (size_t i = 0; i < n; ++i) {
         const char c = text[i];
-        if (c == '"') {
-            for (++i; i < n && text[i] != '"'; ++i)
-                if (text[i] == '\\')
-                    ++i;
-        } else if (c == '/' && i + 1 < n && text[i + 1] == '/') {
+        if (c == '/' && i + 1 < n && text[i + 1] == '/') {
             while (i < n && text[i] != '\n')
                 ++i;
         } else if (c == '/' && i + 1 < n && text[i + 1] == '*') {
             const size_t end = text.find("*/", i + 2);
-            i = end == std::string::npos ? n : end + 1;
+            i = end == std::string_view::npos ? n : end + 1;
+        } else if (depth == 0 && c != '{' && c != '[' && !isspace(static_cast<unsigned char>(c))) {
+            return deepest; // a value that nests nothing, or none at all
+        } else if (c == '"') {
+            for (++i; i < n && text[i] != '"'; ++i)
+                if (text[i] == '\\')
+                    ++i;
         } else if (c == '{' || c == '[') {
             if (++depth > deepest)
                 deepest = depth;
-        } else if (c == '}' || c == ']') {
-            --depth;
+        } else if ((c == '}' || c == ']') && --depth == 0) {
+            return deepest;
         }
     }
     return deepest;
@@ -105,7 +110,7 @@ bool parseConfigText(const std::string& text, Json::Value* root, std::string* er
         begin += 3;
     if (extraIgnored)
         *extraIgnored = false;
-    if (nestingDepth(text) > kMaxDepth) {
+    if (nestingDepth(std::string_view(begin, static_cast<size_t>(end - begin))) > kMaxDepth) {
         *error = "nested too deeply";
         return false;
     }

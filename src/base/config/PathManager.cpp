@@ -21,6 +21,9 @@
 
 namespace {
 
+// The printer's own folder under /tmp.
+const char kTmpThumbs[] = "/tmp/.thumb";
+
 // The program's folder; without an application object (tools, tests) the
 // folder of the running executable.
 QString applicationDir()
@@ -83,7 +86,7 @@ PathManager::Table PathManager::pathsFor(const QString& appDir)
     paths[PATH_WIFI_CFG] = Utils::joinPath(paths[PATH_CONFIG], "wifi.cfg");
     paths[PATH_WIFI_PASS] = Utils::joinPath(paths[PATH_CONFIG], "wifipass.cfg");
     paths[PATH_THUMB_INTERNAL] = Utils::joinPath(Utils::joinPath(paths[PATH_MODEL], ".thumb"), "internal");
-    paths[PATH_THUMB_UDISK] = Utils::joinPath("/tmp/.thumb", "udisk");
+    paths[PATH_THUMB_UDISK] = Utils::joinPath(kTmpThumbs, "udisk");
     // PATH_UDISK stays empty for the life of the process.
     return paths;
 }
@@ -101,8 +104,19 @@ void PathManager::initPaths(const QString& appDir)
     if (kept < 0)
         fprintf(stderr, "keepPrivate %s: %s\n", config.c_str(), strerror(-kept));
 
-    // Every run starts with these emptied.
+    // The USB disk's thumbnails live under /tmp, where every local user may
+    // make folders: one made first by someone else, with a link in place of
+    // a file or folder of ours, must not take the thumbnail writes.
+    const std::string thumbs = Utils::fsPath(kTmpThumbs);
+    const int own = folders::makeOwn(thumbs, 0755);
+    if (own < 0)
+        fprintf(stderr, "makeOwn %s: %s\n", thumbs.c_str(), strerror(-own));
+
+    // Every run starts with these emptied; nothing is made in a folder that
+    // could not be made our own.
     for (PathId id : {PATH_PACKAGE, PATH_THUMB_INTERNAL, PATH_THUMB_UDISK}) {
+        if (id == PATH_THUMB_UDISK && own < 0)
+            continue;
         Utils::removeDir(m_paths[id]);
         mkpath(m_paths[id]);
     }

@@ -5,25 +5,64 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 namespace folders {
+
+namespace {
+
+// The folder above `fsPath`; empty for the root or a name without one.
+std::string parentOf(const std::string& fsPath)
+{
+    const size_t end = fsPath.find_last_not_of('/');
+    const size_t slash = end == std::string::npos ? std::string::npos : fsPath.rfind('/', end);
+    return slash != std::string::npos && slash > 0 ? fsPath.substr(0, slash) : std::string();
+}
+
+} // namespace
 
 int makeAll(const std::string& fsPath, mode_t mode)
 {
     struct stat info{};
     if (stat(fsPath.c_str(), &info) == 0)
         return S_ISDIR(info.st_mode) ? 0 : -ENOTDIR;
-    const size_t slash = fsPath.find_last_not_of('/') == std::string::npos
-                             ? std::string::npos
-                             : fsPath.rfind('/', fsPath.find_last_not_of('/'));
-    if (slash != std::string::npos && slash > 0) {
-        const int above = makeAll(fsPath.substr(0, slash), mode);
+    const std::string parent = parentOf(fsPath);
+    if (!parent.empty()) {
+        const int above = makeAll(parent, mode);
         if (above < 0)
             return above;
     }
     if (mkdir(fsPath.c_str(), mode) != 0)
         return errno == EEXIST ? 0 : -errno;
     // mkdir took the umask's bits away; the folder is ours, so give them back.
+    return chmod(fsPath.c_str(), mode) == 0 ? 0 : -errno;
+}
+
+int makeOwn(const std::string& fsPath, mode_t mode)
+{
+    const std::string parent = parentOf(fsPath);
+    if (!parent.empty()) {
+        const int above = makeAll(parent, mode);
+        if (above < 0)
+            return above;
+    }
+    struct stat info{};
+    if (lstat(fsPath.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode) && info.st_uid == geteuid() && (info.st_mode & 022) == 0)
+            return 0;
+        // Someone else's, or open to others: what it holds (links in place of
+        // our files) is not to be trusted. The removal opens no link.
+        std::error_code error;
+        std::filesystem::remove_all(fsPath, error);
+        if (error)
+            return -error.value();
+    } else if (errno != ENOENT) {
+        return -errno;
+    }
+    // One made by someone else meanwhile is not taken either.
+    if (mkdir(fsPath.c_str(), mode) != 0)
+        return -errno;
     return chmod(fsPath.c_str(), mode) == 0 ? 0 : -errno;
 }
 

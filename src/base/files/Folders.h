@@ -13,6 +13,14 @@ namespace folders {
 // there keep theirs. 0, or a negative errno.
 int makeAll(const std::string& fsPath, mode_t mode = 0755);
 
+// A folder of the process's own in a place every user may write (/tmp): one
+// that is there is used only when it is a folder, not a link, owned by this
+// process's user and writable by it alone. Anything else in its place is
+// removed, links removed rather than followed, and the folder made afresh
+// with exactly `mode`. Folders above it are made as makeAll makes them.
+// 0, or a negative errno.
+int makeOwn(const std::string& fsPath, mode_t mode = 0755);
+
 // A folder that holds secrets: owned by this process's user and writable by
 // it alone. One that another user owns, or that its group or others may
 // write, is taken back (the bits to read and enter stay). 0, or a negative

@@ -168,22 +168,47 @@ bool readPreview(const QString& modelPath, const Preview& preview, QByteArray* i
 // PNG holds the checksum of its whole picture). A model replaced by another
 // of the same size and time (copies keep times, FAT keeps them in 2-second
 // steps) differs there, and a listing of many models reads little of each.
-// Empty when the bytes cannot be read.
-QString previewRecord(const Preview& preview)
+QString previewRecord(const Preview& preview, const QByteArray& sample)
 {
-    const uint32_t headBytes = std::min(preview.size, kSampleBytes);
-    const uint32_t tailBytes = std::min(preview.size - headBytes, kSampleBytes);
-    QByteArray sample(static_cast<int>(headBytes + tailBytes), '\0');
-    if (!readFully(preview.fd, sample.data(), headBytes, preview.offset) ||
-        !readFully(preview.fd, sample.data() + headBytes, tailBytes,
-                   preview.offset + static_cast<off_t>(preview.size - tailBytes)))
-        return QString();
     return QString("%1 %2.%3 %4 %5")
         .arg(static_cast<qlonglong>(preview.model.st_size))
         .arg(static_cast<qlonglong>(preview.model.st_mtim.tv_sec))
         .arg(static_cast<qlonglong>(preview.model.st_mtim.tv_nsec), 9, 10, QLatin1Char('0'))
         .arg(preview.size)
         .arg(QString::fromLatin1(QCryptographicHash::hash(sample, QCryptographicHash::Sha256).toHex()));
+}
+
+uint32_t sampleHeadBytes(const Preview& preview)
+{
+    return std::min(preview.size, kSampleBytes);
+}
+
+uint32_t sampleTailBytes(const Preview& preview)
+{
+    return std::min(preview.size - sampleHeadBytes(preview), kSampleBytes);
+}
+
+// The record of the model as it is now, its samples read from the file;
+// empty when they cannot be read.
+QString currentRecord(const Preview& preview)
+{
+    const uint32_t headBytes = sampleHeadBytes(preview);
+    const uint32_t tailBytes = sampleTailBytes(preview);
+    QByteArray sample(static_cast<int>(headBytes + tailBytes), '\0');
+    if (!readFully(preview.fd, sample.data(), headBytes, preview.offset) ||
+        !readFully(preview.fd, sample.data() + headBytes, tailBytes,
+                   preview.offset + static_cast<off_t>(preview.size - tailBytes)))
+        return QString();
+    return previewRecord(preview, sample);
+}
+
+// The record of the preview `image` read whole: the samples come from those
+// bytes, so the picture and its record are of one read, whatever replaces
+// the model meanwhile.
+QString recordOf(const Preview& preview, const QByteArray& image)
+{
+    const int tailBytes = static_cast<int>(sampleTailBytes(preview));
+    return previewRecord(preview, image.left(static_cast<int>(sampleHeadBytes(preview))) + image.right(tailBytes));
 }
 
 // Decodes an image, reading its size first so that a head announcing a huge
@@ -248,7 +273,7 @@ int writeThumbs(const QString& modelPath, const Preview& preview)
     QByteArray image;
     if (!readPreview(modelPath, preview, &image))
         return -1;
-    const QString record = previewRecord(preview);
+    const QString record = recordOf(preview, image);
     if (writeThumb(thumbPath(modelPath, kSmallThumbSuffix), image, record) != 0 ||
         writeThumb(thumbPath(modelPath, kThumbSuffix), image, record) != 0)
         return -1;
@@ -258,7 +283,7 @@ int writeThumbs(const QString& modelPath, const Preview& preview)
 // Whether both thumbnails of the model were made from it as it is now.
 bool bothMadeFrom(const QString& modelPath, const Preview& preview)
 {
-    const QString record = previewRecord(preview);
+    const QString record = currentRecord(preview);
     if (record.isEmpty())
         return false;
     for (const char* suffix : {kSmallThumbSuffix, kThumbSuffix}) {

@@ -14,9 +14,11 @@ namespace {
 
 constexpr mode_t kMode = 0644;
 
+// A link counts as itself, wherever it leads.
 bool exists(const std::string& fsPath)
 {
-    return access(fsPath.c_str(), F_OK) == 0;
+    struct stat info{};
+    return lstat(fsPath.c_str(), &info) == 0;
 }
 
 // Milliseconds of the coarse monotonic clock: cheap, and fine enough for how
@@ -111,12 +113,22 @@ int RotatingFile::openFile(int flags)
 {
     if (m_fd >= 0)
         return 0;
-    // Not inherited by the programs the process starts; readable by all,
-    // written by the process alone, whatever the umask.
-    const int fd = ::open(m_fsPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | flags, kMode);
+    bool created = false;
+    int fd = openPath(flags, &created);
+    if (fd < 0 && errno == ELOOP) {
+        // A link in place of the file: set aside as one found at the start,
+        // never written through.
+        const int rotated = rotate();
+        if (rotated < 0)
+            return rotated;
+        fd = openPath(flags, &created);
+    }
     if (fd < 0)
         return fail(LogFileFault::Open, m_path);
-    fchmod(fd, kMode);
+    // Readable by all, written by the process alone, whatever the umask; a
+    // file that was there keeps the mode it was given.
+    if (created)
+        fchmod(fd, kMode);
     struct stat info{};
     if (fstat(fd, &info) != 0)
         info = {};
@@ -128,6 +140,25 @@ int RotatingFile::openFile(int flags)
     if (m_checkIntervalMs > 0)
         m_nextCheckMs = coarseNowMs() + m_checkIntervalMs;
     return 0;
+}
+
+// The current file, opened without following a link; not inherited by the
+// programs the process starts. -1 with errno set.
+int RotatingFile::openPath(int flags, bool* created) const
+{
+    const int common = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | flags;
+    int fd = -1;
+    // A file removed between the two opens is made on the next try.
+    for (int tries = 0; tries < 3; ++tries) {
+        fd = ::open(m_fsPath.c_str(), common | O_CREAT | O_EXCL, kMode);
+        *created = fd >= 0;
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+        fd = ::open(m_fsPath.c_str(), common);
+        if (fd >= 0 || errno != ENOENT)
+            return fd;
+    }
+    return fd;
 }
 
 void RotatingFile::close()
@@ -157,7 +188,7 @@ bool RotatingFile::checkDue()
 long RotatingFile::sizeOnDisk() const
 {
     struct stat info{};
-    if (stat(m_fsPath.c_str(), &info) != 0)
+    if (lstat(m_fsPath.c_str(), &info) != 0)
         return errno == ENOENT ? 0 : -1;
     return static_cast<long>(info.st_size);
 }
@@ -172,7 +203,7 @@ int RotatingFile::append(const char* line, size_t length)
         // Moved from outside (or removed meanwhile): later lines would go to
         // a file nobody looks for. Start the file anew.
         struct stat there{};
-        if (stat(m_fsPath.c_str(), &there) != 0) {
+        if (lstat(m_fsPath.c_str(), &there) != 0) {
             if (errno == ENOENT)
                 close();
             else

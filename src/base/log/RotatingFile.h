@@ -24,8 +24,10 @@ struct LogFileFault
 
 // A log file "<dir>/<name>.log" (board paths) that rotates by size into
 // numbered files beside it, "<dir>/<name>_<i>.log" with 1 the newest, and is
-// made anew when something removes it (at the next line) or moves it. A line goes to the file in
-// one write; one that a failed write cut short is ended before the next.
+// made anew when something removes it (at the next line) or moves it. A link
+// in the file's place is never written through: it is rotated aside like a
+// file of an earlier run. A line goes to the file in one write; one that a
+// failed write cut short is ended before the next.
 // It takes no lock: its owner serialises the calls, and words the faults.
 class RotatingFile
 {
@@ -66,6 +68,7 @@ public:
 
 private:
     int openFile(int flags);
+    int openPath(int flags, bool* created) const;
     bool checkDue();
     long sizeOnDisk() const;
     size_t writeAll(const char* data, size_t length);

@@ -111,6 +111,8 @@ TEST(ConfigBadInput, BadValuesKeepTheirFieldAndGoodKeysStillApply)
         {"array root", ConfigStore::FILE_PRINTER_CONFIG, "[1,2]", -1, nullptr},
         {"text root", ConfigStore::FILE_USED_TIME, "\"PrintTime\"", -1, nullptr},
         {"nesting thousands deep", ConfigStore::FILE_GENERAL, deeplyNested(5000), -1, nullptr},
+        {"nesting thousands deep behind a byte-order mark", ConfigStore::FILE_GENERAL,
+         "\xEF\xBB\xBF" + deeplyNested(5000), -1, nullptr},
         {"not JSON", ConfigStore::FILE_PRINTING_PARA, "{\"Name\":}", -1, nullptr},
         {"empty", ConfigStore::FILE_WIFI_CONFIG, "", -1, nullptr},
         {"binary", ConfigStore::FILE_LIGHT_INTENSITY, std::string("\x00\xFF{\"Duty\"", 8), -1, nullptr},

@@ -256,9 +256,11 @@ TEST_F(ConfigFiles, CommentsAndTextAfterTheObjectAreIgnored)
     EXPECT_EQ(2, store.m_general.LogLevel);
     EXPECT_EQ("de_DE", store.m_general.Language);
 
-    // A stray edit after the object: the object is still the configuration.
-    for (const char* after : {"trailing words { ]", "{ \"LogLevel\" : 3 }"}) {
-        writeFile(etc("General.json"), "{ \"LogLevel\" : 4 }\n/* c */\n" + std::string(after));
+    // A stray edit after the object, however deep it nests: the object is
+    // still the configuration.
+    for (const std::string& after : {std::string("trailing words { ]"), std::string("{ \"LogLevel\" : 3 }"),
+                                     std::string(70, '[')}) {
+        writeFile(etc("General.json"), "{ \"LogLevel\" : 4 }\n/* c */\n" + after);
         EXPECT_EQ(0, store.readGeneral("/data/etc/General.json")) << after;
         EXPECT_EQ(4, store.m_general.LogLevel) << after;
         store.m_general.LogLevel = 2;

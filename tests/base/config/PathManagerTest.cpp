@@ -9,6 +9,10 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
 
 using testsupport::entriesIn;
 using testsupport::fileExists;
@@ -129,6 +133,48 @@ TEST(PathManager, StartUnderAnOpenUmaskLeavesNothingWritableByOthers)
     EXPECT_EQ(0664u, modeOf("/data/etc/General.json"));
     EXPECT_EQ(0600u, modeOf("/data/etc/WiFiConfig.json"));
 
+}
+
+// The USB thumbnails live under /tmp, where any user may make a folder
+// first. One that is not the printer's own (another user's, a link, one open
+// to all) is made afresh, removed without following its links; under a
+// closed umask every folder still gets its mode.
+TEST(PathManager, AThumbnailFolderNotItsOwnIsMadeAfresh)
+{
+    const std::string thumbs = scratchRoot() + "/tmp/.thumb";
+    const std::string reached = scratchRoot() + "/reached"; // what a planted link leads to
+    makeDirs(reached + "/inside");
+    writeFile(reached + "/marker", "kept");
+    const std::vector<std::function<void()>> plants = {
+        [&] {
+            makeDirs(thumbs);
+            ASSERT_EQ(0, chown(thumbs.c_str(), 65534, 65534));
+            ASSERT_EQ(0, symlink(reached.c_str(), (thumbs + "/udisk").c_str()));
+        },
+        [&] { ASSERT_EQ(0, symlink(reached.c_str(), thumbs.c_str())); },
+        [&] {
+            makeDirs(thumbs + "/udisk");
+            ASSERT_EQ(0, chmod(thumbs.c_str(), 0777));
+            ASSERT_EQ(0, symlink((reached + "/marker").c_str(), (thumbs + "/udisk/a.png").c_str()));
+        },
+    };
+    const mode_t mask = umask(077);
+    for (size_t i = 0; i < plants.size(); ++i) {
+        SCOPED_TRACE(i);
+        plants[i]();
+        testsupport::RecordingClock clock;
+        PathManager paths("/project/bin");
+        for (const std::string& folder : {thumbs, thumbs + "/udisk"}) {
+            struct stat info{};
+            ASSERT_EQ(0, lstat(folder.c_str(), &info)) << folder;
+            EXPECT_EQ(S_IFDIR | 0755u, info.st_mode) << folder;
+            EXPECT_EQ(geteuid(), info.st_uid) << folder;
+        }
+        EXPECT_EQ("kept", readFile(reached + "/marker"));
+        EXPECT_EQ(2, entriesIn(reached));
+        std::filesystem::remove_all(thumbs);
+    }
+    umask(mask);
 }
 
 TEST(PathManager, BuildTimeIsReadAsTheCompilerWritesIt)

@@ -17,13 +17,18 @@
 
 #include <zlib.h>
 
+#include <sys/fanotify.h>
 #include <sys/resource.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+
+#include <atomic>
+#include <thread>
 
 #include <cstring>
 #include <set>
@@ -70,6 +75,19 @@ void putU32(std::string& bytes, size_t at, uint32_t value)
 {
     for (int i = 0; i < 4; ++i)
         bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+// Rewrites a file in place, as a copy that keeps times does: same size, same time.
+void rewriteInPlace(const std::string& file, const std::string& content)
+{
+    struct stat before{};
+    ASSERT_EQ(0, stat(file.c_str(), &before));
+    const int fd = open(file.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_LE(0, fd);
+    EXPECT_EQ(static_cast<ssize_t>(content.size()), pwrite(fd, content.data(), content.size(), 0));
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    EXPECT_EQ(0, futimens(fd, times));
+    close(fd);
 }
 
 class Thumbnails : public testing::Test
@@ -186,6 +204,49 @@ TEST_F(Thumbnails, AModelReplacedUnderItsNameGetsItsOwnThumbnail)
     EXPECT_TRUE(Utils::getThumbnail("/data/model/part.svgx").isEmpty());
     EXPECT_FALSE(thumbExists(thumb));
     EXPECT_FALSE(thumbExists(small));
+}
+
+// A model rewritten in place right after its picture was read: the record
+// kept with the thumbnail is that picture's, so the next look finds the
+// model changed. The kernel holds each read of the model until the test lets
+// it go (fanotify permission events).
+TEST_F(Thumbnails, AModelRewrittenWhileItsThumbnailIsMadeShowsItsOwnPictureNext)
+{
+    const std::string red = modelWithPreview(pngPreview(6, 4, qRgb(200, 30, 30)));
+    const std::string green = modelWithPreview(pngPreview(6, 4, qRgb(30, 200, 30)));
+    ASSERT_EQ(red.size(), green.size());
+    writeModelAt("/data/model/swap.svgx", red, 1700000000);
+    const std::string file = scratchRoot() + "/data/model/swap.svgx";
+    const int fan = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK, O_RDONLY | O_CLOEXEC);
+    if (fan < 0 || fanotify_mark(fan, FAN_MARK_ADD, FAN_ACCESS_PERM, AT_FDCWD, file.c_str()) != 0) {
+        const int error = errno;
+        if (fan >= 0)
+            close(fan);
+        GTEST_SKIP() << "no fanotify permission events here: " << strerror(error);
+    }
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        // The head and the picture are the first two reads.
+        for (int reads = 0; !done;) {
+            pollfd ready{fan, POLLIN, 0};
+            char buffer[4096];
+            ssize_t left = poll(&ready, 1, 20) > 0 ? read(fan, buffer, sizeof buffer) : 0;
+            for (auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer); left > 0 && FAN_EVENT_OK(event, left);
+                 event = FAN_EVENT_NEXT(event, left)) {
+                if (++reads == 3)
+                    rewriteInPlace(file, green);
+                const fanotify_response allow{event->fd, FAN_ALLOW};
+                EXPECT_EQ(static_cast<ssize_t>(sizeof allow), write(fan, &allow, sizeof allow));
+                close(event->fd);
+            }
+        }
+    });
+    EXPECT_EQ(0, Utils::extractThumb("/data/model/swap.svgx"));
+    done = true;
+    watcher.join();
+    close(fan);
+    rewriteInPlace(file, green); // where no third read came
+    EXPECT_EQ(qRgb(30, 200, 30), colourOf(Utils::getThumb("/data/model/swap.svgx")));
 }
 
 TEST_F(Thumbnails, ASecondDisksModelOfTheSameNameShowsItsOwnPicture)

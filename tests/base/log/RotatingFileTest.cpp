@@ -163,6 +163,45 @@ TEST(RotatingFile, LinesRightAfterARemovalReachTheNewFile)
     EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 5}), lineNumbers({"removed.log"}));
 }
 
+// A link put in the file's place, before the start or while the log runs,
+// is set aside: what it leads to keeps its bytes and mode. A file the log
+// did not make keeps its mode.
+TEST(RotatingFile, ALinkInItsPlaceIsSetAsideAndAFileNotItsOwnKeepsItsMode)
+{
+    testsupport::makeDirs(rootPath(kDir));
+    const std::string secret = fsFile("secret");
+    testsupport::writeFile(secret, "private\n");
+    ASSERT_EQ(0, chmod(secret.c_str(), 0600));
+    const auto modeOf = [](const std::string& path) {
+        struct stat info{};
+        EXPECT_EQ(0, lstat(path.c_str(), &info)) << path;
+        return info.st_mode;
+    };
+    const auto replaceLog = [&](const std::string& made) {
+        ASSERT_EQ(0, rename(made.c_str(), fsFile("linked.log").c_str()));
+    };
+    ASSERT_EQ(0, symlink(fsFile("made-through-link").c_str(), fsFile("linked.log").c_str()));
+    RotatingFile file(0);
+    file.place(kDir, "linked", 1 << 20, 3);
+    ASSERT_EQ(0, file.open());
+    EXPECT_FALSE(fileExists(fsFile("made-through-link")));
+
+    ASSERT_EQ(0, symlink(secret.c_str(), fsFile("new-link").c_str()));
+    replaceLog(fsFile("new-link"));
+    ASSERT_EQ(1, append(file, "past the link\n"));
+    EXPECT_EQ("private\n", readFile(secret));
+    EXPECT_EQ(S_IFREG | 0600u, modeOf(secret));
+    EXPECT_EQ(S_IFREG | 0644u, modeOf(fsFile("linked.log")));
+    EXPECT_EQ("past the link\n", readFile(fsFile("linked.log")));
+
+    testsupport::writeFile(fsFile("own"), "");
+    ASSERT_EQ(0, chmod(fsFile("own").c_str(), 0600));
+    replaceLog(fsFile("own"));
+    ASSERT_EQ(1, append(file, "kept private\n"));
+    EXPECT_EQ(S_IFREG | 0600u, modeOf(fsFile("linked.log")));
+    EXPECT_EQ("kept private\n", readFile(fsFile("linked.log")));
+}
+
 // The faults name the step and the files, so that each log can say it in
 // its own words; the line is lost and a later line rotates once the way is free.
 TEST(RotatingFile, AFailedRotationSaysWhereAndALaterLineGoesOn)

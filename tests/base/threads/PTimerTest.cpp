@@ -310,12 +310,17 @@ TEST(PTimer, ExpiriesNeverFailOrShortenABlockingCall)
 
     Semaphore semaphore(0);
     EXPECT_GE(underTimerStorm([&] { EXPECT_EQ(-1, semaphore.wait(300)); }), 300);
-    std::thread poster = quietThread([&] {
-        PThread::msleep(300);
-        semaphore.post();
-    });
-    EXPECT_GE(underTimerStorm([&] { EXPECT_EQ(0, semaphore.wait()); }), 250);
-    poster.join();
+    // The sleepers start inside the timed call: whatever the machine's load,
+    // what they release comes 300 ms or more after the clock started.
+    EXPECT_GE(underTimerStorm([&] {
+                  std::thread poster = quietThread([&] {
+                      PThread::msleep(300);
+                      semaphore.post();
+                  });
+                  EXPECT_EQ(0, semaphore.wait());
+                  poster.join();
+              }),
+              300);
 
     std::atomic<bool> held{false};
     std::atomic<bool> release{false};
@@ -335,14 +340,17 @@ TEST(PTimer, ExpiriesNeverFailOrShortenABlockingCall)
     // A plain blocking read returns the bytes, not EINTR.
     int pipeFds[2];
     ASSERT_EQ(0, pipe(pipeFds));
-    std::thread writer = quietThread([&] {
-        PThread::msleep(300);
-        EXPECT_EQ(4, write(pipeFds[1], "data", 4));
-    });
     char buffer[8] = {};
-    EXPECT_GE(underTimerStorm([&] { EXPECT_EQ(4, read(pipeFds[0], buffer, sizeof buffer)); }), 250);
+    EXPECT_GE(underTimerStorm([&] {
+                  std::thread writer = quietThread([&] {
+                      PThread::msleep(300);
+                      EXPECT_EQ(4, write(pipeFds[1], "data", 4));
+                  });
+                  EXPECT_EQ(4, read(pipeFds[0], buffer, sizeof buffer));
+                  writer.join();
+              }),
+              300);
     EXPECT_EQ("data", std::string(buffer, 4));
-    writer.join();
     close(pipeFds[0]);
     close(pipeFds[1]);
 }
