@@ -61,6 +61,11 @@ struct ReplyHead
     uint32_t reasonBytes = 0;
 };
 
+// The renderer's exit status when a fault followed a refusal of its memory
+// budget: the toolkit does not check every allocation, so running out may
+// end in a fault rather than in a NoMemory reply.
+constexpr int kExitBudgetRanOut = 3;
+
 constexpr uint32_t kMaxReasonBytes = 4096;
 // Larger than any layer the slice-file reader hands out.
 constexpr uint32_t kMaxDocumentBytes = 64u << 20;

@@ -76,6 +76,8 @@ long long machineOomKills()
 
 std::string describeStatus(int status)
 {
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kExitBudgetRanOut)
+        return "ran out of its memory budget";
     if (WIFSIGNALED(status))
         return "ended by signal " + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
     if (WIFEXITED(status))
@@ -180,6 +182,8 @@ int LayerRenderer::ended(const char* what)
         if (done == m_pid) {
             why += ": " + describeStatus(status);
             m_pid = -1;
+            if (WIFEXITED(status) && WEXITSTATUS(status) == kExitBudgetRanOut)
+                return fail(-ENOMEM, why);
             // Only the kernel's memory killer ends it so without a word of ours.
             if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
                 const long long kills = machineOomKills();

@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 
 #include <malloc.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -141,6 +142,26 @@ bool serveOne()
     return true;
 }
 
+// A fault after the budget refused memory is the budget's doing: say so in
+// the exit status. Any other fault ends the program as it would have.
+void onFault(int signal)
+{
+    if (memorybudget::refused())
+        _exit(kExitBudgetRanOut);
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+void tellBudgetFaults()
+{
+    struct sigaction action{};
+    action.sa_handler = onFault;
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGSEGV, SIGBUS, SIGABRT, SIGILL, SIGFPE})
+        sigaction(signal, &action, nullptr);
+}
+
 // Of the board's processes this is the one to end when memory runs short.
 void offerToTheOomKiller()
 {
@@ -168,8 +189,10 @@ int main(int argc, char** argv)
         return 2;
     }
     boundedmessages::install();
-    if (memorybudget::kEnforced)
+    if (memorybudget::kEnforced) {
         memorybudget::set(strtoull(argv[1], nullptr, 10));
+        tellBudgetFaults();
+    }
     offerToTheOomKiller();
     // Text in a layer needs the font database; nothing is shown.
     int qtArgc = 3;
