@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <initializer_list>
@@ -18,6 +19,8 @@ constexpr int kTermination[] = {SIGTERM, SIGINT, SIGHUP};
 int g_queue[2] = {-1, -1};
 pid_t g_owner = 0;
 sigset_t g_caught;
+std::atomic<unsigned> g_queued{0};
+static_assert(std::atomic<unsigned>::is_always_lock_free, "counted in a signal handler");
 
 void queueSignal(int signal)
 {
@@ -29,7 +32,8 @@ void queueSignal(int signal)
     } else {
         // Non-blocking: a full queue holds plenty to answer already.
         const unsigned char number = static_cast<unsigned char>(signal);
-        [[maybe_unused]] const ssize_t n = write(g_queue[1], &number, 1);
+        if (write(g_queue[1], &number, 1) == 1)
+            g_queued.fetch_add(1);
     }
     errno = saved;
 }
@@ -107,6 +111,11 @@ int takeTerminationSignal()
     while ((n = read(g_queue[0], &number, 1)) < 0 && errno == EINTR) {
     }
     return n == 1 ? number : 0;
+}
+
+unsigned queuedTerminationSignals()
+{
+    return g_queued.load();
 }
 
 void releaseTerminationSignals()

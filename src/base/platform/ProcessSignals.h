@@ -32,6 +32,8 @@ bool caughtTerminationSignals(sigset_t* set);
 int terminationSignalFd();
 // The next caught signal waiting, or 0 when none does.
 int takeTerminationSignal();
+// How many caught signals were queued so far (a count that may wrap).
+unsigned queuedTerminationSignals();
 // Gives the caught signals their default action back: from now on they end
 // the process as they come. What was caught before stays to be taken.
 void releaseTerminationSignals();

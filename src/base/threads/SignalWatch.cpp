@@ -73,8 +73,10 @@ void* SignalWatch::watch()
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         if (m_stop.raised())
             break; // answered below, as the watch ends
-        if (const int signal = takeTerminationSignal())
+        if (const int signal = takeTerminationSignal()) {
+            ++m_taken;
             answer(signal);
+        }
     }
     // From here on the signals end the process as they come. One that came
     // before is answered here, and as nothing is left to answer it, it then
@@ -91,7 +93,15 @@ void* SignalWatch::watch()
 void SignalWatch::answer(int signal)
 {
     m_handler(signal);
-    for (int late = takeTerminationSignal(); late > 0; late = takeTerminationSignal())
+    // Those queued until the handler returned were answered by it; one that
+    // comes after is answered anew.
+    const unsigned queued = queuedTerminationSignals();
+    while (static_cast<int>(queued - m_taken) > 0) {
+        const int late = takeTerminationSignal();
+        if (!late)
+            break;
+        ++m_taken;
         logger()->write(LogWarn, "Signal %d (%s) came while the last one was answered: nothing more to do", late,
                         strsignal(late));
+    }
 }

@@ -11,7 +11,8 @@
 // catchTerminationSignals) on a thread of its own and hands each to a
 // handler there, where it may lock, log and wait like any other code.
 // Signals that come while the handler runs are answered by that run: they
-// are logged and dropped, never handled twice. No signal that has come is
+// are logged and dropped, never handled twice; one that comes after it is
+// answered again. No signal that has come is
 // left unanswered: one still waiting when the watch ends is answered there,
 // and then ends the process, as nothing is left to answer it; after the
 // watch the signals end the process as they come.
@@ -38,6 +39,7 @@ private:
     void answer(int signal);
 
     const Handler m_handler;
+    unsigned m_taken = 0; // signals taken from the queue, on the watch's thread
     StopSignal m_stop;
     std::unique_ptr<FunctionThread> m_thread;
 };

@@ -557,6 +557,7 @@ TEST(SignalWatchDeathTest, EverySignalThatCameIsAnswered)
             std::thread([] { raise(SIGHUP); }).join(); // to that thread alone
             if (!testsupport::eventually([&] { return answered == SIGHUP; }, 10000))
                 _exit(4);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200)); // that answer over
             SignalWatch::holdBackForTests(300); // late to look, and stopped meanwhile
             raise(SIGTERM);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
