@@ -58,6 +58,8 @@ public:
 
     ssize_t read(void* buffer, size_t count) override
     {
+        if (m_node == Node::Value)
+            m_model->bringUpToDate(m_line);
         // Cleared before the level is taken, so an edge after this read is never lost.
         m_pending.store(false);
         std::string text;
@@ -103,6 +105,8 @@ public:
 
     short pollEvents() override
     {
+        if (m_node == Node::Value)
+            m_model->bringUpToDate(m_line);
         const short always = POLLIN | POLLRDNORM | POLLOUT | POLLWRNORM;
         return m_pending.load() ? always | POLLPRI | POLLERR : always;
     }
@@ -136,6 +140,7 @@ void GpioModel::drive(unsigned int line, int level)
 
 int GpioModel::level(unsigned int line) const
 {
+    bringUpToDate(line);
     std::lock_guard<std::mutex> lock(m_mutex);
     return line < m_lines.size() ? m_lines[line].level : 0;
 }
@@ -169,6 +174,25 @@ void GpioModel::removeListener(int id)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_listeners.erase(id);
+}
+
+void GpioModel::setLineSource(unsigned int line, std::function<void()> bringUpToDate)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (line < m_lines.size())
+        m_lines[line].source = std::move(bringUpToDate);
+}
+
+void GpioModel::bringUpToDate(unsigned int line) const
+{
+    std::function<void()> source;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (line < m_lines.size())
+            source = m_lines[line].source;
+    }
+    if (source)
+        source();
 }
 
 int GpioModel::parse(const std::string& path, Node& node, unsigned int& line) const

@@ -41,6 +41,13 @@ public:
     int addListener(Listener listener);
     void removeListener(int id);
 
+    // Names what brings a line up to date before anyone looks at it (level(),
+    // a read or poll of its value): a model that works the line out from
+    // machine time drives it then, whether or not its own thread has run in
+    // time. Called outside the model's lock; it may drive() the line. An
+    // empty function removes it.
+    void setLineSource(unsigned int line, std::function<void()> bringUpToDate);
+
     int open(const std::string& path, int flags, std::shared_ptr<OpenFile>& file) override;
     int access(const std::string& path, int mode) override;
 
@@ -57,6 +64,7 @@ private:
         std::string edge = "none";
         unsigned int generation = 0; // counts unexports: files of an earlier export go stale
         std::vector<std::weak_ptr<AttributeFile>> valueFiles;
+        std::function<void()> source;
     };
 
     int parse(const std::string& path, Node& node, unsigned int& line) const;
@@ -66,6 +74,8 @@ private:
     // Changes a line's level with the lock held; releases it to tell pollers and listeners.
     void setLevel(std::unique_lock<std::mutex>& lock, unsigned int line, int level);
     bool isCurrent(unsigned int line, unsigned int generation) const;
+    // Runs the line's source, if it has one.
+    void bringUpToDate(unsigned int line) const;
 
     mutable std::mutex m_mutex;
     std::vector<Line> m_lines;

@@ -4,7 +4,7 @@ namespace sim {
 
 PrinterBoard::PrinterBoard(const AxisConfig& axis, const FrameBufferModel::Geometry& frame)
     : m_gpio(std::make_shared<GpioModel>()),
-      m_motor(std::make_shared<StepperDriverModel>(m_gpio, axis)),
+      m_motor(StepperDriverModel::create(m_gpio, axis)),
       m_i2c(std::make_shared<I2cBusModel>()),
       m_display(DisplayControllerModel::create(m_gpio, kProjectorPowerLine)),
       m_keys(std::make_shared<InputEventModel>()),

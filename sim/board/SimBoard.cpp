@@ -258,7 +258,10 @@ int SimBoard::poll(pollfd* fds, nfds_t count, int timeoutMs)
             result = -1;
             break;
         }
-        if (kernel[count].revents) {
+        // At the time-out the models are asked once more: one that works its
+        // state out from machine time (the axis's switch) may have changed
+        // meanwhile although its thread had no turn to wake this wait.
+        if (kernel[count].revents || (rc == 0 && waitMs != 0)) {
             t_waiter.drain();
             ready = modelsReady();
         }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <thread>
 
@@ -13,31 +14,49 @@ namespace sim {
 
 namespace {
 
-constexpr int64_t kStepNs = 1000000; // motion is integrated in 1 ms steps of machine time
-constexpr double kStepSeconds = 1e-3;
-// A catch-up longer than this (a clock swapped under a running model) jumps
-// instead of stepping through every millisecond.
-constexpr int64_t kMaxCatchUpNs = int64_t(3600) * 1000000000;
 constexpr uint32_t kStopOnSwitch = 1u << 0;
 constexpr uint32_t kLatchOnSwitch = 1u << 5;
+// Stretches of the ramp one advance or one look ahead goes through at most:
+// a motion has a handful; the rest waits for the next look.
+constexpr int kMaxSegments = 256;
+// The longest real-time sleep of the model's thread while a switch change
+// lies ahead: a clock swapped under a running model is seen this soon.
+constexpr int64_t kMaxSleepNs = 50 * 1000000;
 
 int64_t machineNowNs()
 {
     return timespecToNs(platform().clock().now());
 }
 
+// A stretch's length in nanoseconds; INT64_MAX for one that lasts beyond any look.
+int64_t lengthNs(double seconds)
+{
+    return seconds < 1e9 ? std::llround(seconds * 1e9) : std::numeric_limits<int64_t>::max();
+}
+
 } // namespace
+
+std::shared_ptr<StepperDriverModel> StepperDriverModel::create(std::shared_ptr<GpioModel> gpio, const AxisConfig& axis)
+{
+    std::shared_ptr<StepperDriverModel> model(new StepperDriverModel(std::move(gpio), axis));
+    std::weak_ptr<StepperDriverModel> weak = model;
+    model->m_gpio->setLineSource(axis.limitLine, [weak] {
+        if (auto self = weak.lock())
+            self->bringLineUpToDate();
+    });
+    return model;
+}
 
 StepperDriverModel::StepperDriverModel(std::shared_ptr<GpioModel> gpio, const AxisConfig& axis)
     : m_gpio(std::move(gpio)),
       m_axis(axis),
-      m_physicalMm(axis.startMm),
       m_simNs(machineNowNs()),
       m_thread([this] {
           run();
           return nullptr;
       })
 {
+    m_state.plateMm = axis.startMm;
     syncSwitchLine();
     if (m_thread.start(false, PThread::defaultStackSize()) != 0)
         throw std::runtime_error("stepper driver model: no thread");
@@ -45,6 +64,7 @@ StepperDriverModel::StepperDriverModel(std::shared_ptr<GpioModel> gpio, const Ax
 
 StepperDriverModel::~StepperDriverModel()
 {
+    m_gpio->setLineSource(m_axis.limitLine, nullptr);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_quit = true;
@@ -53,15 +73,17 @@ StepperDriverModel::~StepperDriverModel()
     m_thread.join();
 }
 
-double StepperDriverModel::physicalMm() const
+double StepperDriverModel::physicalMm()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_physicalMm;
+    advanceLocked(machineNowNs());
+    return m_state.plateMm;
 }
 
-int32_t StepperDriverModel::actualPosition() const
+int32_t StepperDriverModel::actualPosition()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    advanceLocked(machineNowNs());
     return static_cast<int32_t>(readLocked(Actual));
 }
 
@@ -71,9 +93,10 @@ int32_t StepperDriverModel::targetPosition() const
     return static_cast<int32_t>(m_registers[Target]);
 }
 
-uint32_t StepperDriverModel::registerValue(uint8_t address) const
+uint32_t StepperDriverModel::registerValue(uint8_t address)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    advanceLocked(machineNowNs());
     return readLocked(address & 0x7F);
 }
 
@@ -84,25 +107,28 @@ unsigned int StepperDriverModel::microsteps() const
     return code <= 8 ? 256u >> code : 256u;
 }
 
-double StepperDriverModel::velocity() const
+double StepperDriverModel::velocity()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_velocity;
+    advanceLocked(machineNowNs());
+    return m_state.velocity;
 }
 
-bool StepperDriverModel::isMoving() const
+bool StepperDriverModel::isMoving()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    advanceLocked(machineNowNs());
     return activeLocked();
 }
 
-bool StepperDriverModel::switchClosed() const
+bool StepperDriverModel::switchClosed()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    advanceLocked(machineNowNs());
     return physicalSwitchClosedLocked();
 }
 
-bool StepperDriverModel::waitForStandstill(int timeoutMs) const
+bool StepperDriverModel::waitForStandstill(int timeoutMs)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (isMoving()) {
@@ -113,15 +139,17 @@ bool StepperDriverModel::waitForStandstill(int timeoutMs) const
     return true;
 }
 
-double StepperDriverModel::lastMotionSeconds() const
+double StepperDriverModel::lastMotionSeconds()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    advanceLocked(machineNowNs());
     return m_motionEndNs >= m_motionStartNs ? (m_motionEndNs - m_motionStartNs) / 1e9 : -1;
 }
 
-int64_t StepperDriverModel::motionNs() const
+int64_t StepperDriverModel::motionNs()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    advanceLocked(machineNowNs());
     return m_movedNs;
 }
 
@@ -130,7 +158,7 @@ void StepperDriverModel::placeAxis(double mm)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         advanceLocked(machineNowNs());
-        m_physicalMm = std::min(std::max(mm, m_axis.lowerStopMm), m_axis.upperStopMm);
+        m_state.plateMm = std::min(std::max(mm, m_axis.lowerStopMm), m_axis.upperStopMm);
     }
     syncSwitchLine();
     wake();
@@ -143,7 +171,7 @@ void StepperDriverModel::setStall(bool stalled)
         advanceLocked(machineNowNs());
         m_stalled = stalled;
         if (stalled)
-            m_velocity = 0;
+            m_state.velocity = 0;
     }
     wake();
 }
@@ -193,18 +221,22 @@ void StepperDriverModel::run()
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_quit) {
         advanceLocked(machineNowNs());
-        const bool active = activeLocked();
         lock.unlock();
         syncSwitchLine();
         lock.lock();
         if (m_quit)
             break;
-        // Real time between looks: the motion itself is stepped on machine time.
-        // Idle, it sleeps until a change under the lock makes the axis move.
-        if (active)
-            m_wake.wait_for(lock, std::chrono::milliseconds(1));
-        else
-            m_wake.wait(lock, [this] { return m_quit || activeLocked(); });
+        // Asleep until the machine instant the switch changes, or until a
+        // change under the lock (a frame, a fault) wakes it to look again.
+        const int64_t changeNs = nextSwitchChangeLocked();
+        if (changeNs < 0) {
+            m_wake.wait(lock);
+            continue;
+        }
+        const int64_t machineMs = std::max<int64_t>(1, (changeNs - machineNowNs() + 999999) / 1000000);
+        const int64_t realNs =
+            timespecToNs(platform().clock().deadlineAfterMs(machineMs)) - timespecToNs(kernelMonotonicNow());
+        m_wake.wait_for(lock, std::chrono::nanoseconds(std::min(std::max<int64_t>(realNs, 0), kMaxSleepNs)));
     }
 }
 
@@ -213,24 +245,84 @@ void StepperDriverModel::wake()
     m_wake.notify_all();
 }
 
+void StepperDriverModel::bringLineUpToDate()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        advanceLocked(machineNowNs());
+    }
+    syncSwitchLine();
+}
+
+StepperRamp StepperDriverModel::rampLocked() const
+{
+    RampSettings settings;
+    settings.startVelocity = m_registers[StartVelocity] * kVelocityUnit;
+    settings.firstAcceleration = m_registers[FirstAcceleration] * kAccelerationUnit;
+    settings.switchVelocity = m_registers[SwitchVelocity] * kVelocityUnit;
+    settings.maxAcceleration = m_registers[MaxAcceleration] * kAccelerationUnit;
+    settings.maxVelocity = m_registers[MaxVelocity] * kVelocityUnit;
+    settings.maxDeceleration = m_registers[MaxDeceleration] * kAccelerationUnit;
+    settings.finalDeceleration = m_registers[FinalDeceleration] * kAccelerationUnit;
+    settings.stopVelocity = m_registers[StopVelocity] * kVelocityUnit;
+    settings.target = static_cast<int32_t>(m_registers[Target]);
+    settings.held = heldLocked();
+    settings.stopOnSwitch = (m_registers[SwitchMode] & kStopOnSwitch) != 0;
+    RampAxis axis;
+    axis.mmPerMicrostep = mmPerMicrostepLocked();
+    axis.switchMm = m_axis.switchMm;
+    axis.lowerStopMm = m_axis.lowerStopMm;
+    axis.upperStopMm = m_axis.upperStopMm;
+    axis.sense = m_switchFault == SwitchFault::StuckOpen     ? RampAxis::Sense::StuckOpen
+                 : m_switchFault == SwitchFault::StuckClosed ? RampAxis::Sense::StuckClosed
+                                                             : RampAxis::Sense::Mechanics;
+    return StepperRamp(settings, axis);
+}
+
 void StepperDriverModel::advanceLocked(int64_t nowNs)
 {
-    if (nowNs <= m_simNs)
-        return;
-    if (!activeLocked() || nowNs - m_simNs > kMaxCatchUpNs) {
-        m_simNs = nowNs;
-        return;
-    }
-    while (m_simNs + kStepNs <= nowNs) {
-        stepLocked(kStepSeconds);
-        m_simNs += kStepNs;
-        m_movedNs += kStepNs;
-        if (!activeLocked()) {
-            m_motionEndNs = m_simNs;
+    const StepperRamp ramp = rampLocked();
+    for (int i = 0; i < kMaxSegments && m_simNs < nowNs && ramp.isActive(m_state); ++i) {
+        const RampSegment segment = ramp.next(m_state);
+        const int64_t leftNs = nowNs - m_simNs;
+        const int64_t length = lengthNs(segment.seconds);
+        if (length > leftNs) {
+            m_state = ramp.at(segment, leftNs / 1e9);
             m_simNs = nowNs;
+            m_movedNs += leftNs;
             return;
         }
+        const bool wasClosed = ramp.switchSensed(m_state);
+        m_state = ramp.at(segment, segment.seconds);
+        m_simNs += length;
+        m_movedNs += length;
+        if (!wasClosed && ramp.switchSensed(m_state) && (m_registers[SwitchMode] & kLatchOnSwitch))
+            m_latched = static_cast<uint32_t>(static_cast<int32_t>(std::lround(m_state.position)));
+        if (!ramp.isActive(m_state))
+            m_motionEndNs = m_simNs;
     }
+    // Standing, the machine clock runs on; a motion cut off above goes on at the next look.
+    if (!ramp.isActive(m_state))
+        m_simNs = std::max(m_simNs, nowNs);
+}
+
+int64_t StepperDriverModel::nextSwitchChangeLocked() const
+{
+    const StepperRamp ramp = rampLocked();
+    AxisState state = m_state;
+    int64_t ns = m_simNs;
+    const bool closed = ramp.switchSensed(state);
+    for (int i = 0; i < kMaxSegments && ramp.isActive(state); ++i) {
+        const RampSegment segment = ramp.next(state);
+        const int64_t length = lengthNs(segment.seconds);
+        if (length == std::numeric_limits<int64_t>::max())
+            return -1;
+        state = ramp.at(segment, segment.seconds);
+        ns += length;
+        if (ramp.switchSensed(state) != closed)
+            return ns;
+    }
+    return -1;
 }
 
 bool StepperDriverModel::heldLocked() const
@@ -241,104 +333,7 @@ bool StepperDriverModel::heldLocked() const
 
 bool StepperDriverModel::activeLocked() const
 {
-    if (heldLocked())
-        return false;
-    const double distance = static_cast<int32_t>(m_registers[Target]) - m_position;
-    if (distance < 0 && (m_registers[SwitchMode] & kStopOnSwitch) && sensedSwitchClosedLocked())
-        return false;
-    return m_velocity != 0 || std::fabs(distance) >= 0.5;
-}
-
-double StepperDriverModel::brakingDistanceLocked(double speed) const
-{
-    const double v1 = m_registers[SwitchVelocity] * kVelocityUnit;
-    const double vStop = m_registers[StopVelocity] * kVelocityUnit;
-    const double dMax = m_registers[MaxDeceleration] * kAccelerationUnit;
-    const double d1 = m_registers[FinalDeceleration] * kAccelerationUnit;
-    auto stage = [](double from, double to, double deceleration) {
-        return from > to && deceleration > 0 ? (from * from - to * to) / (2 * deceleration) : 0.0;
-    };
-    if (v1 > 0 && d1 > 0) {
-        if (speed > v1)
-            return stage(speed, v1, dMax) + stage(v1, vStop, d1);
-        return stage(speed, vStop, d1);
-    }
-    return stage(speed, vStop, dMax);
-}
-
-void StepperDriverModel::stepLocked(double dt)
-{
-    if (heldLocked()) {
-        m_velocity = 0;
-        return;
-    }
-    const double vStart = m_registers[StartVelocity] * kVelocityUnit;
-    const double v1 = m_registers[SwitchVelocity] * kVelocityUnit;
-    const double vMax = m_registers[MaxVelocity] * kVelocityUnit;
-    const double vStop = m_registers[StopVelocity] * kVelocityUnit;
-    const double a1 = m_registers[FirstAcceleration] * kAccelerationUnit;
-    const double aMax = m_registers[MaxAcceleration] * kAccelerationUnit;
-    const double dMax = m_registers[MaxDeceleration] * kAccelerationUnit;
-    const double d1 = m_registers[FinalDeceleration] * kAccelerationUnit;
-
-    const double distance = static_cast<int32_t>(m_registers[Target]) - m_position;
-    if (std::fabs(distance) < 0.5) {
-        moveAxisLocked(distance);
-        m_velocity = 0;
-        return;
-    }
-    const double direction = distance > 0 ? 1.0 : -1.0;
-    if (direction < 0 && (m_registers[SwitchMode] & kStopOnSwitch) && sensedSwitchClosedLocked()) {
-        m_velocity = 0;
-        return;
-    }
-    const bool slowStage = v1 > 0;
-    double speed = std::fabs(m_velocity);
-    const double deceleration = slowStage && speed <= v1 && d1 > 0 ? d1 : dMax;
-
-    if (m_velocity * direction < 0) {
-        // Moving away from a new target: brake to a stand first.
-        speed = std::max(0.0, speed - deceleration * dt);
-        if (speed <= vStop)
-            speed = 0;
-        m_velocity = -direction * speed;
-        moveAxisLocked(m_velocity * dt);
-        return;
-    }
-    if (speed == 0)
-        speed = std::min(vStart, vMax);
-    if (std::fabs(distance) <= brakingDistanceLocked(speed) + speed * dt) {
-        // Never below the stop velocity, nor to a stand short of the target.
-        speed = std::max(std::max(vStop, 1.0), speed - deceleration * dt);
-    } else {
-        const double acceleration = slowStage && speed < v1 && a1 > 0 ? a1 : aMax;
-        speed = std::min(vMax, speed + acceleration * dt);
-    }
-    if (speed <= 0) {
-        m_velocity = 0;
-        return;
-    }
-    const double travel = speed * dt;
-    if (travel >= std::fabs(distance)) {
-        moveAxisLocked(distance);
-        m_velocity = 0;
-    } else {
-        moveAxisLocked(direction * travel);
-        m_velocity = direction * speed;
-    }
-    if (sensedSwitchClosedLocked() && m_velocity < 0 && (m_registers[SwitchMode] & kStopOnSwitch))
-        m_velocity = 0;
-}
-
-void StepperDriverModel::moveAxisLocked(double microsteps)
-{
-    const bool wasClosed = sensedSwitchClosedLocked();
-    m_position += microsteps;
-    // The plate stops at the hard ends; the chip counts on (lost steps).
-    m_physicalMm = std::min(std::max(m_physicalMm + microsteps * mmPerMicrostepLocked(), m_axis.lowerStopMm),
-                            m_axis.upperStopMm);
-    if (!wasClosed && sensedSwitchClosedLocked() && (m_registers[SwitchMode] & kLatchOnSwitch))
-        m_latched = static_cast<uint32_t>(static_cast<int32_t>(std::lround(m_position)));
+    return rampLocked().isActive(m_state);
 }
 
 double StepperDriverModel::mmPerMicrostepLocked() const
@@ -350,7 +345,7 @@ double StepperDriverModel::mmPerMicrostepLocked() const
 
 bool StepperDriverModel::physicalSwitchClosedLocked() const
 {
-    return m_physicalMm <= m_axis.switchMm;
+    return m_state.plateMm <= m_axis.switchMm;
 }
 
 bool StepperDriverModel::sensedSwitchClosedLocked() const
@@ -366,25 +361,26 @@ void StepperDriverModel::writeLocked(uint8_t address, uint32_t value)
 {
     switch (address) {
     case Actual:
-        m_position = static_cast<int32_t>(value);
+        m_state.position = static_cast<int32_t>(value);
         break;
     case Latch:
         break; // read-only
     case Mode:
         m_registers[Mode] = value;
-        if (value != 0)
-            m_velocity = 0;
         break;
     default:
         m_registers[address] = value;
         break;
     }
+    // Another mode, no run current or no velocity holds the axis at once.
+    if (heldLocked())
+        m_state.velocity = 0;
 }
 
 uint32_t StepperDriverModel::readLocked(uint8_t address) const
 {
     if (address == Actual)
-        return static_cast<uint32_t>(static_cast<int32_t>(std::lround(m_position)));
+        return static_cast<uint32_t>(static_cast<int32_t>(std::lround(m_state.position)));
     if (address == Latch)
         return m_latched;
     return m_registers[address];
@@ -395,9 +391,9 @@ uint8_t StepperDriverModel::statusLocked() const
     uint8_t status = 0;
     if (m_stalled)
         status |= kStatusStall;
-    if (m_velocity == 0)
+    if (m_state.velocity == 0)
         status |= kStatusStandstill;
-    if (std::fabs(static_cast<int32_t>(m_registers[Target]) - m_position) < 0.5)
+    if (std::fabs(static_cast<int32_t>(m_registers[Target]) - m_state.position) < 0.5)
         status |= kStatusPositionReached;
     if (sensedSwitchClosedLocked())
         status |= kStatusSwitchClosed;

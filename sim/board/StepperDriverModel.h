@@ -3,6 +3,7 @@
 #include "base/threads/FunctionThread.h"
 #include "board/GpioModel.h"
 #include "board/SpiDeviceModel.h"
+#include "board/StepperRamp.h"
 
 #include <array>
 #include <condition_variable>
@@ -48,10 +49,14 @@ struct AxisConfig
 // a downward motion when the reference switch closes; with bit 5 set it
 // latches its actual position into 0x36 when the switch closes.
 //
-// Time is machine time (the installed Clock), advanced in 1 ms steps by the
-// model's own thread while the axis moves and before every frame, so a
-// faster clock speeds the motion and the waits alike. Keep the clock
-// installed until the model is gone.
+// Time is machine time (the installed Clock). The ramp is worked out in
+// closed form (StepperRamp), and every look (a frame, a read or poll of the
+// switch's line, any accessor below) brings the axis to the machine time of
+// that look at once, so the motion keeps machine time at any clock speed and
+// however late a look comes. The model's own thread sleeps until the machine
+// instant the switch next changes and drives the line then, so a wait on its
+// edge ends when the plate reaches the switch. Keep the clock installed until
+// the model is gone.
 //
 // Faults: a stall (the axis and the chip's count freeze until cleared), a
 // switch stuck open or closed, and, through the board's FaultInjector, SPI
@@ -89,31 +94,34 @@ public:
 
     enum class SwitchFault { None, StuckOpen, StuckClosed };
 
-    StepperDriverModel(std::shared_ptr<GpioModel> gpio, const AxisConfig& axis = AxisConfig());
+    // Made through here so that the line can ask the model for the switch.
+    static std::shared_ptr<StepperDriverModel> create(std::shared_ptr<GpioModel> gpio,
+                                                      const AxisConfig& axis = AxisConfig());
     ~StepperDriverModel() override;
 
+    // What the axis shows now; each brings it to the machine time first.
     // The plate's height above the switch, mm.
-    double physicalMm() const;
-    int32_t actualPosition() const;
+    double physicalMm();
+    int32_t actualPosition();
     int32_t targetPosition() const;
-    uint32_t registerValue(uint8_t address) const;
+    uint32_t registerValue(uint8_t address);
     unsigned int microsteps() const;
     // Microsteps per second, signed (up is positive).
-    double velocity() const;
+    double velocity();
     // The axis is on its way to a target it can reach (not held, stalled or stopped at the switch).
-    bool isMoving() const;
+    bool isMoving();
     // The switch as the mechanics close it (a stuck switch tells the chip and the line otherwise).
-    bool switchClosed() const;
+    bool switchClosed();
     const AxisConfig& axis() const { return m_axis; }
 
     // Waits in real time until the axis stands; false when it still moves after timeoutMs.
-    bool waitForStandstill(int timeoutMs) const;
+    bool waitForStandstill(int timeoutMs);
     // Machine seconds from the start of the last motion to its end (as the
-    // chip stepped it, however late anyone looked); -1 while it runs.
-    double lastMotionSeconds() const;
+    // chip moved it, however late anyone looked); -1 while it runs.
+    double lastMotionSeconds();
     // Machine time the axis has spent in motion since the model was made,
-    // counted as the chip stepped it (however late anyone looked).
-    int64_t motionNs() const;
+    // counted as the chip moved it (however late anyone looked).
+    int64_t motionNs();
 
     // Puts the plate at a height, as a hand would with the motor off.
     void placeAxis(double mm);
@@ -124,13 +132,16 @@ protected:
     int exchange(const spi_ioc_transfer& transfer, const uint8_t* tx, uint8_t* rx) override;
 
 private:
+    StepperDriverModel(std::shared_ptr<GpioModel> gpio, const AxisConfig& axis);
     void run();
+    // Brings the axis to a machine time; never back.
     void advanceLocked(int64_t nowNs);
-    void stepLocked(double dt);
+    // The machine time at which the sensed switch next changes if nothing
+    // else does; -1 when it does not.
+    int64_t nextSwitchChangeLocked() const;
+    StepperRamp rampLocked() const;
     bool activeLocked() const;
     bool heldLocked() const;
-    double brakingDistanceLocked(double speed) const;
-    void moveAxisLocked(double microsteps);
     void writeLocked(uint8_t address, uint32_t value);
     uint32_t readLocked(uint8_t address) const;
     uint8_t statusLocked() const;
@@ -138,6 +149,8 @@ private:
     bool physicalSwitchClosedLocked() const;
     // What the chip and the line see: the mechanics, unless the switch is stuck.
     bool sensedSwitchClosedLocked() const;
+    // Brings the axis to now and drives the limit line to what the switch shows then.
+    void bringLineUpToDate();
     // Drives the limit line to what the switch shows now.
     void syncSwitchLine();
     void wake();
@@ -148,9 +161,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::array<uint32_t, 128> m_registers{};
-    double m_position = 0; // the chip's count, microsteps
-    double m_velocity = 0; // microsteps/s
-    double m_physicalMm;
+    AxisState m_state; // the chip's count and velocity, the plate's height
     uint32_t m_latched = 0;
     uint32_t m_pipeline = 0; // value the next reply carries
     int64_t m_simNs;         // machine time the motion has reached

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -218,4 +219,26 @@ TEST_F(GpioModelTest, ListenersHearEveryLevelChange)
     gpio->removeListener(id);
     gpio->drive(8, 0);
     EXPECT_EQ((std::vector<std::pair<unsigned int, int>>{{30, 1}, {8, 1}}), heard);
+}
+
+TEST_F(GpioModelTest, ALineSourceIsAskedAtEachLookAndAtAPollsTimeOut)
+{
+    // Works the line out from the time, as the axis does its switch from
+    // machine time, and drives it only when asked.
+    std::atomic<long long> closesAt{LLONG_MAX};
+    gpio->setLineSource(8, [&] {
+        if (monotonicMs() >= closesAt)
+            gpio->drive(8, 0);
+    });
+    gpio->drive(8, 1);
+    const int fd = watch(8, "falling");
+    EXPECT_EQ("1\n", readFrom(fd));
+    closesAt = monotonicMs() + 50;
+    // Nothing wakes the wait: at its time-out the line is asked once more.
+    pollfd entry{fd, POLLPRI, 0};
+    EXPECT_EQ(1, io.poll(&entry, 1, 300));
+    EXPECT_TRUE(entry.revents & POLLPRI);
+    EXPECT_EQ("0\n", readFrom(fd));
+    gpio->setLineSource(8, nullptr);
+    io.close(fd);
 }

@@ -1,3 +1,4 @@
+#include "base/buses/Gpio.h"
 #include "base/platform/Platform.h"
 #include "base/threads/PThread.h"
 #include "board/GpioModel.h"
@@ -12,7 +13,9 @@
 #include <linux/spi/spidev.h>
 
 #include <array>
+#include <atomic>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -20,6 +23,18 @@ using Model = sim::StepperDriverModel;
 
 // 128 microsteps per full step on a 2000 µm screw: 12800 microsteps per mm.
 constexpr double kStepsPerMm = 12800;
+
+// Machine time that moves only when the test moves it.
+class HandClock : public Clock
+{
+public:
+    timespec now() const override { return nsToTimespec(m_ns.load()); }
+    void set(const timespec& time) { m_ns = timespecToNs(time); }
+    void advance(double seconds) { m_ns += static_cast<int64_t>(seconds * 1e9); }
+
+private:
+    std::atomic<int64_t> m_ns{0};
+};
 
 class StepperDriverModelTest : public ::testing::Test
 {
@@ -52,6 +67,14 @@ protected:
         return uint32_t(rx[1]) << 24 | uint32_t(rx[2]) << 16 | uint32_t(rx[3]) << 8 | rx[4];
     }
 
+    // Seconds from a stand to a point `mm` ahead, on the ramp below (one acceleration stage).
+    static double rampSeconds(double mm)
+    {
+        const double vStart = 2215 * Model::kVelocityUnit, vMax = 110760 * Model::kVelocityUnit;
+        const double a = 446 * Model::kAccelerationUnit;
+        return (vMax - vStart) / a + (mm * kStepsPerMm - (vMax * vMax - vStart * vStart) / (2 * a)) / vMax;
+    }
+
     // Run current, 128 microsteps, and a ramp of about 6.7 mm/s at 2.7 mm/s².
     void setUpRamp()
     {
@@ -68,14 +91,24 @@ protected:
     }
 
 
+    // From here on machine time moves only with hand.advance(): a look at the
+    // axis comes as late as the test likes, as on a busy host or a very fast clock.
+    void holdTheClock()
+    {
+        hand.set(clock.now());
+        handInstalled.emplace(&hand);
+    }
+
     sim::ScaledClock clock{100};
     ScopedPlatform installedClock{&clock};
+    HandClock hand; // outlives the model's thread
     sim::SimBoard board;
     ScopedPlatform installed{&board};
     SysIo& io = platform().io();
     std::shared_ptr<sim::GpioModel> gpio = std::make_shared<sim::GpioModel>();
-    std::shared_ptr<Model> motor = std::make_shared<Model>(gpio);
+    std::shared_ptr<Model> motor = Model::create(gpio);
     int fd = -1;
+    std::optional<ScopedPlatform> handInstalled; // last: the scaled clock is back before the model goes
 };
 
 } // namespace
@@ -115,6 +148,18 @@ TEST_F(StepperDriverModelTest, TrapezoidReachesTheTargetInTheRampTime)
     const double vMax = 110760 * Model::kVelocityUnit, a = 446 * Model::kAccelerationUnit;
     const double expected = 50 * kStepsPerMm / vMax + vMax / a;
     EXPECT_NEAR(expected, took, 0.03 * expected);
+
+    // An acceleration too weak to reach the maximum, and nobody looks on the
+    // way: speeding up nearly all the way, it still brakes in time and stands
+    // on the target.
+    holdTheClock();
+    const double weak = 22 * Model::kAccelerationUnit;
+    write(Model::MaxAcceleration, 22);
+    write(Model::Target, static_cast<uint32_t>(56 * kStepsPerMm));
+    hand.advance(60);
+    EXPECT_EQ(static_cast<int32_t>(56 * kStepsPerMm), motor->actualPosition());
+    const double rising = std::sqrt(2 * 6 * kStepsPerMm / weak);
+    EXPECT_NEAR(rising, motor->lastMotionSeconds(), 0.1 * rising);
 }
 
 TEST_F(StepperDriverModelTest, MotionTimeAddsUpTheMovesAndNotTheStandstills)
@@ -170,6 +215,39 @@ TEST_F(StepperDriverModelTest, TheSwitchDrivesItsLineLatchesAndStopsTheAxis)
     write(Model::Target, static_cast<uint32_t>(motor->actualPosition() + 12800));
     ASSERT_TRUE(motor->waitForStandstill(3000));
     EXPECT_TRUE(testsupport::eventually([&] { return gpio->level(8) == 1; }, 5000));
+}
+
+TEST_F(StepperDriverModelTest, TheSwitchIsReachedOnMachineTimeHoweverLateTheLook)
+{
+    holdTheClock();
+    setUpRamp();
+    write(Model::SwitchMode, 0x35);
+    // Homing from 75 mm, and two hours pass before anyone looks.
+    write(Model::Target, static_cast<uint32_t>(-160 * 12800));
+    hand.advance(7200);
+    EXPECT_EQ(0, gpio->level(8));
+    EXPECT_NEAR(0, motor->physicalMm(), 1e-6);
+    EXPECT_NEAR(-75 * kStepsPerMm, static_cast<int32_t>(read(Model::Latch)), 1);
+    EXPECT_NEAR(rampSeconds(75), motor->lastMotionSeconds(), 1e-3);
+
+    // The line's edge, as a poll sees it, comes as the plate reaches the switch.
+    write(Model::Target, static_cast<uint32_t>(-65 * 12800));
+    hand.advance(7200);
+    ASSERT_NEAR(10, motor->physicalMm(), 1e-6);
+    ASSERT_EQ(0, gpio_export(8));
+    ASSERT_EQ(0, gpio_set_edge(8, "falling"));
+    const int value = gpio_fd_open(8);
+    ASSERT_GT(value, 0);
+    char level = 0;
+    ASSERT_EQ(1, io.read(value, &level, 1));
+    EXPECT_EQ('1', level);
+    write(Model::Target, static_cast<uint32_t>(-160 * 12800));
+    hand.advance(rampSeconds(10) - 0.002);
+    EXPECT_EQ(0, gpio_wait_edge(value, 0));
+    hand.advance(0.004);
+    EXPECT_EQ(1, gpio_wait_edge(value, 0));
+    EXPECT_NEAR(0, motor->physicalMm(), 1e-6);
+    io.close(value);
 }
 
 TEST_F(StepperDriverModelTest, WithoutStopTheAxisRunsToTheHardEndAndLosesSteps)

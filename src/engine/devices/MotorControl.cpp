@@ -352,6 +352,10 @@ int MotorControl::waitMoveDone(unsigned int generation)
             logger()->write(LogInfo, "Motor Move Stopped");
             return -ECANCELED;
         }
+        // Taken before the read, so that the verdict comes from a read made
+        // after the deadline: a wait held back past it (a busy host, a fast
+        // machine clock) still sees a move that ended in time.
+        const bool late = passed(deadline);
         // A failed read says nothing about the position: poll again.
         uint32_t t = 0, a = 0;
         if (readRegister32(RegTarget, &t) >= 0 && readRegister32(RegActual, &a) >= 0) {
@@ -361,7 +365,7 @@ int MotorControl::waitMoveDone(unsigned int generation)
             if (t == a)
                 return 0;
         }
-        if (passed(deadline))
+        if (late)
             break;
     }
     if (known)

@@ -95,6 +95,42 @@ protected:
     }
 };
 
+// The board, but the thread that reads the axis's position is held back
+// once, after the reply, as a busy host's scheduler may do.
+class HeldBackIo : public SysIo
+{
+public:
+    explicit HeldBackIo(SysIo& board) : m_board(board) {}
+    void holdAfterNextPositionRead(int realMs) { m_holdMs = realMs; }
+
+    int ioctl(int fd, unsigned long request, void* arg) override
+    {
+        const int rc = m_board.ioctl(fd, request, arg);
+        if (request == SPI_IOC_MESSAGE(1)) {
+            const auto* transfer = static_cast<const spi_ioc_transfer*>(arg);
+            const uint8_t address = reinterpret_cast<const uint8_t*>(transfer->tx_buf)[0];
+            // The frame after a read of the actual position carries its value.
+            if (m_afterPositionRead && m_holdMs > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(m_holdMs));
+                m_holdMs = 0;
+            }
+            m_afterPositionRead = address == Model::Actual;
+        }
+        return rc;
+    }
+    int open(const char* path, int flags, mode_t mode) override { return m_board.open(path, flags, mode); }
+    int close(int fd) override { return m_board.close(fd); }
+    ssize_t read(int fd, void* buffer, size_t count) override { return m_board.read(fd, buffer, count); }
+    ssize_t write(int fd, const void* buffer, size_t count) override { return m_board.write(fd, buffer, count); }
+    int poll(pollfd* fds, nfds_t count, int timeoutMs) override { return m_board.poll(fds, count, timeoutMs); }
+    off_t lseek(int fd, off_t offset, int whence) override { return m_board.lseek(fd, offset, whence); }
+
+private:
+    SysIo& m_board;
+    int m_holdMs = 0;
+    bool m_afterPositionRead = false;
+};
+
 const std::vector<Write> kSetUp = {
     {0x6C, 0x000100C5}, {0x10, 0x00060807}, {0x11, 0x10}, {0x20, 0}, {0x21, 0}, {0x23, 240},
     {0x2B, 10},         {0x2C, 0},          {0x2D, 0},    {0x34, 0x35}, {0x09, 0x00020D0D},
@@ -249,6 +285,19 @@ TEST_F(MotorControlTest, AStalledMoveTimesOutOnMachineTime)
     // Moves without a wait report the kept result of the last waited one.
     EXPECT_EQ(-1, motor.move(1, false, true));
     motor.stop();
+}
+
+TEST_F(MotorControlTest, AMoveDoneInTimeIsNotFailedByAWaitHeldBackPastItsDeadline)
+{
+    ready();
+    const double base = printer.motor().physicalMm();
+    HeldBackIo heldBack(printer.board());
+    ScopedPlatform installedHeldBack(&heldBack);
+    // The first position read comes early in the move; then the wait is
+    // held back well past its 30 machine seconds (60 ms here).
+    heldBack.holdAfterNextPositionRead(300);
+    EXPECT_EQ(0, motor.move(12, true, false));
+    EXPECT_NEAR(base + 12, printer.motor().physicalMm(), 1e-3);
 }
 
 TEST_F(MotorControlTest, FailedRegisterAccessIsNeverTakenForSuccess)
