@@ -41,11 +41,13 @@ void Progress::update(Printer& printer, PrintRecorder& recorder)
     const auto now = std::chrono::steady_clock::now();
     if (m_tty && now - m_last < std::chrono::milliseconds(500))
         return;
-    const std::vector<PrintRecorder::Layer> layers = recorder.layers();
-    auto exposed = std::find_if(layers.rbegin(), layers.rend(), [](const auto& l) { return l.exposed(); });
-    const int latest = exposed == layers.rend() ? -1 : exposed->layer;
+    int latest = -1;
+    double plateMm = 0;
+    recorder.lastExposure(latest, plateMm);
     if (!m_tty && latest == m_shownLayer)
         return;
+    const std::vector<PrintRecorder::Layer> layers = recorder.layers();
+    auto exposed = std::find_if(layers.rbegin(), layers.rend(), [](const auto& l) { return l.exposed(); });
     m_info = printer.getPrintInfo();
     m_infoNs = machineNs();
     m_last = now;

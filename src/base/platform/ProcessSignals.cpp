@@ -80,21 +80,17 @@ void catchTerminationSignals()
     pthread_sigmask(SIG_UNBLOCK, &g_caught, nullptr);
 }
 
-bool caughtTerminationSignals(sigset_t* set)
+bool terminationSignalsCaught()
 {
-    sigemptyset(set);
     if (g_queue[0] < 0)
         return false;
-    bool any = false;
-    for (int signal : kTermination)
-        if (sigismember(&g_caught, signal) == 1) {
-            struct sigaction current{};
-            if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != queueSignal)
-                continue;
-            sigaddset(set, signal);
-            any = true;
-        }
-    return any;
+    for (int signal : kTermination) {
+        struct sigaction current{};
+        if (sigismember(&g_caught, signal) == 1 && sigaction(signal, nullptr, &current) == 0 &&
+            current.sa_handler == queueSignal)
+            return true;
+    }
+    return false;
 }
 
 int terminationSignalFd()

@@ -26,8 +26,8 @@ void ignoreBrokenPipes();
 // get the default action back when they start a program, and a forked child
 // that has not yet done so is ended by the signal as if nothing caught it.
 void catchTerminationSignals();
-// The termination signals caught, in `set`; false when none is.
-bool caughtTerminationSignals(sigset_t* set);
+// Whether any termination signal is caught (and not released).
+bool terminationSignalsCaught();
 // Readable while a caught signal waits to be taken; -1 when none is caught.
 int terminationSignalFd();
 // The next caught signal waiting, or 0 when none does.

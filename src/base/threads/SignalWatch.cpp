@@ -43,9 +43,8 @@ int SignalWatch::start()
 {
     if (m_thread)
         return 0;
-    sigset_t caught;
-    if (!caughtTerminationSignals(&caught)) {
-        logger()->write(LogError, "SignalWatch: no termination signal is caught");
+    if (!terminationSignalsCaught()) {
+        logger()->write(LogError, "Termination signals are not caught: they end the process as they come");
         return -1;
     }
     m_thread = std::make_unique<FunctionThread>([this] { return watch(); });

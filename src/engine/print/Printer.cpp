@@ -143,11 +143,6 @@ int Printer::stopOnSignals(AfterSignal after)
 {
     if (m_signalWatch)
         return 0;
-    sigset_t caught;
-    if (!caughtTerminationSignals(&caught)) {
-        logger()->write(LogError, "Termination signals are not caught: they end the process as they come");
-        return -1;
-    }
     m_afterSignal = after;
     auto watch = std::make_unique<SignalWatch>([this](int signal) { onTerminationSignal(signal); });
     if (watch->start() != 0)

@@ -143,12 +143,12 @@ bool serveOne()
 }
 
 // A fault after the budget refused memory is the budget's doing: say so in
-// the exit status. Any other fault ends the program as it would have.
+// the exit status. Any other fault ends the program as it would have (the
+// handler is reset as it runs).
 void onFault(int signal)
 {
     if (memorybudget::refused())
         _exit(kExitBudgetRanOut);
-    ::signal(signal, SIG_DFL);
     raise(signal);
 }
 
