@@ -4,6 +4,8 @@
 #include "base/files/Folders.h"
 #include "base/files/RegularFile.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,5 +105,19 @@ bool prepareOutFolder(const std::string& dir, std::string& error)
         return false;
     }
     durable::discardTemporary(fd, probe);
+    return true;
+}
+
+bool holdOutFolder(const std::string& dir, std::string& error)
+{
+    // Never closed: the lock goes with the process, however it ends.
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? dir + " is in use by another run of the simulator"
+                                     : "cannot hold the folder " + dir + " for this run: " + strerror(errno);
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
     return true;
 }

@@ -23,3 +23,9 @@ int copyWholeFile(const std::string& from, const std::string& to);
 // can be made in it. False with the cause in `error` ("X is a file, not a
 // folder", "cannot write in X: Read-only file system", ...).
 bool prepareOutFolder(const std::string& dir, std::string& error);
+
+// Holds the output folder for this run until the process ends (an advisory
+// lock on it): two runs given one folder would take each other's frames for
+// an earlier print's. False with the cause in `error` ("X is in use by
+// another run of the simulator", ...).
+bool holdOutFolder(const std::string& dir, std::string& error);

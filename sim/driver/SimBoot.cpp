@@ -5,6 +5,7 @@
 #include "base/log/LogWriter.h"
 #include "base/log/RootPath.h"
 #include "board/GuiApplication.h"
+#include "driver/EarlierPrint.h"
 #include "driver/MachineFiles.h"
 #include "driver/OutFiles.h"
 #include "driver/SimOutput.h"
@@ -45,6 +46,18 @@ bool bootSimulator(const SimOptions& options, SimSession& session)
                 madeRoot.message().c_str());
         return false;
     }
+    // The output folder is this run's alone from here to the end; what a
+    // killed run left set aside there is put back first.
+    session.outDir = options.outDir.empty() ? rootPath("/sim-out") : options.outDir;
+    if (options.outDir.empty() && !prepareOutFolder(session.outDir, outFault)) {
+        fprintf(stderr, "talviks-sim: %s\n", outFault.c_str());
+        return false;
+    }
+    if (!holdOutFolder(session.outDir, outFault)) {
+        fprintf(stderr, "talviks-sim: %s%s\n", options.outDir.empty() ? "" : "--out: ", outFault.c_str());
+        return false;
+    }
+    EarlierPrint::recoverLeftovers(session.outDir);
     session.tracePath = rootPath("/engine-traces.txt");
     if (!divertEngineTraces(session.tracePath))
         return false;
@@ -81,6 +94,9 @@ bool bootSimulator(const SimOptions& options, SimSession& session)
     machineOptions.frame.xres = machineConfig.XRes;
     machineOptions.frame.yres = machineConfig.YRes;
     session.machine = &sim::SimMachine::boot(machineOptions);
+    // A stop is answered in real time at every speed: the rest of the run,
+    // the engine's waits as on the board, takes machine time at the top speed.
+    session.machine->clock().hurryOnTerminationSignals();
 
     try {
         session.printer = Printer::instance();
@@ -91,12 +107,6 @@ bool bootSimulator(const SimOptions& options, SimSession& session)
     const std::string code = session.printer->initialize(maskPath, correctionPath);
     if (!code.empty()) {
         fprintf(stderr, "talviks-sim: printer initialisation failed: %s\n", code.c_str());
-        return false;
-    }
-
-    session.outDir = options.outDir.empty() ? rootPath("/sim-out") : options.outDir;
-    if (options.outDir.empty() && !prepareOutFolder(session.outDir, outFault)) {
-        fprintf(stderr, "talviks-sim: %s\n", outFault.c_str());
         return false;
     }
     return true;

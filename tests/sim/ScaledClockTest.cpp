@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 // Machine time, read between two readings of the kernel's clock.
@@ -41,4 +44,24 @@ TEST(ScaledClockTest, MachineTimeRunsFasterAndWaitsShrink)
     EXPECT_GE(machineNs, 60000 * 1000000LL);
     EXPECT_GE(end.realAfterNs - start.realBeforeNs, 60 * 1000000LL);
     EXPECT_LT(end.realAfterNs - start.realBeforeNs, 30000 * 1000000LL);
+}
+
+TEST(ScaledClockTest, AHurryRunsMachineTimeOnFromWhereItStoodAndCutsNoSleepShort)
+{
+    sim::ScaledClock clock(0.001); // a machine second takes 1000 real ones
+    ScopedPlatform installed(&clock);
+    const int64_t startNs = timespecToNs(clock.now());
+    std::thread hurry([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // into the sleep below
+        const Reading before = read(clock);
+        clock.hurry();
+        const Reading after = read(clock);
+        // No jump: the top speed's pace from the reading before on.
+        EXPECT_GE(after.machineNs, before.machineNs);
+        EXPECT_LE(after.machineNs - before.machineNs, 100000 * (after.realAfterNs - before.realBeforeNs) + 1000);
+    });
+    // Begun before the hurry, it ends soon after it, once its machine second passed.
+    PThread::msleep(1000);
+    hurry.join();
+    EXPECT_GE(timespecToNs(clock.now()) - startNs, 1000 * 1000000LL);
 }

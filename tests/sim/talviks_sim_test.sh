@@ -97,6 +97,20 @@ for sig in INT TERM; do
   done
 done
 
+# At the slowest speed a stop is still answered in real time: a SIGTERM during
+# the boot's projector power-up (a machine second, 100 real ones at 0.01)
+# ends the run within seconds, the rest of it at the top speed.
+s=$root/slow
+(trap - INT; TALVIKS_ROOT=$s exec "${sim[@]}" --speed 0.01 --out "$s/out" "$root/sample.qds") >"$s.txt" 2>&1 &
+print=$!
+for _ in $(seq 3000); do grep -qs 'Set Motor Micro Step' "$s/data/var/TalvikS.log" && break; sleep 0.01; done
+kill -TERM $print
+for _ in $(seq 300); do kill -0 $print 2>/dev/null || break; sleep 0.1; done
+kill -0 $print 2>/dev/null && { kill -KILL $print; fail "at --speed 0.01 a SIGTERM left the run going for 30 s"; }
+wait $print
+status=$?
+[ $status -eq 143 ] || { cat "$s.txt"; fail "SIGTERM at --speed 0.01 ended the run with $status"; }
+
 # A signal as the print ends, while its last (4K) frames are written, is the run's too.
 k=$root/k
 "${sim[@]}" --make-sample "$root/k.qds" --layers 2 --resolution 3840x2160 >/dev/null || fail "no 4K sample"
@@ -230,6 +244,32 @@ TALVIKS_ROOT=$w "${sim[@]}" --speed 200 --quiet --out "$w/out" "$root/sample.qds
 TALVIKS_ROOT=$w "${sim[@]}" --quiet --out "$w/out" "$root/small.qds" >"$w.txt" 2>&1 && fail "a file of another panel was printed"
 [ "$(cd "$w/out" && ls -A | tr '\n' ' ')" = "frame-0001.png frame-0002.png frame-0003.png frame-x.png notes.txt timeline.csv " ] ||
   fail "a refused file cost the earlier print's results: $(ls -A "$w/out")"
+# What a killed run left set aside is put back first, or named where a file
+# of its name is there again; a user's folder of an output's name stops the
+# run before the print, nothing moved; a user's file that looks like a
+# writer's temporary stays.
+mkdir -p "$w/out/.earlier-print.AbC123" "$w/out/.earlier-print.XyZ789" "$w/out/frame-0007.png"
+touch "$w/out/.earlier-print.AbC123/frame-0009.png" "$w/out/.earlier-print.XyZ789/timeline.csv" \
+  "$w/out/frame-0007.png/mine" "$w/out/.timeline.csv.backup"
+TALVIKS_ROOT=$w "${sim[@]}" --quiet --out "$w/out" "$root/sample.qds" >"$w.txt" 2>&1 && fail "a print ran over a user's folder"
+[ "$(cat "$w.txt")" = "talviks-sim: an earlier print's files stay in $w/out/.earlier-print.XyZ789: $w/out/timeline.csv is already there
+talviks-sim: cannot print into $w/out: $w/out/frame-0007.png is a folder, not a frame or timeline of an earlier print" ] ||
+  { cat "$w.txt"; fail "no line for the leftovers or the user's folder"; }
+[ "$(cd "$w/out" && ls -A | tr '\n' ' ')" = ".earlier-print.XyZ789 .timeline.csv.backup frame-0001.png frame-0002.png \
+frame-0003.png frame-0007.png frame-0009.png frame-x.png notes.txt timeline.csv " ] && [ -e "$w/out/frame-0007.png/mine" ] ||
+  fail "files were moved or lost: $(ls -A "$w/out")"
+rm -r "$w/out/frame-0007.png" "$w/out/.earlier-print.XyZ789"
+TALVIKS_ROOT=$w "${sim[@]}" --speed 200 --quiet --out "$w/out" "$root/sample.qds" >"$w.txt" 2>&1 || { cat "$w.txt"; fail "the third print failed"; }
+[ "$(cd "$w/out" && ls -A | tr '\n' ' ')" = ".timeline.csv.backup frame-0001.png frame-0002.png frame-0003.png frame-x.png notes.txt timeline.csv " ] ||
+  fail "a user's file was removed, or a set-aside folder left: $(ls -A "$w/out")"
+# One run at a time per folder: a second is refused at once, the first keeps every frame.
+(TALVIKS_ROOT=$w exec "${sim[@]}" --speed 60 --quiet --out "$w/both" "$root/long.qds") >"$w-a.txt" 2>&1 &
+first=$!
+for _ in $(seq 3000); do [ -e "$w/both/frame-0004.png" ] && break; sleep 0.01; done
+TALVIKS_ROOT=$w-b "${sim[@]}" --speed 200 --quiet --out "$w/both" "$root/sample.qds" >"$w.txt" 2>&1 && fail "two runs shared a folder"
+[ "$(cat "$w.txt")" = "talviks-sim: --out: $w/both is in use by another run of the simulator" ] || { cat "$w.txt"; fail "no word of the folder in use"; }
+wait $first || { cat "$w-a.txt"; fail "the first run into a shared folder failed"; }
+[ "$(cd "$w/both" && echo frame-*.png | wc -w)" -eq 12 ] || fail "the first run lost frames: $(ls "$w/both")"
 
 # Refusals name the file as given and the cause in words; a file that is
 # missing or a folder gets one line before the scratch root is made.

@@ -15,6 +15,11 @@ timespec Clock::now() const
     return kernelMonotonicNow();
 }
 
+timespec Clock::recheckBy(const timespec& deadline) const
+{
+    return deadline;
+}
+
 timespec Clock::deadlineAfterMs(int64_t ms) const
 {
     return kernelDeadlineAfterMs(ms);
@@ -77,6 +82,26 @@ void sleepUntil(const timespec& deadline)
 {
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
+}
+
+void sleepMachineMs(int64_t ms)
+{
+    sleepMachineMs(ms, [](const timespec& deadline) {
+        sleepUntil(deadline);
+        return true;
+    });
+}
+
+bool sleepMachineMs(int64_t ms, const std::function<bool(const timespec&)>& sleep)
+{
+    const Clock& clock = platform().clock();
+    const int64_t endNs = timespecToNs(clock.now()) + ms * 1000000;
+    // One sleep on a clock of steady pace; on one whose pace changed, the
+    // rest is worked out anew (whole milliseconds: a deadline rounds up).
+    for (int64_t left = ms; left > 0; left = (endNs - timespecToNs(clock.now())) / 1000000)
+        if (!sleep(clock.recheckBy(clock.deadlineAfterMs(left))))
+            return false;
+    return true;
 }
 
 tm buildTimeOf(const char* date, const char* time)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ctime>
 #include <sys/time.h>
 
@@ -20,6 +21,10 @@ public:
     // The CLOCK_MONOTONIC instant at which `ms` milliseconds of machine time
     // will have passed; every timed wait of the system sleeps until such an instant.
     virtual timespec deadlineAfterMs(int64_t ms) const;
+    // The instant by which a sleep towards `deadline` (one of this clock's)
+    // looks at the clock again: a clock whose pace may change wakes its
+    // sleepers to work their instants out anew. Here, the deadline itself.
+    virtual timespec recheckBy(const timespec& deadline) const;
     // Wall-clock time.
     virtual timeval wallTime() const;
     // Sets the wall clock; 0 or a negative errno. Refused with -EPERM under a
@@ -46,6 +51,11 @@ timespec peerDeadlineAfterMs(int64_t ms);
 
 // Sleeps until a CLOCK_MONOTONIC instant, resuming after every signal.
 void sleepUntil(const timespec& deadline);
+// Sleeps `ms` milliseconds of machine time, resuming after every signal.
+void sleepMachineMs(int64_t ms);
+// The same through `sleep`, a sleep until a CLOCK_MONOTONIC instant that
+// says whether to go on; false when it gave up.
+bool sleepMachineMs(int64_t ms, const std::function<bool(const timespec&)>& sleep);
 
 // The calendar time of the compiler's __DATE__ ("Mmm dd yyyy") and __TIME__
 // ("hh:mm:ss") texts, for mktime or timegm; an unknown month reads as January.

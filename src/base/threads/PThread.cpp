@@ -175,6 +175,6 @@ int PThread::msleep(int ms)
         return -1;
     }
     if (ms > 0)
-        sleepUntil(platform().clock().deadlineAfterMs(ms));
+        sleepMachineMs(ms);
     return 0;
 }

@@ -60,7 +60,7 @@ bool StopSignal::sleepMs(int ms)
 {
     if (ms <= 0)
         return !raised();
-    return sleepUntil(platform().clock().deadlineAfterMs(ms));
+    return sleepMachineMs(ms, [this](const timespec& deadline) { return sleepUntil(deadline); }) && !raised();
 }
 
 bool StopSignal::sleepUntil(const timespec& deadline)
