@@ -109,13 +109,16 @@ void PathManager::initPaths(const QString& appDir)
     // a file or folder of ours, must not take the thumbnail writes.
     const std::string thumbs = Utils::fsPath(kTmpThumbs);
     const int own = folders::makeOwn(thumbs, 0755);
-    if (own < 0)
-        fprintf(stderr, "makeOwn %s: %s\n", thumbs.c_str(), strerror(-own));
+    if (own < 0) {
+        // Nothing is written into a folder that is not ours.
+        fprintf(stderr, "makeOwn %s: %s: no USB thumbnails\n", thumbs.c_str(), strerror(-own));
+        m_paths[PATH_THUMB_UDISK].clear();
+    }
 
     // Every run starts with these emptied; nothing is made in a folder that
     // could not be made our own.
     for (PathId id : {PATH_PACKAGE, PATH_THUMB_INTERNAL, PATH_THUMB_UDISK}) {
-        if (id == PATH_THUMB_UDISK && own < 0)
+        if (m_paths[id].isEmpty())
             continue;
         Utils::removeDir(m_paths[id]);
         mkpath(m_paths[id]);

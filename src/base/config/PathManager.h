@@ -39,7 +39,8 @@ enum PathId {
 // The path table. Values are board paths; they never change after
 // construction. Building the table also prepares the file system for a run:
 // it makes the data folders, makes "/tmp/.thumb" its own (afresh when another
-// user or a link had its place), empties the package and thumbnail folders,
+// user or a link had its place; when it cannot, PATH_THUMB_UDISK is empty and
+// there are no USB thumbnails), empties the package and thumbnail folders,
 // touches the time stamp file and sets the wall clock to the build time plus
 // ten years (through the clock seam).
 class PathManager

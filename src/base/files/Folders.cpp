@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -52,11 +53,20 @@ int makeOwn(const std::string& fsPath, mode_t mode)
         if (S_ISDIR(info.st_mode) && info.st_uid == geteuid() && (info.st_mode & 022) == 0)
             return 0;
         // Someone else's, or open to others: what it holds (links in place of
-        // our files) is not to be trusted. The removal opens no link.
-        std::error_code error;
-        std::filesystem::remove_all(fsPath, error);
-        if (error)
-            return -error.value();
+        // our files) is not to be trusted. It leaves its place in one step,
+        // into a folder of ours no one else may enter, whatever it holds;
+        // the removal there opens no link, and one that fails (a chain of
+        // folders deeper than our descriptors) leaves it shut away.
+        std::string aside = fsPath + ".aside.XXXXXX";
+        if (!mkdtemp(aside.data()))
+            return -errno;
+        if (rename(fsPath.c_str(), (aside + "/untrusted").c_str()) != 0) {
+            const int error = errno;
+            rmdir(aside.c_str());
+            return -error;
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(aside, ignored);
     } else if (errno != ENOENT) {
         return -errno;
     }

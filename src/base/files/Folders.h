@@ -16,9 +16,10 @@ int makeAll(const std::string& fsPath, mode_t mode = 0755);
 // A folder of the process's own in a place every user may write (/tmp): one
 // that is there is used only when it is a folder, not a link, owned by this
 // process's user and writable by it alone. Anything else in its place is
-// removed, links removed rather than followed, and the folder made afresh
-// with exactly `mode`. Folders above it are made as makeAll makes them.
-// 0, or a negative errno.
+// moved out of it at once and removed, links removed rather than followed,
+// and the folder made afresh with exactly `mode`. Folders above it are made
+// as makeAll makes them. 0, or a negative errno (-EEXIST when another made
+// the folder again meanwhile).
 int makeOwn(const std::string& fsPath, mode_t mode = 0755);
 
 // A folder that holds secrets: owned by this process's user and writable by

@@ -32,7 +32,8 @@ void getQRCode(const QString& tool, const QString& text, QPixmap& pixmap);
 // Whether a path is the USB disk's folder or lies below it.
 bool isUsbPath(const QString& path);
 // The thumbnail folder of a model file (USB disk or internal store);
-// empty when the model is not a regular file.
+// empty when the model is not a regular file or its folder is not the
+// printer's own (PathManager).
 QString thumbDir(const QString& modelPath);
 // The model's thumbnail (".png") / small thumbnail ("_thumb.png"), named by
 // a digest of the model's path so that every model has files of its own;

@@ -244,6 +244,8 @@ QImage blackToTransparent(const QImage& image)
 // (none when `record` is empty): 0 or -1, logged.
 int writeThumb(const QString& target, const QByteArray& data, const QString& record)
 {
+    if (target.isEmpty())
+        return -1; // no folder of ours to hold it
     const QImage image = decodePreview(data);
     if (image.isNull()) {
         logger()->write(LogError, "Fail To loadFromData");
@@ -297,6 +299,14 @@ bool bothMadeFrom(const QString& modelPath, const Preview& preview)
     return true;
 }
 
+// Removes both thumbnails of a model, where it has a thumbnail folder.
+void removeThumbs(const QString& modelPath)
+{
+    for (const char* suffix : {kSmallThumbSuffix, kThumbSuffix})
+        if (const QString thumb = thumbPath(modelPath, suffix); !thumb.isEmpty())
+            unlink(Utils::fsPath(thumb).c_str());
+}
+
 // The thumbnail of a ".svgx" model, made again when missing or made from
 // the model as it was before; empty when there is none.
 QString existingThumb(const QString& modelPath, const char* suffix)
@@ -308,8 +318,7 @@ QString existingThumb(const QString& modelPath, const char* suffix)
     if (!locatePreview(modelPath, &preview) ||
         (!bothMadeFrom(modelPath, preview) && writeThumbs(modelPath, preview) != 0)) {
         // The picture of another model must not stand in for this one.
-        for (const char* each : {kSmallThumbSuffix, kThumbSuffix})
-            unlink(Utils::fsPath(thumbPath(modelPath, each)).c_str());
+        removeThumbs(modelPath);
         return QString();
     }
     return thumbPath(modelPath, suffix);
@@ -348,8 +357,7 @@ bool Utils::removeModel(const QString& modelPath)
 {
     if (!isRegularFile(modelPath))
         return false;
-    for (const char* suffix : {kSmallThumbSuffix, kThumbSuffix})
-        unlink(fsPath(thumbPath(modelPath, suffix)).c_str());
+    removeThumbs(modelPath);
     const bool removed = QFile::remove(QString::fromStdString(fsPath(modelPath)));
     sync();
     return removed;

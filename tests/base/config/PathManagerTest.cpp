@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -145,6 +146,8 @@ TEST(PathManager, AThumbnailFolderNotItsOwnIsMadeAfresh)
     const std::string reached = scratchRoot() + "/reached"; // what a planted link leads to
     makeDirs(reached + "/inside");
     writeFile(reached + "/marker", "kept");
+    rlimit descriptors{};
+    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &descriptors));
     const std::vector<std::function<void()>> plants = {
         [&] {
             makeDirs(thumbs);
@@ -157,6 +160,15 @@ TEST(PathManager, AThumbnailFolderNotItsOwnIsMadeAfresh)
             ASSERT_EQ(0, chmod(thumbs.c_str(), 0777));
             ASSERT_EQ(0, symlink((reached + "/marker").c_str(), (thumbs + "/udisk/a.png").c_str()));
         },
+        [&] { // deeper than the descriptors left: a removal in its place fails midway
+            std::string deep = thumbs;
+            for (int level = 0; level < 100; ++level)
+                deep += "/d";
+            makeDirs(deep);
+            ASSERT_EQ(0, chown(thumbs.c_str(), 65534, 65534));
+            const rlimit few{48, descriptors.rlim_max};
+            ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &few));
+        },
     };
     const mode_t mask = umask(077);
     for (size_t i = 0; i < plants.size(); ++i) {
@@ -164,6 +176,7 @@ TEST(PathManager, AThumbnailFolderNotItsOwnIsMadeAfresh)
         plants[i]();
         testsupport::RecordingClock clock;
         PathManager paths("/project/bin");
+        setrlimit(RLIMIT_NOFILE, &descriptors);
         for (const std::string& folder : {thumbs, thumbs + "/udisk"}) {
             struct stat info{};
             ASSERT_EQ(0, lstat(folder.c_str(), &info)) << folder;
@@ -175,6 +188,11 @@ TEST(PathManager, AThumbnailFolderNotItsOwnIsMadeAfresh)
         std::filesystem::remove_all(thumbs);
     }
     umask(mask);
+    // Where no folder of ours can be made, no USB thumbnail folder is handed out.
+    std::filesystem::remove_all(scratchRoot() + "/tmp");
+    writeFile(scratchRoot() + "/tmp", "not a folder");
+    testsupport::RecordingClock clock;
+    EXPECT_EQ("", PathManager("/project/bin").get(PATH_THUMB_UDISK).toStdString());
 }
 
 TEST(PathManager, BuildTimeIsReadAsTheCompilerWritesIt)
