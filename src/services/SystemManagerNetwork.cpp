@@ -113,10 +113,11 @@ void removeOnly(QSettings& settings, const QString& key)
 }
 
 // Sets each key to its value (an invalid value removes it) and writes the
-// file. False, logged, when the file could not be written: the changes are
-// then taken back, since QSettings keeps changes it could not write for the
-// rest of the run, where later reads would show them as saved and a later
-// write would store them after all.
+// file; changes already in place leave nothing to write. False, logged, when
+// the file could not be written: the changes are then taken back, since
+// QSettings keeps changes it could not write for the rest of the run, where
+// later reads would show them as saved and a later write would store them
+// after all.
 bool changePasswords(const std::vector<std::pair<QString, QVariant>>& changes, const std::string& ssid,
                      const char* done)
 {
@@ -124,13 +125,13 @@ bool changePasswords(const std::vector<std::pair<QString, QVariant>>& changes, c
     QSettings settings(passwordFile(), QSettings::IniFormat);
     const FileIdentity old = identityOf(passwordFile());
     std::vector<std::pair<QString, QVariant>> before;
-    for (const auto& [key, value] : changes)
+    bool toWrite = false;
+    for (const auto& [key, value] : changes) {
         before.emplace_back(key, settings.value(key));
-    // QSettings keeps the first error it meets: after a line it could not
-    // read (FormatError, known once a value was read), its status says
-    // nothing of the write. The write replaces the file whole, so the file
-    // itself tells then.
-    const QSettings::Status read = settings.status();
+        toWrite = toWrite || before.back().second != value;
+    }
+    if (!toWrite)
+        return true;
     for (const auto& [key, value] : changes) {
         if (value.isValid())
             settings.setValue(key, value);
@@ -138,9 +139,10 @@ bool changePasswords(const std::vector<std::pair<QString, QVariant>>& changes, c
             removeOnly(settings, key);
     }
     settings.sync();
-    const bool written =
-        read == QSettings::NoError ? settings.status() == QSettings::NoError : identityOf(passwordFile()) != old;
-    if (written)
+    // The write replaces the file whole, so a new file says it was written.
+    // QSettings's status cannot tell: it keeps the first error it meets, and
+    // it meets a bad line of a section it has not read yet only as it writes.
+    if (identityOf(passwordFile()) != old)
         return true;
     for (auto it = before.rbegin(); it != before.rend(); ++it) {
         if (it->second.isValid())
