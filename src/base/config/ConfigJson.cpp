@@ -20,17 +20,23 @@ namespace {
 // only exhaust the stack of the recursive parser.
 constexpr int kMaxDepth = 64;
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 // Deepest nesting of objects and arrays in the first value of the text,
-// outside strings and comments: what follows that value is not parsed.
+// outside strings and comments: what follows that value is not parsed. The
+// text is read past as the reader reads past it: a byte-order mark at its
+// start, a line comment up to a LF or a CR.
 int nestingDepth(std::string_view text)
 {
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+        text.remove_prefix(kByteOrderMark.size());
     int depth = 0;
     int deepest = 0;
     const size_t n = text.size();
     for (size_t i = 0; i < n; ++i) {
         const char c = text[i];
         if (c == '/' && i + 1 < n && text[i + 1] == '/') {
-            while (i < n && text[i] != '\n')
+            while (i < n && text[i] != '\n' && text[i] != '\r')
                 ++i;
         } else if (c == '/' && i + 1 < n && text[i + 1] == '*') {
             const size_t end = text.find("*/", i + 2);
@@ -106,8 +112,8 @@ bool parseConfigText(const std::string& text, Json::Value* root, std::string* er
 {
     const char* begin = text.data();
     const char* end = begin + text.size();
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        begin += 3;
+    if (text.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0)
+        begin += kByteOrderMark.size();
     if (extraIgnored)
         *extraIgnored = false;
     if (nestingDepth(std::string_view(begin, static_cast<size_t>(end - begin))) > kMaxDepth) {

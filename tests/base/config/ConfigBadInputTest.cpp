@@ -113,6 +113,11 @@ TEST(ConfigBadInput, BadValuesKeepTheirFieldAndGoodKeysStillApply)
         {"nesting thousands deep", ConfigStore::FILE_GENERAL, deeplyNested(5000), -1, nullptr},
         {"nesting thousands deep behind a byte-order mark", ConfigStore::FILE_GENERAL,
          "\xEF\xBB\xBF" + deeplyNested(5000), -1, nullptr},
+        // Read past as the reader reads past them: a second mark, a comment ended by a CR.
+        {"nesting a hundred deep behind two byte-order marks", ConfigStore::FILE_GENERAL,
+         "\xEF\xBB\xBF\xEF\xBB\xBF" + deeplyNested(100), -1, nullptr},
+        {"nesting a hundred deep after a comment ended by a CR", ConfigStore::FILE_GENERAL,
+         "// note\r" + deeplyNested(100), -1, nullptr},
         {"not JSON", ConfigStore::FILE_PRINTING_PARA, "{\"Name\":}", -1, nullptr},
         {"empty", ConfigStore::FILE_WIFI_CONFIG, "", -1, nullptr},
         {"binary", ConfigStore::FILE_LIGHT_INTENSITY, std::string("\x00\xFF{\"Duty\"", 8), -1, nullptr},
