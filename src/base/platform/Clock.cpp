@@ -96,11 +96,16 @@ bool sleepMachineMs(int64_t ms, const std::function<bool(const timespec&)>& slee
 {
     const Clock& clock = platform().clock();
     const int64_t endNs = timespecToNs(clock.now()) + ms * 1000000;
-    // One sleep on a clock of steady pace; on one whose pace changed, the
-    // rest is worked out anew (whole milliseconds: a deadline rounds up).
-    for (int64_t left = ms; left > 0; left = (endNs - timespecToNs(clock.now())) / 1000000)
-        if (!sleep(clock.recheckBy(clock.deadlineAfterMs(left))))
+    for (int64_t leftNs = ms * 1000000; leftNs > 0; leftNs = endNs - timespecToNs(clock.now())) {
+        const timespec deadline = clock.deadlineAfterMs((leftNs + 999999) / 1000000);
+        const timespec recheck = clock.recheckBy(deadline);
+        if (!sleep(recheck))
             return false;
+        // On a clock of steady pace the one sleep is the whole wait; on one
+        // whose pace may change, the rest is worked out anew.
+        if (timespecToNs(recheck) == timespecToNs(deadline))
+            break;
+    }
     return true;
 }
 
