@@ -73,9 +73,8 @@ timespec ScaledClock::deadlineAfterMs(int64_t ms) const
 {
     const int64_t realNs = timespecToNs(kernelMonotonicNow());
     const int64_t hurriedNs = hurriedAtNs(realNs);
-    if (!hurriedNs || realNs < hurriedNs)
-        return nsToTimespec(realNs + static_cast<int64_t>(std::ceil(static_cast<double>(ms) * 1e6 / m_factor)));
-    return nsToTimespec(realNs + static_cast<int64_t>(std::ceil(static_cast<double>(ms) * 1e6 / hurriedFactor())));
+    const double pace = !hurriedNs || realNs < hurriedNs ? m_factor : hurriedFactor();
+    return nsToTimespec(realNs + static_cast<int64_t>(std::ceil(static_cast<double>(ms) * 1e6 / pace)));
 }
 
 timespec ScaledClock::recheckBy(const timespec& deadline) const

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -15,14 +16,12 @@ namespace {
 
 const std::string kAsidePrefix = ".earlier-print.";
 
-bool allOf(const std::string& text, size_t from, size_t to, int (*test)(int))
+// Whether the characters from `from` to `to` are there and all pass `test`.
+template <typename Test>
+bool allOf(const std::string& text, size_t from, size_t to, Test test)
 {
-    if (from >= to)
-        return false;
-    for (size_t i = from; i < to; ++i)
-        if (!test(static_cast<unsigned char>(text[i])))
-            return false;
-    return true;
+    return from < to && std::all_of(text.begin() + from, text.begin() + to,
+                                     [&](char c) { return test(static_cast<unsigned char>(c)) != 0; });
 }
 
 // "frame-0001.png", "timeline.csv": the names a print run writes.
@@ -33,14 +32,14 @@ bool isPrintOutput(const std::string& name)
         return true;
     return name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-           allOf(name, prefix.size(), name.size() - suffix.size(), isdigit);
+           allOf(name, prefix.size(), name.size() - suffix.size(), [](int c) { return isdigit(c); });
 }
 
 // ".earlier-print.Ab12Cd", as mkdtemp makes it.
 bool isAsideFolder(const std::string& name)
 {
     return name.size() == kAsidePrefix.size() + 6 && name.compare(0, kAsidePrefix.size(), kAsidePrefix) == 0 &&
-           allOf(name, kAsidePrefix.size(), name.size(), isalnum);
+           allOf(name, kAsidePrefix.size(), name.size(), [](int c) { return isalnum(c); });
 }
 
 // An entry's type (S_IFREG, S_IFDIR, ...), not following a link; 0 when it is gone.
